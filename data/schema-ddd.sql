@@ -1,0 +1,2 @@
+CREATE TABLE a1 (a1 TEXT);
+INSERT INTO a1 (a1) VALUES ('');

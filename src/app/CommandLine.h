@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for.
+struct CommandLine
+{
+    QString dataDir; // --data-dir DIR; empty: found as usual
+    bool init = false;
+    bool help = false;
+    bool version = false;
+
+    // Parses the program's arguments (the first is the program itself). False
+    // with a Portuguese message for an unknown option or a missing value.
+    static bool parse(const QStringList &arguments, CommandLine *result, QString *error);
+
+    static QString helpText();
+    static QString versionText();
+
+    // Exit status for a command line that cannot be understood.
+    static constexpr int UsageError = 2;
+};

@@ -1,0 +1,60 @@
+#include "app/DataInit.h"
+
+#include "app/DataFiles.h"
+#include "callerid/AreaCodeStore.h"
+#include "contacts/ContactStore.h"
+#include "platform/DataFolder.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace DataInit {
+
+namespace {
+
+bool writeSiteFile(const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write("Minha empresa\n");
+        if (file.commit())
+            return true;
+    }
+    *error = QStringLiteral("Não foi possível criar o arquivo com o nome do local.\nArquivo: %1\nDetalhe: %2")
+                 .arg(path, file.errorString());
+    return false;
+}
+
+} // namespace
+
+bool initDataFolder(const QString &dir, QStringList *report, QString *error)
+{
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dir);
+        return false;
+    }
+    struct Item
+    {
+        QString name;
+        bool (*create)(const QString &, QString *);
+    };
+    const Item items[] = {
+        {DataFiles::Contacts, &ContactStore::create},
+        {DataFiles::AreaCode, &AreaCodeStore::create},
+        {DataFiles::Site, &writeSiteFile},
+    };
+    for (const Item &item : items) {
+        const QString existing = DataFolder::findFile(dir, item.name);
+        if (!existing.isEmpty()) {
+            report->append(QStringLiteral("Já existe, mantido: %1").arg(existing));
+            continue;
+        }
+        const QString path = QDir(dir).filePath(item.name);
+        if (!item.create(path, error))
+            return false;
+        report->append(QStringLiteral("Criado: %1").arg(path));
+    }
+    return true;
+}
+
+} // namespace DataInit

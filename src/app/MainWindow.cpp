@@ -1,0 +1,420 @@
+#include "app/MainWindow.h"
+
+#include "app/DataFiles.h"
+#include "app/SiteFile.h"
+#include "callerid/AreaCodeStore.h"
+#include "callerid/CallerIdControl.h"
+#include "contacts/ContactListModel.h"
+#include "contacts/ContactStore.h"
+#include "platform/DataFolder.h"
+#include "platform/MessageBoxes.h"
+#include "platform/ProgramLauncher.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableView>
+
+namespace {
+
+const QColor Blue(59, 110, 165);
+const QColor LightYellow(255, 255, 192);
+const char DesignRect[] = "designRect";
+
+QFont designFont(const QString &family, qreal points, bool bold = false)
+{
+    QFont f(family);
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+QFont arialSmall()
+{
+    return designFont(QStringLiteral("Arial"), 6.75);
+}
+
+QFont msSansSerif(qreal points = 8.25, bool bold = false)
+{
+    return designFont(QStringLiteral("MS Sans Serif"), points, bold);
+}
+
+void setTextColor(QWidget *w, const QColor &color)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, color);
+    w->setPalette(pal);
+}
+
+void setButtonColor(QPushButton *b, const QColor &color)
+{
+    QPalette pal = b->palette();
+    pal.setColor(QPalette::Button, color);
+    b->setPalette(pal);
+    b->setAutoFillBackground(true);
+}
+
+template<class W>
+W *make(QWidget *parent, const char *name, const QRect &rect)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(rect);
+    return w;
+}
+
+QLabel *captionLabel(QWidget *parent, const QString &text, const QRect &rect, const QColor &color, int index)
+{
+    auto *label = make<QLabel>(parent, "Label2", rect);
+    label->setProperty("index", index);
+    label->setText(text);
+    label->setFont(arialSmall());
+    setTextColor(label, color);
+    return label;
+}
+
+QLineEdit *field(QWidget *parent, const char *name, const QRect &rect, int maxLength = 32767)
+{
+    auto *edit = make<QLineEdit>(parent, name, rect);
+    edit->setMaxLength(maxLength);
+    edit->setFont(msSansSerif());
+    return edit;
+}
+
+// Places on a tab page are given from the tab control's own corner, tab strip
+// included; the page is moved down by the strip, so a child is placed at its
+// design place less the page's offset.
+void placeOnTab(QWidget *page, QWidget *child, const QRect &rectFromTabControl)
+{
+    child->setParent(page);
+    child->setProperty(DesignRect, rectFromTabControl);
+    child->setGeometry(rectFromTabControl);
+}
+
+} // namespace
+
+MainWindow::MainWindow(const QString &dataDir, QWidget *parent)
+    : QWidget(parent)
+    , m_dataDir(dataDir)
+    , m_terminate([](int status) { QCoreApplication::exit(status); })
+{
+    buildWindow();
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+void MainWindow::buildWindow()
+{
+    setObjectName(QStringLiteral("ZUNA"));
+    setWindowTitle(QString());
+    setWindowIcon(QIcon(QStringLiteral(":/images/telefone.png")));
+    resize(645, 500);
+    setFont(msSansSerif());
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Blue);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    buildCallerIdArea();
+    buildEditor();
+    buildGrid();
+
+    m_label1 = make<QLabel>(this, "Label1", {7, 483, 568, 15});
+    m_label1->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
+    m_label1->setFont(msSansSerif());
+    setTextColor(m_label1, Qt::white);
+
+    // Never seen: the code label, the configuration button and the site text.
+    m_cd = make<QLabel>(this, "CD", {-72, 8, 65, 17});
+    m_cd->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_cd->setAutoFillBackground(true);
+    m_cd->setPalette(QApplication::palette());
+    m_cd->hide();
+    m_command2 = make<QPushButton>(this, "Command2", {8, 520, 169, 25});
+    m_command2->setText(QStringLiteral("Abrir tela de configuração"));
+    m_command2->hide();
+    m_site = make<QLineEdit>(this, "SITE", {8, 560, 169, 21});
+    m_site->hide();
+
+    setTabOrder();
+
+    connect(m_command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    connect(m_command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+    connect(m_command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
+    connect(m_command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
+    connect(m_command7, &QPushButton::clicked, this, &MainWindow::Command7_Click);
+}
+
+void MainWindow::buildCallerIdArea()
+{
+    captionLabel(this, QStringLiteral("LIGAÇÃO RECEBIDA:"), {8, 8, 94, 12}, Qt::white, 0);
+    m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", {8, 24, 169, 21});
+
+    m_command1 = make<QPushButton>(this, "Command1", {8, 56, 81, 21});
+    m_command1->setText(QStringLiteral("F1 - Ativar       "));
+    m_command5 = make<QPushButton>(this, "Command5", {96, 56, 81, 21});
+    m_command5->setText(QStringLiteral("F2 - Desativar"));
+    m_text1 = field(this, "Text1", {8, 96, 169, 21});
+    m_command3 = make<QPushButton>(this, "Command3", {8, 136, 169, 21});
+    m_command3->setText(QStringLiteral("F3 - Limpar"));
+
+    captionLabel(this, QStringLiteral("DDD:"), {8, 160, 24, 12}, Qt::white, 1);
+    m_text11 = field(this, "Text11", {8, 176, 25, 25}, 2);
+    m_nxr = make<QLabel>(this, "NXR", {40, 176, 57, 25});
+    m_nxr->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    setTextColor(m_nxr, Qt::white);
+
+    m_command7 = make<QPushButton>(this, "Command7", {104, 176, 73, 25});
+    m_command7->setIcon(QIcon(QStringLiteral(":/images/ajuda.png")));
+    m_command7->setIconSize(QSize(63, 21));
+    m_command7->setToolTip(QStringLiteral("Ajuda"));
+    setButtonColor(m_command7, Qt::white);
+}
+
+void MainWindow::buildEditor()
+{
+    m_sstab1 = make<QTabWidget>(this, "SSTab1", {184, 8, 449, 193});
+    m_sstab1->tabBar()->setFont(msSansSerif(9.75, true));
+    // Its tab strip takes the focus in the tab order; the control itself must
+    // not take it a second time.
+    m_sstab1->setFocusPolicy(Qt::NoFocus);
+    m_sstab1->tabBar()->setFocusPolicy(Qt::TabFocus);
+    auto *cadastro = new QWidget;
+    cadastro->setObjectName(QStringLiteral("Cadastro"));
+    auto *observacoes = new QWidget;
+    observacoes->setObjectName(QStringLiteral("Observacoes"));
+    m_sstab1->addTab(cadastro, QStringLiteral("Cadastro"));
+    m_sstab1->addTab(observacoes, QStringLiteral("Observações"));
+    m_sstab1->setCurrentIndex(0);
+
+    struct Caption
+    {
+        const char *text;
+        QPoint at;
+    };
+    const Caption captions[] = {
+        {"TELEFONE: (00)0000-0000", {8, 32}}, {"NOME DO CONTATO:", {136, 32}}, {"ENDEREÇO:", {8, 72}},
+        {"COMPLEMENTO:", {8, 112}},           {"BAIRRO:", {88, 112}},          {"CIDADE:", {184, 112}},
+        {"UF:", {328, 112}},                  {"CEP:", {368, 112}},
+    };
+    int index = 2;
+    for (const Caption &c : captions) {
+        const QString text = QString::fromUtf8(c.text);
+        QLabel *label = captionLabel(cadastro, text, {}, Qt::black, index++);
+        label->adjustSize();
+        placeOnTab(cadastro, label, QRect(c.at, label->size()));
+    }
+
+    auto tabField = [cadastro](const char *name, const QRect &rect, int maxLength = 32767) {
+        QLineEdit *edit = field(cadastro, name, rect, maxLength);
+        placeOnTab(cadastro, edit, rect);
+        return edit;
+    };
+    m_a4 = tabField("A4", {8, 48, 113, 21});
+    m_a1 = tabField("A1", {136, 48, 297, 21});
+    m_a9 = tabField("A9", {8, 88, 425, 21});
+    m_a10 = tabField("A10", {8, 128, 73, 21});
+    m_a11 = tabField("A11", {88, 128, 89, 21});
+    m_a12 = tabField("A12", {184, 128, 137, 21});
+    m_a13 = tabField("A13", {328, 128, 33, 21}, 2);
+    m_a14 = tabField("A14", {368, 128, 65, 21}, 9);
+
+    m_command4 = make<QPushButton>(cadastro, "Command4", {});
+    m_command4->setText(QStringLiteral("GRAVA"));
+    setButtonColor(m_command4, LightYellow);
+    placeOnTab(cadastro, m_command4, {232, 160, 97, 25});
+    m_command6 = make<QPushButton>(cadastro, "Command6", {});
+    m_command6->setText(QStringLiteral("APAGA"));
+    setButtonColor(m_command6, LightYellow);
+    placeOnTab(cadastro, m_command6, {336, 160, 97, 25});
+
+    m_ob = make<QPlainTextEdit>(observacoes, "OB", {});
+    m_ob->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_ob->setTabChangesFocus(true);
+    m_ob->setFont(msSansSerif());
+    placeOnTab(observacoes, m_ob, {8, 32, 425, 149});
+
+    if (auto *stack = m_sstab1->findChild<QStackedWidget *>())
+        stack->installEventFilter(this);
+}
+
+void MainWindow::buildGrid()
+{
+    m_model = new ContactListModel(DataFolder::pathFor(m_dataDir, DataFiles::Contacts), this);
+    m_model->setObjectName(QStringLiteral("Data1"));
+    connect(m_model, &ContactListModel::failed, this, &MainWindow::fatal);
+
+    m_dbgrid1 = make<QTableView>(this, "DBGrid1", {8, 208, 625, 265});
+    m_dbgrid1->setModel(m_model);
+    m_dbgrid1->setFont(msSansSerif());
+    m_dbgrid1->horizontalHeader()->setFont(msSansSerif());
+    m_dbgrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_dbgrid1->setTabKeyNavigation(false); // Tab leaves the grid for the next control
+    m_dbgrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_dbgrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_dbgrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_dbgrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_dbgrid1->horizontalHeader()->setStretchLastSection(false);
+    m_dbgrid1->horizontalHeader()->setHighlightSections(false);
+    m_dbgrid1->verticalHeader()->setFixedWidth(16); // the record selector column
+    m_dbgrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_dbgrid1->verticalHeader()->setDefaultSectionSize(17);
+    m_dbgrid1->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(64, 64, 64); }"));
+    m_dbgrid1->setPalette(QApplication::palette());
+    const int widths[ContactListModel::ColumnCount] = {43, 248, 108, 303, 143, 38};
+    for (int c = 0; c < ContactListModel::ColumnCount; ++c)
+        m_dbgrid1->setColumnWidth(c, widths[c]);
+}
+
+void MainWindow::setTabOrder()
+{
+    // Text1 0, Command1 1, Text11 3, Command5 5, Command3 8, DBGrid1 9,
+    // Command7 19, SSTab1 20, A4 21 ... A14 28, Command4 29, Command6 30, OB 39.
+    // The tab control takes the focus on its tab strip.
+    const QList<QWidget *> order = {m_text1, m_command1, m_text11, m_command5, m_command3,
+                                    m_dbgrid1, m_command7, m_sstab1->tabBar(), m_a4, m_a1,
+                                    m_a9, m_a10, m_a11, m_a12, m_a13,
+                                    m_a14, m_command4, m_command6, m_ob};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void MainWindow::placeTabPageChildren()
+{
+    for (int i = 0; i < m_sstab1->count(); ++i) {
+        QWidget *page = m_sstab1->widget(i);
+        const QPoint offset = page->mapTo(m_sstab1, QPoint(0, 0));
+        for (QWidget *child : page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            const QVariant rect = child->property(DesignRect);
+            if (rect.isValid())
+                child->setGeometry(rect.toRect().translated(-offset));
+        }
+    }
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        // Key preview: the window sees each key once, on its way to the focused
+        // control, and lets it go on.
+        auto *widget = qobject_cast<QWidget *>(watched);
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+        if (widget && widget == target && widget->window() == this) {
+            auto *key = static_cast<QKeyEvent *>(event);
+            Form_KeyDown(key->key(), key->modifiers());
+        }
+    } else if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_sstab1) {
+        placeTabPageChildren();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::Form_KeyDown(int key, Qt::KeyboardModifiers)
+{
+    switch (key) {
+    case Qt::Key_F1: Command1_Click(); break;
+    case Qt::Key_F2: Command5_Click(); break;
+    case Qt::Key_F3: Command3_Click(); break;
+    case Qt::Key_Escape: m_terminate(0); break;
+    default: break;
+    }
+}
+
+bool MainWindow::Form_Load(QString *error)
+{
+    const QString sitePath = DataFolder::pathFor(m_dataDir, DataFiles::Site);
+    m_site->setText(sitePath);
+    QString siteName;
+    if (!SiteFile::readSiteName(sitePath, &siteName, error))
+        return false;
+    m_site->setText(siteName);
+    setWindowTitle(TitlePrefix + m_site->text());
+
+    if (!listRefresh(error) || !contactCount(error))
+        return false;
+
+    QString areaCode;
+    if (!AreaCodeStore(DataFolder::pathFor(m_dataDir, DataFiles::AreaCode)).load(&areaCode, error))
+        return false;
+    m_text11->setText(areaCode);
+    m_text1->setFocus();
+    return true;
+}
+
+bool MainWindow::listRefresh(QString *error)
+{
+    return m_model->refresh(error);
+}
+
+bool MainWindow::contactCount(QString *error)
+{
+    qint64 count = 0;
+    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).count(&count, error))
+        return false;
+    m_nxr->setText(QString::number(count));
+    return true;
+}
+
+void MainWindow::fatal(const QString &error)
+{
+    MessageBoxes::error(this, windowTitle(), error);
+    m_terminate(1);
+}
+
+void MainWindow::Command1_Click()
+{
+    m_callerId->setAreaCode(m_text11->text());
+    m_callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
+    m_callerId->activate();
+}
+
+void MainWindow::Command5_Click()
+{
+    m_callerId->deactivate();
+}
+
+void MainWindow::Command2_Click()
+{
+}
+
+void MainWindow::Command3_Click()
+{
+    QString error;
+    if (!listRefresh(&error) || !contactCount(&error)) {
+        fatal(error);
+        return;
+    }
+    m_ob->clear();
+    m_cd->clear();
+    m_text1->clear();
+    m_a4->clear();
+    m_a1->clear();
+    m_a9->clear();
+    m_a10->clear();
+    m_a11->clear();
+    m_a12->clear();
+    m_a13->clear();
+    m_a14->clear();
+    m_text1->setFocus();
+}
+
+void MainWindow::Command7_Click()
+{
+    // Any failure to start the help program is ignored, without a message.
+    QString program = DataFolder::findFile(m_dataDir, DataFiles::Help);
+    if (program.isEmpty())
+        program = DataFolder::findFile(m_dataDir, DataFiles::HelpExe);
+    ProgramLauncher::startDetached(program);
+}

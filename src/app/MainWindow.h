@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class CallerIdControl;
+class ContactListModel;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+
+// The attendant's window ZUNA: caller-ID area, area code, contact count, help,
+// the contact editor on two tabs and the contact grid. Handlers keep the
+// names of the window's design (Form_Load, Command1_Click, ...).
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static inline const QString TitlePrefix = QStringLiteral("Atendimento ZUNA - ");
+
+    explicit MainWindow(const QString &dataDir, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Fills the window from the data folder: title, grid, count, area code.
+    // False, with a Portuguese report naming the file, when a step fails.
+    bool Form_Load(QString *error);
+
+    // How the program ends on Esc or after a failure is reported; the default
+    // quits the event loop with the given status.
+    void setTerminator(std::function<void(int status)> terminator) { m_terminate = std::move(terminator); }
+
+    ContactListModel *contactList() const { return m_model; }
+    CallerIdControl *callerId() const { return m_callerId; }
+    QString dataDir() const { return m_dataDir; }
+
+public slots:
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command5_Click();
+    void Command7_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void Form_KeyDown(int key, Qt::KeyboardModifiers shift);
+
+private:
+    void buildWindow();
+    void buildCallerIdArea();
+    void buildEditor();
+    void buildGrid();
+    void setTabOrder();
+    void placeTabPageChildren();
+
+    bool listRefresh(QString *error);
+    bool contactCount(QString *error);
+    // An operation failed in a way the window cannot recover from: report it
+    // and end the program.
+    void fatal(const QString &error);
+
+    QString m_dataDir;
+    std::function<void(int)> m_terminate;
+
+    CallerIdControl *m_callerId = nullptr; // micDTMFoCx1
+    QPushButton *m_command1 = nullptr;
+    QPushButton *m_command2 = nullptr;
+    QPushButton *m_command3 = nullptr;
+    QPushButton *m_command4 = nullptr;
+    QPushButton *m_command5 = nullptr;
+    QPushButton *m_command6 = nullptr;
+    QPushButton *m_command7 = nullptr;
+    QLineEdit *m_text1 = nullptr;
+    QLineEdit *m_text11 = nullptr;
+    QLabel *m_nxr = nullptr;
+    QLabel *m_cd = nullptr;
+    QLineEdit *m_site = nullptr;
+    QLabel *m_label1 = nullptr;
+    QTabWidget *m_sstab1 = nullptr;
+    QLineEdit *m_a1 = nullptr;
+    QLineEdit *m_a4 = nullptr;
+    QLineEdit *m_a9 = nullptr;
+    QLineEdit *m_a10 = nullptr;
+    QLineEdit *m_a11 = nullptr;
+    QLineEdit *m_a12 = nullptr;
+    QLineEdit *m_a13 = nullptr;
+    QLineEdit *m_a14 = nullptr;
+    QPlainTextEdit *m_ob = nullptr;
+    QTableView *m_dbgrid1 = nullptr;
+    ContactListModel *m_model = nullptr; // Data1
+};

@@ -1,0 +1,93 @@
+#include "app/Startup.h"
+
+#include "app/DataFiles.h"
+#include "app/MainWindow.h"
+#include "app/StartupWindow.h"
+#include "contacts/ContactStore.h"
+#include "platform/DataFolder.h"
+#include "platform/DateFormat.h"
+#include "platform/MessageBoxes.h"
+#include "platform/SingleInstance.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+
+namespace {
+const QString ErrorTitle = QStringLiteral("Erro");
+}
+
+Startup::Startup(QString dataDir)
+    : m_dataDir(std::move(dataDir))
+{
+}
+
+Startup::~Startup() = default;
+
+QString Startup::missingFileHint() const
+{
+    QStringList missing;
+    for (const QString &name : {DataFiles::Site, DataFiles::Contacts, DataFiles::AreaCode}) {
+        if (DataFolder::findFile(m_dataDir, name).isEmpty())
+            missing << name;
+    }
+    if (missing.isEmpty())
+        return {};
+    return QStringLiteral("\n\nFaltam na pasta de dados: %1.\nPara criar os arquivos que faltam, execute:\n"
+                          "zuna --init --data-dir \"%2\"")
+        .arg(missing.join(QStringLiteral(", ")), m_dataDir);
+}
+
+Startup::Outcome Startup::start()
+{
+    if (!QFileInfo(m_dataDir).isDir()) {
+        MessageBoxes::error(nullptr, ErrorTitle,
+                            QStringLiteral("A pasta de dados não existe: %1\n\nPara criar uma pasta de dados pronta, "
+                                           "execute:\nzuna --init --data-dir \"%1\"")
+                                .arg(m_dataDir));
+        return Outcome::Failed;
+    }
+
+    m_veri = std::make_unique<StartupWindow>();
+    m_instance = std::make_unique<SingleInstance>(m_dataDir);
+    if (!m_instance->tryAcquire()) {
+        m_veri->show();
+        return Outcome::SecondCopy;
+    }
+
+    m_veri->text2()->setText(DateFormatText);
+    if (!DateFormat::instance().setShortDateFormat(m_veri->text2()->text())) {
+        MessageBoxes::error(nullptr, ErrorTitle, QStringLiteral("Erro na opção de configuração de data."),
+                            MessageBoxes::Icon::Information);
+        m_veri->show();
+        return Outcome::DateFormatFailed;
+    }
+
+    auto main = std::make_unique<MainWindow>(m_dataDir);
+    QString error;
+    if (!main->Form_Load(&error)) {
+        main.reset();
+        MessageBoxes::error(nullptr, ErrorTitle,
+                            QStringLiteral("Não foi possível iniciar o Zuna.\n\n%1%2").arg(error, missingFileHint()));
+        m_veri.reset();
+        m_instance.reset();
+        return Outcome::Failed;
+    }
+    m_main = std::move(main);
+    // A register brought from elsewhere may lack the name index; without it
+    // the list would be sorted in full at each refresh. Once created it stays.
+    ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).ensureIndexes(nullptr);
+    m_main->show();
+    m_veri.reset();
+    return Outcome::Running;
+}
+
+int Startup::exitStatus(Outcome outcome, int loopStatus)
+{
+    switch (outcome) {
+    case Outcome::Running:
+    case Outcome::SecondCopy: return loopStatus;
+    case Outcome::DateFormatFailed:
+    case Outcome::Failed: break;
+    }
+    return 1;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class MainWindow;
+class SingleInstance;
+class StartupWindow;
+
+// From program start to the window the attendant works in: one copy per data
+// folder, the date format, then the main window filled from the data folder.
+class Startup
+{
+public:
+    enum class Outcome {
+        Running,          // the main window is shown
+        SecondCopy,       // another copy holds the folder: only VERI is shown
+        DateFormatFailed, // the date format was refused: VERI is shown
+        Failed,           // a start-up step failed and was reported; nothing shown
+    };
+
+    explicit Startup(QString dataDir);
+    ~Startup();
+
+    Outcome start();
+
+    MainWindow *mainWindow() const { return m_main.get(); }
+    StartupWindow *startupWindow() const { return m_veri.get(); }
+
+    // Exit status once the event loop has ended, for this outcome.
+    static int exitStatus(Outcome outcome, int loopStatus);
+
+    static inline const QString DateFormatText = QStringLiteral("dd/MM/yyyy");
+
+private:
+    QString missingFileHint() const;
+
+    QString m_dataDir;
+    std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<StartupWindow> m_veri;
+    std::unique_ptr<MainWindow> m_main;
+};

@@ -1,0 +1,85 @@
+#include "callerid/AreaCodeStore.h"
+
+#include "contacts/SqlConnection.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+const QString OpenFailed = QStringLiteral("Não foi possível abrir o arquivo do DDD local.");
+
+bool failQuery(QString *error, const QString &file, const QSqlQuery &query)
+{
+    QString what = QStringLiteral("Erro ao acessar o arquivo do DDD local.");
+    if (query.lastError().text().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
+        what = QStringLiteral("O arquivo do DDD local não contém a tabela a1.");
+    return sqlFailure(error, what, file, query.lastError().text());
+}
+
+} // namespace
+
+AreaCodeStore::AreaCodeStore(QString filePath)
+    : m_filePath(std::move(filePath))
+{
+}
+
+bool AreaCodeStore::create(const QString &filePath, QString *error)
+{
+    if (QFileInfo::exists(filePath))
+        return sqlFailure(error, QStringLiteral("O arquivo do DDD local já existe."), filePath, {});
+    QString detail;
+    {
+        SqlConnection conn(filePath, SqlConnection::Mode::Create);
+        if (!conn.isOpen()) {
+            detail = conn.errorText();
+        } else {
+            conn.database().transaction();
+            runSqlScript(conn.database(), QStringLiteral(":/data/schema-ddd.sql"), &detail);
+            if (detail.isEmpty() && !conn.database().commit())
+                detail = conn.database().lastError().text();
+        }
+    }
+    if (detail.isEmpty())
+        return true;
+    QFile::remove(filePath);
+    return sqlFailure(error, QStringLiteral("Não foi possível criar o arquivo do DDD local."), filePath, detail);
+}
+
+bool AreaCodeStore::load(QString *value, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return sqlFailure(error, OpenFailed, m_filePath, conn.errorText());
+    QSqlQuery query(conn.database());
+    if (!query.exec(QStringLiteral("SELECT a1 FROM a1 ORDER BY rowid LIMIT 1")))
+        return failQuery(error, m_filePath, query);
+    if (!query.next())
+        return sqlFailure(error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_filePath,
+                          {});
+    if (query.value(0).isNull())
+        return sqlFailure(error, QStringLiteral("O DDD local na primeira linha da tabela a1 está sem valor (NULL)."),
+                          m_filePath, {});
+    *value = query.value(0).toString();
+    return true;
+}
+
+bool AreaCodeStore::store(const QString &value, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return sqlFailure(error, OpenFailed, m_filePath, conn.errorText());
+    QSqlQuery query(conn.database());
+    if (!query.prepare(QStringLiteral("UPDATE a1 SET a1 = ? WHERE rowid = (SELECT rowid FROM a1 ORDER BY rowid LIMIT 1)")))
+        return failQuery(error, m_filePath, query);
+    query.addBindValue(value.isNull() ? QString(QLatin1String("")) : value);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    if (query.numRowsAffected() == 0)
+        return sqlFailure(error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_filePath,
+                          {});
+    return true;
+}

@@ -1,0 +1,290 @@
+#include "contacts/ContactStore.h"
+
+#include "contacts/NameKey.h"
+#include "contacts/SqlConnection.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace {
+
+const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
+const QString NameIndex = QStringLiteral("CADA_NOME");
+
+bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
+{
+    return sqlFailure(error, QStringLiteral("Não foi possível abrir o cadastro de contatos."), file, conn.errorText());
+}
+
+bool failQuery(QString *error, const QString &file, const QSqlQuery &query)
+{
+    QString what = QStringLiteral("Erro ao acessar o cadastro de contatos.");
+    if (query.lastError().text().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
+        what = QStringLiteral("O arquivo não contém a tabela de contatos CADA.");
+    else if (query.lastError().text().contains(QLatin1String("no such column"), Qt::CaseInsensitive))
+        what = QStringLiteral("A tabela de contatos CADA não tem todas as colunas esperadas.");
+    return sqlFailure(error, what, file, query.lastError().text());
+}
+
+QString text(const QSqlQuery &query, int column)
+{
+    return query.value(column).toString(); // NULL reads as empty text
+}
+
+ContactRecord readRecord(const QSqlQuery &query)
+{
+    ContactRecord r;
+    r.cd = query.value(0).toLongLong();
+    r.a1 = text(query, 1);
+    r.a4 = text(query, 2);
+    r.a9 = text(query, 3);
+    r.a10 = text(query, 4);
+    r.a11 = text(query, 5);
+    r.a12 = text(query, 6);
+    r.a13 = text(query, 7);
+    r.a14 = text(query, 8);
+    r.ob = text(query, 9);
+    return r;
+}
+
+void bindFields(QSqlQuery &query, const ContactRecord &r)
+{
+    // Empty fields are stored as empty text, never as NULL.
+    const QString fields[] = {r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob};
+    for (const QString &f : fields)
+        query.addBindValue(f.isNull() ? QString(QLatin1String("")) : f);
+}
+
+// One write transaction; IMMEDIATE takes the write lock at the start, so a
+// file busy with another writer is waited on (busy timeout) rather than
+// failing half-way.
+class WriteTransaction
+{
+public:
+    explicit WriteTransaction(const QSqlDatabase &db)
+        : m_query(db)
+    {
+        m_ok = m_query.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    }
+    ~WriteTransaction()
+    {
+        if (m_ok && !m_done)
+            m_query.exec(QStringLiteral("ROLLBACK"));
+    }
+    bool begun() const { return m_ok; }
+    bool commit()
+    {
+        m_done = m_query.exec(QStringLiteral("COMMIT"));
+        return m_done;
+    }
+    const QSqlQuery &query() const { return m_query; }
+
+private:
+    QSqlQuery m_query;
+    bool m_ok = false;
+    bool m_done = false;
+};
+
+bool createNameIndex(const QSqlDatabase &db, QString *detail)
+{
+    QSqlQuery query(db);
+    const QString sql = QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON CADA (%2)")
+                            .arg(NameIndex, NameKey::sortKeySql(QStringLiteral("A1")));
+    if (query.exec(sql))
+        return true;
+    *detail = query.lastError().text();
+    return false;
+}
+
+} // namespace
+
+ContactStore::ContactStore(QString filePath)
+    : m_filePath(std::move(filePath))
+{
+}
+
+bool ContactStore::create(const QString &filePath, QString *error)
+{
+    if (QFileInfo::exists(filePath))
+        return sqlFailure(error, QStringLiteral("O cadastro de contatos já existe."), filePath, {});
+    bool ok = false;
+    QString detail;
+    {
+        SqlConnection conn(filePath, SqlConnection::Mode::Create);
+        if (!conn.isOpen())
+            return failOpen(error, filePath, conn);
+        WriteTransaction tx(conn.database());
+        ok = tx.begun() && runSqlScript(conn.database(), QStringLiteral(":/data/schema-cada.sql"), &detail)
+            && createNameIndex(conn.database(), &detail) && tx.commit();
+        if (!ok && detail.isEmpty())
+            detail = tx.query().lastError().text();
+    }
+    if (!ok) {
+        QFile::remove(filePath);
+        return sqlFailure(error, QStringLiteral("Não foi possível criar o cadastro de contatos."), filePath, detail);
+    }
+    return true;
+}
+
+bool ContactStore::count(qint64 *result, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QSqlQuery query(conn.database());
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM CADA")) || !query.next())
+        return failQuery(error, m_filePath, query);
+    *result = query.value(0).toLongLong();
+    return true;
+}
+
+bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QSqlQuery query(conn.database());
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA WHERE CD = ?").arg(Columns)))
+        return failQuery(error, m_filePath, query);
+    query.addBindValue(code);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    result->reset();
+    if (query.next())
+        *result = readRecord(query);
+    return true;
+}
+
+bool ContactStore::findByPhone(const QString &phone, std::optional<ContactRecord> *result, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QSqlQuery query(conn.database());
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA WHERE A4 = ? LIMIT 1").arg(Columns)))
+        return failQuery(error, m_filePath, query);
+    query.addBindValue(phone);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    result->reset();
+    if (query.next())
+        *result = readRecord(query);
+    return true;
+}
+
+bool ContactStore::insert(const ContactRecord &record, qint64 *newCode, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    WriteTransaction tx(conn.database());
+    if (!tx.begun())
+        return failQuery(error, m_filePath, tx.query());
+    QSqlQuery query(conn.database());
+    if (!query.prepare(QStringLiteral("INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+        return failQuery(error, m_filePath, query);
+    bindFields(query, record);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    const qint64 code = query.lastInsertId().toLongLong();
+    if (!tx.commit())
+        return failQuery(error, m_filePath, tx.query());
+    *newCode = code;
+    return true;
+}
+
+bool ContactStore::update(const ContactRecord &record, bool *found, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    WriteTransaction tx(conn.database());
+    if (!tx.begun())
+        return failQuery(error, m_filePath, tx.query());
+    QSqlQuery query(conn.database());
+    if (!query.prepare(QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, A13 = ?, "
+                                 "A14 = ?, OB = ? WHERE CD = ?")))
+        return failQuery(error, m_filePath, query);
+    bindFields(query, record);
+    query.addBindValue(record.cd);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    const bool changed = query.numRowsAffected() > 0;
+    if (!tx.commit())
+        return failQuery(error, m_filePath, tx.query());
+    *found = changed;
+    return true;
+}
+
+bool ContactStore::remove(qint64 code, QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    WriteTransaction tx(conn.database());
+    if (!tx.begun())
+        return failQuery(error, m_filePath, tx.query());
+    QSqlQuery query(conn.database());
+    if (!query.prepare(QStringLiteral("DELETE FROM CADA WHERE CD = ?")))
+        return failQuery(error, m_filePath, query);
+    query.addBindValue(code);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    if (!tx.commit())
+        return failQuery(error, m_filePath, tx.query());
+    return true;
+}
+
+bool ContactStore::ensureIndexes(QString *error) const
+{
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QString detail;
+    if (!createNameIndex(conn.database(), &detail))
+        return sqlFailure(error, QStringLiteral("Não foi possível criar o índice de nomes do cadastro."), m_filePath, detail);
+    return true;
+}
+
+bool ContactStore::listPage(const QSqlDatabase &db, const ListRow *after, int limit, QList<ListRow> *rows,
+                            QString *error) const
+{
+    const QString key = NameKey::sortKeySql(QStringLiteral("A1"));
+    QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM CADA").arg(key);
+    // Keyset paging: the index range starts at the last key read, and rows of
+    // an equal key continue by code. Each page is one short, finished read.
+    if (after)
+        sql += QStringLiteral(" WHERE %1 >= ? AND (%1 > ? OR CD > ?)").arg(key);
+    sql += QStringLiteral(" ORDER BY %1, CD LIMIT ?").arg(key);
+
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        return failQuery(error, m_filePath, query);
+    if (after) {
+        query.addBindValue(after->key);
+        query.addBindValue(after->key);
+        query.addBindValue(after->cd);
+    }
+    query.addBindValue(limit);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    rows->clear();
+    while (query.next()) {
+        ListRow row;
+        row.cd = query.value(0).toLongLong();
+        row.a1 = text(query, 1);
+        row.a4 = text(query, 2);
+        row.a9 = text(query, 3);
+        row.a12 = text(query, 4);
+        row.a13 = text(query, 5);
+        row.key = text(query, 6);
+        rows->append(row);
+    }
+    return true;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "contacts/ContactRecord.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <optional>
+
+// The contact register: table CADA in an SQLite file. Every operation opens its
+// own short connection and closes it at its end; every write is one
+// transaction. All values are bound, never pasted into SQL. The SQL dialect
+// (sort key, auto-number, count) stays inside this class.
+//
+// Errors come back as false plus a Portuguese text naming what went wrong.
+class ContactStore
+{
+public:
+    explicit ContactStore(QString filePath);
+    const QString &filePath() const { return m_filePath; }
+
+    // Creates a new register file with its table and indexes. Fails when the
+    // file exists.
+    static bool create(const QString &filePath, QString *error);
+
+    // The number of rows, as COUNT(*). Also proves that the file is a
+    // register: a missing table is an error.
+    bool count(qint64 *result, QString *error) const;
+
+    // The row with this code, or nothing when there is none.
+    bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) const;
+    // The first row whose telephone is exactly this text.
+    bool findByPhone(const QString &phone, std::optional<ContactRecord> *result, QString *error) const;
+
+    // Stores a new row; `newCode` receives the code the database gave it.
+    bool insert(const ContactRecord &record, qint64 *newCode, QString *error) const;
+    // Rewrites the row with record.cd; `found` tells whether that row existed.
+    bool update(const ContactRecord &record, bool *found, QString *error) const;
+    bool remove(qint64 code, QString *error) const;
+
+    // Creates the name index when missing, so that listing by name reads an
+    // index instead of sorting the table.
+    bool ensureIndexes(QString *error) const;
+
+    // One row of the contact list, as the grid shows it.
+    struct ListRow
+    {
+        qint64 cd = 0;
+        QString a1, a4, a9, a12, a13;
+        QString key; // sort key of the name, for reading the next page
+    };
+    // Up to `limit` rows in name order, starting after (afterKey, afterCode)
+    // when `after` is set. Runs on the caller's connection: the grid keeps one
+    // for the whole run.
+    bool listPage(const QSqlDatabase &db, const ListRow *after, int limit, QList<ListRow> *rows,
+                  QString *error) const;
+
+private:
+    QString m_filePath;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// A named connection to an existing SQLite file, closed and removed when the
+// object goes. It never creates the file: a missing file is an error, so that
+// a start on a wrong folder changes nothing on disk. Queries on it must be
+// finished before it is destroyed (declare them after it in the same scope).
+class SqlConnection
+{
+public:
+    enum class Mode { OpenExisting, Create };
+
+    explicit SqlConnection(const QString &filePath, Mode mode = Mode::OpenExisting);
+    ~SqlConnection();
+    SqlConnection(const SqlConnection &) = delete;
+    SqlConnection &operator=(const SqlConnection &) = delete;
+
+    bool isOpen() const { return m_error.isEmpty(); }
+    // Why the file could not be opened or is not a database.
+    const QString &errorText() const { return m_error; }
+    QSqlDatabase database() const;
+
+    // How long a write waits for a file that another program holds busy.
+    static constexpr int BusyTimeoutMs = 5000;
+
+private:
+    QString m_name;
+    QString m_error;
+};
+
+// Fills `error` with a Portuguese report of what failed, on which file and the
+// database's own words, and returns false.
+bool sqlFailure(QString *error, const QString &what, const QString &filePath, const QString &detail);
+
+// Runs the statements of a script (a resource or file), one after the other.
+bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *detail);

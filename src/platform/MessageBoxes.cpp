@@ -1,0 +1,71 @@
+#include "platform/MessageBoxes.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QPushButton>
+
+namespace {
+MessageBoxes *g_replacement = nullptr;
+
+QMessageBox::Icon toQt(MessageBoxes::Icon icon)
+{
+    switch (icon) {
+    case MessageBoxes::Icon::Information: return QMessageBox::Information;
+    case MessageBoxes::Icon::Question: return QMessageBox::Question;
+    case MessageBoxes::Icon::Critical: return QMessageBox::Critical;
+    case MessageBoxes::Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+} // namespace
+
+MessageBoxes &MessageBoxes::instance()
+{
+    static ModalMessageBoxes real;
+    return g_replacement ? *g_replacement : real;
+}
+
+void MessageBoxes::setInstance(MessageBoxes *replacement)
+{
+    g_replacement = replacement;
+}
+
+void MessageBoxes::notice(QWidget *parent, const QString &title, const QString &text)
+{
+    instance().show(parent, Icon::None, title, text, Buttons::Ok);
+}
+
+bool MessageBoxes::confirm(QWidget *parent, const QString &title, const QString &text)
+{
+    return instance().show(parent, Icon::Question, title, text, Buttons::YesNo) == Answer::Yes;
+}
+
+void MessageBoxes::error(QWidget *parent, const QString &title, const QString &text, Icon icon)
+{
+    instance().show(parent, icon, title, text, Buttons::Ok);
+}
+
+MessageBoxes::Answer ModalMessageBoxes::show(QWidget *parent, Icon icon, const QString &title, const QString &text,
+                                             Buttons buttons)
+{
+    // Without a screen nobody can answer a box: say it on standard error and
+    // take the safe answer, so that a run without a display never hangs.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        QTextStream(stderr) << title << ": " << text << '\n';
+        return buttons == Buttons::Ok ? Answer::Ok : Answer::No;
+    }
+    QMessageBox box(toQt(icon), title, text, QMessageBox::NoButton, parent);
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int result = box.exec();
+    if (buttons == Buttons::Ok)
+        return Answer::Ok;
+    return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every message box of the program goes through here, so that tests answer
+// them without a real modal dialog.
+class MessageBoxes
+{
+public:
+    enum class Icon { None, Information, Question, Critical };
+    enum class Buttons { Ok, YesNo };
+    enum class Answer { Ok, Yes, No };
+
+    virtual ~MessageBoxes() = default;
+    virtual Answer show(QWidget *parent, Icon icon, const QString &title, const QString &text, Buttons buttons) = 0;
+
+    static MessageBoxes &instance();
+    // Tests put their own in place; nullptr restores the real one.
+    static void setInstance(MessageBoxes *replacement);
+
+    // A notice or refusal: OK only, no icon.
+    static void notice(QWidget *parent, const QString &title, const QString &text);
+    // A question with Yes (the default) and No. True for Yes.
+    static bool confirm(QWidget *parent, const QString &title, const QString &text);
+    // A failure report, OK only.
+    static void error(QWidget *parent, const QString &title, const QString &text, Icon icon = Icon::Critical);
+};
+
+// The real boxes, modal QMessageBox.
+class ModalMessageBoxes : public MessageBoxes
+{
+public:
+    Answer show(QWidget *parent, Icon icon, const QString &title, const QString &text, Buttons buttons) override;
+};

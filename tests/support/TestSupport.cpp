@@ -1,0 +1,73 @@
+#include "TestSupport.h"
+
+#include "app/DataInit.h"
+#include "contacts/ContactStore.h"
+#include "contacts/SqlConnection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+
+DataFolderFixture::DataFolderFixture()
+{
+    QStringList report;
+    QString error;
+    if (!DataInit::initDataFolder(m_dir.path(), &report, &error))
+        qFatal("cannot prepare a data folder: %s", qPrintable(error));
+}
+
+QString DataFolderFixture::file(const QString &name) const
+{
+    return QDir(m_dir.path()).filePath(name);
+}
+
+void DataFolderFixture::writeSite(const QByteArray &bytes) const
+{
+    QFile f(file(QStringLiteral("site.txt")));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write site.txt");
+}
+
+qint64 DataFolderFixture::addContact(const ContactRecord &record) const
+{
+    qint64 code = 0;
+    QString error;
+    if (!ContactStore(file(QStringLiteral("cada.sqlite"))).insert(record, &code, &error))
+        qFatal("cannot add a contact: %s", qPrintable(error));
+    return code;
+}
+
+ContactRecord DataFolderFixture::contact(const QString &name, const QString &phone) const
+{
+    ContactRecord r;
+    r.a1 = name;
+    r.a4 = phone;
+    r.a9 = QStringLiteral("Rua %1, 10").arg(name);
+    r.a12 = QStringLiteral("São Paulo");
+    r.a13 = QStringLiteral("SP");
+    return r;
+}
+
+void DataFolderFixture::exec(const QString &fileName, const QString &sql) const
+{
+    SqlConnection conn(file(fileName));
+    if (!conn.isOpen())
+        qFatal("cannot open %s: %s", qPrintable(fileName), qPrintable(conn.errorText()));
+    QSqlQuery query(conn.database());
+    if (!query.exec(sql))
+        qFatal("cannot run %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+}
+
+QMap<QString, QByteArray> DataFolderFixture::snapshot() const
+{
+    QMap<QString, QByteArray> files;
+    const QDir dir(m_dir.path());
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::ReadOnly);
+        files.insert(name, f.readAll());
+    }
+    return files;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "contacts/ContactRecord.h"
+#include "platform/MessageBoxes.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+// Answers message boxes without showing them and remembers each one.
+class RecordingMessageBoxes : public MessageBoxes
+{
+public:
+    struct Shown
+    {
+        Icon icon;
+        QString title;
+        QString text;
+        Buttons buttons;
+    };
+
+    RecordingMessageBoxes() { MessageBoxes::setInstance(this); }
+    ~RecordingMessageBoxes() override { MessageBoxes::setInstance(nullptr); }
+
+    Answer show(QWidget *, Icon icon, const QString &title, const QString &text, Buttons buttons) override
+    {
+        shown.append({icon, title, text, buttons});
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        return answers.isEmpty() ? Answer::No : answers.takeFirst();
+    }
+
+    QList<Shown> shown;
+    QList<Answer> answers; // for the questions, in order
+};
+
+// A data folder made by `zuna --init` in a temporary folder.
+class DataFolderFixture
+{
+public:
+    DataFolderFixture();
+
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &name) const;
+    void writeSite(const QByteArray &bytes) const;
+    qint64 addContact(const ContactRecord &record) const;
+    ContactRecord contact(const QString &name, const QString &phone = {}) const;
+    // Runs statements on a file of the folder, as another program would.
+    void exec(const QString &fileName, const QString &sql) const;
+    // Every file of the folder with its bytes, to prove nothing changed.
+    QMap<QString, QByteArray> snapshot() const;
+
+private:
+    QTemporaryDir m_dir;
+};
