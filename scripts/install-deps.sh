@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Zuna needs to build, run and test. Run as root.
+set -euo pipefail
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev libqt6sql6-sqlite
+  fonts-dejavu-core fonts-liberation
+  sqlite3
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
