@@ -29,7 +29,7 @@ private:
         bool first = true;
         do {
             QString error;
-            if (!store.listPage(conn.database(), first ? nullptr : &last, pageSize, &page, &error))
+            if (!store.listPage(conn.database(), {}, first ? nullptr : &last, pageSize, &page, &error))
                 qFatal("%s", qPrintable(error));
             for (const auto &row : page)
                 names << row.a1;

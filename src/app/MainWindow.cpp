@@ -1,11 +1,14 @@
 #include "app/MainWindow.h"
 
 #include "app/DataFiles.h"
+#include "app/KeyPreview.h"
 #include "app/SiteFile.h"
+#include "app/enterrrr.h"
 #include "callerid/AreaCodeStore.h"
 #include "callerid/CallerIdControl.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
+#include "contacts/Telephone.h"
 #include "platform/DataFolder.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramLauncher.h"
@@ -21,11 +24,20 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 
 const QColor Blue(59, 110, 165);
 const QColor LightYellow(255, 255, 192);
+
+// What the attendant reads, exactly as the window has always said it.
+const QString NameMissing = QStringLiteral("Digite o nome antes.");
+const QString PhoneMissing = QStringLiteral("Digite o telefone antes.");
+const QString Saved = QStringLiteral("Operação realizada com sucesso.");
+const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.");
+const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
+const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
 const char DesignRect[] = "designRect";
 
 QFont designFont(const QString &family, qreal points, bool bold = false)
@@ -92,6 +104,13 @@ QLineEdit *field(QWidget *parent, const char *name, const QRect &rect, int maxLe
 // Places on a tab page are given from the tab control's own corner, tab strip
 // included; the page is moved down by the strip, so a child is placed at its
 // design place less the page's offset.
+void setFieldBackground(QLineEdit *field, const QColor &color)
+{
+    QPalette pal = field->palette();
+    pal.setColor(QPalette::Base, color);
+    field->setPalette(pal);
+}
+
 void placeOnTab(QWidget *page, QWidget *child, const QRect &rectFromTabControl)
 {
     child->setParent(page);
@@ -107,13 +126,10 @@ MainWindow::MainWindow(const QString &dataDir, QWidget *parent)
     , m_terminate([](int status) { QCoreApplication::exit(status); })
 {
     buildWindow();
-    qApp->installEventFilter(this);
+    new KeyPreview(this, [this](int key, Qt::KeyboardModifiers modifiers) { Form_KeyDown(key, modifiers); });
 }
 
-MainWindow::~MainWindow()
-{
-    qApp->removeEventFilter(this);
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::buildWindow()
 {
@@ -149,12 +165,29 @@ void MainWindow::buildWindow()
     m_site->hide();
 
     setTabOrder();
+    connectHandlers();
+}
 
+void MainWindow::connectHandlers()
+{
     connect(m_command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
     connect(m_command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
     connect(m_command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
+    connect(m_command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
     connect(m_command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
+    connect(m_command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
     connect(m_command7, &QPushButton::clicked, this, &MainWindow::Command7_Click);
+    connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::A1_Change);
+    connect(m_dbgrid1, &QTableView::doubleClicked, this, &MainWindow::DBGrid1_DblClick);
+    connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::DBGrid1_RowColChange);
+    m_dbgrid1->installEventFilter(this);
+    m_text11->installEventFilter(this);
+    m_enterFields = {m_text1, m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14};
+    for (QLineEdit *field : std::as_const(m_enterFields)) {
+        field->installEventFilter(this);
+        setFieldBackground(field, Qt::white);
+    }
 }
 
 void MainWindow::buildCallerIdArea()
@@ -262,8 +295,10 @@ void MainWindow::buildGrid()
     m_dbgrid1->horizontalHeader()->setFont(msSansSerif());
     m_dbgrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_dbgrid1->setTabKeyNavigation(false); // Tab leaves the grid for the next control
+    // Rows are marked as they become current (DBGrid1_RowColChange), not by
+    // the attendant's clicks.
     m_dbgrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_dbgrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_dbgrid1->setSelectionMode(QAbstractItemView::NoSelection);
     m_dbgrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_dbgrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_dbgrid1->horizontalHeader()->setStretchLastSection(false);
@@ -306,19 +341,70 @@ void MainWindow::placeTabPageChildren()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        // Key preview: the window sees each key once, on its way to the focused
-        // control, and lets it go on.
-        auto *widget = qobject_cast<QWidget *>(watched);
-        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
-        if (widget && widget == target && widget->window() == this) {
-            auto *key = static_cast<QKeyEvent *>(event);
-            Form_KeyDown(key->key(), key->modifiers());
-        }
-    } else if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_sstab1) {
+    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_sstab1) {
         placeTabPageChildren();
     }
-    return QWidget::eventFilter(watched, event);
+
+    if (watched == m_dbgrid1) {
+        if (event->type() == QEvent::KeyPress)
+            DBGrid1_KeyDown();
+        else if (event->type() == QEvent::KeyRelease)
+            DBGrid1_KeyUp();
+        return false;
+    }
+    if (watched == m_text11) {
+        if (event->type() == QEvent::FocusOut && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason
+            && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+            Text11_LostFocus();
+        return false;
+    }
+    auto *field = qobject_cast<QLineEdit *>(watched);
+    if (!field || !m_enterFields.contains(field))
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        int keyAscii = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) ? 13 : -1;
+        enterrrr::enterAsTab(this, keyAscii);
+        return keyAscii == 0; // Enter never reaches the field
+    }
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: {
+        // Switching to another window or a message box is not entering or
+        // leaving a field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+            return false;
+        if (event->type() == QEvent::FocusIn)
+            fieldGotFocus(field, reason);
+        else
+            fieldLostFocus(field);
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+void MainWindow::fieldGotFocus(QLineEdit *field, Qt::FocusReason reason)
+{
+    // A new contact being typed is offered the number of the last call.
+    if (field == m_a4 && m_a1->text().isEmpty() && m_a4->text().isEmpty() && !m_text1->text().isEmpty())
+        m_a4->setText(m_text1->text());
+    field->setCursorPosition(0);
+    field->selectAll();
+    setFieldBackground(field, LightYellow);
+    // A click places the caret after the focus arrives: select again once the
+    // click is done, so that typing still replaces the whole text.
+    if (reason == Qt::MouseFocusReason)
+        QTimer::singleShot(0, field, [field] { field->selectAll(); });
+}
+
+void MainWindow::fieldLostFocus(QLineEdit *field)
+{
+    setFieldBackground(field, Qt::white);
+    if (field == m_a4)
+        A4_LostFocus();
 }
 
 void MainWindow::Form_KeyDown(int key, Qt::KeyboardModifiers)
@@ -355,7 +441,36 @@ bool MainWindow::Form_Load(QString *error)
 
 bool MainWindow::listRefresh(QString *error)
 {
-    return m_model->refresh(error);
+    if (!m_model->refresh(error))
+        return false;
+    showFirstRow();
+    return true;
+}
+
+void MainWindow::showFirstRow()
+{
+    if (m_model->rowCount() > 0)
+        m_dbgrid1->setCurrentIndex(m_model->index(0, 0));
+}
+
+ContactRecord MainWindow::fieldsRecord() const
+{
+    ContactRecord r;
+    r.a1 = m_a1->text();
+    r.a4 = m_a4->text();
+    r.a9 = m_a9->text();
+    r.a10 = m_a10->text();
+    r.a11 = m_a11->text();
+    r.a12 = m_a12->text();
+    r.a13 = m_a13->text();
+    r.a14 = m_a14->text();
+    r.ob = m_ob->toPlainText();
+    return r;
+}
+
+void MainWindow::reportFailure(const QString &what, const QString &error)
+{
+    MessageBoxes::error(this, AppTitle, what + QStringLiteral("\n\n") + error);
 }
 
 bool MainWindow::contactCount(QString *error)
@@ -408,6 +523,150 @@ void MainWindow::Command3_Click()
     m_a13->clear();
     m_a14->clear();
     m_text1->setFocus();
+}
+
+void MainWindow::Command4_Click()
+{
+    if (m_a1->text().isEmpty()) {
+        MessageBoxes::notice(this, AppTitle, NameMissing);
+        m_a1->setFocus();
+        return;
+    }
+    if (m_a4->text().isEmpty()) {
+        MessageBoxes::notice(this, AppTitle, PhoneMissing);
+        m_a4->setFocus();
+        return;
+    }
+    const ContactStore store(DataFolder::pathFor(m_dataDir, DataFiles::Contacts));
+    ContactRecord record = fieldsRecord();
+    QString error;
+    bool stored = false;
+    if (!m_cd->text().isEmpty()) {
+        record.cd = m_cd->text().toLongLong();
+        if (!store.update(record, &stored, &error)) {
+            reportFailure(QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
+            return;
+        }
+    }
+    // A new contact, or one whose row was deleted at another desk meanwhile:
+    // store it as a new row, and let the code label name that row so that the
+    // next save updates it instead of adding a copy.
+    if (!stored) {
+        qint64 code = 0;
+        if (!store.insert(record, &code, &error)) {
+            reportFailure(QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
+            return;
+        }
+        m_cd->setText(QString::number(code));
+    }
+    if (!listRefresh(&error) || !contactCount(&error)) {
+        fatal(error);
+        return;
+    }
+    MessageBoxes::notice(this, AppTitle, Saved);
+}
+
+void MainWindow::Command6_Click()
+{
+    if (m_cd->text().isEmpty()) {
+        MessageBoxes::notice(this, AppTitle, PickFirst);
+        m_a1->setFocus();
+        return;
+    }
+    if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete))
+        return;
+    QString error;
+    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).remove(m_cd->text().toLongLong(), &error)) {
+        reportFailure(QStringLiteral("Não foi possível apagar o contato."), error);
+        return;
+    }
+    if (!listRefresh(&error)) {
+        fatal(error);
+        return;
+    }
+    Command3_Click();
+}
+
+void MainWindow::A1_Change()
+{
+    QString error;
+    if (!m_model->search(m_a1->text(), &error)) {
+        fatal(error);
+        return;
+    }
+    showFirstRow();
+}
+
+void MainWindow::A4_LostFocus()
+{
+    setFieldBackground(m_a4, Qt::white);
+    if (m_a4->text().size() == 8) {
+        MessageBoxes::notice(this, AppTitle, BadPhone);
+        m_a4->setFocus();
+    }
+    m_a4->setText(Telephone::layout(m_a4->text()));
+}
+
+void MainWindow::Text11_LostFocus()
+{
+    QString error;
+    if (!AreaCodeStore(DataFolder::pathFor(m_dataDir, DataFiles::AreaCode)).store(m_text11->text(), &error))
+        reportFailure(QStringLiteral("Não foi possível gravar o DDD local."), error);
+}
+
+void MainWindow::DBGrid1_DblClick()
+{
+    pickCurrentRow();
+}
+
+void MainWindow::DBGrid1_KeyDown()
+{
+    pickCurrentRow();
+}
+
+void MainWindow::DBGrid1_KeyUp()
+{
+    pickCurrentRow();
+}
+
+void MainWindow::pickCurrentRow()
+{
+    const QModelIndex code = m_model->index(m_dbgrid1->currentIndex().row(), ContactListModel::Code);
+    if (code.isValid())
+        m_dbgrid1->setCurrentIndex(code);
+    m_cd->setText(code.data().toString());
+    busca();
+}
+
+void MainWindow::DBGrid1_RowColChange()
+{
+    const QModelIndex current = m_dbgrid1->currentIndex();
+    if (m_model->rowCount() == 0 || !current.isValid())
+        return;
+    m_dbgrid1->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void MainWindow::busca()
+{
+    if (m_cd->text().isEmpty())
+        return;
+    std::optional<ContactRecord> found;
+    QString error;
+    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).findByCode(m_cd->text().toLongLong(), &found, &error)) {
+        fatal(error);
+        return;
+    }
+    if (!found)
+        return;
+    m_a1->setText(found->a1); // narrows the grid at once
+    m_a4->setText(found->a4);
+    m_a9->setText(found->a9);
+    m_a10->setText(found->a10);
+    m_a11->setText(found->a11);
+    m_a12->setText(found->a12);
+    m_a13->setText(found->a13);
+    m_a14->setText(found->a14);
+    m_ob->setPlainText(found->ob);
 }
 
 void MainWindow::Command7_Click()

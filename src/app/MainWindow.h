@@ -1,5 +1,8 @@
 #pragma once
 
+#include "contacts/ContactRecord.h"
+
+#include <QList>
 #include <QWidget>
 
 #include <functional>
@@ -22,6 +25,8 @@ class MainWindow : public QWidget
 
 public:
     static inline const QString TitlePrefix = QStringLiteral("Atendimento ZUNA - ");
+    // The title of the program's notices and questions.
+    static inline const QString AppTitle = QStringLiteral("Zuna");
 
     explicit MainWindow(const QString &dataDir, QWidget *parent = nullptr);
     ~MainWindow() override;
@@ -42,8 +47,19 @@ public slots:
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    void Command4_Click();
     void Command5_Click();
+    void Command6_Click();
     void Command7_Click();
+    void A1_Change();
+    void A4_LostFocus();
+    void Text11_LostFocus();
+    void DBGrid1_DblClick();
+    void DBGrid1_KeyDown();
+    void DBGrid1_KeyUp();
+    void DBGrid1_RowColChange();
+    // Loads the contact whose code the code label holds.
+    void busca();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,6 +72,15 @@ private:
     void buildGrid();
     void setTabOrder();
     void placeTabPageChildren();
+
+    void connectHandlers();
+    void fieldGotFocus(QLineEdit *field, Qt::FocusReason reason);
+    void fieldLostFocus(QLineEdit *field);
+    void pickCurrentRow();
+    void showFirstRow();
+    ContactRecord fieldsRecord() const;
+    // A write that failed: the attendant is told and everything typed stays.
+    void reportFailure(const QString &what, const QString &error);
 
     bool listRefresh(QString *error);
     bool contactCount(QString *error);
@@ -92,4 +117,5 @@ private:
     QPlainTextEdit *m_ob = nullptr;
     QTableView *m_dbgrid1 = nullptr;
     ContactListModel *m_model = nullptr; // Data1
+    QList<QLineEdit *> m_enterFields;     // Enter as Tab and the focus highlight
 };

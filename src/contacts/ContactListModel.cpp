@@ -23,10 +23,22 @@ bool ContactListModel::openConnection(QString *error)
 
 bool ContactListModel::refresh(QString *error)
 {
+    m_pattern = {};
+    return reload(error);
+}
+
+bool ContactListModel::search(const QString &typedName, QString *error)
+{
+    m_pattern = NamePattern::fromTyped(typedName);
+    return reload(error);
+}
+
+bool ContactListModel::reload(QString *error)
+{
     if (!openConnection(error))
         return false;
     QList<ContactStore::ListRow> page;
-    const bool ok = m_store.listPage(m_connection->database(), nullptr, PageSize, &page, error);
+    const bool ok = m_store.listPage(m_connection->database(), m_pattern, nullptr, PageSize, &page, error);
     beginResetModel();
     m_rows = ok ? page : QList<ContactStore::ListRow>();
     m_atEnd = !ok || page.size() < PageSize;
@@ -96,7 +108,7 @@ void ContactListModel::fetchMore(const QModelIndex &parent)
     QList<ContactStore::ListRow> page;
     QString error;
     const ContactStore::ListRow last = m_rows.constLast();
-    if (!m_store.listPage(m_connection->database(), &last, PageSize, &page, &error)) {
+    if (!m_store.listPage(m_connection->database(), m_pattern, &last, PageSize, &page, &error)) {
         m_atEnd = true;
         emit failed(error);
         return;

@@ -23,6 +23,8 @@ public:
 
     // Lists every contact again from the first page.
     bool refresh(QString *error);
+    // Lists the contacts whose names begin with what was typed.
+    bool search(const QString &typedName, QString *error);
 
     qint64 codeAt(int row) const;
 
@@ -40,9 +42,11 @@ signals:
 
 private:
     bool openConnection(QString *error);
+    bool reload(QString *error);
 
     ContactStore m_store;
     std::unique_ptr<SqlConnection> m_connection;
+    NamePattern m_pattern;
     QList<ContactStore::ListRow> m_rows;
     bool m_atEnd = true;
 };

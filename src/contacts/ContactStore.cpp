@@ -251,27 +251,40 @@ bool ContactStore::ensureIndexes(QString *error) const
     return true;
 }
 
-bool ContactStore::listPage(const QSqlDatabase &db, const ListRow *after, int limit, QList<ListRow> *rows,
-                            QString *error) const
+bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, const ListRow *after, int limit,
+                            QList<ListRow> *rows, QString *error) const
 {
     const QString key = NameKey::sortKeySql(QStringLiteral("A1"));
+    QStringList where;
+    QVariantList values;
+    // The sort-key range keeps the search on the name index; the GLOB then
+    // checks the whole pattern, letter case ignored and accents kept.
+    if (!pattern.lowKey.isEmpty()) {
+        where << QStringLiteral("%1 >= ? AND %1 < ?").arg(key);
+        values << pattern.lowKey << pattern.highKey;
+    }
+    if (!pattern.matchesEveryone()) {
+        where << QStringLiteral("%1 GLOB ?").arg(NameKey::caseFoldSql(QStringLiteral("A1")));
+        values << pattern.glob;
+    }
+    // Keyset paging: the next page starts at the last key read, and rows of an
+    // equal key continue by code. Each page is one short, finished read.
+    if (after) {
+        where << QStringLiteral("%1 >= ? AND (%1 > ? OR CD > ?)").arg(key);
+        values << after->key << after->key << after->cd;
+    }
     QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM CADA").arg(key);
-    // Keyset paging: the index range starts at the last key read, and rows of
-    // an equal key continue by code. Each page is one short, finished read.
-    if (after)
-        sql += QStringLiteral(" WHERE %1 >= ? AND (%1 > ? OR CD > ?)").arg(key);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY %1, CD LIMIT ?").arg(key);
+    values << limit;
 
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
         return failQuery(error, m_filePath, query);
-    if (after) {
-        query.addBindValue(after->key);
-        query.addBindValue(after->key);
-        query.addBindValue(after->cd);
-    }
-    query.addBindValue(limit);
+    for (const QVariant &v : values)
+        query.addBindValue(v);
     if (!query.exec())
         return failQuery(error, m_filePath, query);
     rows->clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "contacts/ContactRecord.h"
+#include "contacts/NamePattern.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -50,11 +51,11 @@ public:
         QString a1, a4, a9, a12, a13;
         QString key; // sort key of the name, for reading the next page
     };
-    // Up to `limit` rows in name order, starting after (afterKey, afterCode)
-    // when `after` is set. Runs on the caller's connection: the grid keeps one
-    // for the whole run.
-    bool listPage(const QSqlDatabase &db, const ListRow *after, int limit, QList<ListRow> *rows,
-                  QString *error) const;
+    // Up to `limit` rows whose names match `pattern`, in name order, starting
+    // after the row `after` when it is set. Runs on the caller's connection:
+    // the grid keeps one for the whole run.
+    bool listPage(const QSqlDatabase &db, const NamePattern &pattern, const ListRow *after, int limit,
+                  QList<ListRow> *rows, QString *error) const;
 
 private:
     QString m_filePath;

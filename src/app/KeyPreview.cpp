@@ -1,0 +1,32 @@
+#include "app/KeyPreview.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+
+KeyPreview::KeyPreview(QWidget *window, Handler handler)
+    : QObject(window)
+    , m_window(window)
+    , m_handler(std::move(handler))
+{
+    qApp->installEventFilter(this);
+}
+
+KeyPreview::~KeyPreview()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool KeyPreview::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    // A key that a control does not take travels on to its parents; only its
+    // first stop, the focused control, counts.
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
+    if (watched == target && target->window() == m_window) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        m_handler(key->key(), key->modifiers());
+    }
+    return false;
+}
