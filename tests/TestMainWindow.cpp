@@ -241,7 +241,8 @@ private slots:
         QCOMPARE(control<QLineEdit>("A9")->text(), expectedAddress);
         QCOMPARE(control<QPlainTextEdit>("OB")->toPlainText(), QString());
         QCOMPARE(control<QLabel>("NXR")->text(), QStringLiteral("2"));
-        QCOMPARE(control<QTableView>("DBGrid1")->model()->rowCount(), 2);
+        // ...and loading that contact narrows the list to its name.
+        QCOMPARE(control<QTableView>("DBGrid1")->model()->rowCount(), focus == QLatin1String("DBGrid1") ? 1 : 2);
 
         QCOMPARE(reached.keys, (QList<int>{Qt::Key_F1, Qt::Key_F2, Qt::Key_F3}));
         QVERIFY(m_endedWith.isEmpty());
