@@ -43,47 +43,28 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<DataFolderFixture> m_data;
-    std::unique_ptr<Startup> m_startup;
+    std::unique_ptr<WindowFixture> m_fixture;
     MainWindow *m_window = nullptr;
-    QList<int> m_endedWith;
+    DataFolderFixture *m_data = nullptr;
 
     template<class W = QWidget>
     W *control(const char *name) const
     {
-        auto *w = m_window->findChild<W *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return m_fixture->control<W>(name);
     }
-
-    QString focusedName() const
-    {
-        QWidget *f = QApplication::focusWidget();
-        // The tab control takes the focus on its tab strip.
-        while (f && (f->objectName().isEmpty() || f->objectName().startsWith(QLatin1String("qt_"))))
-            f = f->parentWidget();
-        return f ? f->objectName() : QString();
-    }
+    static QString focusedName() { return WindowFixture::focusedName(); }
 
 private slots:
     void init()
     {
-        m_data = std::make_unique<DataFolderFixture>();
+        m_fixture = std::make_unique<WindowFixture>();
+        m_data = &m_fixture->data();
         m_data->addContact(m_data->contact(QStringLiteral("Ana"), QStringLiteral("(11)1111-1111")));
-        m_startup = std::make_unique<Startup>(m_data->path());
-        QCOMPARE(m_startup->start(), Startup::Outcome::Running);
-        m_window = m_startup->mainWindow();
-        m_endedWith.clear();
-        m_window->setTerminator([this](int status) { m_endedWith << status; });
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QVERIFY(m_fixture->start());
+        m_window = m_fixture->window();
     }
 
-    void cleanup()
-    {
-        m_startup.reset();
-        m_data.reset();
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void controlsStandWhereDesigned_data()
     {
@@ -245,18 +226,18 @@ private slots:
         QCOMPARE(control<QTableView>("DBGrid1")->model()->rowCount(), focus == QLatin1String("DBGrid1") ? 1 : 2);
 
         QCOMPARE(reached.keys, (QList<int>{Qt::Key_F1, Qt::Key_F2, Qt::Key_F3}));
-        QVERIFY(m_endedWith.isEmpty());
+        QVERIFY(m_fixture->endedWith.isEmpty());
     }
 
     void escapeEndsAtOnceWhateverWasTyped()
     {
         for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
-            m_endedWith.clear();
+            m_fixture->endedWith.clear();
             auto *a1 = control<QLineEdit>("A1");
             a1->setFocus();
             QTest::keyClicks(a1, QStringLiteral("Maria"));
             QTest::keyClick(a1, Qt::Key_Escape, m);
-            QCOMPARE(m_endedWith, QList<int>{0});
+            QCOMPARE(m_fixture->endedWith, QList<int>{0});
         }
     }
 
@@ -266,7 +247,7 @@ private slots:
         QTest::keyClick(text1, Qt::Key_F4);
         QTest::keyClick(text1, Qt::Key_F5);
         QVERIFY(!m_window->callerId()->isActive());
-        QVERIFY(m_endedWith.isEmpty());
+        QVERIFY(m_fixture->endedWith.isEmpty());
     }
 
     void helpStartsTheHelpProgramAndIgnoresItsAbsence()
@@ -294,7 +275,7 @@ private slots:
         QTest::keyClick(control("Text1"), Qt::Key_F3);
         QCOMPARE(boxes.shown.size(), 1);
         QVERIFY(boxes.shown.first().text.contains(QLatin1String("cada.sqlite")));
-        QCOMPARE(m_endedWith, QList<int>{1});
+        QCOMPARE(m_fixture->endedWith, QList<int>{1});
     }
 };
 

@@ -370,10 +370,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::FocusIn:
     case QEvent::FocusOut: {
-        // Switching to another window or a message box is not entering or
-        // leaving a field.
+        // Switching to another window or a message box and back is not
+        // leaving or entering a field; the window's first activation, which
+        // brings the focus to a field not yet highlighted, is.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        const bool windowSwitch = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+        if (windowSwitch && (event->type() == QEvent::FocusOut || field->palette().color(QPalette::Base) == LightYellow))
             return false;
         if (event->type() == QEvent::FocusIn)
             fieldGotFocus(field, reason);

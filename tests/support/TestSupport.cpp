@@ -1,9 +1,12 @@
 #include "TestSupport.h"
 
 #include "app/DataInit.h"
+#include "app/MainWindow.h"
+#include "app/Startup.h"
 #include "contacts/ContactStore.h"
 #include "contacts/SqlConnection.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
@@ -70,4 +73,38 @@ QMap<QString, QByteArray> DataFolderFixture::snapshot() const
         files.insert(name, f.readAll());
     }
     return files;
+}
+
+WindowFixture::WindowFixture()
+    : m_data(std::make_unique<DataFolderFixture>())
+{
+}
+
+WindowFixture::~WindowFixture() = default;
+
+bool WindowFixture::start()
+{
+    m_startup = std::make_unique<Startup>(m_data->path());
+    if (m_startup->start() != Startup::Outcome::Running)
+        return false;
+    m_window = m_startup->mainWindow();
+    m_window->setTerminator([this](int status) { endedWith << status; });
+    return QTest::qWaitForWindowActive(m_window);
+}
+
+QWidget *WindowFixture::findControl(const char *name) const
+{
+    auto *w = m_window->findChild<QWidget *>(QLatin1String(name));
+    if (!w)
+        qFatal("no control %s", name);
+    return w;
+}
+
+QString WindowFixture::focusedName()
+{
+    QWidget *f = QApplication::focusWidget();
+    // The tab control takes the focus on its tab strip, which has no design name.
+    while (f && (f->objectName().isEmpty() || f->objectName().startsWith(QLatin1String("qt_"))))
+        f = f->parentWidget();
+    return f ? f->objectName() : QString();
 }

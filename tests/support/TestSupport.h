@@ -7,6 +7,12 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <QWidget>
+
+#include <memory>
+
+class MainWindow;
+class Startup;
 
 // Answers message boxes without showing them and remembers each one.
 class RecordingMessageBoxes : public MessageBoxes
@@ -53,4 +59,35 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// The real main window, started on a data folder of its own and shown
+// offscreen. Esc and fatal errors are recorded instead of ending the test.
+class WindowFixture
+{
+public:
+    WindowFixture();
+    ~WindowFixture();
+
+    DataFolderFixture &data() { return *m_data; }
+    MainWindow *window() const { return m_window; }
+    // Starts the window (after the test has put its contacts in the folder).
+    bool start();
+    // The window's control with this design name.
+    template<class W = QWidget>
+    W *control(const char *name) const
+    {
+        return qobject_cast<W *>(findControl(name));
+    }
+    // The design name of the control that has the focus.
+    static QString focusedName();
+
+    QList<int> endedWith;
+
+private:
+    QWidget *findControl(const char *name) const;
+
+    std::unique_ptr<DataFolderFixture> m_data;
+    std::unique_ptr<Startup> m_startup;
+    MainWindow *m_window = nullptr;
 };

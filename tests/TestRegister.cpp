@@ -1,0 +1,503 @@
+#include "TestSupport.h"
+
+#include "app/MainWindow.h"
+#include "callerid/AreaCodeStore.h"
+#include "contacts/ContactListModel.h"
+#include "contacts/ContactStore.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+// The register at work, driven through the real window: search, pick, save,
+// delete, clear, entry conventions, telephone check and area code.
+class TestRegister : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowFixture> m_fx;
+    std::unique_ptr<RecordingMessageBoxes> m_boxes;
+
+    QLineEdit *edit(const char *name) const { return m_fx->control<QLineEdit>(name); }
+    QTableView *grid() const { return m_fx->control<QTableView>("DBGrid1"); }
+    QString cd() const { return m_fx->control<QLabel>("CD")->text(); }
+    QString nxr() const { return m_fx->control<QLabel>("NXR")->text(); }
+
+    QStringList listedNames() const
+    {
+        QStringList names;
+        auto *model = grid()->model();
+        while (model->canFetchMore({}))
+            model->fetchMore({});
+        for (int r = 0; r < model->rowCount(); ++r)
+            names << model->index(r, ContactListModel::Name).data().toString();
+        return names;
+    }
+
+    qint64 add(const QString &name, const QString &phone = QStringLiteral("(11)1111-1111"))
+    {
+        return m_fx->data().addContact(m_fx->data().contact(name, phone));
+    }
+
+    qint64 storedCount() const
+    {
+        qint64 n = -1;
+        ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).count(&n, nullptr);
+        return n;
+    }
+
+    std::optional<ContactRecord> stored(qint64 code) const
+    {
+        std::optional<ContactRecord> r;
+        ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).findByCode(code, &r, nullptr);
+        return r;
+    }
+
+    void doubleClickRow(int row)
+    {
+        const QRect rect = grid()->visualRect(grid()->model()->index(row, ContactListModel::Name));
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    QStringList shownTexts() const
+    {
+        QStringList texts;
+        for (const auto &s : m_boxes->shown)
+            texts << s.text;
+        return texts;
+    }
+
+    void typeContact(const QString &name, const QString &phone)
+    {
+        edit("A1")->setText(name);
+        edit("A4")->setText(phone);
+        edit("A9")->setText(QStringLiteral("Rua Nova, 1"));
+        m_fx->control<QPlainTextEdit>("OB")->setPlainText(QStringLiteral("entregar\nà tarde"));
+    }
+
+private slots:
+    void init()
+    {
+        m_fx = std::make_unique<WindowFixture>();
+        m_boxes = std::make_unique<RecordingMessageBoxes>();
+    }
+    void cleanup()
+    {
+        m_fx.reset();
+        m_boxes.reset();
+    }
+
+    // --- name search
+
+    void nameSearchMatchesTheBeginningOfTheName_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("empty lists everyone")
+            << "" << QStringList{"50% Pizza", "500 Pizzas", "[Loja] X", "Ana Jorge", "Ana_Maria", "Anabela", "D'Ávila", "Érica",
+                                 "erica", "Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado"};
+        QTest::newRow("lower case") << "jo" << QStringList{"Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado"};
+        QTest::newRow("upper case") << "JO" << QStringList{"Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado"};
+        QTest::newRow("accented lower finds upper") << "joã" << QStringList{"JOÃO PEDRO", "João Silva"};
+        QTest::newRow("accented upper") << "ÉR" << QStringList{"Érica"};
+        QTest::newRow("star") << "*jorge" << QStringList{"Ana Jorge", "Jorge Amado"};
+        QTest::newRow("question mark") << "jo?o " << QStringList{"JOÃO PEDRO", "João Silva"};
+        QTest::newRow("hash is a digit") << "#0" << QStringList{"50% Pizza", "500 Pizzas"};
+        QTest::newRow("percent is literal") << "50%" << QStringList{"50% Pizza"};
+        QTest::newRow("underscore is literal") << "ana_" << QStringList{"Ana_Maria"};
+        QTest::newRow("quote") << "d'" << QStringList{"D'Ávila"};
+        QTest::newRow("bracket") << "[l" << QStringList{"[Loja] X"};
+        QTest::newRow("no match") << "xyz" << QStringList{};
+    }
+    void nameSearchMatchesTheBeginningOfTheName()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, expected);
+        for (const char *name : {"João Silva", "JOÃO PEDRO", "Jorge Amado", "Ana Jorge", "Joana", "50% Pizza",
+                                 "500 Pizzas", "D'Ávila", "[Loja] X", "Ana_Maria", "Anabela", "Érica", "erica"})
+            add(QString::fromUtf8(name));
+        QVERIFY(m_fx->start());
+        auto *a1 = edit("A1");
+        a1->setFocus();
+        // One key at a time, as the attendant types (keyClicks knows only ASCII).
+        for (const QChar c : typed)
+            QTest::sendKeyEvent(QTest::Click, a1, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QCOMPARE(a1->text(), typed);
+        QCOMPARE(listedNames(), expected);
+        QVERIFY(m_boxes->shown.isEmpty());
+        QVERIFY(m_fx->endedWith.isEmpty());
+    }
+
+    void theSearchPagesThroughLongLists()
+    {
+        for (int i = 0; i < 600; ++i)
+            add(QStringLiteral("Maria %1").arg(i, 3, 10, QLatin1Char('0')));
+        add(QStringLiteral("Mariza"));
+        QVERIFY(m_fx->start());
+        edit("A1")->setText(QStringLiteral("mar"));
+        QCOMPARE(grid()->model()->rowCount(), ContactListModel::PageSize); // the rest comes as the grid scrolls
+        const QStringList names = listedNames();
+        QCOMPARE(names.size(), 601);
+        QCOMPARE(names.first(), QStringLiteral("Maria 000"));
+        QCOMPARE(names.last(), QStringLiteral("Mariza"));
+    }
+
+    // --- picking a contact
+
+    void doubleClickLoadsTheContact()
+    {
+        add(QStringLiteral("Bia"));
+        const qint64 code = add(QStringLiteral("Ana"), QStringLiteral("(21)2222-3333"));
+        add(QStringLiteral("Ana Clara"));
+        QVERIFY(m_fx->start());
+        doubleClickRow(0);
+        QCOMPARE(cd(), QString::number(code));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+        QCOMPARE(edit("A4")->text(), QStringLiteral("(21)2222-3333"));
+        QCOMPARE(edit("A9")->text(), QStringLiteral("Rua Ana, 10"));
+        QCOMPARE(edit("A12")->text(), QStringLiteral("São Paulo"));
+        QCOMPARE(edit("A13")->text(), QStringLiteral("SP"));
+        QCOMPARE(listedNames(), (QStringList{QStringLiteral("Ana"), QStringLiteral("Ana Clara")}));
+        QCOMPARE(grid()->currentIndex().column(), 0);
+        QVERIFY(grid()->selectionModel()->isRowSelected(grid()->currentIndex().row(), {}));
+    }
+
+    void aKeyInTheGridPicksTheCurrentRow()
+    {
+        add(QStringLiteral("Ana"));
+        const qint64 bia = add(QStringLiteral("Bia"));
+        QVERIFY(m_fx->start());
+        grid()->setFocus();
+        grid()->setCurrentIndex(grid()->model()->index(1, 3));
+        QTest::keyClick(grid(), Qt::Key_Space);
+        QCOMPARE(cd(), QString::number(bia));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Bia"));
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("Bia")});
+    }
+
+    void aSingleClickLoadsNothing()
+    {
+        add(QStringLiteral("Ana"));
+        QVERIFY(m_fx->start());
+        const QRect rect = grid()->visualRect(grid()->model()->index(0, 1));
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, rect.center());
+        QCOMPARE(cd(), QString());
+        QCOMPARE(edit("A1")->text(), QString());
+    }
+
+    void aContactOfNullColumnsLoadsAsEmptyFields()
+    {
+        m_fx->data().exec(QStringLiteral("cada.sqlite"), QStringLiteral("INSERT INTO CADA (CD) VALUES (9)"));
+        QVERIFY(m_fx->start());
+        edit("A9")->setText(QStringLiteral("antes"));
+        doubleClickRow(0);
+        QCOMPARE(cd(), QStringLiteral("9"));
+        QCOMPARE(edit("A9")->text(), QString());
+        QCOMPARE(listedNames().size(), 1); // an empty name lists everyone
+    }
+
+    // --- save
+
+    void saveRefusesAnEmptyNameOrTelephone_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("phone");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("both empty") << "" << "" << "Digite o nome antes." << "A1";
+        QTest::newRow("no name") << "" << "(11)3333-4444" << "Digite o nome antes." << "A1";
+        QTest::newRow("no telephone") << "Ana" << "" << "Digite o telefone antes." << "A4";
+    }
+    void saveRefusesAnEmptyNameOrTelephone()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, phone);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        QVERIFY(m_fx->start());
+        edit("A1")->setText(name);
+        edit("A4")->setText(phone);
+        QTest::mouseClick(m_fx->control<QPushButton>("Command4"), Qt::LeftButton);
+        QCOMPARE(shownTexts(), QStringList{message});
+        QCOMPARE(m_boxes->shown.first().title, MainWindow::AppTitle);
+        QCOMPARE(m_boxes->shown.first().icon, MessageBoxes::Icon::None);
+        QCOMPARE(WindowFixture::focusedName(), focus);
+        QCOMPARE(storedCount(), 0);
+    }
+
+    void savingANewContactTwiceUpdatesTheSameRow()
+    {
+        QVERIFY(m_fx->start());
+        typeContact(QStringLiteral("  Zé  "), QStringLiteral("(11)3333-4444"));
+        m_fx->window()->Command4_Click();
+        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Operação realizada com sucesso.")});
+        QCOMPARE(storedCount(), 1);
+        QCOMPARE(nxr(), QStringLiteral("1"));
+        const qint64 code = cd().toLongLong();
+        QVERIFY(code > 0);
+        const auto row = stored(code);
+        QCOMPARE(row->a1, QStringLiteral("  Zé  "));
+        QCOMPARE(row->ob, QStringLiteral("entregar\nà tarde"));
+        QCOMPARE(row->a10, QString(""));
+
+        edit("A10")->setText(QStringLiteral("fundos"));
+        m_fx->window()->Command4_Click();
+        QCOMPARE(storedCount(), 1);
+        QCOMPARE(stored(code)->a10, QStringLiteral("fundos"));
+        QCOMPARE(m_boxes->shown.size(), 2);
+    }
+
+    void savingAContactDeletedElsewhereStoresItAgain()
+    {
+        add(QStringLiteral("Ana"));
+        QVERIFY(m_fx->start());
+        doubleClickRow(0);
+        const qint64 old = cd().toLongLong();
+        ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).remove(old, nullptr); // another desk
+        edit("A9")->setText(QStringLiteral("Rua Mudou, 5"));
+        m_fx->window()->Command4_Click();
+        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Operação realizada com sucesso.")});
+        const qint64 code = cd().toLongLong();
+        QVERIFY(code != old);
+        QCOMPARE(stored(code)->a9, QStringLiteral("Rua Mudou, 5"));
+        QCOMPARE(stored(code)->a1, QStringLiteral("Ana"));
+        QCOMPARE(nxr(), QStringLiteral("1"));
+    }
+
+    void aRefusedWriteKeepsWhatWasTyped()
+    {
+        m_fx->data().exec(QStringLiteral("cada.sqlite"),
+                          QStringLiteral("CREATE TRIGGER recusa BEFORE INSERT ON CADA BEGIN SELECT RAISE(ABORT, 'disco cheio'); END"));
+        QVERIFY(m_fx->start());
+        typeContact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        m_fx->window()->Command4_Click();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY(m_boxes->shown.first().text.contains(QLatin1String("disco cheio")));
+        QVERIFY(!shownTexts().contains(QStringLiteral("Operação realizada com sucesso.")));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+        QCOMPARE(m_fx->control<QPlainTextEdit>("OB")->toPlainText(), QStringLiteral("entregar\nà tarde"));
+        QCOMPARE(cd(), QString());
+        QVERIFY(m_fx->endedWith.isEmpty());
+    }
+
+    // --- delete and clear
+
+    void deleteWithoutAPickedContactIsRefused()
+    {
+        add(QStringLiteral("Ana"));
+        QVERIFY(m_fx->start());
+        edit("A1")->setText(QStringLiteral("Ana"));
+        m_fx->window()->Command6_Click();
+        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.")});
+        QCOMPARE(WindowFixture::focusedName(), QStringLiteral("A1"));
+        QCOMPARE(storedCount(), 1);
+    }
+
+    void deleteAsksFirst_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("no") << false;
+        QTest::newRow("yes") << true;
+    }
+    void deleteAsksFirst()
+    {
+        QFETCH(bool, yes);
+        add(QStringLiteral("Ana"));
+        add(QStringLiteral("Bia"));
+        QVERIFY(m_fx->start());
+        doubleClickRow(0);
+        const QString code = cd();
+        m_boxes->answers = {yes ? MessageBoxes::Answer::Yes : MessageBoxes::Answer::No};
+        m_fx->window()->Command6_Click();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(m_boxes->shown.first().text, QStringLiteral("Confirma exclusão?"));
+        QCOMPARE(m_boxes->shown.first().icon, MessageBoxes::Icon::Question);
+        QCOMPARE(m_boxes->shown.first().buttons, MessageBoxes::Buttons::YesNo);
+        if (!yes) {
+            QCOMPARE(storedCount(), 2);
+            QCOMPARE(cd(), code);
+            QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+            return;
+        }
+        QCOMPARE(storedCount(), 1);
+        QCOMPARE(nxr(), QStringLiteral("1"));
+        QCOMPARE(cd(), QString());
+        QCOMPARE(edit("A1")->text(), QString());
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("Bia")});
+        QCOMPARE(WindowFixture::focusedName(), QStringLiteral("Text1"));
+    }
+
+    void clearEmptiesEveryFieldAndRecounts()
+    {
+        add(QStringLiteral("Ana"));
+        QVERIFY(m_fx->start());
+        doubleClickRow(0);
+        edit("Text1")->setText(QStringLiteral("(11)9999-8888"));
+        add(QStringLiteral("Bia")); // another desk
+        edit("A9")->setFocus();
+        QTest::keyClick(edit("A9"), Qt::Key_F3);
+        for (const char *name : {"Text1", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14"})
+            QVERIFY2(edit(name)->text().isEmpty(), name);
+        QCOMPARE(m_fx->control<QPlainTextEdit>("OB")->toPlainText(), QString());
+        QCOMPARE(cd(), QString());
+        QCOMPARE(nxr(), QStringLiteral("2"));
+        QCOMPARE(listedNames().size(), 2);
+        QCOMPARE(WindowFixture::focusedName(), QStringLiteral("Text1"));
+    }
+
+    // --- entry conventions
+
+    void enterWalksTheContactFieldsToTheSaveButton()
+    {
+        QVERIFY(m_fx->start());
+        edit("A1")->setText(QStringLiteral("Ana")); // so that A4 offers nothing
+        edit("A4")->setFocus();
+        QStringList walked;
+        for (int i = 0; i < 8; ++i) {
+            const QString before = WindowFixture::focusedName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTRY_VERIFY(WindowFixture::focusedName() != before);
+            walked << WindowFixture::focusedName();
+        }
+        QCOMPARE(walked, (QStringList{"A1", "A9", "A10", "A11", "A12", "A13", "A14", "Command4"}));
+        QCOMPARE(edit("A14")->text(), QString()); // Enter typed nothing
+    }
+
+    void enterInText1MovesToTheActivationButton()
+    {
+        QVERIFY(m_fx->start());
+        QTest::keyClick(edit("Text1"), Qt::Key_Enter);
+        QTRY_COMPARE(WindowFixture::focusedName(), QStringLiteral("Command1"));
+    }
+
+    void enterInTheAreaCodeAndNotesIsNotTab()
+    {
+        QVERIFY(m_fx->start());
+        edit("Text11")->setFocus();
+        QTest::keyClick(edit("Text11"), Qt::Key_Return);
+        QTest::qWait(20);
+        QCOMPARE(WindowFixture::focusedName(), QStringLiteral("Text11"));
+        m_fx->control<QTabWidget>("SSTab1")->setCurrentIndex(1);
+        auto *ob = m_fx->control<QPlainTextEdit>("OB");
+        ob->setFocus();
+        QTest::keyClicks(ob, QStringLiteral("a"));
+        QTest::keyClick(ob, Qt::Key_Return);
+        QTest::keyClicks(ob, QStringLiteral("b"));
+        QCOMPARE(ob->toPlainText(), QStringLiteral("a\nb"));
+        QCOMPARE(WindowFixture::focusedName(), QStringLiteral("OB"));
+    }
+
+    void theFocusedFieldIsHighlightedWithItsTextSelected()
+    {
+        QVERIFY(m_fx->start());
+        const QColor yellow(255, 255, 192);
+        QCOMPARE(edit("Text1")->palette().color(QPalette::Base), yellow); // focus from the start
+        auto *a9 = edit("A9");
+        a9->setText(QStringLiteral("Rua das Flores"));
+        a9->setFocus();
+        QCOMPARE(a9->selectedText(), QStringLiteral("Rua das Flores"));
+        QCOMPARE(a9->palette().color(QPalette::Base), yellow);
+
+        auto *a12 = edit("A12");
+        a12->setText(QStringLiteral("Recife"));
+        QTest::mouseClick(a12, Qt::LeftButton, {}, QPoint(a12->width() - 5, a12->height() / 2));
+        QCOMPARE(a9->palette().color(QPalette::Base), QColor(Qt::white));
+        QTRY_COMPARE(a12->selectedText(), QStringLiteral("Recife"));
+        QCOMPARE(a12->palette().color(QPalette::Base), yellow);
+        QCOMPARE(edit("Text11")->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    }
+
+    void theTelephoneFieldOffersTheIncomingNumber_data()
+    {
+        QTest::addColumn<QString>("text1");
+        QTest::addColumn<QString>("a1");
+        QTest::addColumn<QString>("a4");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("offered") << "(11)9999-8888" << "" << "" << "(11)9999-8888";
+        QTest::newRow("a name is there") << "(11)9999-8888" << "Ana" << "" << "";
+        QTest::newRow("a telephone is there") << "(11)9999-8888" << "" << "(21)1111-2222" << "(21)1111-2222";
+        QTest::newRow("no incoming number") << "" << "" << "" << "";
+    }
+    void theTelephoneFieldOffersTheIncomingNumber()
+    {
+        QFETCH(QString, text1);
+        QFETCH(QString, a1);
+        QFETCH(QString, a4);
+        QFETCH(QString, expected);
+        QVERIFY(m_fx->start());
+        edit("Text1")->setText(text1);
+        edit("A1")->setText(a1);
+        edit("A4")->setText(a4);
+        edit("A4")->setFocus();
+        QCOMPARE(edit("A4")->text(), expected);
+        QCOMPARE(edit("A4")->selectedText(), expected);
+    }
+
+    // --- telephone check
+
+    void leavingTheTelephoneFieldLaysItOut_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("7") << "3333444" << "3333444" << false;
+        QTest::newRow("8 refused") << "33334444" << "33334444" << true;
+        QTest::newRow("9") << "113334444" << "(11)333-4444" << false;
+        QTest::newRow("10") << "1133334444" << "(11)3333-4444" << false;
+        QTest::newRow("11") << "11933334444" << "11933334444" << false;
+        QTest::newRow("laid out") << "(11)3333-4444" << "(11)3333-4444" << false;
+    }
+    void leavingTheTelephoneFieldLaysItOut()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, result);
+        QFETCH(bool, refused);
+        QVERIFY(m_fx->start());
+        edit("A1")->setText(QStringLiteral("Ana"));
+        auto *a4 = edit("A4");
+        a4->setFocus();
+        QTest::keyClicks(a4, typed);
+        QTest::keyClick(a4, Qt::Key_Tab);
+        QCOMPARE(a4->text(), result);
+        QCOMPARE(shownTexts(), refused ? QStringList{QStringLiteral("Atenção este formato de telefone não está correto.")}
+                                       : QStringList{});
+        QCOMPARE(WindowFixture::focusedName(), refused ? QStringLiteral("A4") : QStringLiteral("A1"));
+        if (!refused) { // leaving again changes nothing
+            a4->setFocus();
+            QTest::keyClick(a4, Qt::Key_Tab);
+            QCOMPARE(a4->text(), result);
+        }
+    }
+
+    // --- area code
+
+    void theAreaCodeIsStoredOnLeavingAndShownAtTheNextStart()
+    {
+        const QString path = m_fx->data().file(QStringLiteral("ddd.sqlite"));
+        for (const QString &code : {QStringLiteral("21"), QString()}) {
+            QVERIFY(m_fx->start());
+            auto *text11 = edit("Text11");
+            text11->setFocus();
+            text11->selectAll();
+            if (code.isEmpty())
+                QTest::keyClick(text11, Qt::Key_Delete);
+            else
+                QTest::keyClicks(text11, code);
+            QTest::keyClick(text11, Qt::Key_Tab);
+            QString value = QStringLiteral("?");
+            QVERIFY(AreaCodeStore(path).load(&value, nullptr));
+            QCOMPARE(value, code);
+            QVERIFY(m_fx->start()); // the next start
+            QCOMPARE(edit("Text11")->text(), code);
+        }
+    }
+};
+
+QTEST_MAIN(TestRegister)
+#include "TestRegister.moc"
