@@ -1,0 +1,132 @@
+// bench-register DIR [RUNS]: the register at work on the real window
+// (offscreen): a keystroke in the name field to the grid's first page, a pick,
+// a save, a delete and a clear, each with its list refresh and count.
+// Medians over RUNS; the register is left as it was found.
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "contacts/ContactListModel.h"
+#include "platform/MessageBoxes.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QTableView>
+#include <QTest>
+#include <QTextStream>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+class SilentBoxes : public MessageBoxes
+{
+public:
+    Answer show(QWidget *, Icon, const QString &, const QString &text, Buttons buttons) override
+    {
+        last = text;
+        return buttons == Buttons::Ok ? Answer::Ok : Answer::Yes;
+    }
+    QString last;
+};
+
+struct Figures
+{
+    QList<double> ms;
+    double median() const
+    {
+        QList<double> v = ms;
+        std::sort(v.begin(), v.end());
+        return v.at(v.size() / 2);
+    }
+    double max() const { return *std::max_element(ms.begin(), ms.end()); }
+};
+
+double timeMs(const std::function<void()> &work)
+{
+    QElapsedTimer t;
+    t.start();
+    work();
+    return t.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        QTextStream(stderr) << "uso: bench-register PASTA [VEZES]\n";
+        return 2;
+    }
+    const int runs = argc > 2 ? atoi(argv[2]) : 50;
+    SilentBoxes boxes;
+    MessageBoxes::setInstance(&boxes);
+    Startup startup(QString::fromLocal8Bit(argv[1]));
+    if (startup.start() != Startup::Outcome::Running)
+        return 1;
+    MainWindow *w = startup.mainWindow();
+    if (!QTest::qWaitForWindowExposed(w))
+        return 1;
+    auto *a1 = w->findChild<QLineEdit *>(QStringLiteral("A1"));
+    auto *a4 = w->findChild<QLineEdit *>(QStringLiteral("A4"));
+    auto *cd = w->findChild<QLabel *>(QStringLiteral("CD"));
+    auto *grid = w->findChild<QTableView *>(QStringLiteral("DBGrid1"));
+    const qint64 count = w->findChild<QLabel *>(QStringLiteral("NXR"))->text().toLongLong();
+    QTextStream out(stdout);
+    out << "contacts " << count << ", runs " << runs << "\n";
+
+    // One keystroke: the prefix without its last letter is in the field, the
+    // last letter is typed; timed until the grid has painted its first page.
+    auto keystroke = [&](const QString &prefix) {
+        Figures f;
+        for (int i = 0; i < runs; ++i) {
+            a1->setText(prefix.chopped(1));
+            a1->setFocus();
+            a1->end(false);
+            f.ms << timeMs([&] {
+                QTest::sendKeyEvent(QTest::Click, a1, Qt::Key_unknown, QString(prefix.back()), Qt::NoModifier);
+                grid->viewport()->repaint();
+            });
+        }
+        out << "keystroke \"" << prefix << "\" -> " << grid->model()->rowCount() << " rows in the first page: median "
+            << f.median() << " ms, max " << f.max() << " ms\n";
+    };
+    for (const QString &p : {QStringLiteral("m"), QStringLiteral("mar"), QStringLiteral("maria s"),
+                             QStringLiteral("joã"), QStringLiteral("ÂNG"), QStringLiteral("xyzw")})
+        keystroke(p);
+
+    // Picks of random contacts by code.
+    {
+        Figures f;
+        QRandomGenerator rng(7);
+        for (int i = 0; i < runs; ++i) {
+            cd->setText(QString::number(rng.bounded(count) + 1));
+            f.ms << timeMs([&] { w->busca(); });
+        }
+        out << "pick (busca): median " << f.median() << " ms, max " << f.max() << " ms\n";
+    }
+
+    // Save a new contact, delete it (confirmed), clear: each with list refresh
+    // and count.
+    Figures save, remove, clear;
+    for (int i = 0; i < runs; ++i) {
+        w->Command3_Click();
+        a1->setText(QStringLiteral("Zuleica Bench %1").arg(i));
+        a4->setText(QStringLiteral("(11)3000-%1").arg(i, 4, 10, QLatin1Char('0')));
+        save.ms << timeMs([&] { w->Command4_Click(); });
+        if (boxes.last != QStringLiteral("Operação realizada com sucesso.")) {
+            QTextStream(stderr) << "save failed: " << boxes.last << '\n';
+            return 1;
+        }
+        remove.ms << timeMs([&] { w->Command6_Click(); });
+        clear.ms << timeMs([&] { w->Command3_Click(); });
+    }
+    out << "save: median " << save.median() << " ms, max " << save.max() << " ms\n"
+        << "delete: median " << remove.median() << " ms, max " << remove.max() << " ms\n"
+        << "clear: median " << clear.median() << " ms, max " << clear.max() << " ms\n";
+    return 0;
+}
