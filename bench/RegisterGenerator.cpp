@@ -53,7 +53,7 @@ namespace RegisterGenerator {
 bool generate(const QString &dataDir, qint64 count, quint32 seed, QString *error)
 {
     QStringList report;
-    if (!DataInit::initDataFolder(dataDir, &report, error))
+    if (!DataInit::initDataFolder(dataDir, QString(), &report, error))
         return false;
     const QString path = QDir(dataDir).filePath(QStringLiteral("cada.sqlite"));
     QRandomGenerator rng(seed);

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libqt6sql6-sqlite
+  mdbtools-dev
   fonts-dejavu-core fonts-liberation
   sqlite3
 )

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
 #include "app/Startup.h"
+#include "contacts/AccessImport.h"
 #include "platform/DataFolder.h"
 
 #include <QApplication>
@@ -12,7 +13,7 @@ int initDataFolder(const QString &dir)
 {
     QStringList report;
     QString error;
-    const bool ok = DataInit::initDataFolder(dir, &report, &error);
+    const bool ok = DataInit::initDataFolder(dir, QCoreApplication::applicationFilePath(), &report, &error);
     QTextStream out(stdout);
     for (const QString &line : report)
         out << line << '\n';
@@ -31,6 +32,11 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    // The child that reads an Access file for --init (see AccessImport).
+    if (arguments.size() > 1 && arguments.at(1) == QStringLiteral("--") + AccessImport::WorkerOption) {
+        QCoreApplication app(argc, argv);
+        return AccessImport::runWorker(arguments.mid(2));
+    }
     CommandLine options;
     QString error;
     if (!CommandLine::parse(arguments, &options, &error)) {

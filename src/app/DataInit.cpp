@@ -2,10 +2,12 @@
 
 #include "app/DataFiles.h"
 #include "callerid/AreaCodeStore.h"
+#include "contacts/AccessImport.h"
 #include "contacts/ContactStore.h"
 #include "platform/DataFolder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace DataInit {
@@ -27,7 +29,7 @@ bool writeSiteFile(const QString &path, QString *error)
 
 } // namespace
 
-bool initDataFolder(const QString &dir, QStringList *report, QString *error)
+bool initDataFolder(const QString &dir, const QString &workerProgram, QStringList *report, QString *error)
 {
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dir);
@@ -37,11 +39,13 @@ bool initDataFolder(const QString &dir, QStringList *report, QString *error)
     {
         QString name;
         bool (*create)(const QString &, QString *);
+        QString accessFile; // brought over instead, when present
+        AccessImport::Kind kind;
     };
     const Item items[] = {
-        {DataFiles::Contacts, &ContactStore::create},
-        {DataFiles::AreaCode, &AreaCodeStore::create},
-        {DataFiles::Site, &writeSiteFile},
+        {DataFiles::Contacts, &ContactStore::create, DataFiles::AccessContacts, AccessImport::Kind::Contacts},
+        {DataFiles::AreaCode, &AreaCodeStore::create, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode},
+        {DataFiles::Site, &writeSiteFile, {}, {}},
     };
     for (const Item &item : items) {
         const QString existing = DataFolder::findFile(dir, item.name);
@@ -50,6 +54,18 @@ bool initDataFolder(const QString &dir, QStringList *report, QString *error)
             continue;
         }
         const QString path = QDir(dir).filePath(item.name);
+        const QString access = item.accessFile.isEmpty() ? QString() : DataFolder::findFile(dir, item.accessFile);
+        if (!access.isEmpty()) {
+            qint64 rows = 0;
+            if (!AccessImport::importFile(workerProgram, item.kind, access, path, AccessImport::DefaultTimeoutMs, &rows,
+                                          error))
+                return false;
+            const QString name = QFileInfo(access).fileName();
+            report->append(item.kind == AccessImport::Kind::Contacts
+                               ? QStringLiteral("%1 contatos importados de %2").arg(rows).arg(name)
+                               : QStringLiteral("DDD local importado de %1").arg(name));
+            continue;
+        }
         if (!item.create(path, error))
             return false;
         report->append(QStringLiteral("Criado: %1").arg(path));

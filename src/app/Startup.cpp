@@ -32,9 +32,16 @@ QString Startup::missingFileHint() const
     }
     if (missing.isEmpty())
         return {};
-    return QStringLiteral("\n\nFaltam na pasta de dados: %1.\nPara criar os arquivos que faltam, execute:\n"
-                          "zuna --init --data-dir \"%2\"")
-        .arg(missing.join(QStringLiteral(", ")), m_dataDir);
+    QString hint = QStringLiteral("\n\nFaltam na pasta de dados: %1.").arg(missing.join(QStringLiteral(", ")));
+    const std::pair<QString, QString> broughtFrom[] = {{DataFiles::Contacts, DataFiles::AccessContacts},
+                                                       {DataFiles::AreaCode, DataFiles::AccessAreaCode}};
+    for (const auto &[file, access] : broughtFrom) {
+        const QString found = DataFolder::findFile(m_dataDir, access);
+        if (missing.contains(file) && !found.isEmpty())
+            hint += QStringLiteral("\nA pasta tem %1, do sistema anterior: o zuna --init traz os dados dele para o Zuna.")
+                        .arg(QFileInfo(found).fileName());
+    }
+    return hint + QStringLiteral("\nPara criar os arquivos que faltam, execute:\nzuna --init --data-dir \"%1\"").arg(m_dataDir);
 }
 
 Startup::Outcome Startup::start()

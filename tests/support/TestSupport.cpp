@@ -17,7 +17,7 @@ DataFolderFixture::DataFolderFixture()
 {
     QStringList report;
     QString error;
-    if (!DataInit::initDataFolder(m_dir.path(), &report, &error))
+    if (!DataInit::initDataFolder(m_dir.path(), QString(), &report, &error))
         qFatal("cannot prepare a data folder: %s", qPrintable(error));
 }
 

@@ -1,0 +1,1 @@
+CREATE TABLE a1 (a1 TEXT);
