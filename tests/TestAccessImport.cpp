@@ -96,8 +96,9 @@ class TestAccessImport : public QObject
 private slots:
     void initTestCase()
     {
-        QFile::copy(fixture("CADA.MDB"), m_imported.filePath(QStringLiteral("Cada.Mdb")));
-        QFile::copy(fixture("ddd.MDB"), m_imported.filePath(QStringLiteral("DDD.MDB")));
+        QVERIFY2(QFile::copy(fixture("CADA.MDB"), m_imported.filePath(QStringLiteral("Cada.Mdb"))),
+                 qPrintable(fixture("CADA.MDB")));
+        QVERIFY(QFile::copy(fixture("ddd.MDB"), m_imported.filePath(QStringLiteral("DDD.MDB"))));
         QStringList report;
         QString error;
         QVERIFY2(init(m_imported.path(), &report, &error), qPrintable(error));
@@ -228,7 +229,7 @@ private slots:
     void startingBesideAnAccessFileAsksForInit()
     {
         QTemporaryDir dir;
-        QFile::copy(fixture("CADA.MDB"), dir.filePath(QStringLiteral("CADA.MDB")));
+        QVERIFY(QFile::copy(fixture("CADA.MDB"), dir.filePath(QStringLiteral("CADA.MDB"))));
         writeBytes(dir.filePath(QStringLiteral("site.txt")), "Loja\n");
         RecordingMessageBoxes boxes;
         Startup startup(dir.path());
