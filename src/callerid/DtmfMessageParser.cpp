@@ -1,0 +1,99 @@
+#include "callerid/DtmfMessageParser.h"
+
+DtmfMessageParser::DtmfMessageParser(Handler handler)
+    : m_handler(std::move(handler))
+{
+}
+
+void DtmfMessageParser::reset()
+{
+    m_raw.clear();
+    m_a.clear();
+    m_d.clear();
+    m_b.clear();
+    m_bare.clear();
+    m_field = QChar();
+    m_lastMs = -1;
+    m_discarding = false;
+}
+
+void DtmfMessageParser::advanceTo(qint64 nowMs)
+{
+    if (m_lastMs >= 0 && nowMs - m_lastMs > InterDigitTimeoutMs)
+        reset();
+}
+
+void DtmfMessageParser::finish()
+{
+    reset();
+}
+
+void DtmfMessageParser::addDigit(char digit, qint64 atMs)
+{
+    advanceTo(atMs);
+    const QChar c = QChar(QLatin1Char(digit)).toUpper();
+    if (m_discarding && c != u'A' && c != u'D' && c != u'B') {
+        m_lastMs = atMs;
+        return;
+    }
+    if (c == u'A') {
+        // A new message starts here; whatever came before it was noise.
+        reset();
+        m_field = u'A';
+    } else if (c == u'D' || c == u'B') {
+        if (m_field.isNull())
+            reset();
+        m_field = c;
+    } else if (c == u'C' || c == u'#') {
+        m_raw += c;
+        complete(atMs);
+        return;
+    } else if (c.isDigit()) {
+        if (m_field.isNull())
+            m_field = u'0';
+        QString &field = m_field == u'A' ? m_a : m_field == u'D' ? m_d : m_field == u'B' ? m_b : m_bare;
+        field += c;
+        if (field.size() > MaxDigits) {
+            reset();
+            m_discarding = true;
+            m_lastMs = atMs;
+            return;
+        }
+    } else {
+        return; // '*' and anything else carry nothing here
+    }
+    m_raw += c;
+    m_lastMs = atMs;
+}
+
+void DtmfMessageParser::complete(qint64 atMs)
+{
+    CallerIdMessage message;
+    message.raw = m_raw;
+    message.endMs = atMs;
+    const QString a = m_a, d = m_d, b = m_b, bare = m_bare;
+    const bool hadD = m_raw.contains(u'D');
+    reset();
+
+    if (b == QLatin1String("00")) {
+        message.kind = CallerIdMessage::Kind::Unavailable;
+    } else if (b == QLatin1String("10")) {
+        message.kind = CallerIdMessage::Kind::Withheld;
+    } else if (!a.isEmpty()) {
+        message.digits = a;
+    } else if (hadD && d.size() == 1) {
+        static const CallerIdMessage::Kind codes[] = {CallerIdMessage::Kind::Withheld,
+                                                      CallerIdMessage::Kind::International,
+                                                      CallerIdMessage::Kind::Unavailable};
+        if (d.at(0) < u'1' || d.at(0) > u'3')
+            return;
+        message.kind = codes[d.at(0).unicode() - u'1'];
+    } else if (!d.isEmpty()) {
+        message.digits = d;
+    } else if (!bare.isEmpty() && message.raw.endsWith(u'#')) {
+        message.digits = bare;
+    } else {
+        return; // a terminator alone
+    }
+    m_handler(message);
+}
