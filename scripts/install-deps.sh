@@ -5,6 +5,8 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libqt6sql6-sqlite
   mdbtools-dev
+  libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev qt6-serialport-dev
+  espeak-ng pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-liberation
   sqlite3
 )

@@ -1,6 +1,10 @@
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
 #include "app/Startup.h"
+#include "callerid/CallerIdSettings.h"
+#include "callerid/CallerIdSetupDialog.h"
+#include "callerid/NumberNormaliser.h"
+#include "callerid/Sources.h"
 #include "contacts/AccessImport.h"
 #include "platform/DataFolder.h"
 
@@ -22,6 +26,41 @@ int initDataFolder(const QString &dir)
         return 1;
     }
     out << "Pasta de dados pronta: " << dir << '\n';
+    return 0;
+}
+
+int decodeRecording(const QString &dataDir, const QString &file)
+{
+    const CallerIdSettings settings = CallerIdSettings::load(dataDir);
+    QTextStream out(stdout);
+    int found = 0;
+    QString error;
+    const bool ok = AudioFileSource::decodeFile(file, settings.a8Sensibility, [&](const CallerIdMessage &m) {
+        ++found;
+        const QString time = QStringLiteral("%1:%2.%3")
+                                 .arg(m.endMs / 60000, 2, 10, QLatin1Char('0'))
+                                 .arg(m.endMs / 1000 % 60, 2, 10, QLatin1Char('0'))
+                                 .arg(m.endMs % 1000, 3, 10, QLatin1Char('0'));
+        const QString what = m.kind == CallerIdMessage::Kind::Number
+            ? QStringLiteral("número %1").arg(NumberNormaliser::normalise(m.digits, settings.a2DDDLocal))
+            : LineSource::textFor(m.kind);
+        out << time << "  " << m.raw << "  " << what << '\n';
+    }, &error);
+    if (!ok) {
+        QTextStream(stderr) << "zuna: " << error << '\n';
+        return 1;
+    }
+    out << found << (found == 1 ? " mensagem encontrada\n" : " mensagens encontradas\n");
+    return 0;
+}
+
+int callRunningCopy(const QString &dataDir, const QString &number)
+{
+    QString error;
+    if (!LocalSocketSource::sendNumber(LocalSocketSource::socketPath(dataDir), number, &error)) {
+        QTextStream(stderr) << "zuna: " << error << '\n';
+        return 1;
+    }
     return 0;
 }
 
@@ -53,12 +92,21 @@ int main(int argc, char *argv[])
     }
 
     QCoreApplication::setApplicationName(QStringLiteral("zuna"));
-    if (options.init) {
+    if (options.init || !options.decodeFile.isEmpty() || !options.callNumber.isEmpty()) {
         QCoreApplication app(argc, argv);
-        return initDataFolder(DataFolder::locate(options.dataDir));
+        const QString dir = DataFolder::locate(options.dataDir);
+        if (options.init)
+            return initDataFolder(dir);
+        if (!options.decodeFile.isEmpty())
+            return decodeRecording(dir, options.decodeFile);
+        return callRunningCopy(dir, options.callNumber);
     }
 
     QApplication app(argc, argv);
+    if (options.callerIdSetup) {
+        CallerIdSetupDialog dialog(DataFolder::locate(options.dataDir));
+        return dialog.exec() == QDialog::Accepted ? 0 : 1;
+    }
     Startup startup(DataFolder::locate(options.dataDir));
     const Startup::Outcome outcome = startup.start();
     if (outcome == Startup::Outcome::Failed)

@@ -8,16 +8,19 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption dataDir(QStringLiteral("data-dir"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption init(QStringLiteral("init"));
+    const QCommandLineOption setup(QStringLiteral("callerid-setup"));
+    const QCommandLineOption decode(QStringLiteral("decode"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption call(QStringLiteral("call"), QString(), QStringLiteral("NUMBER"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({dataDir, init, help, version});
+    parser.addOptions({dataDir, init, setup, decode, call, help, version});
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             *error = QStringLiteral("opção desconhecida: %1").arg(unknown.first());
         else
-            *error = QStringLiteral("falta o valor da opção --data-dir (uma pasta)");
+            *error = QStringLiteral("falta o valor de uma opção (--data-dir PASTA, --decode ARQUIVO, --call NÚMERO)");
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -28,6 +31,13 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     result->init = parser.isSet(init);
     result->help = parser.isSet(help);
     result->version = parser.isSet(version);
+    result->callerIdSetup = parser.isSet(setup);
+    result->decodeFile = parser.value(decode);
+    result->callNumber = parser.value(call);
+    if ((parser.isSet(decode) && result->decodeFile.isEmpty()) || (parser.isSet(call) && result->callNumber.trimmed().isEmpty())) {
+        *error = QStringLiteral("as opções --decode e --call precisam de um valor");
+        return false;
+    }
     if (parser.isSet(dataDir) && result->dataDir.isEmpty()) {
         *error = QStringLiteral("a opção --data-dir precisa de uma pasta");
         return false;
@@ -45,7 +55,12 @@ QString CommandLine::helpText()
         "Opções:\n"
         "  --data-dir PASTA  usa esta pasta de dados (cadastro, DDD local, site.txt)\n"
         "  --init            cria na pasta de dados os arquivos que faltam e sai;\n"
-        "                    nunca sobrescreve um arquivo existente\n"
+        "                    nunca sobrescreve um arquivo existente; traz CADA.MDB e\n"
+        "                    ddd.MDB do sistema anterior quando estão na pasta\n"
+        "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
+        "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
+        "                    gravação da linha (WAV), com o tempo e o número de cada uma\n"
+        "  --call NÚMERO     entrega um número ao Zuna em execução (monitor ativo, F1)\n"
         "  -h, --help        mostra esta ajuda e sai\n"
         "  -v, --version     mostra a versão e sai\n"
         "\n"

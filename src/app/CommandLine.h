@@ -8,6 +8,9 @@ struct CommandLine
 {
     QString dataDir; // --data-dir DIR; empty: found as usual
     bool init = false;
+    bool callerIdSetup = false; // --callerid-setup
+    QString decodeFile;         // --decode FILE
+    QString callNumber;         // --call NUMBER
     bool help = false;
     bool version = false;
 

@@ -178,6 +178,9 @@ void MainWindow::connectHandlers()
     connect(m_command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
     connect(m_command7, &QPushButton::clicked, this, &MainWindow::Command7_Click);
     connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::A1_Change);
+    connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
+    // The monitor's number event writes its text, unchanged, into Text1.
+    connect(m_callerId, &CallerIdControl::numberReceived, m_text1, &QLineEdit::setText);
     connect(m_dbgrid1, &QTableView::doubleClicked, this, &MainWindow::DBGrid1_DblClick);
     connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &MainWindow::DBGrid1_RowColChange);
@@ -194,6 +197,7 @@ void MainWindow::buildCallerIdArea()
 {
     captionLabel(this, QStringLiteral("LIGAÇÃO RECEBIDA:"), {8, 8, 94, 12}, Qt::white, 0);
     m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", {8, 24, 169, 21});
+    m_callerId->setDataDir(m_dataDir);
 
     m_command1 = make<QPushButton>(this, "Command1", {8, 56, 81, 21});
     m_command1->setText(QStringLiteral("F1 - Ativar       "));
@@ -504,6 +508,47 @@ void MainWindow::Command5_Click()
 
 void MainWindow::Command2_Click()
 {
+    m_callerId->configure();
+}
+
+void MainWindow::Text1_Change()
+{
+    const QString text = m_text1->text();
+    if (text.isEmpty())
+        return;
+    // The caller must be seen before the call is answered.
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
+        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    raise();
+    activateWindow();
+
+    const QString laidOut = Telephone::layout(text);
+    if (laidOut != text) {
+        m_text1->setText(laidOut); // runs this handling again, on the laid-out number
+        return;
+    }
+    std::optional<ContactRecord> found;
+    QString error;
+    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).findByPhone(text, &found, &error)) {
+        reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
+    } else if (found) {
+        m_a1->setText(found->a1);
+        m_a9->setText(found->a9);
+        m_a10->setText(found->a10);
+        m_a11->setText(found->a11);
+        m_a12->setText(found->a12);
+        m_a13->setText(found->a13);
+        m_a14->setText(found->a14);
+        // The code label and the notes follow the caller, so that a save
+        // updates the caller's own row and keeps the caller's own notes.
+        m_ob->setPlainText(found->ob);
+        m_cd->setText(QString::number(found->cd));
+    } else {
+        // An unknown caller: a save must store a new contact, never overwrite
+        // the one picked before the call.
+        m_cd->clear();
+    }
+    m_a4->setText(m_text1->text());
 }
 
 void MainWindow::Command3_Click()

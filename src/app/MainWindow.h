@@ -52,6 +52,7 @@ public slots:
     void Command6_Click();
     void Command7_Click();
     void A1_Change();
+    void Text1_Change();
     void A4_LostFocus();
     void Text11_LostFocus();
     void DBGrid1_DblClick();

@@ -1,5 +1,8 @@
 #include "callerid/CallerIdControl.h"
 
+#include "callerid/CallerIdSetupDialog.h"
+#include "callerid/Sources.h"
+
 CallerIdControl::CallerIdControl(QWidget *parent)
     : QLabel(InitialText, parent)
 {
@@ -8,7 +11,7 @@ CallerIdControl::CallerIdControl(QWidget *parent)
     setAlignment(Qt::AlignCenter);
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(0, 0, 128));    // navy
+    pal.setColor(QPalette::Window, QColor(0, 0, 128));       // navy
     pal.setColor(QPalette::WindowText, QColor(0, 255, 255)); // aqua
     setPalette(pal);
     QFont f(QStringLiteral("MS Sans Serif"));
@@ -18,20 +21,105 @@ CallerIdControl::CallerIdControl(QWidget *parent)
     setFont(f);
 }
 
+CallerIdControl::~CallerIdControl()
+{
+    stopSources();
+}
+
+void CallerIdControl::setDataDir(const QString &dataDir)
+{
+    m_dataDir = dataDir;
+    m_settings = CallerIdSettings::load(dataDir);
+}
+
+void CallerIdControl::setAreaCode(const QString &areaCode)
+{
+    updateSettings([&](CallerIdSettings &s) { s.a2DDDLocal = areaCode; });
+}
+
+void CallerIdControl::setPluginPath(const QString &path)
+{
+    updateSettings([&](CallerIdSettings &s) { s.a3RootPlugIn = path; });
+}
+
+void CallerIdControl::updateSettings(const std::function<void(CallerIdSettings &)> &change)
+{
+    // The file may have changed since it was read (the configuration screen,
+    // another tool): change one property of what it holds now.
+    if (!m_dataDir.isEmpty())
+        m_settings = CallerIdSettings::load(m_dataDir);
+    change(m_settings);
+    if (!m_dataDir.isEmpty())
+        m_settings.save(m_dataDir);
+}
+
 void CallerIdControl::activate()
 {
+    stopSources();
+    // Settings changed in the configuration screen count from here on.
+    if (!m_dataDir.isEmpty())
+        m_settings = CallerIdSettings::load(m_dataDir);
     m_active = true;
+    m_source = createLineSource(m_settings, this);
+    if (!m_dataDir.isEmpty())
+        m_socket = new LocalSocketSource(LocalSocketSource::socketPath(m_dataDir), m_settings.a2DDDLocal, this);
+    for (LineSource *source : {m_source, m_socket}) {
+        if (!source)
+            continue;
+        connect(source, &LineSource::numberReceived, this, &CallerIdControl::reportNumber);
+        connect(source, &LineSource::textReceived, this, &CallerIdControl::reportText);
+        connect(source, &LineSource::statusChanged, this, &CallerIdControl::showStatus);
+        source->start();
+    }
 }
 
 void CallerIdControl::deactivate()
 {
+    stopSources();
     m_active = false;
+    setText(m_shown);
+    setToolTip(QString());
+}
+
+void CallerIdControl::stopSources()
+{
+    for (LineSource *source : {m_source, m_socket}) {
+        if (source) {
+            source->stop();
+            delete source;
+        }
+    }
+    m_source = m_socket = nullptr;
+}
+
+void CallerIdControl::configure()
+{
+    CallerIdSetupDialog dialog(m_dataDir, window());
+    dialog.exec();
+}
+
+void CallerIdControl::showStatus(const QString &status, bool healthy)
+{
+    // A failing source shows on the display until it recovers or a call
+    // comes; the whole text stays in the tooltip.
+    setToolTip(status);
+    setText(healthy ? m_shown : status);
 }
 
 void CallerIdControl::reportNumber(const QString &number)
 {
     if (!m_active)
         return;
+    m_shown = number;
     setText(number);
     emit numberReceived(number);
+}
+
+void CallerIdControl::reportText(const QString &text)
+{
+    if (!m_active)
+        return;
+    m_shown = text;
+    setText(text);
+    emit textReceived(text);
 }

@@ -1,10 +1,18 @@
 #pragma once
 
+#include "callerid/CallerIdSettings.h"
+
 #include <QLabel>
+
+#include <functional>
+
+class LineSource;
 
 // The caller-ID monitor on the main window: a display of the last number
 // reported (navy, aqua bold text) and the operations the window uses to set it
-// up and switch it on and off. Numbers are reported only while it is active.
+// up and switch it on and off. Behind it sits the line source its settings
+// choose, plus a local socket for `zuna --call`; numbers are reported only
+// while it is active.
 class CallerIdControl : public QLabel
 {
     Q_OBJECT
@@ -13,26 +21,40 @@ public:
     static inline const QString InitialText = QStringLiteral("0 (00) 0000-0000");
 
     explicit CallerIdControl(QWidget *parent = nullptr);
+    ~CallerIdControl() override;
 
-    void setAreaCode(const QString &areaCode) { m_areaCode = areaCode; }
-    QString areaCode() const { return m_areaCode; }
-    void setPluginPath(const QString &path) { m_pluginPath = path; }
-    QString pluginPath() const { return m_pluginPath; }
+    // Where the settings file and the local socket live.
+    void setDataDir(const QString &dataDir);
+
+    void setAreaCode(const QString &areaCode);
+    QString areaCode() const { return m_settings.a2DDDLocal; }
+    void setPluginPath(const QString &path);
+    QString pluginPath() const { return m_settings.a3RootPlugIn; }
 
     void activate();
     void deactivate();
     bool isActive() const { return m_active; }
+    // Opens the configuration screen (modal).
+    void configure();
 
     // Reports a decoded number: shown on the display and raised as the number
     // event, but only while the monitor is active.
     void reportNumber(const QString &number);
+    void reportText(const QString &text);
 
 signals:
     void numberReceived(const QString &number);
     void textReceived(const QString &text);
 
 private:
-    QString m_areaCode;
-    QString m_pluginPath;
+    void stopSources();
+    void updateSettings(const std::function<void(CallerIdSettings &)> &change);
+    void showStatus(const QString &status, bool healthy);
+
+    QString m_dataDir;
+    CallerIdSettings m_settings;
+    LineSource *m_source = nullptr;
+    LineSource *m_socket = nullptr;
     bool m_active = false;
+    QString m_shown = InitialText; // the last number or text reported
 };

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// The caller-ID monitor's own settings, kept in callerid.ini in the data
+// folder: the properties the window hands over (area code, plug-in path),
+// the monitor's fixed properties, and the line source with its parameters.
+struct CallerIdSettings
+{
+    enum class Source { None, SoundCard, AudioFile, Modem, Ncid };
+
+    QString a2DDDLocal = QStringLiteral("00");
+    QString a3RootPlugIn = QStringLiteral("Não informado");
+    QString a5ClearAllDigits = QStringLiteral("#");
+    QString a6ModoOperac = QStringLiteral("DTMF");
+    bool a7ScreenRestore = false;
+    bool a9NotDetectTipo = false;
+    int a8Sensibility = 8; // 1..10: the weakest tone heard (8 = -42 dBm0)
+
+    Source source = Source::SoundCard;
+    QString soundDevice;  // PulseAudio source name; empty: the default input
+    QString audioFile;    // a recording to decode on activation
+    QString modemPort = QStringLiteral("/dev/ttyACM0");
+    int modemBaud = 115200;
+    QString modemInit = QStringLiteral("AT+VCID=1");
+    QString ncidHost = QStringLiteral("localhost");
+    int ncidPort = 3333;
+
+    static QString filePath(const QString &dataDir);
+    static CallerIdSettings load(const QString &dataDir);
+    bool save(const QString &dataDir) const;
+
+    static QString sourceKey(Source source);
+    static Source sourceFromKey(const QString &key);
+};

@@ -1,0 +1,231 @@
+#include "callerid/CallerIdSetupDialog.h"
+
+#include "callerid/Sources.h"
+#include "platform/MessageBoxes.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// The order of the source list and of the pages.
+const CallerIdSettings::Source Sources[] = {CallerIdSettings::Source::SoundCard, CallerIdSettings::Source::AudioFile,
+                                            CallerIdSettings::Source::Modem, CallerIdSettings::Source::Ncid,
+                                            CallerIdSettings::Source::None};
+
+int indexOf(CallerIdSettings::Source source)
+{
+    return int(std::find(std::begin(Sources), std::end(Sources), source) - std::begin(Sources));
+}
+
+} // namespace
+
+CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent)
+    : QDialog(parent)
+    , m_dataDir(dataDir)
+    , m_settings(CallerIdSettings::load(dataDir))
+{
+    setObjectName(QStringLiteral("CallerIdSetup"));
+    setWindowTitle(QStringLiteral("Configuração do identificador de chamadas"));
+    auto *layout = new QVBoxLayout(this);
+    auto *form = new QFormLayout;
+    layout->addLayout(form);
+
+    m_source = new QComboBox(this);
+    m_source->setObjectName(QStringLiteral("fonte"));
+    m_source->addItems({QStringLiteral("Placa de som"), QStringLiteral("Arquivo de áudio"), QStringLiteral("Modem"),
+                        QStringLiteral("Servidor NCID"), QStringLiteral("Nenhuma")});
+    form->addRow(QStringLiteral("&Fonte da linha:"), m_source);
+
+    m_pages = new QStackedWidget(this);
+    layout->addWidget(m_pages);
+    auto *sound = new QWidget;
+    buildSoundPage(sound);
+    m_pages->addWidget(sound);
+
+    auto *file = new QWidget;
+    auto *fileLayout = new QHBoxLayout(file);
+    m_audioFile = new QLineEdit(m_settings.audioFile, file);
+    m_audioFile->setObjectName(QStringLiteral("arquivo"));
+    auto *browse = new QPushButton(QStringLiteral("&Procurar..."), file);
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Gravação da linha"), m_audioFile->text(),
+                                                          QStringLiteral("Áudio (*.wav *.flac *.ogg);;Todos (*)"));
+        if (!path.isEmpty())
+            m_audioFile->setText(path);
+    });
+    fileLayout->addWidget(new QLabel(QStringLiteral("Arquivo:"), file));
+    fileLayout->addWidget(m_audioFile, 1);
+    fileLayout->addWidget(browse);
+    m_pages->addWidget(file);
+
+    auto *modem = new QWidget;
+    auto *modemForm = new QFormLayout(modem);
+    m_modemPort = new QComboBox(modem);
+    m_modemPort->setObjectName(QStringLiteral("modem-porta"));
+    m_modemPort->setEditable(true);
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+        m_modemPort->addItem(port.systemLocation());
+    m_modemPort->setCurrentText(m_settings.modemPort);
+    m_modemBaud = new QSpinBox(modem);
+    m_modemBaud->setRange(300, 921600);
+    m_modemBaud->setValue(m_settings.modemBaud);
+    m_modemInit = new QLineEdit(m_settings.modemInit, modem);
+    modemForm->addRow(QStringLiteral("Porta:"), m_modemPort);
+    modemForm->addRow(QStringLiteral("Velocidade:"), m_modemBaud);
+    modemForm->addRow(QStringLiteral("Inicialização:"), m_modemInit);
+    m_pages->addWidget(modem);
+
+    auto *ncid = new QWidget;
+    auto *ncidForm = new QFormLayout(ncid);
+    m_ncidHost = new QLineEdit(m_settings.ncidHost, ncid);
+    m_ncidHost->setObjectName(QStringLiteral("ncid-servidor"));
+    m_ncidPort = new QSpinBox(ncid);
+    m_ncidPort->setRange(1, 65535);
+    m_ncidPort->setValue(m_settings.ncidPort);
+    ncidForm->addRow(QStringLiteral("Servidor:"), m_ncidHost);
+    ncidForm->addRow(QStringLiteral("Porta:"), m_ncidPort);
+    m_pages->addWidget(ncid);
+    m_pages->addWidget(new QWidget); // no source
+
+    auto *common = new QFormLayout;
+    layout->addLayout(common);
+    m_areaCode = new QLineEdit(m_settings.a2DDDLocal, this);
+    m_areaCode->setObjectName(QStringLiteral("ddd"));
+    m_areaCode->setMaxLength(2);
+    m_areaCode->setInputMask(QString());
+    common->addRow(QStringLiteral("&DDD local:"), m_areaCode);
+    m_sensitivity = new QSpinBox(this);
+    m_sensitivity->setObjectName(QStringLiteral("sensibilidade"));
+    m_sensitivity->setRange(1, 10);
+    m_sensitivity->setValue(m_settings.a8Sensibility);
+    m_sensitivity->setToolTip(QStringLiteral("Quanto maior, mais fracos os tons ouvidos (8: -42 dBm0)"));
+    common->addRow(QStringLiteral("&Sensibilidade:"), m_sensitivity);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Save)->setText(QStringLiteral("&Gravar"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Cancelar"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &CallerIdSetupDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CallerIdSetupDialog::reject);
+    layout->addWidget(buttons);
+
+    connect(m_source, &QComboBox::currentIndexChanged, this, [this](int index) {
+        stopTest();
+        m_pages->setCurrentIndex(index);
+    });
+    m_source->setCurrentIndex(indexOf(m_settings.source));
+    m_pages->setCurrentIndex(indexOf(m_settings.source));
+}
+
+CallerIdSetupDialog::~CallerIdSetupDialog()
+{
+    stopTest();
+}
+
+void CallerIdSetupDialog::buildSoundPage(QWidget *page)
+{
+    auto *form = new QFormLayout(page);
+    m_soundDevice = new QComboBox(page);
+    m_soundDevice->setObjectName(QStringLiteral("entrada-de-som"));
+    m_soundDevice->setEditable(true);
+    m_soundDevice->addItem(QStringLiteral("(entrada padrão)"), QString());
+    for (const auto &[name, description] : soundInputs())
+        m_soundDevice->addItem(QStringLiteral("%1 — %2").arg(description, name), name);
+    const int current = m_soundDevice->findData(m_settings.soundDevice);
+    if (current >= 0)
+        m_soundDevice->setCurrentIndex(current);
+    else
+        m_soundDevice->setCurrentText(m_settings.soundDevice);
+    form->addRow(QStringLiteral("&Entrada:"), m_soundDevice);
+
+    m_level = new QProgressBar(page);
+    m_level->setObjectName(QStringLiteral("nivel"));
+    m_level->setRange(-60, 0);
+    m_level->setValue(-60);
+    m_level->setFormat(QStringLiteral("%v dB"));
+    form->addRow(QStringLiteral("Nível:"), m_level);
+
+    auto *row = new QHBoxLayout;
+    m_test = new QPushButton(QStringLiteral("&Testar"), page);
+    m_test->setObjectName(QStringLiteral("testar"));
+    m_digits = new QLineEdit(page);
+    m_digits->setObjectName(QStringLiteral("digitos"));
+    m_digits->setReadOnly(true);
+    m_digits->setPlaceholderText(QStringLiteral("dígitos recebidos"));
+    row->addWidget(m_test);
+    row->addWidget(m_digits, 1);
+    form->addRow(QString(), row);
+    connect(m_test, &QPushButton::clicked, this, &CallerIdSetupDialog::toggleTest);
+}
+
+void CallerIdSetupDialog::toggleTest()
+{
+    if (m_testSource) {
+        stopTest();
+        return;
+    }
+    const CallerIdSettings s = settings();
+    m_digits->clear();
+    m_testSource = new SoundCardSource(s.soundDevice, s.a8Sensibility, s.a2DDDLocal, this);
+    connect(m_testSource, &SoundCardSource::levelChanged, this, [this](double db) { m_level->setValue(int(std::max(db, -60.0))); });
+    connect(m_testSource, &SoundCardSource::digitDetected, this, [this](QChar d) { m_digits->setText(m_digits->text() + d); });
+    connect(m_testSource, &LineSource::numberReceived, this,
+            [this](const QString &n) { m_digits->setText(m_digits->text() + QStringLiteral("  → ") + n + QStringLiteral("  ")); });
+    connect(m_testSource, &LineSource::textReceived, this,
+            [this](const QString &t) { m_digits->setText(m_digits->text() + QStringLiteral("  → ") + t + QStringLiteral("  ")); });
+    connect(m_testSource, &LineSource::statusChanged, this, [this](const QString &status, bool) { m_test->setToolTip(status); });
+    m_testSource->start();
+    m_test->setText(QStringLiteral("&Parar"));
+}
+
+void CallerIdSetupDialog::stopTest()
+{
+    if (!m_testSource)
+        return;
+    m_testSource->stop();
+    delete m_testSource;
+    m_testSource = nullptr;
+    m_test->setText(QStringLiteral("&Testar"));
+    m_level->setValue(-60);
+}
+
+CallerIdSettings CallerIdSetupDialog::settings() const
+{
+    CallerIdSettings s = m_settings;
+    s.source = Sources[m_source->currentIndex()];
+    const QVariant device = m_soundDevice->currentData();
+    s.soundDevice = m_soundDevice->currentIndex() >= 0 && m_soundDevice->currentText() == m_soundDevice->itemText(m_soundDevice->currentIndex())
+        ? device.toString()
+        : m_soundDevice->currentText();
+    s.audioFile = m_audioFile->text();
+    s.modemPort = m_modemPort->currentText();
+    s.modemBaud = m_modemBaud->value();
+    s.modemInit = m_modemInit->text();
+    s.ncidHost = m_ncidHost->text();
+    s.ncidPort = m_ncidPort->value();
+    s.a2DDDLocal = m_areaCode->text();
+    s.a8Sensibility = m_sensitivity->value();
+    return s;
+}
+
+void CallerIdSetupDialog::accept()
+{
+    stopTest();
+    if (!settings().save(m_dataDir)) {
+        MessageBoxes::error(this, windowTitle(),
+                            QStringLiteral("Não foi possível gravar %1.").arg(CallerIdSettings::filePath(m_dataDir)));
+        return;
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "callerid/CallerIdSettings.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QStackedWidget;
+class SoundCardSource;
+
+// The caller-ID monitor's configuration screen: which line source and which
+// device, the local area code, the detection threshold, and for a sound card a
+// live level meter and a test that shows the digits as they arrive.
+class CallerIdSetupDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CallerIdSetupDialog(const QString &dataDir, QWidget *parent = nullptr);
+    ~CallerIdSetupDialog() override;
+
+    CallerIdSettings settings() const;
+
+public slots:
+    void accept() override;
+
+private:
+    void buildSoundPage(QWidget *page);
+    void toggleTest();
+    void stopTest();
+
+    QString m_dataDir;
+    CallerIdSettings m_settings;
+    QComboBox *m_source;
+    QStackedWidget *m_pages;
+    QComboBox *m_soundDevice;
+    QProgressBar *m_level;
+    QLineEdit *m_digits;
+    QPushButton *m_test;
+    QLineEdit *m_audioFile;
+    QComboBox *m_modemPort;
+    QSpinBox *m_modemBaud;
+    QLineEdit *m_modemInit;
+    QLineEdit *m_ncidHost;
+    QSpinBox *m_ncidPort;
+    QLineEdit *m_areaCode;
+    QSpinBox *m_sensitivity;
+    SoundCardSource *m_testSource = nullptr;
+};

@@ -1,0 +1,51 @@
+#include "callerid/LineSource.h"
+
+#include "callerid/NumberNormaliser.h"
+
+LineSource::LineSource(QString areaCode, QObject *parent)
+    : QObject(parent)
+    , m_areaCode(std::move(areaCode))
+{
+}
+
+QString LineSource::textFor(CallerIdMessage::Kind kind)
+{
+    switch (kind) {
+    case CallerIdMessage::Kind::Withheld: return QStringLiteral("Número restrito");
+    case CallerIdMessage::Kind::Unavailable: return QStringLiteral("Número indisponível");
+    case CallerIdMessage::Kind::International: return QStringLiteral("Chamada internacional");
+    case CallerIdMessage::Kind::Number: break;
+    }
+    return {};
+}
+
+bool LineSource::isRepeat(const QString &what)
+{
+    const bool repeat = what == m_last && m_lastTime.isValid() && m_lastTime.elapsed() < RepeatWindowMs;
+    m_last = what;
+    m_lastTime.start();
+    return repeat;
+}
+
+void LineSource::deliver(const CallerIdMessage &message)
+{
+    if (message.kind == CallerIdMessage::Kind::Number)
+        deliverNumber(message.digits);
+    else
+        deliverText(textFor(message.kind));
+}
+
+void LineSource::deliverNumber(const QString &received)
+{
+    const QString number = NumberNormaliser::normalise(received, m_areaCode);
+    if (number.isEmpty() || isRepeat(number))
+        return;
+    emit numberReceived(number);
+}
+
+void LineSource::deliverText(const QString &text)
+{
+    if (isRepeat(text))
+        return;
+    emit textReceived(text);
+}

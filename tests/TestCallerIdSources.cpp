@@ -1,0 +1,389 @@
+#include "DtmfSignal.h"
+#include "TestSupport.h"
+
+#include "app/MainWindow.h"
+#include "callerid/CallerIdControl.h"
+#include "callerid/CallerIdSettings.h"
+#include "callerid/Sources.h"
+#include "contacts/ContactStore.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+void writeWav(const QString &path, const std::vector<int16_t> &audio, int rate)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        qFatal("cannot write %s", qPrintable(path));
+    sf_write_short(f, audio.data(), sf_count_t(audio.size()));
+    sf_close(f);
+}
+
+// A line recording holding these messages one after the other.
+std::vector<int16_t> lineAudio(const QStringList &messages, int rate)
+{
+    std::vector<int16_t> audio;
+    DtmfSignal signal;
+    signal.rate = rate;
+    for (const QString &m : messages) {
+        const auto part = signal.render(m);
+        audio.insert(audio.end(), part.begin(), part.end());
+        ++signal.seed;
+    }
+    return audio;
+}
+
+QProcess *startZuna(const QStringList &arguments)
+{
+    auto *p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p->setProcessEnvironment(env);
+    p->start(QStringLiteral(ZUNA_BINARY), arguments);
+    return p;
+}
+
+// A pseudo-terminal standing in for a modem's serial port.
+class FakeModem
+{
+public:
+    FakeModem()
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(m_master);
+        unlockpt(m_master);
+        m_slave = QString::fromLocal8Bit(ptsname(m_master));
+        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    ~FakeModem() { ::close(m_master); }
+    QString port() const { return m_slave; }
+    void send(const QByteArray &bytes) { QVERIFY(::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size()); }
+    QByteArray received()
+    {
+        char buf[256];
+        QByteArray all;
+        ssize_t n;
+        while ((n = ::read(m_master, buf, sizeof buf)) > 0)
+            all.append(buf, n);
+        return all;
+    }
+
+private:
+    int m_master;
+    QString m_slave;
+};
+
+} // namespace
+
+class TestCallerIdSources : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowFixture> m_fx;
+
+    QLineEdit *edit(const char *name) const { return m_fx->control<QLineEdit>(name); }
+    QString cd() const { return m_fx->control<QLabel>("CD")->text(); }
+
+    void chooseRecording(const QStringList &messages)
+    {
+        const QString wav = m_fx->data().file(QStringLiteral("linha.wav"));
+        writeWav(wav, lineAudio(messages, 44100), 44100);
+        CallerIdSettings s = CallerIdSettings::load(m_fx->data().path());
+        s.source = CallerIdSettings::Source::AudioFile;
+        s.audioFile = wav;
+        QVERIFY(s.save(m_fx->data().path()));
+    }
+
+private slots:
+    void init() { m_fx = std::make_unique<WindowFixture>(); }
+    void cleanup() { m_fx.reset(); }
+
+    // --- incoming call handling, through the real window
+
+    void aKnownCallerFillsTheFormAndTheCode()
+    {
+        ContactRecord ana = m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        ana.ob = QStringLiteral("portão azul");
+        const qint64 code = m_fx->data().addContact(ana);
+        m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Bia"), QStringLiteral("(21)2222-1111")));
+        chooseRecording({QStringLiteral("A1133334444C")});
+        QVERIFY(m_fx->start());
+        QTest::keyClick(edit("Text1"), Qt::Key_F1);
+        QTRY_COMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+        QCOMPARE(edit("A9")->text(), QStringLiteral("Rua Ana, 10"));
+        QCOMPARE(edit("A4")->text(), QStringLiteral("(11)3333-4444"));
+        QCOMPARE(cd(), QString::number(code));
+        QCOMPARE(m_fx->control<QPlainTextEdit>("OB")->toPlainText(), QStringLiteral("portão azul"));
+        QCOMPARE(m_fx->window()->callerId()->text(), QStringLiteral("1133334444"));
+    }
+
+    void anUnknownCallerEmptiesTheCodeSoTheSaveInserts()
+    {
+        m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444")));
+        QVERIFY(m_fx->start());
+        RecordingMessageBoxes boxes;
+        edit("Text1")->setText(QStringLiteral("1133334444")); // Ana calls: loaded
+        QVERIFY(!cd().isEmpty());
+        edit("Text1")->setText(QStringLiteral("2199998888")); // a stranger
+        QCOMPARE(edit("Text1")->text(), QStringLiteral("(21)9999-8888"));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana")); // the fields stay as they were
+        QCOMPARE(edit("A4")->text(), QStringLiteral("(21)9999-8888"));
+        QCOMPARE(cd(), QString());
+        edit("A1")->setText(QStringLiteral("Desconhecido"));
+        m_fx->window()->Command4_Click();
+        qint64 n = 0;
+        QVERIFY(ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).count(&n, nullptr));
+        QCOMPARE(n, 2);
+    }
+
+    void theIncomingNumberIsLaidOutAndLookedUp_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("9") << "113334444" << "(11)333-4444";
+        QTest::newRow("10") << "1133334444" << "(11)3333-4444";
+        QTest::newRow("11") << "11933334444" << "11933334444";
+        QTest::newRow("letters") << "ABCDEFGHI" << "(AB)CDE-FGHI";
+        QTest::newRow("a quote") << "11'3333-4" << "(11)'33-33-4";
+        QTest::newRow("blank after area code") << "11 33334444" << "11 33334444";
+    }
+    void theIncomingNumberIsLaidOutAndLookedUp()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444")));
+        QVERIFY(m_fx->start());
+        RecordingMessageBoxes boxes;
+        edit("Text1")->setText(typed);
+        QCOMPARE(edit("Text1")->text(), shown);
+        QCOMPARE(edit("A4")->text(), shown);
+        QCOMPARE(edit("A1")->text(), shown == QLatin1String("(11)3333-4444") ? QStringLiteral("Ana") : QString());
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void anEmptyNumberRunsNothingAndTypingRunsAtEveryKey()
+    {
+        QVERIFY(m_fx->start());
+        edit("A9")->setText(QStringLiteral("Rua X"));
+        edit("Text1")->setText(QStringLiteral("123"));
+        QCOMPARE(edit("A4")->text(), QStringLiteral("123"));
+        edit("Text1")->clear();
+        QCOMPARE(edit("A4")->text(), QStringLiteral("123")); // nothing ran
+        auto *text1 = edit("Text1");
+        text1->setFocus();
+        QTest::keyClicks(text1, QStringLiteral("1133334444"));
+        // The ninth key lays the text out; the tenth lands after it.
+        QCOMPARE(text1->text(), QStringLiteral("(11)333-34444"));
+        QCOMPARE(edit("A4")->text(), QStringLiteral("(11)333-34444"));
+    }
+
+    void aCallBringsTheWindowBack()
+    {
+        QVERIFY(m_fx->start());
+        m_fx->window()->showMinimized();
+        edit("Text1")->setText(QStringLiteral("1133334444"));
+        QVERIFY(!(m_fx->window()->windowState() & Qt::WindowMinimized));
+    }
+
+    // --- the control and its sources
+
+    void numbersArriveOnlyWhileTheMonitorIsActive()
+    {
+        QVERIFY(m_fx->start());
+        CallerIdControl *control = m_fx->window()->callerId();
+        QCOMPARE(control->text(), QStringLiteral("0 (00) 0000-0000"));
+        control->reportNumber(QStringLiteral("1133334444"));
+        QCOMPARE(edit("Text1")->text(), QString());
+        QTest::keyClick(edit("Text1"), Qt::Key_F1);
+        control->reportNumber(QStringLiteral("1133334444"));
+        QCOMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
+        QTest::keyClick(edit("Text1"), Qt::Key_F2);
+        control->reportNumber(QStringLiteral("2122223333"));
+        QCOMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
+    }
+
+    void theControlKeepsItsSettingsInItsOwnFile()
+    {
+        QVERIFY(m_fx->start());
+        edit("Text11")->setText(QStringLiteral("31"));
+        m_fx->window()->Command1_Click();
+        const CallerIdSettings s = CallerIdSettings::load(m_fx->data().path());
+        QCOMPARE(s.a2DDDLocal, QStringLiteral("31"));
+        QVERIFY(s.a3RootPlugIn.endsWith(QLatin1String("/P.exe")));
+        QCOMPARE(s.a8Sensibility, 8);
+    }
+
+    void aRepeatedMessageIsOneCall()
+    {
+        chooseRecording({QStringLiteral("A1133334444C"), QStringLiteral("A1133334444C"), QStringLiteral("A2122223333C")});
+        QVERIFY(m_fx->start());
+        QSignalSpy numbers(m_fx->window()->callerId(), &CallerIdControl::numberReceived);
+        m_fx->window()->Command1_Click();
+        QTRY_COMPARE(numbers.size(), 2);
+        QCOMPARE(numbers.at(0).at(0).toString(), QStringLiteral("1133334444"));
+        QCOMPARE(numbers.at(1).at(0).toString(), QStringLiteral("2122223333"));
+    }
+
+    void withheldNumbersAreTextNotNumbers()
+    {
+        chooseRecording({QStringLiteral("D1#"), QStringLiteral("B00C")});
+        QVERIFY(m_fx->start());
+        QSignalSpy texts(m_fx->window()->callerId(), &CallerIdControl::textReceived);
+        m_fx->window()->Command1_Click();
+        QTRY_COMPARE(texts.size(), 2);
+        QCOMPARE(texts.at(0).at(0).toString(), QStringLiteral("Número restrito"));
+        QCOMPARE(texts.at(1).at(0).toString(), QStringLiteral("Número indisponível"));
+        QCOMPARE(edit("Text1")->text(), QString());
+    }
+
+    void aNumberCanBeHandedOverWithZunaCall()
+    {
+        m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444")));
+        QVERIFY(m_fx->start());
+        std::unique_ptr<QProcess> refused(startZuna({QStringLiteral("--data-dir"), m_fx->data().path(),
+                                                     QStringLiteral("--call"), QStringLiteral("1133334444")}));
+        QTRY_COMPARE_WITH_TIMEOUT(refused->state(), QProcess::NotRunning, 10000);
+        QVERIFY(refused->exitCode() != 0);
+        QVERIFY(refused->readAllStandardError().contains("F1"));
+
+        edit("Text11")->setText(QStringLiteral("11"));
+        m_fx->window()->Command1_Click();
+        std::unique_ptr<QProcess> call(startZuna({QStringLiteral("--data-dir"), m_fx->data().path(),
+                                                  QStringLiteral("--call"), QStringLiteral("33334444")}));
+        QTRY_COMPARE_WITH_TIMEOUT(call->state(), QProcess::NotRunning, 10000);
+        QCOMPARE(call->exitCode(), 0);
+        // 8 digits: the area code given at activation goes in front.
+        QCOMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+    }
+
+    void decodeListsTheMessagesOfARecording()
+    {
+        QTemporaryDir dir;
+        const QString wav = dir.filePath(QStringLiteral("linha.wav"));
+        writeWav(wav, lineAudio({QStringLiteral("A1133334444C"), QStringLiteral("D1#")}, 48000), 48000);
+        std::unique_ptr<QProcess> p(startZuna({QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--decode"), wav}));
+        QVERIFY(p->waitForFinished(20000));
+        QCOMPARE(p->exitCode(), 0);
+        const QString out = QString::fromUtf8(p->readAllStandardOutput());
+        QVERIFY2(out.contains(QStringLiteral("A1133334444C  número 1133334444")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("D1#  Número restrito")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("00:01.")), qPrintable(out));
+    }
+
+    void theModemReportsNumbersFromItsLines()
+    {
+        FakeModem modem;
+        ModemSource source(modem.port(), 115200, QStringLiteral("AT+VCID=1"), QStringLiteral("11"));
+        QSignalSpy numbers(&source, &LineSource::numberReceived);
+        QSignalSpy texts(&source, &LineSource::textReceived);
+        source.start();
+        QByteArray init;
+        QTRY_VERIFY2((init += modem.received()).contains("AT+VCID=1\r"), init.constData());
+        modem.send("\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 0130\r\nNMBR = 33334444\r\nNAME = ANA\r\n");
+        QTRY_COMPARE(numbers.size(), 1);
+        QCOMPARE(numbers.first().first().toString(), QStringLiteral("1133334444"));
+        modem.send(QByteArray(5000, '\x7f') + "\r\nNMBR = P\r\n");
+        QTRY_COMPARE(texts.size(), 1);
+        QCOMPARE(texts.first().first().toString(), QStringLiteral("Número restrito"));
+        modem.send("NMBR = O\r\n");
+        QTRY_COMPARE(texts.size(), 2);
+        QCOMPARE(texts.at(1).first().toString(), QStringLiteral("Número indisponível"));
+    }
+
+    void aMissingModemIsShownAndRetried()
+    {
+        QVERIFY(m_fx->start());
+        CallerIdSettings s = CallerIdSettings::load(m_fx->data().path());
+        s.source = CallerIdSettings::Source::Modem;
+        s.modemPort = QStringLiteral("/dev/nao-existe");
+        QVERIFY(s.save(m_fx->data().path()));
+        m_fx->window()->Command1_Click();
+        QTRY_VERIFY2(m_fx->window()->callerId()->text().contains(QLatin1String("/dev/nao-existe")),
+                     qPrintable(m_fx->window()->callerId()->text()));
+        QVERIFY(m_fx->window()->callerId()->isActive());
+        QVERIFY(m_fx->endedWith.isEmpty());
+    }
+
+    void theNcidClientReadsFieldsByNameAndReconnects()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        NcidSource source(QStringLiteral("127.0.0.1"), server.serverPort(), QStringLiteral("11"));
+        QSignalSpy numbers(&source, &LineSource::numberReceived);
+        QSignalSpy texts(&source, &LineSource::textReceived);
+        QSignalSpy status(&source, &LineSource::statusChanged);
+        source.start();
+        QTRY_VERIFY(server.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        peer->write("200 NCID Server\r\n210 API 1.0\r\n300 End of connection startup\r\n");
+        peer->write("CID: *DATE*12082026*TIME*0130*LINE*-*NMBR*1133334444*MESG*NONE*NAME*ANA*\r\n");
+        peer->write("CID: *NAME*NO NAME*NMBR*PRIVATE*DATE*12082026*\r\n");
+        QTRY_COMPARE(numbers.size(), 1);
+        QCOMPARE(numbers.first().first().toString(), QStringLiteral("1133334444"));
+        QTRY_COMPARE(texts.size(), 1);
+
+        peer->disconnectFromHost(); // the server goes away and comes back
+        QTRY_VERIFY(std::any_of(status.cbegin(), status.cend(), [](const QList<QVariant> &a) { return !a.at(1).toBool(); }));
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
+        peer.reset(server.nextPendingConnection());
+        peer->write("CID: *NMBR*2122223333*\r\n");
+        QTRY_COMPARE(numbers.size(), 2);
+        QCOMPARE(numbers.at(1).first().toString(), QStringLiteral("2122223333"));
+    }
+
+    void theSoundCardIsCapturedThroughARealSoundServer()
+    {
+        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        const QString paplay = QStandardPaths::findExecutable(QStringLiteral("paplay"));
+        QVERIFY2(!pulseaudio.isEmpty() && !paplay.isEmpty(), "pulseaudio and paplay are needed (scripts/install-deps.sh)");
+        QTemporaryDir runtime;
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        QProcess server;
+        server.start(pulseaudio, {QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
+                                  QStringLiteral("--load=module-null-sink sink_name=line"),
+                                  QStringLiteral("--load=module-native-protocol-unix")});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(QStringLiteral("pulse/native"))), 10000);
+
+        const QString wav = runtime.filePath(QStringLiteral("linha.wav"));
+        writeWav(wav, lineAudio({QStringLiteral("A1133334444C")}, 44100), 44100);
+        SoundCardSource source(QStringLiteral("line.monitor"), 8, QStringLiteral("11"));
+        QSignalSpy numbers(&source, &LineSource::numberReceived);
+        QSignalSpy status(&source, &LineSource::statusChanged);
+        source.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(1).toBool(), 10000);
+        QProcess play;
+        play.start(paplay, {QStringLiteral("--device=line"), wav});
+        QVERIFY(play.waitForFinished(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(numbers.size(), 1, 10000);
+        QCOMPARE(numbers.first().first().toString(), QStringLiteral("1133334444"));
+        source.stop();
+        server.terminate();
+        server.waitForFinished(5000);
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    }
+};
+
+QTEST_MAIN(TestCallerIdSources)
+#include "TestCallerIdSources.moc"
