@@ -50,7 +50,9 @@ protected:
     void run() override
     {
         constexpr int Rate = DtmfDecoder::DetectorRate;
-        constexpr int ChunkSamples = Rate / 50; // 20 ms
+        // 100 ms a read: few wake-ups on an idle line, and nothing lost, since
+        // the decoder counts time in samples, not in reads.
+        constexpr int ChunkSamples = Rate / 10;
         while (!*m_stop) {
             const pa_sample_spec spec{PA_SAMPLE_S16LE, Rate, 1};
             pa_buffer_attr attr{};
@@ -69,17 +71,13 @@ protected:
             DtmfDecoder decoder(Rate, m_sensitivity, [this](const CallerIdMessage &m) { emit message(m); });
             decoder.setDigitHandler([this](char d, qint64) { emit digit(QChar(QLatin1Char(d))); });
             std::vector<int16_t> chunk(ChunkSamples);
-            int sinceLevel = 0;
             while (!*m_stop) {
                 if (pa_simple_read(pa, chunk.data(), chunk.size() * sizeof(int16_t), &error) < 0) {
                     emit status(QStringLiteral("A entrada de som parou: %1").arg(QString::fromUtf8(pa_strerror(error))), false);
                     break;
                 }
                 decoder.feed(chunk.data(), chunk.size());
-                if (++sinceLevel == 5) { // ten level readings a second
-                    sinceLevel = 0;
-                    emit level(decoder.takePeakDb());
-                }
+                emit level(decoder.takePeakDb());
             }
             pa_simple_free(pa);
             pause(1000);

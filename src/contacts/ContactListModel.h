@@ -16,7 +16,7 @@ class ContactListModel : public QAbstractTableModel
 
 public:
     enum Column { Code, Name, Phone, Address, City, State, ColumnCount };
-    static constexpr int PageSize = 256;
+    static constexpr int PageSize = 64;
 
     explicit ContactListModel(const QString &filePath, QObject *parent = nullptr);
     ~ContactListModel() override;
