@@ -4,10 +4,13 @@
 #include "app/MainWindow.h"
 #include "callerid/CallerIdControl.h"
 #include "callerid/CallerIdSettings.h"
+#include "callerid/CallerIdSetupDialog.h"
 #include "callerid/Sources.h"
 #include "contacts/ContactStore.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -288,6 +291,23 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("A1133334444C  número 1133334444")), qPrintable(out));
         QVERIFY2(out.contains(QStringLiteral("D1#  Número restrito")), qPrintable(out));
         QVERIFY2(out.contains(QStringLiteral("00:01.")), qPrintable(out));
+    }
+
+    void theConfigurationScreenStoresTheChosenSource()
+    {
+        QTemporaryDir dir;
+        CallerIdSetupDialog dialog(dir.path());
+        dialog.findChild<QComboBox *>(QStringLiteral("fonte"))->setCurrentIndex(2); // Modem
+        dialog.findChild<QComboBox *>(QStringLiteral("modem-porta"))->setCurrentText(QStringLiteral("/dev/ttyUSB0"));
+        dialog.findChild<QLineEdit *>(QStringLiteral("ddd"))->setText(QStringLiteral("21"));
+        dialog.findChild<QSpinBox *>(QStringLiteral("sensibilidade"))->setValue(10);
+        dialog.accept();
+        const CallerIdSettings s = CallerIdSettings::load(dir.path());
+        QCOMPARE(s.source, CallerIdSettings::Source::Modem);
+        QCOMPARE(s.modemPort, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(s.modemInit, QStringLiteral("AT+VCID=1"));
+        QCOMPARE(s.a2DDDLocal, QStringLiteral("21"));
+        QCOMPARE(s.a8Sensibility, 10);
     }
 
     void theModemReportsNumbersFromItsLines()
