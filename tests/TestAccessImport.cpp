@@ -40,7 +40,26 @@ void writeBytes(const QString &path, const QByteArray &bytes)
 
 using Row = QList<QVariant>; // CD, A1 ... OB; a null QVariant for NULL
 
-// The expected table, read by the sqlite3 tool's own CSV import ("\N" is NULL).
+// The rows of a table with the register's columns, by code. In the expected
+// table, read by the sqlite3 tool's own CSV import, "\N" stands for NULL.
+QMap<qint64, Row> rowsOf(const QString &file, const QString &table)
+{
+    QMap<qint64, Row> rows;
+    SqlConnection conn(file);
+    QSqlQuery q(conn.database());
+    q.exec(QStringLiteral("SELECT CD, A1, A4, A9, A10, A11, A12, A13, A14, OB FROM %1").arg(table));
+    while (q.next()) {
+        Row row;
+        for (int c = 0; c < 10; ++c) {
+            const QVariant v = q.value(c);
+            const bool isNull = v.isNull() || v.toString() == QLatin1String("\\N");
+            row << (isNull ? QVariant() : c == 0 ? QVariant(v.toLongLong()) : QVariant(v.toString()));
+        }
+        rows.insert(row.first().toLongLong(), row);
+    }
+    return rows;
+}
+
 QMap<qint64, Row> expectedRows()
 {
     QTemporaryDir dir;
@@ -49,34 +68,12 @@ QMap<qint64, Row> expectedRows()
     sqlite.start(QStringLiteral("sqlite3"), {db, QStringLiteral(".import --csv %1 expected").arg(fixture("CADA.expected.csv"))});
     if (!sqlite.waitForFinished() || sqlite.exitCode() != 0)
         qFatal("sqlite3 could not read the expected table: %s", sqlite.readAllStandardError().constData());
-    QMap<qint64, Row> rows;
-    SqlConnection conn(db);
-    QSqlQuery q(conn.database());
-    q.exec(QStringLiteral("SELECT CD, A1, A4, A9, A10, A11, A12, A13, A14, OB FROM expected"));
-    while (q.next()) {
-        Row row;
-        for (int c = 0; c < 10; ++c) {
-            const QString v = q.value(c).toString();
-            row << (v == QLatin1String("\\N") ? QVariant() : QVariant(c == 0 ? QVariant(v.toLongLong()) : QVariant(v)));
-        }
-        rows.insert(row.first().toLongLong(), row);
-    }
-    return rows;
+    return rowsOf(db, QStringLiteral("expected"));
 }
 
 QMap<qint64, Row> importedRows(const QString &file)
 {
-    QMap<qint64, Row> rows;
-    SqlConnection conn(file);
-    QSqlQuery q(conn.database());
-    q.exec(QStringLiteral("SELECT CD, A1, A4, A9, A10, A11, A12, A13, A14, OB FROM CADA"));
-    while (q.next()) {
-        Row row;
-        for (int c = 0; c < 10; ++c)
-            row << (q.value(c).isNull() ? QVariant() : QVariant(c == 0 ? QVariant(q.value(c).toLongLong()) : QVariant(q.value(c).toString())));
-        rows.insert(row.first().toLongLong(), row);
-    }
-    return rows;
+    return rowsOf(file, QStringLiteral("CADA"));
 }
 
 } // namespace

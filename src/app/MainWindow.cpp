@@ -482,7 +482,7 @@ void MainWindow::reportFailure(const QString &what, const QString &error)
 bool MainWindow::contactCount(QString *error)
 {
     qint64 count = 0;
-    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).count(&count, error))
+    if (!contacts().count(&count, error))
         return false;
     m_nxr->setText(QString::number(count));
     return true;
@@ -529,19 +529,13 @@ void MainWindow::Text1_Change()
     }
     std::optional<ContactRecord> found;
     QString error;
-    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).findByPhone(text, &found, &error)) {
+    if (!contacts().findByPhone(text, &found, &error)) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
-        m_a1->setText(found->a1);
-        m_a9->setText(found->a9);
-        m_a10->setText(found->a10);
-        m_a11->setText(found->a11);
-        m_a12->setText(found->a12);
-        m_a13->setText(found->a13);
-        m_a14->setText(found->a14);
-        // The code label and the notes follow the caller, so that a save
-        // updates the caller's own row and keeps the caller's own notes.
-        m_ob->setPlainText(found->ob);
+        // The telephone field gets the incoming number below. The code label
+        // and the notes follow the caller, so that a save updates the
+        // caller's own row and keeps the caller's own notes.
+        showContact(*found, false);
         m_cd->setText(QString::number(found->cd));
     } else {
         // An unknown caller: a save must store a new contact, never overwrite
@@ -584,7 +578,7 @@ void MainWindow::Command4_Click()
         m_a4->setFocus();
         return;
     }
-    const ContactStore store(DataFolder::pathFor(m_dataDir, DataFiles::Contacts));
+    const ContactStore store = contacts();
     ContactRecord record = fieldsRecord();
     QString error;
     bool stored = false;
@@ -623,7 +617,7 @@ void MainWindow::Command6_Click()
     if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete))
         return;
     QString error;
-    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).remove(m_cd->text().toLongLong(), &error)) {
+    if (!contacts().remove(m_cd->text().toLongLong(), &error)) {
         reportFailure(QStringLiteral("Não foi possível apagar o contato."), error);
         return;
     }
@@ -699,21 +693,31 @@ void MainWindow::busca()
         return;
     std::optional<ContactRecord> found;
     QString error;
-    if (!ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).findByCode(m_cd->text().toLongLong(), &found, &error)) {
+    if (!contacts().findByCode(m_cd->text().toLongLong(), &found, &error)) {
         fatal(error);
         return;
     }
-    if (!found)
-        return;
-    m_a1->setText(found->a1); // narrows the grid at once
-    m_a4->setText(found->a4);
-    m_a9->setText(found->a9);
-    m_a10->setText(found->a10);
-    m_a11->setText(found->a11);
-    m_a12->setText(found->a12);
-    m_a13->setText(found->a13);
-    m_a14->setText(found->a14);
-    m_ob->setPlainText(found->ob);
+    if (found)
+        showContact(*found, true);
+}
+
+void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
+{
+    m_a1->setText(contact.a1); // narrows the grid at once
+    if (withTelephone)
+        m_a4->setText(contact.a4);
+    m_a9->setText(contact.a9);
+    m_a10->setText(contact.a10);
+    m_a11->setText(contact.a11);
+    m_a12->setText(contact.a12);
+    m_a13->setText(contact.a13);
+    m_a14->setText(contact.a14);
+    m_ob->setPlainText(contact.ob);
+}
+
+ContactStore MainWindow::contacts() const
+{
+    return ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts));
 }
 
 void MainWindow::Command7_Click()

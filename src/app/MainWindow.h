@@ -1,6 +1,7 @@
 #pragma once
 
 #include "contacts/ContactRecord.h"
+#include "contacts/ContactStore.h"
 
 #include <QList>
 #include <QWidget>
@@ -80,6 +81,9 @@ private:
     void pickCurrentRow();
     void showFirstRow();
     ContactRecord fieldsRecord() const;
+    // Puts a stored contact into the fields, in the window's order.
+    void showContact(const ContactRecord &contact, bool withTelephone);
+    ContactStore contacts() const;
     // A write that failed: the attendant is told and everything typed stays.
     void reportFailure(const QString &what, const QString &error);
 
