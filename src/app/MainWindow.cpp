@@ -441,7 +441,10 @@ bool MainWindow::Form_Load(QString *error)
     if (!AreaCodeStore(DataFolder::pathFor(m_dataDir, DataFiles::AreaCode)).load(&areaCode, error))
         return false;
     m_text11->setText(areaCode);
+    // The focus starts in Text1, highlighted, even before the window manager
+    // activates the window.
     m_text1->setFocus();
+    fieldGotFocus(m_text1, Qt::OtherFocusReason);
     return true;
 }
 
