@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libqt6sql6-sqlite
-  mdbtools-dev
+  mdbtools-dev libphonenumber-dev
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev qt6-serialport-dev
   espeak-ng pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-liberation

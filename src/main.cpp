@@ -13,11 +13,11 @@
 
 namespace {
 
-int initDataFolder(const QString &dir)
+int initDataFolder(const QString &dir, const QString &areaCode)
 {
     QStringList report;
     QString error;
-    const bool ok = DataInit::initDataFolder(dir, QCoreApplication::applicationFilePath(), &report, &error);
+    const bool ok = DataInit::initDataFolder(dir, QCoreApplication::applicationFilePath(), &report, &error, areaCode);
     QTextStream out(stdout);
     for (const QString &line : report)
         out << line << '\n';
@@ -35,17 +35,20 @@ int decodeRecording(const QString &dataDir, const QString &file)
     QTextStream out(stdout);
     int found = 0;
     QString error;
-    const bool ok = AudioFileSource::decodeFile(file, settings.a8Sensibility, [&](const CallerIdMessage &m) {
-        ++found;
-        const QString time = QStringLiteral("%1:%2.%3")
-                                 .arg(m.endMs / 60000, 2, 10, QLatin1Char('0'))
-                                 .arg(m.endMs / 1000 % 60, 2, 10, QLatin1Char('0'))
-                                 .arg(m.endMs % 1000, 3, 10, QLatin1Char('0'));
-        const QString what = m.kind == CallerIdMessage::Kind::Number
-            ? QStringLiteral("número %1").arg(NumberNormaliser::normalise(m.digits, settings.a2DDDLocal))
-            : LineSource::textFor(m.kind);
-        out << time << "  " << m.raw << "  " << what << '\n';
-    }, &error);
+    const bool ok = AudioFileSource::decodeFile(
+        file, settings.a8Sensibility,
+        [&](const CallerIdMessage &m) {
+            ++found;
+            const QString time = QStringLiteral("%1:%2.%3")
+                                     .arg(m.endMs / 60000, 2, 10, QLatin1Char('0'))
+                                     .arg(m.endMs / 1000 % 60, 2, 10, QLatin1Char('0'))
+                                     .arg(m.endMs % 1000, 3, 10, QLatin1Char('0'));
+            const QString what = m.kind == CallerIdMessage::Kind::Number
+                ? QStringLiteral("número %1").arg(NumberNormaliser::normalise(m.digits, settings.a2DDDLocal))
+                : LineSource::textFor(m.kind);
+            out << time << "  " << m.raw << "  " << what << '\n';
+        },
+        &error);
     if (!ok) {
         QTextStream(stderr) << "zuna: " << error << '\n';
         return 1;
@@ -96,7 +99,7 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         const QString dir = DataFolder::locate(options.dataDir);
         if (options.init)
-            return initDataFolder(dir);
+            return initDataFolder(dir, options.areaCode);
         if (!options.decodeFile.isEmpty())
             return decodeRecording(dir, options.decodeFile);
         return callRunningCopy(dir, options.callNumber);

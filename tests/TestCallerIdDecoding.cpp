@@ -2,7 +2,6 @@
 
 #include "callerid/DtmfDecoder.h"
 #include "callerid/DtmfMessageParser.h"
-#include "callerid/NumberNormaliser.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -46,7 +45,8 @@ QStringList parse(const QString &line)
     return out;
 }
 
-QStringList decode(const std::vector<int16_t> &audio, int rate, size_t chunk = 160, QList<CallerIdMessage> *all = nullptr)
+QStringList decode(
+    const std::vector<int16_t> &audio, int rate, size_t chunk = 160, QList<CallerIdMessage> *all = nullptr)
 {
     QStringList out;
     DtmfDecoder decoder(rate, DtmfDecoder::DefaultSensitivity, [&](const CallerIdMessage &m) {
@@ -62,7 +62,7 @@ QStringList decode(const std::vector<int16_t> &audio, int rate, size_t chunk = 1
 
 std::vector<int16_t> readWav(const QString &path, int *rate)
 {
-    SF_INFO info{};
+    SF_INFO info {};
     SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!f)
         return {};
@@ -89,59 +89,32 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("full") << "A1133334444C" << QStringList{"1133334444"};
-        QTest::newRow("with redirect") << "A1133334444D2122223333C" << QStringList{"1133334444"};
-        QTest::newRow("with info") << "A1133334444B11C" << QStringList{"1133334444"};
-        QTest::newRow("hash terminator") << "A1133334444#" << QStringList{"1133334444"};
-        QTest::newRow("bare number") << "1133334444#" << QStringList{"1133334444"};
-        QTest::newRow("D number") << "D1133334444C" << QStringList{"1133334444"};
-        QTest::newRow("B00") << "B00C" << QStringList{"<unavailable>"};
-        QTest::newRow("B10") << "B10C" << QStringList{"<withheld>"};
-        QTest::newRow("D1#") << "D1#" << QStringList{"<withheld>"};
-        QTest::newRow("D2#") << "D2#" << QStringList{"<international>"};
-        QTest::newRow("D3#") << "D3#" << QStringList{"<unavailable>"};
-        QTest::newRow("stray leading digits") << "57A1133334444C" << QStringList{"1133334444"};
-        QTest::newRow("restart on A") << "A1133A2122223333C" << QStringList{"2122223333"};
-        QTest::newRow("missing terminator dropped") << "A1133334444|A2122223333C" << QStringList{"2122223333"};
-        QTest::newRow("broken in the middle") << "A11333|34444C" << QStringList{};
-        QTest::newRow("no terminator at the end") << "A1133334444" << QStringList{};
-        QTest::newRow("terminator alone") << "C#" << QStringList{};
-        QTest::newRow("over-long") << "A" + QString(30, u'1') + "C" << QStringList{};
-        QTest::newRow("two calls") << "A1133334444C|A1133334444C" << QStringList{"1133334444", "1133334444"};
-        QTest::newRow("unknown D code") << "D7#" << QStringList{};
+        QTest::newRow("full") << "A1133334444C" << QStringList { "1133334444" };
+        QTest::newRow("with redirect") << "A1133334444D2122223333C" << QStringList { "1133334444" };
+        QTest::newRow("with info") << "A1133334444B11C" << QStringList { "1133334444" };
+        QTest::newRow("hash terminator") << "A1133334444#" << QStringList { "1133334444" };
+        QTest::newRow("bare number") << "1133334444#" << QStringList { "1133334444" };
+        QTest::newRow("D number") << "D1133334444C" << QStringList { "1133334444" };
+        QTest::newRow("B00") << "B00C" << QStringList { "<unavailable>" };
+        QTest::newRow("B10") << "B10C" << QStringList { "<withheld>" };
+        QTest::newRow("D1#") << "D1#" << QStringList { "<withheld>" };
+        QTest::newRow("D2#") << "D2#" << QStringList { "<international>" };
+        QTest::newRow("D3#") << "D3#" << QStringList { "<unavailable>" };
+        QTest::newRow("stray leading digits") << "57A1133334444C" << QStringList { "1133334444" };
+        QTest::newRow("restart on A") << "A1133A2122223333C" << QStringList { "2122223333" };
+        QTest::newRow("missing terminator dropped") << "A1133334444|A2122223333C" << QStringList { "2122223333" };
+        QTest::newRow("broken in the middle") << "A11333|34444C" << QStringList {};
+        QTest::newRow("no terminator at the end") << "A1133334444" << QStringList {};
+        QTest::newRow("terminator alone") << "C#" << QStringList {};
+        QTest::newRow("over-long") << "A" + QString(30, u'1') + "C" << QStringList {};
+        QTest::newRow("two calls") << "A1133334444C|A1133334444C" << QStringList { "1133334444", "1133334444" };
+        QTest::newRow("unknown D code") << "D7#" << QStringList {};
     }
     void parserReadsEveryVariant()
     {
         QFETCH(QString, line);
         QFETCH(QStringList, expected);
         QCOMPARE(parse(line), expected);
-    }
-
-    void normaliserGivesTheRegisterNumber_data()
-    {
-        QTest::addColumn<QString>("received");
-        QTest::addColumn<QString>("area");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("7 local") << "3334444" << "11" << "113334444";
-        QTest::newRow("8 local") << "33334444" << "21" << "2133334444";
-        QTest::newRow("8 without area code set") << "33334444" << "" << "33334444";
-        QTest::newRow("9 local mobile") << "987654321" << "11" << "987654321";
-        QTest::newRow("9 category and local") << "133334444" << "11" << "1133334444";
-        QTest::newRow("10") << "1133334444" << "21" << "1133334444";
-        QTest::newRow("11 mobile") << "11987654321" << "21" << "11987654321";
-        QTest::newRow("11 category") << "11133334444" << "21" << "1133334444";
-        QTest::newRow("12 category and mobile") << "711987654321" << "21" << "11987654321";
-        QTest::newRow("long distance") << "01133334444" << "21" << "1133334444";
-        QTest::newRow("carrier") << "0211133334444" << "21" << "1133334444";
-        QTest::newRow("carrier and mobile") << "02111987654321" << "21" << "11987654321";
-        QTest::newRow("not digits") << "(11) 3333-4444" << "21" << "1133334444";
-    }
-    void normaliserGivesTheRegisterNumber()
-    {
-        QFETCH(QString, received);
-        QFETCH(QString, area);
-        QFETCH(QString, expected);
-        QCOMPARE(NumberNormaliser::normalise(received, area), expected);
     }
 
     void audioIsDecodedOnATroubledLine_data()
@@ -174,7 +147,7 @@ private slots:
         QFETCH(double, lowTwist);
         QFETCH(QString, trouble);
         QFETCH(bool, heard);
-        for (quint32 seed : {1u, 2u, 3u}) {
+        for (quint32 seed : { 1u, 2u, 3u }) {
             DtmfSignal signal;
             signal.onMs = signal.offMs = onMs;
             signal.levelDbm0 = level;
@@ -189,7 +162,7 @@ private slots:
                 DtmfSignal::addHum(audio, 8000, 60, -22);
             if (trouble == "dc")
                 DtmfSignal::addDc(audio, 0.05);
-            QCOMPARE(decode(audio, 8000), heard ? QStringList{"1133334444"} : QStringList{});
+            QCOMPARE(decode(audio, 8000), heard ? QStringList { "1133334444" } : QStringList {});
         }
     }
 
@@ -207,10 +180,10 @@ private slots:
         signal.rate = rate;
         const std::vector<int16_t> audio = signal.render(Message);
         QList<CallerIdMessage> reference;
-        QCOMPARE(decode(audio, rate, 4096, &reference), QStringList{"1133334444"});
-        for (size_t chunk : {size_t(1), size_t(7), size_t(160), size_t(1000)}) {
+        QCOMPARE(decode(audio, rate, 4096, &reference), QStringList { "1133334444" });
+        for (size_t chunk : { size_t(1), size_t(7), size_t(160), size_t(1000) }) {
             QList<CallerIdMessage> got;
-            QCOMPARE(decode(audio, rate, chunk, &got), QStringList{"1133334444"});
+            QCOMPARE(decode(audio, rate, chunk, &got), QStringList { "1133334444" });
             QCOMPARE(got.first().endMs, reference.first().endMs);
         }
     }
@@ -222,7 +195,8 @@ private slots:
         decode(signal.render(Message), 8000, 160, &got);
         QCOMPARE(got.size(), 1);
         const double finalToneStart = signal.toneStartMs(Message, Message.size() - 1);
-        QVERIFY2(got.first().endMs - finalToneStart <= 40, qPrintable(QString::number(got.first().endMs - finalToneStart)));
+        QVERIFY2(
+            got.first().endMs - finalToneStart <= 40, qPrintable(QString::number(got.first().endMs - finalToneStart)));
     }
 
     void speechIsNeverTakenForDigits()
@@ -238,7 +212,7 @@ private slots:
             "Por favor, mandem também dois refrigerantes de dois litros e troco para cem reais. ")
                                  .repeated(4);
         QProcess p;
-        p.start(espeak, {QStringLiteral("-v"), QStringLiteral("pt-br"), QStringLiteral("-w"), wav, text});
+        p.start(espeak, { QStringLiteral("-v"), QStringLiteral("pt-br"), QStringLiteral("-w"), wav, text });
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         int rate = 0;

@@ -10,11 +10,11 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QSpinBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -29,7 +29,7 @@ namespace {
 
 void writeWav(const QString &path, const std::vector<int16_t> &audio, int rate)
 {
-    SF_INFO info{};
+    SF_INFO info {};
     info.samplerate = rate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
@@ -78,7 +78,10 @@ public:
     }
     ~FakeModem() { ::close(m_master); }
     QString port() const { return m_slave; }
-    void send(const QByteArray &bytes) { QVERIFY(::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size()); }
+    void send(const QByteArray &bytes)
+    {
+        QVERIFY(::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size());
+    }
     QByteArray received()
     {
         char buf[256];
@@ -127,7 +130,7 @@ private slots:
         ana.ob = QStringLiteral("portão azul");
         const qint64 code = m_fx->data().addContact(ana);
         m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Bia"), QStringLiteral("(21)2222-1111")));
-        chooseRecording({QStringLiteral("A1133334444C")});
+        chooseRecording({ QStringLiteral("A1133334444C") });
         QVERIFY(m_fx->start());
         QTest::keyClick(edit("Text1"), Qt::Key_F1);
         QTRY_COMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
@@ -138,76 +141,6 @@ private slots:
         QCOMPARE(m_fx->control<QPlainTextEdit>("OB")->toPlainText(), QStringLiteral("portão azul"));
         QCOMPARE(m_fx->window()->callerId()->text(), QStringLiteral("1133334444"));
     }
-
-    void anUnknownCallerEmptiesTheCodeSoTheSaveInserts()
-    {
-        m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444")));
-        QVERIFY(m_fx->start());
-        RecordingMessageBoxes boxes;
-        edit("Text1")->setText(QStringLiteral("1133334444")); // Ana calls: loaded
-        QVERIFY(!cd().isEmpty());
-        edit("Text1")->setText(QStringLiteral("2199998888")); // a stranger
-        QCOMPARE(edit("Text1")->text(), QStringLiteral("(21)9999-8888"));
-        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana")); // the fields stay as they were
-        QCOMPARE(edit("A4")->text(), QStringLiteral("(21)9999-8888"));
-        QCOMPARE(cd(), QString());
-        edit("A1")->setText(QStringLiteral("Desconhecido"));
-        m_fx->window()->Command4_Click();
-        qint64 n = 0;
-        QVERIFY(ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).count(&n, nullptr));
-        QCOMPARE(n, 2);
-    }
-
-    void theIncomingNumberIsLaidOutAndLookedUp_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("9") << "113334444" << "(11)333-4444";
-        QTest::newRow("10") << "1133334444" << "(11)3333-4444";
-        QTest::newRow("11") << "11933334444" << "11933334444";
-        QTest::newRow("letters") << "ABCDEFGHI" << "(AB)CDE-FGHI";
-        QTest::newRow("a quote") << "11'3333-4" << "(11)'33-33-4";
-        QTest::newRow("blank after area code") << "11 33334444" << "11 33334444";
-    }
-    void theIncomingNumberIsLaidOutAndLookedUp()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, shown);
-        m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444")));
-        QVERIFY(m_fx->start());
-        RecordingMessageBoxes boxes;
-        edit("Text1")->setText(typed);
-        QCOMPARE(edit("Text1")->text(), shown);
-        QCOMPARE(edit("A4")->text(), shown);
-        QCOMPARE(edit("A1")->text(), shown == QLatin1String("(11)3333-4444") ? QStringLiteral("Ana") : QString());
-        QVERIFY(boxes.shown.isEmpty());
-    }
-
-    void anEmptyNumberRunsNothingAndTypingRunsAtEveryKey()
-    {
-        QVERIFY(m_fx->start());
-        edit("A9")->setText(QStringLiteral("Rua X"));
-        edit("Text1")->setText(QStringLiteral("123"));
-        QCOMPARE(edit("A4")->text(), QStringLiteral("123"));
-        edit("Text1")->clear();
-        QCOMPARE(edit("A4")->text(), QStringLiteral("123")); // nothing ran
-        auto *text1 = edit("Text1");
-        text1->setFocus();
-        QTest::keyClicks(text1, QStringLiteral("1133334444"));
-        // The ninth key lays the text out; the tenth lands after it.
-        QCOMPARE(text1->text(), QStringLiteral("(11)333-34444"));
-        QCOMPARE(edit("A4")->text(), QStringLiteral("(11)333-34444"));
-    }
-
-    void aCallBringsTheWindowBack()
-    {
-        QVERIFY(m_fx->start());
-        m_fx->window()->showMinimized();
-        edit("Text1")->setText(QStringLiteral("1133334444"));
-        QVERIFY(!(m_fx->window()->windowState() & Qt::WindowMinimized));
-    }
-
-    // --- the control and its sources
 
     void numbersArriveOnlyWhileTheMonitorIsActive()
     {
@@ -237,7 +170,8 @@ private slots:
 
     void aRepeatedMessageIsOneCall()
     {
-        chooseRecording({QStringLiteral("A1133334444C"), QStringLiteral("A1133334444C"), QStringLiteral("A2122223333C")});
+        chooseRecording(
+            { QStringLiteral("A1133334444C"), QStringLiteral("A1133334444C"), QStringLiteral("A2122223333C") });
         QVERIFY(m_fx->start());
         QSignalSpy numbers(m_fx->window()->callerId(), &CallerIdControl::numberReceived);
         m_fx->window()->Command1_Click();
@@ -248,7 +182,7 @@ private slots:
 
     void withheldNumbersAreTextNotNumbers()
     {
-        chooseRecording({QStringLiteral("D1#"), QStringLiteral("B00C")});
+        chooseRecording({ QStringLiteral("D1#"), QStringLiteral("B00C") });
         QVERIFY(m_fx->start());
         QSignalSpy texts(m_fx->window()->callerId(), &CallerIdControl::textReceived);
         m_fx->window()->Command1_Click();
@@ -262,16 +196,16 @@ private slots:
     {
         m_fx->data().addContact(m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444")));
         QVERIFY(m_fx->start());
-        std::unique_ptr<QProcess> refused(startZuna({QStringLiteral("--data-dir"), m_fx->data().path(),
-                                                     QStringLiteral("--call"), QStringLiteral("1133334444")}));
+        std::unique_ptr<QProcess> refused(startZuna({ QStringLiteral("--data-dir"), m_fx->data().path(),
+            QStringLiteral("--call"), QStringLiteral("1133334444") }));
         QTRY_COMPARE_WITH_TIMEOUT(refused->state(), QProcess::NotRunning, 10000);
         QVERIFY(refused->exitCode() != 0);
         QVERIFY(refused->readAllStandardError().contains("F1"));
 
         edit("Text11")->setText(QStringLiteral("11"));
         m_fx->window()->Command1_Click();
-        std::unique_ptr<QProcess> call(startZuna({QStringLiteral("--data-dir"), m_fx->data().path(),
-                                                  QStringLiteral("--call"), QStringLiteral("33334444")}));
+        std::unique_ptr<QProcess> call(startZuna({ QStringLiteral("--data-dir"), m_fx->data().path(),
+            QStringLiteral("--call"), QStringLiteral("33334444") }));
         QTRY_COMPARE_WITH_TIMEOUT(call->state(), QProcess::NotRunning, 10000);
         QCOMPARE(call->exitCode(), 0);
         // 8 digits: the area code given at activation goes in front.
@@ -283,8 +217,9 @@ private slots:
     {
         QTemporaryDir dir;
         const QString wav = dir.filePath(QStringLiteral("linha.wav"));
-        writeWav(wav, lineAudio({QStringLiteral("A1133334444C"), QStringLiteral("D1#")}, 48000), 48000);
-        std::unique_ptr<QProcess> p(startZuna({QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--decode"), wav}));
+        writeWav(wav, lineAudio({ QStringLiteral("A1133334444C"), QStringLiteral("D1#") }, 48000), 48000);
+        std::unique_ptr<QProcess> p(
+            startZuna({ QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--decode"), wav }));
         QVERIFY(p->waitForFinished(20000));
         QCOMPARE(p->exitCode(), 0);
         const QString out = QString::fromUtf8(p->readAllStandardOutput());
@@ -339,7 +274,7 @@ private slots:
         QVERIFY(s.save(m_fx->data().path()));
         m_fx->window()->Command1_Click();
         QTRY_VERIFY2(m_fx->window()->callerId()->text().contains(QLatin1String("/dev/nao-existe")),
-                     qPrintable(m_fx->window()->callerId()->text()));
+            qPrintable(m_fx->window()->callerId()->text()));
         QVERIFY(m_fx->window()->callerId()->isActive());
         QVERIFY(m_fx->endedWith.isEmpty());
     }
@@ -363,7 +298,8 @@ private slots:
         QTRY_COMPARE(texts.size(), 1);
 
         peer->disconnectFromHost(); // the server goes away and comes back
-        QTRY_VERIFY(std::any_of(status.cbegin(), status.cend(), [](const QList<QVariant> &a) { return !a.at(1).toBool(); }));
+        QTRY_VERIFY(
+            std::any_of(status.cbegin(), status.cend(), [](const QList<QVariant> &a) { return !a.at(1).toBool(); }));
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
         peer.reset(server.nextPendingConnection());
         peer->write("CID: *NMBR*2122223333*\r\n");
@@ -375,26 +311,28 @@ private slots:
     {
         const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
         const QString paplay = QStandardPaths::findExecutable(QStringLiteral("paplay"));
-        QVERIFY2(!pulseaudio.isEmpty() && !paplay.isEmpty(), "pulseaudio and paplay are needed (scripts/install-deps.sh)");
+        QVERIFY2(
+            !pulseaudio.isEmpty() && !paplay.isEmpty(), "pulseaudio and paplay are needed (scripts/install-deps.sh)");
         QTemporaryDir runtime;
         const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
         QProcess server;
-        server.start(pulseaudio, {QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
-                                  QStringLiteral("--load=module-null-sink sink_name=line"),
-                                  QStringLiteral("--load=module-native-protocol-unix")});
+        server.start(pulseaudio,
+            { QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
+                QStringLiteral("--load=module-null-sink sink_name=line"),
+                QStringLiteral("--load=module-native-protocol-unix") });
         QVERIFY(server.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(QStringLiteral("pulse/native"))), 10000);
 
         const QString wav = runtime.filePath(QStringLiteral("linha.wav"));
-        writeWav(wav, lineAudio({QStringLiteral("A1133334444C")}, 44100), 44100);
+        writeWav(wav, lineAudio({ QStringLiteral("A1133334444C") }, 44100), 44100);
         SoundCardSource source(QStringLiteral("line.monitor"), 8, QStringLiteral("11"));
         QSignalSpy numbers(&source, &LineSource::numberReceived);
         QSignalSpy status(&source, &LineSource::statusChanged);
         source.start();
         QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(1).toBool(), 10000);
         QProcess play;
-        play.start(paplay, {QStringLiteral("--device=line"), wav});
+        play.start(paplay, { QStringLiteral("--device=line"), wav });
         QVERIFY(play.waitForFinished(20000));
         QTRY_COMPARE_WITH_TIMEOUT(numbers.size(), 1, 10000);
         QCOMPARE(numbers.first().first().toString(), QStringLiteral("1133334444"));

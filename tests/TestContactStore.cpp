@@ -4,7 +4,6 @@
 #include "contacts/ContactStore.h"
 #include "contacts/NameKey.h"
 #include "contacts/SqlConnection.h"
-#include "contacts/Telephone.h"
 #include "platform/DataFolder.h"
 
 #include <QElapsedTimer>
@@ -103,19 +102,6 @@ private slots:
         QCOMPARE(n, 0);
     }
 
-    void phoneLookupMatchesTheWholeText()
-    {
-        DataFolderFixture data;
-        data.addContact(data.contact(QStringLiteral("Ana"), QStringLiteral("(11)1111-1111")));
-        const ContactStore store(data.file(QStringLiteral("cada.sqlite")));
-        std::optional<ContactRecord> found;
-        QString error;
-        QVERIFY(store.findByPhone(QStringLiteral("(11)1111-1111"), &found, &error));
-        QCOMPARE(found->a1, QStringLiteral("Ana"));
-        QVERIFY(store.findByPhone(QStringLiteral("(11)1111-111' OR '1'='1"), &found, &error));
-        QVERIFY(!found.has_value());
-    }
-
     void openingNeverCreatesAFile()
     {
         QTemporaryDir dir;
@@ -184,19 +170,18 @@ private slots:
     void listIsInBrazilianNameOrderAcrossPages()
     {
         DataFolderFixture data;
-        const QStringList names = {QStringLiteral("Zélia"),   QStringLiteral("ana"),    QStringLiteral("Érica"),
-                                   QStringLiteral("Antônio"), QStringLiteral("Ângela"), QStringLiteral("Ana"),
-                                   QStringLiteral("eduardo"), QStringLiteral("ANA"),    QStringLiteral("Bruno")};
+        const QStringList names = { QStringLiteral("Zélia"), QStringLiteral("ana"), QStringLiteral("Érica"),
+            QStringLiteral("Antônio"), QStringLiteral("Ângela"), QStringLiteral("Ana"), QStringLiteral("eduardo"),
+            QStringLiteral("ANA"), QStringLiteral("Bruno") };
         for (const QString &n : names)
             data.addContact(data.contact(n));
         data.exec(QStringLiteral("cada.sqlite"), QStringLiteral("INSERT INTO CADA (A1) VALUES (NULL)"));
         const ContactStore store(data.file(QStringLiteral("cada.sqlite")));
-        const QStringList expected = {QString(),           QStringLiteral("ana"),     QStringLiteral("Ana"),
-                                      QStringLiteral("ANA"), QStringLiteral("Ângela"), QStringLiteral("Antônio"),
-                                      QStringLiteral("Bruno"), QStringLiteral("eduardo"), QStringLiteral("Érica"),
-                                      QStringLiteral("Zélia")};
+        const QStringList expected = { QString(), QStringLiteral("ana"), QStringLiteral("Ana"), QStringLiteral("ANA"),
+            QStringLiteral("Ângela"), QStringLiteral("Antônio"), QStringLiteral("Bruno"), QStringLiteral("eduardo"),
+            QStringLiteral("Érica"), QStringLiteral("Zélia") };
         // Page sizes that split runs of equal keys must not lose or repeat rows.
-        for (int pageSize : {1, 2, 3, 256})
+        for (int pageSize : { 1, 2, 3, 256 })
             QCOMPARE(listedNames(store, pageSize), expected);
     }
 
@@ -220,12 +205,12 @@ private slots:
     {
         DataFolderFixture data;
         SqlConnection conn(data.file(QStringLiteral("cada.sqlite")));
-        const QStringList samples = {QStringLiteral("ÁÀÂÃÉÊÍÓÔÕÚÜÇ áàâãéêíóôõúüç"), QStringLiteral("João DA Silva"),
-                                     QStringLiteral("50% Pizza_[x]"), QStringLiteral("Ñandú Øre"), QString()};
+        const QStringList samples = { QStringLiteral("ÁÀÂÃÉÊÍÓÔÕÚÜÇ áàâãéêíóôõúüç"), QStringLiteral("João DA Silva"),
+            QStringLiteral("50% Pizza_[x]"), QStringLiteral("Ñandú Øre"), QString() };
         for (const QString &s : samples) {
             QSqlQuery q(conn.database());
-            q.prepare(QStringLiteral("SELECT %1, %2").arg(NameKey::sortKeySql(QStringLiteral("?")),
-                                                          NameKey::caseFoldSql(QStringLiteral("?"))));
+            q.prepare(QStringLiteral("SELECT %1, %2")
+                          .arg(NameKey::sortKeySql(QStringLiteral("?")), NameKey::caseFoldSql(QStringLiteral("?"))));
             q.addBindValue(s);
             q.addBindValue(s);
             QVERIFY(q.exec() && q.next());
@@ -234,28 +219,6 @@ private slots:
         }
         QCOMPARE(NameKey::sortKey(QStringLiteral("Ângela ÉRICA")), QStringLiteral("angela erica"));
         QCOMPARE(NameKey::caseFold(QStringLiteral("JOÃO")), QStringLiteral("joão"));
-    }
-
-    void telephoneLayout_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("7") << "3333444" << "3333444";
-        QTest::newRow("8") << "33334444" << "33334444";
-        QTest::newRow("9") << "113334444" << "(11)333-4444";
-        QTest::newRow("10") << "1133334444" << "(11)3333-4444";
-        QTest::newRow("11") << "11933334444" << "11933334444";
-        QTest::newRow("letters") << "ABCDEFGHI" << "(AB)CDE-FGHI";
-        QTest::newRow("laid out 12") << "(11)333-4444" << "(11)333-4444";
-        QTest::newRow("laid out 13") << "(11)3333-4444" << "(11)3333-4444";
-    }
-    void telephoneLayout()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, stored);
-        QCOMPARE(Telephone::layout(typed), stored);
-        QCOMPARE(Telephone::layout(Telephone::layout(typed)), stored);
     }
 
     void areaCodeKeepsEmptyTextAndRefusesMissingRow()
@@ -282,10 +245,13 @@ private slots:
     {
         DataFolderFixture data;
         QVERIFY(QFile::rename(data.file(QStringLiteral("cada.sqlite")), data.file(QStringLiteral("CADA.SQLite"))));
-        QCOMPARE(DataFolder::findFile(data.path(), QStringLiteral("cada.sqlite")), data.file(QStringLiteral("CADA.SQLite")));
-        QCOMPARE(DataFolder::findFile(data.path(), QStringLiteral("Cada.Sqlite")), data.file(QStringLiteral("CADA.SQLite")));
+        QCOMPARE(
+            DataFolder::findFile(data.path(), QStringLiteral("cada.sqlite")), data.file(QStringLiteral("CADA.SQLite")));
+        QCOMPARE(
+            DataFolder::findFile(data.path(), QStringLiteral("Cada.Sqlite")), data.file(QStringLiteral("CADA.SQLite")));
         QCOMPARE(DataFolder::findFile(data.path(), QStringLiteral("nada.sqlite")), QString());
-        QCOMPARE(DataFolder::pathFor(data.path(), QStringLiteral("nada.sqlite")), data.file(QStringLiteral("nada.sqlite")));
+        QCOMPARE(
+            DataFolder::pathFor(data.path(), QStringLiteral("nada.sqlite")), data.file(QStringLiteral("nada.sqlite")));
     }
 };
 

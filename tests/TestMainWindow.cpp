@@ -47,11 +47,7 @@ class TestMainWindow : public QObject
     MainWindow *m_window = nullptr;
     DataFolderFixture *m_data = nullptr;
 
-    template<class W = QWidget>
-    W *control(const char *name) const
-    {
-        return m_fixture->control<W>(name);
-    }
+    template <class W = QWidget> W *control(const char *name) const { return m_fixture->control<W>(name); }
     static QString focusedName() { return WindowFixture::focusedName(); }
 
 private slots:
@@ -77,28 +73,28 @@ private slots:
             QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << rect
                                 << QString::fromUtf8(caption) << onTab;
         };
-        row("micDTMFoCx1", "CallerIdControl", {8, 24, 169, 21}, "0 (00) 0000-0000");
-        row("Command1", "QPushButton", {8, 56, 81, 21}, "F1 - Ativar       ");
-        row("Command5", "QPushButton", {96, 56, 81, 21}, "F2 - Desativar");
-        row("Text1", "QLineEdit", {8, 96, 169, 21}, "");
-        row("Command3", "QPushButton", {8, 136, 169, 21}, "F3 - Limpar");
-        row("Text11", "QLineEdit", {8, 176, 25, 25}, "");
-        row("NXR", "QLabel", {40, 176, 57, 25}, "1");
-        row("Command7", "QPushButton", {104, 176, 73, 25}, "");
-        row("SSTab1", "QTabWidget", {184, 8, 449, 193}, "");
-        row("DBGrid1", "QTableView", {8, 208, 625, 265}, "");
-        row("Label1", "QLabel", {7, 483, 568, 15}, "ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  ");
-        row("A4", "QLineEdit", {8, 48, 113, 21}, "", true);
-        row("A1", "QLineEdit", {136, 48, 297, 21}, "", true);
-        row("A9", "QLineEdit", {8, 88, 425, 21}, "", true);
-        row("A10", "QLineEdit", {8, 128, 73, 21}, "", true);
-        row("A11", "QLineEdit", {88, 128, 89, 21}, "", true);
-        row("A12", "QLineEdit", {184, 128, 137, 21}, "", true);
-        row("A13", "QLineEdit", {328, 128, 33, 21}, "", true);
-        row("A14", "QLineEdit", {368, 128, 65, 21}, "", true);
-        row("Command4", "QPushButton", {232, 160, 97, 25}, "GRAVA", true);
-        row("Command6", "QPushButton", {336, 160, 97, 25}, "APAGA", true);
-        row("OB", "QPlainTextEdit", {8, 32, 425, 149}, "", true);
+        row("micDTMFoCx1", "CallerIdControl", { 8, 24, 169, 21 }, "0 (00) 0000-0000");
+        row("Command1", "QPushButton", { 8, 56, 81, 21 }, "F1 - Ativar       ");
+        row("Command5", "QPushButton", { 96, 56, 81, 21 }, "F2 - Desativar");
+        row("Text1", "QLineEdit", { 8, 96, 169, 21 }, "");
+        row("Command3", "QPushButton", { 8, 136, 169, 21 }, "F3 - Limpar");
+        row("Text11", "QLineEdit", { 8, 176, 25, 25 }, "11");
+        row("NXR", "QLabel", { 40, 176, 57, 25 }, "1");
+        row("Command7", "QPushButton", { 104, 176, 73, 25 }, "");
+        row("SSTab1", "QTabWidget", { 184, 8, 449, 193 }, "");
+        row("DBGrid1", "QTableView", { 8, 208, 625, 265 }, "");
+        row("Label1", "QLabel", { 7, 483, 568, 15 }, "ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  ");
+        row("A4", "QLineEdit", { 8, 48, 113, 21 }, "", true);
+        row("A1", "QLineEdit", { 136, 48, 297, 21 }, "", true);
+        row("A9", "QLineEdit", { 8, 88, 425, 21 }, "", true);
+        row("A10", "QLineEdit", { 8, 128, 73, 21 }, "", true);
+        row("A11", "QLineEdit", { 88, 128, 89, 21 }, "", true);
+        row("A12", "QLineEdit", { 184, 128, 137, 21 }, "", true);
+        row("A13", "QLineEdit", { 328, 128, 33, 21 }, "", true);
+        row("A14", "QLineEdit", { 368, 128, 65, 21 }, "", true);
+        row("Command4", "QPushButton", { 232, 160, 97, 25 }, "GRAVA", true);
+        row("Command6", "QPushButton", { 336, 160, 97, 25 }, "APAGA", true);
+        row("OB", "QPlainTextEdit", { 8, 32, 425, 149 }, "", true);
     }
     void controlsStandWhereDesigned()
     {
@@ -134,9 +130,9 @@ private slots:
         QCOMPARE(tabs->currentIndex(), 0);
 
         auto *grid = control<QTableView>("DBGrid1");
-        const QStringList captions = {QStringLiteral("Código"), QStringLiteral("Nome"),   QStringLiteral("Telefone"),
-                                      QStringLiteral("Endereço"), QStringLiteral("Cidade"), QStringLiteral("U.F.")};
-        const int widths[] = {43, 248, 108, 303, 143, 38};
+        const QStringList captions = { QStringLiteral("Código"), QStringLiteral("Nome"), QStringLiteral("Telefone"),
+            QStringLiteral("Endereço"), QStringLiteral("Cidade"), QStringLiteral("U.F.") };
+        const int widths[] = { 43, 248, 108, 303, 143, 38 };
         QCOMPARE(grid->model()->columnCount(), 6);
         for (int c = 0; c < 6; ++c) {
             QCOMPARE(grid->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
@@ -158,7 +154,7 @@ private slots:
 
     void hiddenControlsAreNeverShown()
     {
-        for (const char *name : {"CD", "Command2", "SITE"})
+        for (const char *name : { "CD", "Command2", "SITE" })
             QVERIFY2(!control(name)->isVisible(), name);
         QCOMPARE(control("CD")->x(), -72);
         QCOMPARE(control<QPushButton>("Command2")->text(), QStringLiteral("Abrir tela de configuração"));
@@ -167,12 +163,11 @@ private slots:
 
     void tabWalksTheDesignedOrder()
     {
-        const QStringList expected = {QStringLiteral("Command1"), QStringLiteral("Text11"), QStringLiteral("Command5"),
-                                      QStringLiteral("Command3"), QStringLiteral("DBGrid1"), QStringLiteral("Command7"),
-                                      QStringLiteral("SSTab1"),   QStringLiteral("A4"),      QStringLiteral("A1"),
-                                      QStringLiteral("A9"),       QStringLiteral("A10"),     QStringLiteral("A11"),
-                                      QStringLiteral("A12"),      QStringLiteral("A13"),     QStringLiteral("A14"),
-                                      QStringLiteral("Command4"), QStringLiteral("Command6"), QStringLiteral("Text1")};
+        const QStringList expected = { QStringLiteral("Command1"), QStringLiteral("Text11"), QStringLiteral("Command5"),
+            QStringLiteral("Command3"), QStringLiteral("DBGrid1"), QStringLiteral("Command7"), QStringLiteral("SSTab1"),
+            QStringLiteral("A4"), QStringLiteral("A1"), QStringLiteral("A9"), QStringLiteral("A10"),
+            QStringLiteral("A11"), QStringLiteral("A12"), QStringLiteral("A13"), QStringLiteral("A14"),
+            QStringLiteral("Command4"), QStringLiteral("Command6"), QStringLiteral("Text1") };
         QCOMPARE(focusedName(), QStringLiteral("Text1"));
         QStringList walked;
         for (int i = 0; i < expected.size(); ++i) {
@@ -186,10 +181,10 @@ private slots:
     {
         QTest::addColumn<QString>("focus");
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-        for (const char *name : {"Text1", "DBGrid1", "OB", "Command3", "A14"}) {
+        for (const char *name : { "Text1", "DBGrid1", "OB", "Command3", "A14" }) {
             QTest::newRow(name) << QString::fromLatin1(name) << Qt::KeyboardModifiers(Qt::NoModifier);
-            QTest::addRow("%s with Ctrl+Shift", name) << QString::fromLatin1(name)
-                                                      << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier);
+            QTest::addRow("%s with Ctrl+Shift", name)
+                << QString::fromLatin1(name) << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier);
         }
     }
     void functionKeysActFromEveryControlAndStillReachIt()
@@ -225,19 +220,20 @@ private slots:
         // ...and loading that contact narrows the list to its name.
         QCOMPARE(control<QTableView>("DBGrid1")->model()->rowCount(), focus == QLatin1String("DBGrid1") ? 1 : 2);
 
-        QCOMPARE(reached.keys, (QList<int>{Qt::Key_F1, Qt::Key_F2, Qt::Key_F3}));
+        QCOMPARE(reached.keys, (QList<int> { Qt::Key_F1, Qt::Key_F2, Qt::Key_F3 }));
         QVERIFY(m_fixture->endedWith.isEmpty());
     }
 
     void escapeEndsAtOnceWhateverWasTyped()
     {
-        for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
+        for (Qt::KeyboardModifiers m :
+            { Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier) }) {
             m_fixture->endedWith.clear();
             auto *a1 = control<QLineEdit>("A1");
             a1->setFocus();
             QTest::keyClicks(a1, QStringLiteral("Maria"));
             QTest::keyClick(a1, Qt::Key_Escape, m);
-            QCOMPARE(m_fixture->endedWith, QList<int>{0});
+            QCOMPARE(m_fixture->endedWith, QList<int> { 0 });
         }
     }
 
@@ -275,7 +271,7 @@ private slots:
         QTest::keyClick(control("Text1"), Qt::Key_F3);
         QCOMPARE(boxes.shown.size(), 1);
         QVERIFY(boxes.shown.first().text.contains(QLatin1String("cada.sqlite")));
-        QCOMPARE(m_fixture->endedWith, QList<int>{1});
+        QCOMPARE(m_fixture->endedWith, QList<int> { 1 });
     }
 };
 

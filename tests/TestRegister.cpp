@@ -99,27 +99,28 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("empty lists everyone")
-            << "" << QStringList{"50% Pizza", "500 Pizzas", "[Loja] X", "Ana Jorge", "Ana_Maria", "Anabela", "D'Ávila", "Érica",
-                                 "erica", "Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado"};
-        QTest::newRow("lower case") << "jo" << QStringList{"Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado"};
-        QTest::newRow("upper case") << "JO" << QStringList{"Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado"};
-        QTest::newRow("accented lower finds upper") << "joã" << QStringList{"JOÃO PEDRO", "João Silva"};
-        QTest::newRow("accented upper") << "ÉR" << QStringList{"Érica"};
-        QTest::newRow("star") << "*jorge" << QStringList{"Ana Jorge", "Jorge Amado"};
-        QTest::newRow("question mark") << "jo?o " << QStringList{"JOÃO PEDRO", "João Silva"};
-        QTest::newRow("hash is a digit") << "#0" << QStringList{"50% Pizza", "500 Pizzas"};
-        QTest::newRow("percent is literal") << "50%" << QStringList{"50% Pizza"};
-        QTest::newRow("underscore is literal") << "ana_" << QStringList{"Ana_Maria"};
-        QTest::newRow("quote") << "d'" << QStringList{"D'Ávila"};
-        QTest::newRow("bracket") << "[l" << QStringList{"[Loja] X"};
-        QTest::newRow("no match") << "xyz" << QStringList{};
+            << ""
+            << QStringList { "50% Pizza", "500 Pizzas", "[Loja] X", "Ana Jorge", "Ana_Maria", "Anabela", "D'Ávila",
+                   "Érica", "erica", "Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado" };
+        QTest::newRow("lower case") << "jo" << QStringList { "Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado" };
+        QTest::newRow("upper case") << "JO" << QStringList { "Joana", "JOÃO PEDRO", "João Silva", "Jorge Amado" };
+        QTest::newRow("accented lower finds upper") << "joã" << QStringList { "JOÃO PEDRO", "João Silva" };
+        QTest::newRow("accented upper") << "ÉR" << QStringList { "Érica" };
+        QTest::newRow("star") << "*jorge" << QStringList { "Ana Jorge", "Jorge Amado" };
+        QTest::newRow("question mark") << "jo?o " << QStringList { "JOÃO PEDRO", "João Silva" };
+        QTest::newRow("hash is a digit") << "#0" << QStringList { "50% Pizza", "500 Pizzas" };
+        QTest::newRow("percent is literal") << "50%" << QStringList { "50% Pizza" };
+        QTest::newRow("underscore is literal") << "ana_" << QStringList { "Ana_Maria" };
+        QTest::newRow("quote") << "d'" << QStringList { "D'Ávila" };
+        QTest::newRow("bracket") << "[l" << QStringList { "[Loja] X" };
+        QTest::newRow("no match") << "xyz" << QStringList {};
     }
     void nameSearchMatchesTheBeginningOfTheName()
     {
         QFETCH(QString, typed);
         QFETCH(QStringList, expected);
-        for (const char *name : {"João Silva", "JOÃO PEDRO", "Jorge Amado", "Ana Jorge", "Joana", "50% Pizza",
-                                 "500 Pizzas", "D'Ávila", "[Loja] X", "Ana_Maria", "Anabela", "Érica", "erica"})
+        for (const char *name : { "João Silva", "JOÃO PEDRO", "Jorge Amado", "Ana Jorge", "Joana", "50% Pizza",
+                 "500 Pizzas", "D'Ávila", "[Loja] X", "Ana_Maria", "Anabela", "Érica", "erica" })
             add(QString::fromUtf8(name));
         QVERIFY(m_fx->start());
         auto *a1 = edit("A1");
@@ -162,7 +163,7 @@ private slots:
         QCOMPARE(edit("A9")->text(), QStringLiteral("Rua Ana, 10"));
         QCOMPARE(edit("A12")->text(), QStringLiteral("São Paulo"));
         QCOMPARE(edit("A13")->text(), QStringLiteral("SP"));
-        QCOMPARE(listedNames(), (QStringList{QStringLiteral("Ana"), QStringLiteral("Ana Clara")}));
+        QCOMPARE(listedNames(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Ana Clara") }));
         QCOMPARE(grid()->currentIndex().column(), 0);
         QVERIFY(grid()->selectionModel()->isRowSelected(grid()->currentIndex().row(), {}));
     }
@@ -177,7 +178,7 @@ private slots:
         QTest::keyClick(grid(), Qt::Key_Space);
         QCOMPARE(cd(), QString::number(bia));
         QCOMPARE(edit("A1")->text(), QStringLiteral("Bia"));
-        QCOMPARE(listedNames(), QStringList{QStringLiteral("Bia")});
+        QCOMPARE(listedNames(), QStringList { QStringLiteral("Bia") });
     }
 
     void aSingleClickLoadsNothing()
@@ -209,9 +210,18 @@ private slots:
         QTest::addColumn<QString>("phone");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
-        QTest::newRow("both empty") << "" << "" << "Digite o nome antes." << "A1";
-        QTest::newRow("no name") << "" << "(11)3333-4444" << "Digite o nome antes." << "A1";
-        QTest::newRow("no telephone") << "Ana" << "" << "Digite o telefone antes." << "A4";
+        QTest::newRow("both empty") << ""
+                                    << ""
+                                    << "Digite o nome antes."
+                                    << "A1";
+        QTest::newRow("no name") << ""
+                                 << "(11)3333-4444"
+                                 << "Digite o nome antes."
+                                 << "A1";
+        QTest::newRow("no telephone") << "Ana"
+                                      << ""
+                                      << "Digite o telefone antes."
+                                      << "A4";
     }
     void saveRefusesAnEmptyNameOrTelephone()
     {
@@ -223,7 +233,7 @@ private slots:
         edit("A1")->setText(name);
         edit("A4")->setText(phone);
         QTest::mouseClick(m_fx->control<QPushButton>("Command4"), Qt::LeftButton);
-        QCOMPARE(shownTexts(), QStringList{message});
+        QCOMPARE(shownTexts(), QStringList { message });
         QCOMPARE(m_boxes->shown.first().title, MainWindow::AppTitle);
         QCOMPARE(m_boxes->shown.first().icon, MessageBoxes::Icon::None);
         QCOMPARE(WindowFixture::focusedName(), focus);
@@ -235,7 +245,7 @@ private slots:
         QVERIFY(m_fx->start());
         typeContact(QStringLiteral("  Zé  "), QStringLiteral("(11)3333-4444"));
         m_fx->window()->Command4_Click();
-        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Operação realizada com sucesso.")});
+        QCOMPARE(shownTexts(), QStringList { QStringLiteral("Operação realizada com sucesso.") });
         QCOMPARE(storedCount(), 1);
         QCOMPARE(nxr(), QStringLiteral("1"));
         const qint64 code = cd().toLongLong();
@@ -261,7 +271,7 @@ private slots:
         ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).remove(old, nullptr); // another desk
         edit("A9")->setText(QStringLiteral("Rua Mudou, 5"));
         m_fx->window()->Command4_Click();
-        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Operação realizada com sucesso.")});
+        QCOMPARE(shownTexts(), QStringList { QStringLiteral("Operação realizada com sucesso.") });
         const qint64 code = cd().toLongLong();
         QVERIFY(code != old);
         QCOMPARE(stored(code)->a9, QStringLiteral("Rua Mudou, 5"));
@@ -272,7 +282,8 @@ private slots:
     void aRefusedWriteKeepsWhatWasTyped()
     {
         m_fx->data().exec(QStringLiteral("cada.sqlite"),
-                          QStringLiteral("CREATE TRIGGER recusa BEFORE INSERT ON CADA BEGIN SELECT RAISE(ABORT, 'disco cheio'); END"));
+            QStringLiteral(
+                "CREATE TRIGGER recusa BEFORE INSERT ON CADA BEGIN SELECT RAISE(ABORT, 'disco cheio'); END"));
         QVERIFY(m_fx->start());
         typeContact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
         m_fx->window()->Command4_Click();
@@ -293,7 +304,8 @@ private slots:
         QVERIFY(m_fx->start());
         edit("A1")->setText(QStringLiteral("Ana"));
         m_fx->window()->Command6_Click();
-        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.")});
+        QCOMPARE(
+            shownTexts(), QStringList { QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.") });
         QCOMPARE(WindowFixture::focusedName(), QStringLiteral("A1"));
         QCOMPARE(storedCount(), 1);
     }
@@ -312,7 +324,7 @@ private slots:
         QVERIFY(m_fx->start());
         doubleClickRow(0);
         const QString code = cd();
-        m_boxes->answers = {yes ? MessageBoxes::Answer::Yes : MessageBoxes::Answer::No};
+        m_boxes->answers = { yes ? MessageBoxes::Answer::Yes : MessageBoxes::Answer::No };
         m_fx->window()->Command6_Click();
         QCOMPARE(m_boxes->shown.size(), 1);
         QCOMPARE(m_boxes->shown.first().text, QStringLiteral("Confirma exclusão?"));
@@ -328,7 +340,7 @@ private slots:
         QCOMPARE(nxr(), QStringLiteral("1"));
         QCOMPARE(cd(), QString());
         QCOMPARE(edit("A1")->text(), QString());
-        QCOMPARE(listedNames(), QStringList{QStringLiteral("Bia")});
+        QCOMPARE(listedNames(), QStringList { QStringLiteral("Bia") });
         QCOMPARE(WindowFixture::focusedName(), QStringLiteral("Text1"));
     }
 
@@ -341,7 +353,7 @@ private slots:
         add(QStringLiteral("Bia")); // another desk
         edit("A9")->setFocus();
         QTest::keyClick(edit("A9"), Qt::Key_F3);
-        for (const char *name : {"Text1", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14"})
+        for (const char *name : { "Text1", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14" })
             QVERIFY2(edit(name)->text().isEmpty(), name);
         QCOMPARE(m_fx->control<QPlainTextEdit>("OB")->toPlainText(), QString());
         QCOMPARE(cd(), QString());
@@ -364,7 +376,7 @@ private slots:
             QTRY_VERIFY(WindowFixture::focusedName() != before);
             walked << WindowFixture::focusedName();
         }
-        QCOMPARE(walked, (QStringList{"A1", "A9", "A10", "A11", "A12", "A13", "A14", "Command4"}));
+        QCOMPARE(walked, (QStringList { "A1", "A9", "A10", "A11", "A12", "A13", "A14", "Command4" }));
         QCOMPARE(edit("A14")->text(), QString()); // Enter typed nothing
     }
 
@@ -418,10 +430,22 @@ private slots:
         QTest::addColumn<QString>("a1");
         QTest::addColumn<QString>("a4");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("offered") << "(11)9999-8888" << "" << "" << "(11)9999-8888";
-        QTest::newRow("a name is there") << "(11)9999-8888" << "Ana" << "" << "";
-        QTest::newRow("a telephone is there") << "(11)9999-8888" << "" << "(21)1111-2222" << "(21)1111-2222";
-        QTest::newRow("no incoming number") << "" << "" << "" << "";
+        QTest::newRow("offered") << "(11)9999-8888"
+                                 << ""
+                                 << ""
+                                 << "(11)9999-8888";
+        QTest::newRow("a name is there") << "(11)9999-8888"
+                                         << "Ana"
+                                         << ""
+                                         << "";
+        QTest::newRow("a telephone is there") << "(11)9999-8888"
+                                              << ""
+                                              << "(21)1111-2222"
+                                              << "(21)1111-2222";
+        QTest::newRow("no incoming number") << ""
+                                            << ""
+                                            << ""
+                                            << "";
     }
     void theTelephoneFieldOffersTheIncomingNumber()
     {
@@ -445,13 +469,30 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("result");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("empty") << "" << "" << false;
-        QTest::newRow("7") << "3333444" << "3333444" << false;
-        QTest::newRow("8 refused") << "33334444" << "33334444" << true;
-        QTest::newRow("9") << "113334444" << "(11)333-4444" << false;
-        QTest::newRow("10") << "1133334444" << "(11)3333-4444" << false;
-        QTest::newRow("11") << "11933334444" << "11933334444" << false;
-        QTest::newRow("laid out") << "(11)3333-4444" << "(11)3333-4444" << false;
+        QTest::newRow("empty") << ""
+                               << "" << false;
+        QTest::newRow("8 refused") << "33334444"
+                                   << "33334444" << true;
+        QTest::newRow("9") << "113334444"
+                           << "(11)333-4444" << false;
+        QTest::newRow("10") << "1133334444"
+                            << "(11)3333-4444" << false;
+        QTest::newRow("11, a mobile") << "11933334444"
+                                      << "(11)93333-4444" << false;
+        QTest::newRow("local mobile") << "987654321"
+                                      << "(11)98765-4321" << false;
+        QTest::newRow("local, written") << "3333-4444"
+                                        << "(11)3333-4444" << false;
+        QTest::newRow("+55") << "+55 11 3333-4444"
+                             << "(11)3333-4444" << false;
+        QTest::newRow("4004 has no area code") << "40041234"
+                                               << "4004-1234" << false;
+        QTest::newRow("0800") << "08007771234"
+                              << "0800 777 1234" << false;
+        QTest::newRow("letters") << "ABCDEFGHI"
+                                 << "ABCDEFGHI" << false;
+        QTest::newRow("laid out") << "(11)3333-4444"
+                                  << "(11)3333-4444" << false;
     }
     void leavingTheTelephoneFieldLaysItOut()
     {
@@ -465,8 +506,9 @@ private slots:
         QTest::keyClicks(a4, typed);
         QTest::keyClick(a4, Qt::Key_Tab);
         QCOMPARE(a4->text(), result);
-        QCOMPARE(shownTexts(), refused ? QStringList{QStringLiteral("Atenção este formato de telefone não está correto.")}
-                                       : QStringList{});
+        QCOMPARE(shownTexts(),
+            refused ? QStringList { QStringLiteral("Atenção este formato de telefone não está correto.") }
+                    : QStringList {});
         QCOMPARE(WindowFixture::focusedName(), refused ? QStringLiteral("A4") : QStringLiteral("A1"));
         if (!refused) { // leaving again changes nothing
             a4->setFocus();
@@ -480,7 +522,7 @@ private slots:
     void theAreaCodeIsStoredOnLeavingAndShownAtTheNextStart()
     {
         const QString path = m_fx->data().file(QStringLiteral("ddd.sqlite"));
-        for (const QString &code : {QStringLiteral("21"), QString()}) {
+        for (const QString &code : { QStringLiteral("21"), QString() }) {
             QVERIFY(m_fx->start());
             auto *text11 = edit("Text11");
             text11->setFocus();

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "contacts/PhoneNumber.h"
+
 #include <QCommandLineParser>
 
 bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QString *error)
@@ -8,12 +10,13 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption dataDir(QStringLiteral("data-dir"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption init(QStringLiteral("init"));
+    const QCommandLineOption ddd(QStringLiteral("ddd"), QString(), QStringLiteral("AA"));
     const QCommandLineOption setup(QStringLiteral("callerid-setup"));
     const QCommandLineOption decode(QStringLiteral("decode"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption call(QStringLiteral("call"), QString(), QStringLiteral("NUMBER"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({dataDir, init, setup, decode, call, help, version});
+    const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
+    const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
+    parser.addOptions({ dataDir, init, ddd, setup, decode, call, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -34,8 +37,15 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     result->callerIdSetup = parser.isSet(setup);
     result->decodeFile = parser.value(decode);
     result->callNumber = parser.value(call);
-    if ((parser.isSet(decode) && result->decodeFile.isEmpty()) || (parser.isSet(call) && result->callNumber.trimmed().isEmpty())) {
+    if ((parser.isSet(decode) && result->decodeFile.isEmpty())
+        || (parser.isSet(call) && result->callNumber.trimmed().isEmpty())) {
         *error = QStringLiteral("as opções --decode e --call precisam de um valor");
+        return false;
+    }
+    result->areaCode = parser.value(ddd);
+    if (parser.isSet(ddd) && (!result->init || !PhoneNumber::isAreaCode(result->areaCode))) {
+        *error = QStringLiteral(
+            "a opção --ddd acompanha --init e precisa do DDD local, dois algarismos (ex.: --init --ddd 11)");
         return false;
     }
     if (parser.isSet(dataDir) && result->dataDir.isEmpty()) {
@@ -47,25 +57,26 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
 
 QString CommandLine::helpText()
 {
-    return QStringLiteral(
-        "Uso: zuna [opções]\n"
-        "\n"
-        "Zuna mostra quem está ligando antes do atendimento e mantém o cadastro de contatos.\n"
-        "\n"
-        "Opções:\n"
-        "  --data-dir PASTA  usa esta pasta de dados (cadastro, DDD local, site.txt)\n"
-        "  --init            cria na pasta de dados os arquivos que faltam e sai;\n"
-        "                    nunca sobrescreve um arquivo existente; traz CADA.MDB e\n"
-        "                    ddd.MDB do sistema anterior quando estão na pasta\n"
-        "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
-        "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
-        "                    gravação da linha (WAV), com o tempo e o número de cada uma\n"
-        "  --call NÚMERO     entrega um número ao Zuna em execução (monitor ativo, F1)\n"
-        "  -h, --help        mostra esta ajuda e sai\n"
-        "  -v, --version     mostra a versão e sai\n"
-        "\n"
-        "Sem --data-dir, a pasta de dados é a pasta do programa quando ela contém\n"
-        "site.txt; senão, ~/.local/share/zuna.\n");
+    return QStringLiteral("Uso: zuna [opções]\n"
+                          "\n"
+                          "Zuna mostra quem está ligando antes do atendimento e mantém o cadastro de contatos.\n"
+                          "\n"
+                          "Opções:\n"
+                          "  --data-dir PASTA  usa esta pasta de dados (cadastro, DDD local, site.txt)\n"
+                          "  --init            cria na pasta de dados os arquivos que faltam e sai;\n"
+                          "                    nunca sobrescreve um arquivo existente; traz CADA.MDB e\n"
+                          "                    ddd.MDB do sistema anterior quando estão na pasta\n"
+                          "  --ddd AA          com --init: grava AA como o DDD local (o código de área\n"
+                          "                    desta mesa, ex.: 11); sem ele, digite-o no campo DDD\n"
+                          "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
+                          "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
+                          "                    gravação da linha (WAV), com o tempo e o número de cada uma\n"
+                          "  --call NÚMERO     entrega um número ao Zuna em execução (monitor ativo, F1)\n"
+                          "  -h, --help        mostra esta ajuda e sai\n"
+                          "  -v, --version     mostra a versão e sai\n"
+                          "\n"
+                          "Sem --data-dir, a pasta de dados é a pasta do programa quando ela contém\n"
+                          "site.txt; senão, ~/.local/share/zuna.\n");
 }
 
 QString CommandLine::versionText()

@@ -8,9 +8,10 @@ struct CommandLine
 {
     QString dataDir; // --data-dir DIR; empty: found as usual
     bool init = false;
+    QString areaCode; // --ddd AA, with --init: the desk's own area code
     bool callerIdSetup = false; // --callerid-setup
-    QString decodeFile;         // --decode FILE
-    QString callNumber;         // --call NUMBER
+    QString decodeFile; // --decode FILE
+    QString callNumber; // --call NUMBER
     bool help = false;
     bool version = false;
 

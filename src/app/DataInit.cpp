@@ -4,6 +4,7 @@
 #include "callerid/AreaCodeStore.h"
 #include "contacts/AccessImport.h"
 #include "contacts/ContactStore.h"
+#include "contacts/PhoneNumber.h"
 #include "platform/DataFolder.h"
 
 #include <QDir>
@@ -29,7 +30,8 @@ bool writeSiteFile(const QString &path, QString *error)
 
 } // namespace
 
-bool initDataFolder(const QString &dir, const QString &workerProgram, QStringList *report, QString *error)
+bool initDataFolder(
+    const QString &dir, const QString &workerProgram, QStringList *report, QString *error, const QString &areaCode)
 {
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dir);
@@ -43,9 +45,9 @@ bool initDataFolder(const QString &dir, const QString &workerProgram, QStringLis
         AccessImport::Kind kind;
     };
     const Item items[] = {
-        {DataFiles::Contacts, &ContactStore::create, DataFiles::AccessContacts, AccessImport::Kind::Contacts},
-        {DataFiles::AreaCode, &AreaCodeStore::create, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode},
-        {DataFiles::Site, &writeSiteFile, {}, {}},
+        { DataFiles::Contacts, &ContactStore::create, DataFiles::AccessContacts, AccessImport::Kind::Contacts },
+        { DataFiles::AreaCode, &AreaCodeStore::create, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode },
+        { DataFiles::Site, &writeSiteFile, {}, {} },
     };
     for (const Item &item : items) {
         const QString existing = DataFolder::findFile(dir, item.name);
@@ -57,18 +59,27 @@ bool initDataFolder(const QString &dir, const QString &workerProgram, QStringLis
         const QString access = item.accessFile.isEmpty() ? QString() : DataFolder::findFile(dir, item.accessFile);
         if (!access.isEmpty()) {
             qint64 rows = 0;
-            if (!AccessImport::importFile(workerProgram, item.kind, access, path, AccessImport::DefaultTimeoutMs, &rows,
-                                          error))
+            if (!AccessImport::importFile(
+                    workerProgram, item.kind, access, path, AccessImport::DefaultTimeoutMs, &rows, error))
                 return false;
             const QString name = QFileInfo(access).fileName();
             report->append(item.kind == AccessImport::Kind::Contacts
-                               ? QStringLiteral("%1 contatos importados de %2").arg(rows).arg(name)
-                               : QStringLiteral("DDD local importado de %1").arg(name));
+                    ? QStringLiteral("%1 contatos importados de %2").arg(rows).arg(name)
+                    : QStringLiteral("DDD local importado de %1").arg(name));
             continue;
         }
         if (!item.create(path, error))
             return false;
         report->append(QStringLiteral("Criado: %1").arg(path));
+    }
+    const AreaCodeStore areaCodes(DataFolder::findFile(dir, DataFiles::AreaCode));
+    if (!areaCode.isEmpty()) {
+        if (!areaCodes.store(areaCode, error))
+            return false;
+        report->append(QStringLiteral("DDD local: %1").arg(areaCode));
+    } else if (QString stored; !areaCodes.load(&stored, nullptr) || !PhoneNumber::isAreaCode(stored)) {
+        report->append(QStringLiteral("O DDD local ainda não foi informado: digite-o no campo DDD da janela do Zuna "
+                                      "ou use zuna --init --ddd AA."));
     }
     return true;
 }

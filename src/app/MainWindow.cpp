@@ -8,7 +8,7 @@
 #include "callerid/CallerIdControl.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
-#include "contacts/Telephone.h"
+#include "contacts/PhoneNumber.h"
 #include "platform/DataFolder.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramLauncher.h"
@@ -21,6 +21,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScopedValueRollback>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
@@ -38,6 +40,7 @@ const QString Saved = QStringLiteral("Operação realizada com sucesso.");
 const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.");
 const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
 const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
+const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
 const char DesignRect[] = "designRect";
 
 QFont designFont(const QString &family, qreal points, bool bold = false)
@@ -74,8 +77,7 @@ void setButtonColor(QPushButton *b, const QColor &color)
     b->setAutoFillBackground(true);
 }
 
-template<class W>
-W *make(QWidget *parent, const char *name, const QRect &rect)
+template <class W> W *make(QWidget *parent, const char *name, const QRect &rect)
 {
     auto *w = new W(parent);
     w->setObjectName(QLatin1String(name));
@@ -147,21 +149,21 @@ void MainWindow::buildWindow()
     buildEditor();
     buildGrid();
 
-    m_label1 = make<QLabel>(this, "Label1", {7, 483, 568, 15});
+    m_label1 = make<QLabel>(this, "Label1", { 7, 483, 568, 15 });
     m_label1->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
     m_label1->setFont(msSansSerif());
     setTextColor(m_label1, Qt::white);
 
     // Never seen: the code label, the configuration button and the site text.
-    m_cd = make<QLabel>(this, "CD", {-72, 8, 65, 17});
+    m_cd = make<QLabel>(this, "CD", { -72, 8, 65, 17 });
     m_cd->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_cd->setAutoFillBackground(true);
     m_cd->setPalette(QApplication::palette());
     m_cd->hide();
-    m_command2 = make<QPushButton>(this, "Command2", {8, 520, 169, 25});
+    m_command2 = make<QPushButton>(this, "Command2", { 8, 520, 169, 25 });
     m_command2->setText(QStringLiteral("Abrir tela de configuração"));
     m_command2->hide();
-    m_site = make<QLineEdit>(this, "SITE", {8, 560, 169, 21});
+    m_site = make<QLineEdit>(this, "SITE", { 8, 560, 169, 21 });
     m_site->hide();
 
     setTabOrder();
@@ -180,13 +182,12 @@ void MainWindow::connectHandlers()
     connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::A1_Change);
     connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
     // The monitor's number event writes its text, unchanged, into Text1.
-    connect(m_callerId, &CallerIdControl::numberReceived, m_text1, &QLineEdit::setText);
+    connect(m_callerId, &CallerIdControl::numberReceived, this, &MainWindow::showIncomingCall);
     connect(m_dbgrid1, &QTableView::doubleClicked, this, &MainWindow::DBGrid1_DblClick);
-    connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &MainWindow::DBGrid1_RowColChange);
+    connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::DBGrid1_RowColChange);
     m_dbgrid1->installEventFilter(this);
     m_text11->installEventFilter(this);
-    m_enterFields = {m_text1, m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14};
+    m_enterFields = { m_text1, m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 };
     for (QLineEdit *field : std::as_const(m_enterFields)) {
         field->installEventFilter(this);
         setFieldBackground(field, Qt::white);
@@ -195,25 +196,26 @@ void MainWindow::connectHandlers()
 
 void MainWindow::buildCallerIdArea()
 {
-    captionLabel(this, QStringLiteral("LIGAÇÃO RECEBIDA:"), {8, 8, 94, 12}, Qt::white, 0);
-    m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", {8, 24, 169, 21});
+    captionLabel(this, QStringLiteral("LIGAÇÃO RECEBIDA:"), { 8, 8, 94, 12 }, Qt::white, 0);
+    m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", { 8, 24, 169, 21 });
     m_callerId->setDataDir(m_dataDir);
 
-    m_command1 = make<QPushButton>(this, "Command1", {8, 56, 81, 21});
+    m_command1 = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
     m_command1->setText(QStringLiteral("F1 - Ativar       "));
-    m_command5 = make<QPushButton>(this, "Command5", {96, 56, 81, 21});
+    m_command5 = make<QPushButton>(this, "Command5", { 96, 56, 81, 21 });
     m_command5->setText(QStringLiteral("F2 - Desativar"));
-    m_text1 = field(this, "Text1", {8, 96, 169, 21});
-    m_command3 = make<QPushButton>(this, "Command3", {8, 136, 169, 21});
+    m_text1 = field(this, "Text1", { 8, 96, 169, 21 });
+    m_command3 = make<QPushButton>(this, "Command3", { 8, 136, 169, 21 });
     m_command3->setText(QStringLiteral("F3 - Limpar"));
 
-    captionLabel(this, QStringLiteral("DDD:"), {8, 160, 24, 12}, Qt::white, 1);
-    m_text11 = field(this, "Text11", {8, 176, 25, 25}, 2);
-    m_nxr = make<QLabel>(this, "NXR", {40, 176, 57, 25});
+    captionLabel(this, QStringLiteral("DDD:"), { 8, 160, 24, 12 }, Qt::white, 1);
+    m_text11 = field(this, "Text11", { 8, 176, 25, 25 }, 2);
+    m_text11->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), m_text11));
+    m_nxr = make<QLabel>(this, "NXR", { 40, 176, 57, 25 });
     m_nxr->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     setTextColor(m_nxr, Qt::white);
 
-    m_command7 = make<QPushButton>(this, "Command7", {104, 176, 73, 25});
+    m_command7 = make<QPushButton>(this, "Command7", { 104, 176, 73, 25 });
     m_command7->setIcon(QIcon(QStringLiteral(":/images/ajuda.png")));
     m_command7->setIconSize(QSize(63, 21));
     m_command7->setToolTip(QStringLiteral("Ajuda"));
@@ -222,7 +224,7 @@ void MainWindow::buildCallerIdArea()
 
 void MainWindow::buildEditor()
 {
-    m_sstab1 = make<QTabWidget>(this, "SSTab1", {184, 8, 449, 193});
+    m_sstab1 = make<QTabWidget>(this, "SSTab1", { 184, 8, 449, 193 });
     m_sstab1->tabBar()->setFont(msSansSerif(9.75, true));
     // Its tab strip takes the focus in the tab order; the control itself must
     // not take it a second time.
@@ -242,9 +244,14 @@ void MainWindow::buildEditor()
         QPoint at;
     };
     const Caption captions[] = {
-        {"TELEFONE: (00)0000-0000", {8, 32}}, {"NOME DO CONTATO:", {136, 32}}, {"ENDEREÇO:", {8, 72}},
-        {"COMPLEMENTO:", {8, 112}},           {"BAIRRO:", {88, 112}},          {"CIDADE:", {184, 112}},
-        {"UF:", {328, 112}},                  {"CEP:", {368, 112}},
+        { "TELEFONE: (00)0000-0000", { 8, 32 } },
+        { "NOME DO CONTATO:", { 136, 32 } },
+        { "ENDEREÇO:", { 8, 72 } },
+        { "COMPLEMENTO:", { 8, 112 } },
+        { "BAIRRO:", { 88, 112 } },
+        { "CIDADE:", { 184, 112 } },
+        { "UF:", { 328, 112 } },
+        { "CEP:", { 368, 112 } },
     };
     int index = 2;
     for (const Caption &c : captions) {
@@ -259,29 +266,29 @@ void MainWindow::buildEditor()
         placeOnTab(cadastro, edit, rect);
         return edit;
     };
-    m_a4 = tabField("A4", {8, 48, 113, 21});
-    m_a1 = tabField("A1", {136, 48, 297, 21});
-    m_a9 = tabField("A9", {8, 88, 425, 21});
-    m_a10 = tabField("A10", {8, 128, 73, 21});
-    m_a11 = tabField("A11", {88, 128, 89, 21});
-    m_a12 = tabField("A12", {184, 128, 137, 21});
-    m_a13 = tabField("A13", {328, 128, 33, 21}, 2);
-    m_a14 = tabField("A14", {368, 128, 65, 21}, 9);
+    m_a4 = tabField("A4", { 8, 48, 113, 21 });
+    m_a1 = tabField("A1", { 136, 48, 297, 21 });
+    m_a9 = tabField("A9", { 8, 88, 425, 21 });
+    m_a10 = tabField("A10", { 8, 128, 73, 21 });
+    m_a11 = tabField("A11", { 88, 128, 89, 21 });
+    m_a12 = tabField("A12", { 184, 128, 137, 21 });
+    m_a13 = tabField("A13", { 328, 128, 33, 21 }, 2);
+    m_a14 = tabField("A14", { 368, 128, 65, 21 }, 9);
 
     m_command4 = make<QPushButton>(cadastro, "Command4", {});
     m_command4->setText(QStringLiteral("GRAVA"));
     setButtonColor(m_command4, LightYellow);
-    placeOnTab(cadastro, m_command4, {232, 160, 97, 25});
+    placeOnTab(cadastro, m_command4, { 232, 160, 97, 25 });
     m_command6 = make<QPushButton>(cadastro, "Command6", {});
     m_command6->setText(QStringLiteral("APAGA"));
     setButtonColor(m_command6, LightYellow);
-    placeOnTab(cadastro, m_command6, {336, 160, 97, 25});
+    placeOnTab(cadastro, m_command6, { 336, 160, 97, 25 });
 
     m_ob = make<QPlainTextEdit>(observacoes, "OB", {});
     m_ob->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_ob->setTabChangesFocus(true);
     m_ob->setFont(msSansSerif());
-    placeOnTab(observacoes, m_ob, {8, 32, 425, 149});
+    placeOnTab(observacoes, m_ob, { 8, 32, 425, 149 });
 
     if (auto *stack = m_sstab1->findChild<QStackedWidget *>())
         stack->installEventFilter(this);
@@ -293,7 +300,7 @@ void MainWindow::buildGrid()
     m_model->setObjectName(QStringLiteral("Data1"));
     connect(m_model, &ContactListModel::failed, this, &MainWindow::fatal);
 
-    m_dbgrid1 = make<QTableView>(this, "DBGrid1", {8, 208, 625, 265});
+    m_dbgrid1 = make<QTableView>(this, "DBGrid1", { 8, 208, 625, 265 });
     m_dbgrid1->setModel(m_model);
     m_dbgrid1->setFont(msSansSerif());
     m_dbgrid1->horizontalHeader()->setFont(msSansSerif());
@@ -312,7 +319,7 @@ void MainWindow::buildGrid()
     m_dbgrid1->verticalHeader()->setDefaultSectionSize(17);
     m_dbgrid1->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(64, 64, 64); }"));
     m_dbgrid1->setPalette(QApplication::palette());
-    const int widths[ContactListModel::ColumnCount] = {43, 248, 108, 303, 143, 38};
+    const int widths[ContactListModel::ColumnCount] = { 43, 248, 108, 303, 143, 38 };
     for (int c = 0; c < ContactListModel::ColumnCount; ++c)
         m_dbgrid1->setColumnWidth(c, widths[c]);
 }
@@ -322,10 +329,8 @@ void MainWindow::setTabOrder()
     // Text1 0, Command1 1, Text11 3, Command5 5, Command3 8, DBGrid1 9,
     // Command7 19, SSTab1 20, A4 21 ... A14 28, Command4 29, Command6 30, OB 39.
     // The tab control takes the focus on its tab strip.
-    const QList<QWidget *> order = {m_text1, m_command1, m_text11, m_command5, m_command3,
-                                    m_dbgrid1, m_command7, m_sstab1->tabBar(), m_a4, m_a1,
-                                    m_a9, m_a10, m_a11, m_a12, m_a13,
-                                    m_a14, m_command4, m_command6, m_ob};
+    const QList<QWidget *> order = { m_text1, m_command1, m_text11, m_command5, m_command3, m_dbgrid1, m_command7,
+        m_sstab1->tabBar(), m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14, m_command4, m_command6, m_ob };
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
@@ -357,7 +362,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     if (watched == m_text11) {
-        if (event->type() == QEvent::FocusOut && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason
+        if (event->type() == QEvent::FocusOut
+            && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason
             && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
             Text11_LostFocus();
         return false;
@@ -379,7 +385,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         // brings the focus to a field not yet highlighted, is.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         const bool windowSwitch = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
-        if (windowSwitch && (event->type() == QEvent::FocusOut || field->palette().color(QPalette::Base) == LightYellow))
+        if (windowSwitch
+            && (event->type() == QEvent::FocusOut || field->palette().color(QPalette::Base) == LightYellow))
             return false;
         if (event->type() == QEvent::FocusIn)
             fieldGotFocus(field, reason);
@@ -387,8 +394,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             fieldLostFocus(field);
         return false;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -434,7 +440,7 @@ bool MainWindow::Form_Load(QString *error)
     m_site->setText(siteName);
     setWindowTitle(TitlePrefix + m_site->text());
 
-    if (!listRefresh(error) || !contactCount(error))
+    if (!contacts().upgrade(error) || !listRefresh(error) || !contactCount(error))
         return false;
 
     QString areaCode;
@@ -499,6 +505,13 @@ void MainWindow::fatal(const QString &error)
 
 void MainWindow::Command1_Click()
 {
+    // Local numbers can be neither found nor stored without the desk's own
+    // area code: the monitor is not switched on without it.
+    if (!PhoneNumber::isAreaCode(m_text11->text())) {
+        m_callerId->showNotice(AreaCodeMissing);
+        m_text11->setFocus();
+        return;
+    }
     m_callerId->setAreaCode(m_text11->text());
     m_callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
     m_callerId->activate();
@@ -514,6 +527,16 @@ void MainWindow::Command2_Click()
     m_callerId->configure();
 }
 
+void MainWindow::showIncomingCall(const QString &number)
+{
+    // A call from the line: what the form holds belongs to someone else.
+    const QScopedValueRollback fromLine(m_callFromLine, true);
+    if (m_text1->text() == number)
+        Text1_Change(); // the same number again is a new call all the same
+    else
+        m_text1->setText(number);
+}
+
 void MainWindow::Text1_Change()
 {
     const QString text = m_text1->text();
@@ -525,14 +548,17 @@ void MainWindow::Text1_Change()
     raise();
     activateWindow();
 
-    const QString laidOut = Telephone::layout(text);
+    // A number typed by hand is laid out from its own digits at each key, so
+    // that the next digit still extends it; one from the line is complete.
+    const PhoneNumber number = PhoneNumber::read(text, m_text11->text());
+    const QString laidOut = number.layout(m_callFromLine);
     if (laidOut != text) {
         m_text1->setText(laidOut); // runs this handling again, on the laid-out number
         return;
     }
     std::optional<ContactRecord> found;
     QString error;
-    if (!contacts().findByPhone(text, &found, &error)) {
+    if (!contacts().findCaller(number, &found, &error)) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
         // The telephone field gets the incoming number below. The code label
@@ -542,8 +568,12 @@ void MainWindow::Text1_Change()
         m_cd->setText(QString::number(found->cd));
     } else {
         // An unknown caller: a save must store a new contact, never overwrite
-        // the one picked before the call.
+        // the one picked before the call. A caller from the line must not be
+        // greeted with the previous caller's name; half a number typed by hand
+        // must not wipe what the attendant typed.
         m_cd->clear();
+        if (m_callFromLine)
+            showContact(ContactRecord(), false);
     }
     m_a4->setText(m_text1->text());
 }
@@ -588,7 +618,8 @@ void MainWindow::Command4_Click()
     if (!m_cd->text().isEmpty()) {
         record.cd = m_cd->text().toLongLong();
         if (!store.update(record, &stored, &error)) {
-            reportFailure(QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
+            reportFailure(
+                QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
             return;
         }
     }
@@ -598,7 +629,8 @@ void MainWindow::Command4_Click()
     if (!stored) {
         qint64 code = 0;
         if (!store.insert(record, &code, &error)) {
-            reportFailure(QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
+            reportFailure(
+                QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
             return;
         }
         m_cd->setText(QString::number(code));
@@ -644,11 +676,14 @@ void MainWindow::A1_Change()
 void MainWindow::A4_LostFocus()
 {
     setFieldBackground(m_a4, Qt::white);
-    if (m_a4->text().size() == 8) {
+    const PhoneNumber number = PhoneNumber::read(m_a4->text(), m_text11->text());
+    // Eight characters lack the area code; 300X and 400X numbers have none.
+    if (m_a4->text().size() == 8 && number.kind() != PhoneNumber::Kind::NonGeographic) {
         MessageBoxes::notice(this, AppTitle, BadPhone);
         m_a4->setFocus();
+        return;
     }
-    m_a4->setText(Telephone::layout(m_a4->text()));
+    m_a4->setText(number.layout());
 }
 
 void MainWindow::Text11_LostFocus()

@@ -54,6 +54,8 @@ public slots:
     void Command7_Click();
     void A1_Change();
     void Text1_Change();
+    // A number from the caller-ID monitor: written into Text1 as a new call.
+    void showIncomingCall(const QString &number);
     void A4_LostFocus();
     void Text11_LostFocus();
     void DBGrid1_DblClick();
@@ -94,6 +96,7 @@ private:
     void fatal(const QString &error);
 
     QString m_dataDir;
+    bool m_callFromLine = false; // Text1 is being set by a call from the line
     std::function<void(int)> m_terminate;
 
     CallerIdControl *m_callerId = nullptr; // micDTMFoCx1
@@ -122,5 +125,5 @@ private:
     QPlainTextEdit *m_ob = nullptr;
     QTableView *m_dbgrid1 = nullptr;
     ContactListModel *m_model = nullptr; // Data1
-    QList<QLineEdit *> m_enterFields;     // Enter as Tab and the focus highlight
+    QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
 };

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/StartupWindow.h"
 #include "contacts/ContactStore.h"
+#include "contacts/PhoneNumber.h"
 #include "platform/DataFolder.h"
 #include "platform/DateFormat.h"
 #include "platform/MessageBoxes.h"
@@ -11,6 +12,7 @@
 
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QThreadPool>
 
 namespace {
 const QString ErrorTitle = QStringLiteral("Erro");
@@ -26,31 +28,33 @@ Startup::~Startup() = default;
 QString Startup::missingFileHint() const
 {
     QStringList missing;
-    for (const QString &name : {DataFiles::Site, DataFiles::Contacts, DataFiles::AreaCode}) {
+    for (const QString &name : { DataFiles::Site, DataFiles::Contacts, DataFiles::AreaCode }) {
         if (DataFolder::findFile(m_dataDir, name).isEmpty())
             missing << name;
     }
     if (missing.isEmpty())
         return {};
     QString hint = QStringLiteral("\n\nFaltam na pasta de dados: %1.").arg(missing.join(QStringLiteral(", ")));
-    const std::pair<QString, QString> broughtFrom[] = {{DataFiles::Contacts, DataFiles::AccessContacts},
-                                                       {DataFiles::AreaCode, DataFiles::AccessAreaCode}};
+    const std::pair<QString, QString> broughtFrom[]
+        = { { DataFiles::Contacts, DataFiles::AccessContacts }, { DataFiles::AreaCode, DataFiles::AccessAreaCode } };
     for (const auto &[file, access] : broughtFrom) {
         const QString found = DataFolder::findFile(m_dataDir, access);
         if (missing.contains(file) && !found.isEmpty())
-            hint += QStringLiteral("\nA pasta tem %1, do sistema anterior: o zuna --init traz os dados dele para o Zuna.")
+            hint += QStringLiteral(
+                "\nA pasta tem %1, do sistema anterior: o zuna --init traz os dados dele para o Zuna.")
                         .arg(QFileInfo(found).fileName());
     }
-    return hint + QStringLiteral("\nPara criar os arquivos que faltam, execute:\nzuna --init --data-dir \"%1\"").arg(m_dataDir);
+    return hint
+        + QStringLiteral("\nPara criar os arquivos que faltam, execute:\nzuna --init --data-dir \"%1\"").arg(m_dataDir);
 }
 
 Startup::Outcome Startup::start()
 {
     if (!QFileInfo(m_dataDir).isDir()) {
         MessageBoxes::error(nullptr, ErrorTitle,
-                            QStringLiteral("A pasta de dados não existe: %1\n\nPara criar uma pasta de dados pronta, "
-                                           "execute:\nzuna --init --data-dir \"%1\"")
-                                .arg(m_dataDir));
+            QStringLiteral("A pasta de dados não existe: %1\n\nPara criar uma pasta de dados pronta, "
+                           "execute:\nzuna --init --data-dir \"%1\"")
+                .arg(m_dataDir));
         return Outcome::Failed;
     }
 
@@ -64,7 +68,7 @@ Startup::Outcome Startup::start()
     m_veri->text2()->setText(DateFormatText);
     if (!DateFormat::instance().setShortDateFormat(m_veri->text2()->text())) {
         MessageBoxes::error(nullptr, ErrorTitle, QStringLiteral("Erro na opção de configuração de data."),
-                            MessageBoxes::Icon::Information);
+            MessageBoxes::Icon::Information);
         m_veri->show();
         return Outcome::DateFormatFailed;
     }
@@ -74,15 +78,21 @@ Startup::Outcome Startup::start()
     if (!main->Form_Load(&error)) {
         main.reset();
         MessageBoxes::error(nullptr, ErrorTitle,
-                            QStringLiteral("Não foi possível iniciar o Zuna.\n\n%1%2").arg(error, missingFileHint()));
+            QStringLiteral("Não foi possível iniciar o Zuna.\n\n%1%2").arg(error, missingFileHint()));
         m_veri.reset();
         m_instance.reset();
         return Outcome::Failed;
     }
     m_main = std::move(main);
-    // A register brought from elsewhere may lack the name index; without it
-    // the list would be sorted in full at each refresh. Once created it stays.
-    ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts)).ensureIndexes(nullptr);
+    // A register made by an earlier version or another program may lack an
+    // index: without one the list is sorted in full and a call's lookup reads
+    // every row. Building it reads every row too, so it runs off the window's
+    // thread; once built it stays. The number library is loaded meanwhile, so
+    // that the first call does not wait for it.
+    QThreadPool::globalInstance()->start([path = DataFolder::pathFor(m_dataDir, DataFiles::Contacts)] {
+        PhoneNumber::read(QStringLiteral("1133334444"));
+        ContactStore(path).buildIndexes(nullptr);
+    });
     m_main->show();
     m_veri.reset();
     return Outcome::Running;

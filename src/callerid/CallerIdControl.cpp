@@ -11,7 +11,7 @@ CallerIdControl::CallerIdControl(QWidget *parent)
     setAlignment(Qt::AlignCenter);
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(0, 0, 128));       // navy
+    pal.setColor(QPalette::Window, QColor(0, 0, 128)); // navy
     pal.setColor(QPalette::WindowText, QColor(0, 255, 255)); // aqua
     setPalette(pal);
     QFont f(QStringLiteral("MS Sans Serif"));
@@ -63,7 +63,7 @@ void CallerIdControl::activate()
     m_source = createLineSource(m_settings, this);
     if (!m_dataDir.isEmpty())
         m_socket = new LocalSocketSource(LocalSocketSource::socketPath(m_dataDir), m_settings.a2DDDLocal, this);
-    for (LineSource *source : {m_source, m_socket}) {
+    for (LineSource *source : { m_source, m_socket }) {
         if (!source)
             continue;
         connect(source, &LineSource::numberReceived, this, &CallerIdControl::reportNumber);
@@ -83,7 +83,7 @@ void CallerIdControl::deactivate()
 
 void CallerIdControl::stopSources()
 {
-    for (LineSource *source : {m_source, m_socket}) {
+    for (LineSource *source : { m_source, m_socket }) {
         if (source) {
             source->stop();
             delete source;
@@ -122,4 +122,10 @@ void CallerIdControl::reportText(const QString &text)
     m_shown = text;
     setText(text);
     emit textReceived(text);
+}
+
+void CallerIdControl::showNotice(const QString &text)
+{
+    setText(text);
+    setToolTip(text);
 }

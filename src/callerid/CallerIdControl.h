@@ -41,6 +41,9 @@ public:
     // event, but only while the monitor is active.
     void reportNumber(const QString &number);
     void reportText(const QString &text);
+    // A word to the attendant on the display (e.g. why it was not switched
+    // on); the next number or text replaces it.
+    void showNotice(const QString &text);
 
 signals:
     void numberReceived(const QString &number);

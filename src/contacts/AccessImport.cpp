@@ -1,7 +1,7 @@
 #include "contacts/AccessImport.h"
 
 #include "contacts/AccessReader.h"
-#include "contacts/NameKey.h"
+#include "contacts/ContactStore.h"
 #include "contacts/SqlConnection.h"
 
 #include <QDir>
@@ -17,7 +17,7 @@ namespace AccessImport {
 
 namespace {
 
-const char *ContactColumns[] = {"CD", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14", "OB"};
+const char *ContactColumns[] = { "CD", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14", "OB" };
 
 QString kindName(Kind kind)
 {
@@ -35,13 +35,13 @@ bool writeRows(AccessReader &reader, Kind kind, const QSqlDatabase &db, qint64 *
 {
     const QStringList wanted = kind == Kind::Contacts
         ? QStringList(std::begin(ContactColumns), std::end(ContactColumns))
-        : QStringList{QStringLiteral("a1")};
+        : QStringList { QStringLiteral("a1") };
     const auto bound = reader.bind(wanted);
-    const bool hasColumn = std::any_of(bound.cbegin(), bound.cend(), [](const auto &b) {
-        return b->name != QLatin1String("CD");
-    });
+    const bool hasColumn
+        = std::any_of(bound.cbegin(), bound.cend(), [](const auto &b) { return b->name != QLatin1String("CD"); });
     if (!hasColumn) {
-        *error = QStringLiteral("A tabela do Access não tem as colunas esperadas (%1).").arg(wanted.join(QStringLiteral(", ")));
+        *error = QStringLiteral("A tabela do Access não tem as colunas esperadas (%1).")
+                     .arg(wanted.join(QStringLiteral(", ")));
         return false;
     }
     QStringList names;
@@ -51,7 +51,7 @@ bool writeRows(AccessReader &reader, Kind kind, const QSqlDatabase &db, qint64 *
     QSqlQuery insert(db);
     if (!insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                             .arg(table, names.join(QStringLiteral(", ")),
-                                 QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", "))))) {
+                                QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", "))))) {
         *error = insert.lastError().text();
         return false;
     }
@@ -108,17 +108,12 @@ bool copyInProcess(Kind kind, const QString &source, const QString &target, qint
             QSqlDatabase db = conn.database();
             QSqlQuery q(db);
             QString detail;
-            const QString schema = kind == Kind::Contacts ? QStringLiteral(":/data/schema-cada.sql")
-                                                          : QStringLiteral(":/data/schema-ddd-empty.sql");
-            ok = q.exec(QStringLiteral("BEGIN")) && runSqlScript(db, schema, &detail);
+            ok = q.exec(QStringLiteral("BEGIN"))
+                && (kind == Kind::Contacts ? ContactStore::createSchema(db, &detail)
+                                           : runSqlScript(db, QStringLiteral(":/data/schema-ddd-empty.sql"), &detail));
             if (!ok)
                 *error = detail.isEmpty() ? q.lastError().text() : detail;
             ok = ok && writeRows(reader, kind, db, rows, error);
-            if (ok && kind == Kind::Contacts) {
-                ok = q.exec(QStringLiteral("CREATE INDEX CADA_NOME ON CADA (%1)").arg(NameKey::sortKeySql(QStringLiteral("A1"))));
-                if (!ok)
-                    *error = q.lastError().text();
-            }
             ok = ok && q.exec(QStringLiteral("COMMIT"));
             if (!ok && error->isEmpty())
                 *error = q.lastError().text();
@@ -132,7 +127,8 @@ bool copyInProcess(Kind kind, const QString &source, const QString &target, qint
 int runWorker(const QStringList &arguments)
 {
     QTextStream err(stderr);
-    if (arguments.size() != 3 || (arguments.at(0) != QLatin1String("contacts") && arguments.at(0) != QLatin1String("ddd"))) {
+    if (arguments.size() != 3
+        || (arguments.at(0) != QLatin1String("contacts") && arguments.at(0) != QLatin1String("ddd"))) {
         err << "uso: --" << WorkerOption << " contacts|ddd ORIGEM DESTINO\n";
         return 2;
     }
@@ -148,16 +144,16 @@ int runWorker(const QStringList &arguments)
 }
 
 bool importFile(const QString &program, Kind kind, const QString &source, const QString &target, int timeoutMs,
-                qint64 *rows, QString *error)
+    qint64 *rows, QString *error)
 {
     const QString partial = target + QStringLiteral(".importando");
     QFile::remove(partial);
     QProcess worker;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *var : {"MDBICONV", "MDB_JET3_CHARSET", "MDBPATH"})
+    for (const char *var : { "MDBICONV", "MDB_JET3_CHARSET", "MDBPATH" })
         env.remove(QLatin1String(var));
     worker.setProcessEnvironment(env);
-    worker.start(program, {QStringLiteral("--") + WorkerOption, kindName(kind), source, partial});
+    worker.start(program, { QStringLiteral("--") + WorkerOption, kindName(kind), source, partial });
     const QString what = QStringLiteral("Não foi possível trazer %1 para o Zuna.").arg(QFileInfo(source).fileName());
     if (!worker.waitForStarted()) {
         *error = QStringLiteral("%1\n%2").arg(what, worker.errorString());
@@ -177,7 +173,7 @@ bool importFile(const QString &program, Kind kind, const QString &source, const 
         QFile::remove(partial);
         *error = QStringLiteral("%1\nArquivo: %2\nDetalhe: %3")
                      .arg(what, QFileInfo(source).absoluteFilePath(),
-                          detail.isEmpty() ? QStringLiteral("a leitura terminou com erro") : detail);
+                         detail.isEmpty() ? QStringLiteral("a leitura terminou com erro") : detail);
         return false;
     }
     if (QFileInfo::exists(target) || !QFile::rename(partial, target)) {

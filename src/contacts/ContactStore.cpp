@@ -1,6 +1,7 @@
 #include "contacts/ContactStore.h"
 
 #include "contacts/NameKey.h"
+#include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"
 
 #include <QFile>
@@ -13,7 +14,9 @@
 namespace {
 
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
-const QString NameIndex = QStringLiteral("CADA_NOME");
+const QString Schema = QStringLiteral(":/data/schema-cada.sql");
+// The telephone key's generated columns, added to registers made before them.
+const QString PhoneKeyColumns = QStringLiteral(":/data/phone-key.sql");
 
 bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
 {
@@ -54,7 +57,7 @@ ContactRecord readRecord(const QSqlQuery &query)
 void bindFields(QSqlQuery &query, const ContactRecord &r)
 {
     // Empty fields are stored as empty text, never as NULL.
-    const QString fields[] = {r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob};
+    const QString fields[] = { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob };
     for (const QString &f : fields)
         query.addBindValue(f.isNull() ? QString(QLatin1String("")) : f);
 }
@@ -89,15 +92,44 @@ private:
     bool m_done = false;
 };
 
-bool createNameIndex(const QSqlDatabase &db, QString *detail)
+// The indexes the register is read through: names in sort order, and
+// telephones by key. CADA_A4, on the telephone's text, served an older lookup.
+bool createIndexes(const QSqlDatabase &db, QString *detail)
+{
+    const QString statements[] = {
+        QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_NOME ON CADA (%1)")
+            .arg(NameKey::sortKeySql(QStringLiteral("A1"))),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_FONE ON CADA (A4_CHAVE)"),
+        QStringLiteral("DROP INDEX IF EXISTS CADA_A4"),
+    };
+    for (const QString &sql : statements) {
+        QSqlQuery query(db);
+        if (!query.exec(sql)) {
+            *detail = query.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the table has the telephone key's columns; a missing table is an
+// error of its own.
+bool hasPhoneKey(const QSqlDatabase &db, bool *result, QString *what, QString *detail)
 {
     QSqlQuery query(db);
-    const QString sql = QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON CADA (%2)")
-                            .arg(NameIndex, NameKey::sortKeySql(QStringLiteral("A1")));
-    if (query.exec(sql))
-        return true;
-    *detail = query.lastError().text();
-    return false;
+    if (!query.exec(QStringLiteral("SELECT count(*), count(nullif(name = 'A4_CHAVE', 0)) "
+                                   "FROM pragma_table_xinfo('CADA')"))
+        || !query.next()) {
+        *what = QStringLiteral("Erro ao acessar o cadastro de contatos.");
+        *detail = query.lastError().text();
+        return false;
+    }
+    if (query.value(0).toInt() == 0) {
+        *what = QStringLiteral("O arquivo não contém a tabela de contatos CADA.");
+        return false;
+    }
+    *result = query.value(1).toInt() > 0;
+    return true;
 }
 
 } // namespace
@@ -118,8 +150,7 @@ bool ContactStore::create(const QString &filePath, QString *error)
         if (!conn.isOpen())
             return failOpen(error, filePath, conn);
         WriteTransaction tx(conn.database());
-        ok = tx.begun() && runSqlScript(conn.database(), QStringLiteral(":/data/schema-cada.sql"), &detail)
-            && createNameIndex(conn.database(), &detail) && tx.commit();
+        ok = tx.begun() && createSchema(conn.database(), &detail) && tx.commit();
         if (!ok && detail.isEmpty())
             detail = tx.query().lastError().text();
     }
@@ -159,18 +190,55 @@ bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result,
     return true;
 }
 
-bool ContactStore::findByPhone(const QString &phone, std::optional<ContactRecord> *result, QString *error) const
+bool ContactStore::createSchema(const QSqlDatabase &db, QString *detail)
+{
+    return runSqlScript(db, Schema, detail) && runSqlScript(db, PhoneKeyColumns, detail) && createIndexes(db, detail);
+}
+
+bool ContactStore::upgrade(QString *error) const
 {
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
+    bool present = false;
+    QString what, detail;
+    if (!hasPhoneKey(conn.database(), &present, &what, &detail))
+        return sqlFailure(error, what, m_filePath, detail);
+    if (present)
+        return true;
+    WriteTransaction tx(conn.database());
+    if (!tx.begun() || !runSqlScript(conn.database(), PhoneKeyColumns, &detail) || !tx.commit()) {
+        if (detail.isEmpty())
+            detail = tx.query().lastError().text();
+        return sqlFailure(error,
+            QStringLiteral("Não foi possível preparar o cadastro de contatos para esta versão do Zuna."), m_filePath,
+            detail);
+    }
+    return true;
+}
+
+bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRecord> *result, QString *error) const
+{
+    result->reset();
+    QStringList keys = number.lookupKeys();
+    if (keys.isEmpty())
+        return true;
+    if (keys.size() == 1)
+        keys << keys.first();
+    SqlConnection conn(m_filePath);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
     QSqlQuery query(conn.database());
-    if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA WHERE A4 = ? LIMIT 1").arg(Columns)))
+    // Several contacts may share the number: the one stored exactly as the
+    // number is laid out comes first, then the oldest.
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA WHERE A4_CHAVE IN (?, ?) ORDER BY A4 = ? DESC, CD LIMIT 1")
+                           .arg(Columns)))
         return failQuery(error, m_filePath, query);
-    query.addBindValue(phone);
+    query.addBindValue(keys.at(0));
+    query.addBindValue(keys.at(1));
+    query.addBindValue(number.layout());
     if (!query.exec())
         return failQuery(error, m_filePath, query);
-    result->reset();
     if (query.next())
         *result = readRecord(query);
     return true;
@@ -186,7 +254,7 @@ bool ContactStore::insert(const ContactRecord &record, qint64 *newCode, QString 
         return failQuery(error, m_filePath, tx.query());
     QSqlQuery query(conn.database());
     if (!query.prepare(QStringLiteral("INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return failQuery(error, m_filePath, query);
     bindFields(query, record);
     if (!query.exec())
@@ -208,7 +276,7 @@ bool ContactStore::update(const ContactRecord &record, bool *found, QString *err
         return failQuery(error, m_filePath, tx.query());
     QSqlQuery query(conn.database());
     if (!query.prepare(QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, A13 = ?, "
-                                 "A14 = ?, OB = ? WHERE CD = ?")))
+                                      "A14 = ?, OB = ? WHERE CD = ?")))
         return failQuery(error, m_filePath, query);
     bindFields(query, record);
     query.addBindValue(record.cd);
@@ -240,19 +308,19 @@ bool ContactStore::remove(qint64 code, QString *error) const
     return true;
 }
 
-bool ContactStore::ensureIndexes(QString *error) const
+bool ContactStore::buildIndexes(QString *error) const
 {
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     QString detail;
-    if (!createNameIndex(conn.database(), &detail))
-        return sqlFailure(error, QStringLiteral("Não foi possível criar o índice de nomes do cadastro."), m_filePath, detail);
+    if (!createIndexes(conn.database(), &detail))
+        return sqlFailure(error, QStringLiteral("Não foi possível criar os índices do cadastro."), m_filePath, detail);
     return true;
 }
 
 bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, const ListRow *after, int limit,
-                            QList<ListRow> *rows, QString *error) const
+    QList<ListRow> *rows, QString *error) const
 {
     const QString key = NameKey::sortKeySql(QStringLiteral("A1"));
     QStringList where;

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+class PhoneNumber;
+
 // The contact register: table CADA in an SQLite file. Every operation opens its
 // own short connection and closes it at its end; every write is one
 // transaction. All values are bound, never pasted into SQL. The SQL dialect
@@ -31,8 +33,9 @@ public:
 
     // The row with this code, or nothing when there is none.
     bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) const;
-    // The first row whose telephone is exactly this text.
-    bool findByPhone(const QString &phone, std::optional<ContactRecord> *result, QString *error) const;
+    // The contact whose telephone is this number, however either was written
+    // (compared by key); nothing when there is none.
+    bool findCaller(const PhoneNumber &number, std::optional<ContactRecord> *result, QString *error) const;
 
     // Stores a new row; `newCode` receives the code the database gave it.
     bool insert(const ContactRecord &record, qint64 *newCode, QString *error) const;
@@ -40,9 +43,15 @@ public:
     bool update(const ContactRecord &record, bool *found, QString *error) const;
     bool remove(qint64 code, QString *error) const;
 
-    // Creates the name index when missing, so that listing by name reads an
-    // index instead of sorting the table.
-    bool ensureIndexes(QString *error) const;
+    // The table, its telephone key and its indexes, on an open connection
+    // inside the caller's transaction.
+    static bool createSchema(const QSqlDatabase &db, QString *detail);
+    // Gives a register made by an earlier version what this one reads it
+    // through (the telephone key's columns). Quick: it changes only the schema.
+    bool upgrade(QString *error) const;
+    // Creates the indexes that are missing. On a large register this reads
+    // every row: run it off the window's thread.
+    bool buildIndexes(QString *error) const;
 
     // One row of the contact list, as the grid shows it.
     struct ListRow
@@ -55,7 +64,7 @@ public:
     // after the row `after` when it is set. Runs on the caller's connection:
     // the grid keeps one for the whole run.
     bool listPage(const QSqlDatabase &db, const NamePattern &pattern, const ListRow *after, int limit,
-                  QList<ListRow> *rows, QString *error) const;
+        QList<ListRow> *rows, QString *error) const;
 
 private:
     QString m_filePath;

@@ -17,7 +17,8 @@ DataFolderFixture::DataFolderFixture()
 {
     QStringList report;
     QString error;
-    if (!DataInit::initDataFolder(m_dir.path(), QString(), &report, &error))
+    // A desk in area 11, as `zuna --init --ddd 11` leaves it.
+    if (!DataInit::initDataFolder(m_dir.path(), QString(), &report, &error, QStringLiteral("11")))
         qFatal("cannot prepare a data folder: %s", qPrintable(error));
 }
 
