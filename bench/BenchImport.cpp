@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
     qint64 rows = 0;
     QString error;
     if (!AccessImport::importFile(zuna, AccessImport::Kind::Contacts, mdb, dir.filePath(QStringLiteral("cada.sqlite")),
-                                  AccessImport::DefaultTimeoutMs, &rows, &error)) {
+            AccessImport::DefaultTimeoutMs, &rows, &error)) {
         QTextStream(stderr) << error << '\n';
         return 1;
     }
@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << error << '\n';
         return 1;
     }
-    const QStringList columns = {"A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14", "OB"};
+    const QStringList columns = { "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14", "OB" };
     const auto bound = reader.bind(columns);
     timer.restart();
     qint64 written = 0;
@@ -56,7 +56,8 @@ int main(int argc, char *argv[])
         SqlConnection conn(target);
         QSqlQuery q(conn.database());
         q.exec(QStringLiteral("BEGIN"));
-        q.prepare(QStringLiteral("INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (int i = 0; i < repeat; ++i) {
             reader.rewind();
             while (reader.next(bound)) {

@@ -95,8 +95,8 @@ int main(int argc, char *argv[])
         out << "keystroke \"" << prefix << "\" -> " << grid->model()->rowCount() << " rows in the first page: median "
             << f.median() << " ms, max " << f.max() << " ms\n";
     };
-    for (const QString &p : {QStringLiteral("m"), QStringLiteral("mar"), QStringLiteral("maria s"),
-                             QStringLiteral("joã"), QStringLiteral("ÂNG"), QStringLiteral("xyzw")})
+    for (const QString &p : { QStringLiteral("m"), QStringLiteral("mar"), QStringLiteral("maria s"),
+             QStringLiteral("joã"), QStringLiteral("ÂNG"), QStringLiteral("xyzw") })
         keystroke(p);
 
     // Picks of random contacts by code.

@@ -71,7 +71,7 @@ int main(int argc, char *argv[])
     QList<double> fromMain, fromExec, rss, peak;
     for (int i = 0; i < runs; ++i) {
         QProcess p;
-        p.start(QString::fromLocal8Bit(argv[0]), {QStringLiteral("--child"), QString::fromLocal8Bit(argv[1])});
+        p.start(QString::fromLocal8Bit(argv[0]), { QStringLiteral("--child"), QString::fromLocal8Bit(argv[1]) });
         p.waitForFinished(60000);
         const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
         if (p.exitCode() != 0 || f.size() != 4) {
@@ -89,8 +89,8 @@ int main(int argc, char *argv[])
     };
     QTextStream(stdout) << "runs " << runs << "\n"
                         << "start-up to window shown, median: " << median(fromExec) << " ms since exec ("
-                        << median(fromMain) << " ms since main), max " << *std::max_element(fromExec.begin(), fromExec.end())
-                        << " ms\n"
+                        << median(fromMain) << " ms since main), max "
+                        << *std::max_element(fromExec.begin(), fromExec.end()) << " ms\n"
                         << "resident at window shown, median: " << median(rss) << " MB (peak " << median(peak)
                         << " MB)\n";
     return 0;

@@ -16,8 +16,8 @@ int main(int argc, char *argv[])
     QElapsedTimer timer;
     timer.start();
     QString error;
-    if (!RegisterGenerator::generate(args.at(1), args.at(2).toLongLong(), args.size() > 3 ? args.at(3).toUInt() : 1,
-                                     &error)) {
+    if (!RegisterGenerator::generate(
+            args.at(1), args.at(2).toLongLong(), args.size() > 3 ? args.at(3).toUInt() : 1, &error)) {
         QTextStream(stderr) << "zuna-generate: " << error << '\n';
         return 1;
     }

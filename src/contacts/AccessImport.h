@@ -25,7 +25,7 @@ constexpr int DefaultTimeoutMs = 120000;
 // Runs the worker and moves its result to `target`. `rows` receives the number
 // of rows copied.
 bool importFile(const QString &program, Kind kind, const QString &source, const QString &target, int timeoutMs,
-                qint64 *rows, QString *error);
+    qint64 *rows, QString *error);
 
 // The worker's own work, in this process: reads `source` and writes a new
 // SQLite file `target`. Prints nothing; returns false with a Portuguese error.

@@ -19,10 +19,8 @@ bool isReadableType(int type)
     case MDB_BYTE:
     case MDB_NUMERIC:
     case MDB_FLOAT:
-    case MDB_DOUBLE:
-        return true;
-    default:
-        return false;
+    case MDB_DOUBLE: return true;
+    default: return false;
     }
 }
 
@@ -60,7 +58,7 @@ bool AccessReader::open(const QString &source, QString *error)
 {
     // Settings in the environment change how libmdb reads text and where it
     // looks for files; an empty MDBPATH entry makes it loop forever.
-    for (const char *var : {"MDBICONV", "MDB_JET3_CHARSET", "MDBPATH"})
+    for (const char *var : { "MDBICONV", "MDB_JET3_CHARSET", "MDBPATH" })
         qunsetenv(var);
     const QFileInfo info(source);
     if (!info.isFile() || info.size() == 0) {

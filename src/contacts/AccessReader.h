@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-
 // Reads one table of an Access (Jet) file with libmdb, row by row, with NULL
 // told apart from empty text. libmdb's known traps are handled here: its
 // environment settings, the bind size for long memos, tables opened from

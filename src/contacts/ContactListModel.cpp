@@ -15,7 +15,7 @@ bool ContactListModel::openConnection(QString *error)
     auto connection = std::make_unique<SqlConnection>(m_store.filePath());
     if (!connection->isOpen()) {
         return sqlFailure(error, QStringLiteral("Não foi possível abrir o cadastro de contatos."), m_store.filePath(),
-                          connection->errorText());
+            connection->errorText());
     }
     m_connection = std::move(connection);
     return true;
@@ -84,8 +84,12 @@ QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation == Qt::Vertical)
         return QString(); // the record selector shows no numbers
     static const QString captions[ColumnCount] = {
-        QStringLiteral("Código"), QStringLiteral("Nome"),   QStringLiteral("Telefone"),
-        QStringLiteral("Endereço"), QStringLiteral("Cidade"), QStringLiteral("U.F."),
+        QStringLiteral("Código"),
+        QStringLiteral("Nome"),
+        QStringLiteral("Telefone"),
+        QStringLiteral("Endereço"),
+        QStringLiteral("Cidade"),
+        QStringLiteral("U.F."),
     };
     return section >= 0 && section < ColumnCount ? captions[section] : QVariant();
 }

@@ -11,12 +11,18 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include <limits>
+
 namespace {
 
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
 const QString Schema = QStringLiteral(":/data/schema-cada.sql");
-// The telephone key's generated columns, added to registers made before them.
-const QString PhoneKeyColumns = QStringLiteral(":/data/phone-key.sql");
+// The telephone keys' table and the triggers that keep it; added to registers
+// made before it.
+const QString PhoneKeys = QStringLiteral(":/data/phone-key.sql");
+// Rows keyed in one transaction when an earlier register is brought up to
+// date: short enough that a save at the desk meanwhile waits only briefly.
+constexpr int KeyFillRows = 20000;
 
 bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
 {
@@ -99,7 +105,7 @@ bool createIndexes(const QSqlDatabase &db, QString *detail)
     const QString statements[] = {
         QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_NOME ON CADA (%1)")
             .arg(NameKey::sortKeySql(QStringLiteral("A1"))),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_FONE ON CADA (A4_CHAVE)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_FONES_CHAVE ON CADA_FONES (CHAVE)"),
         QStringLiteral("DROP INDEX IF EXISTS CADA_A4"),
     };
     for (const QString &sql : statements) {
@@ -112,24 +118,53 @@ bool createIndexes(const QSqlDatabase &db, QString *detail)
     return true;
 }
 
-// Whether the table has the telephone key's columns; a missing table is an
-// error of its own.
-bool hasPhoneKey(const QSqlDatabase &db, bool *result, QString *what, QString *detail)
+bool exists(const QSqlDatabase &db, const QString &type, const QString &name, bool *result, QString *detail)
 {
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT count(*), count(nullif(name = 'A4_CHAVE', 0)) "
-                                   "FROM pragma_table_xinfo('CADA')"))
-        || !query.next()) {
-        *what = QStringLiteral("Erro ao acessar o cadastro de contatos.");
+    query.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = ? AND name = ?"));
+    query.addBindValue(type);
+    query.addBindValue(name);
+    if (!query.exec() || !query.next()) {
         *detail = query.lastError().text();
         return false;
     }
-    if (query.value(0).toInt() == 0) {
-        *what = QStringLiteral("O arquivo não contém a tabela de contatos CADA.");
-        return false;
-    }
-    *result = query.value(1).toInt() > 0;
+    *result = query.value(0).toInt() > 0;
     return true;
+}
+
+// Keys the telephones of a register made before the keys' table, a slice of
+// rows per transaction. Rows written meanwhile are keyed by the triggers and
+// skipped here. The index, built last, marks the work as done.
+bool fillPhoneKeys(const QSqlDatabase &db, QString *detail)
+{
+    qint64 after = -1;
+    for (;;) {
+        WriteTransaction tx(db);
+        QSqlQuery bound(db);
+        bound.prepare(QStringLiteral("SELECT CD FROM CADA WHERE CD > ? ORDER BY CD LIMIT 1 OFFSET ?"));
+        bound.addBindValue(after);
+        bound.addBindValue(KeyFillRows - 1);
+        if (!tx.begun() || !bound.exec()) {
+            *detail = (tx.begun() ? bound : tx.query()).lastError().text();
+            return false;
+        }
+        const bool last = !bound.next();
+        const qint64 upTo = last ? std::numeric_limits<qint64>::max() : bound.value(0).toLongLong();
+        bound.finish();
+        QSqlQuery fill(db);
+        fill.prepare(QStringLiteral("INSERT OR IGNORE INTO CADA_FONES (CD, CHAVE) SELECT CD, A4 FROM CADA "
+                                    "WHERE CD > ? AND CD <= ?"));
+        fill.addBindValue(after);
+        fill.addBindValue(upTo);
+        if (!fill.exec() || (last && !createIndexes(db, detail)) || !tx.commit()) {
+            if (detail->isEmpty())
+                *detail = fill.lastError().text().isEmpty() ? tx.query().lastError().text() : fill.lastError().text();
+            return false;
+        }
+        if (last)
+            return true;
+        after = upTo;
+    }
 }
 
 } // namespace
@@ -192,7 +227,7 @@ bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result,
 
 bool ContactStore::createSchema(const QSqlDatabase &db, QString *detail)
 {
-    return runSqlScript(db, Schema, detail) && runSqlScript(db, PhoneKeyColumns, detail) && createIndexes(db, detail);
+    return runSqlScript(db, Schema, detail) && runSqlScript(db, PhoneKeys, detail) && createIndexes(db, detail);
 }
 
 bool ContactStore::upgrade(QString *error) const
@@ -200,14 +235,17 @@ bool ContactStore::upgrade(QString *error) const
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
-    bool present = false;
-    QString what, detail;
-    if (!hasPhoneKey(conn.database(), &present, &what, &detail))
-        return sqlFailure(error, what, m_filePath, detail);
-    if (present)
+    bool hasTable = false, hasKeys = false;
+    QString detail;
+    if (!exists(conn.database(), QStringLiteral("table"), QStringLiteral("CADA"), &hasTable, &detail)
+        || !exists(conn.database(), QStringLiteral("table"), QStringLiteral("CADA_FONES"), &hasKeys, &detail))
+        return sqlFailure(error, QStringLiteral("Erro ao acessar o cadastro de contatos."), m_filePath, detail);
+    if (!hasTable)
+        return sqlFailure(error, QStringLiteral("O arquivo não contém a tabela de contatos CADA."), m_filePath, {});
+    if (hasKeys)
         return true;
     WriteTransaction tx(conn.database());
-    if (!tx.begun() || !runSqlScript(conn.database(), PhoneKeyColumns, &detail) || !tx.commit()) {
+    if (!tx.begun() || !runSqlScript(conn.database(), PhoneKeys, &detail) || !tx.commit()) {
         if (detail.isEmpty())
             detail = tx.query().lastError().text();
         return sqlFailure(error,
@@ -231,7 +269,8 @@ bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRe
     QSqlQuery query(conn.database());
     // Several contacts may share the number: the one stored exactly as the
     // number is laid out comes first, then the oldest.
-    if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA WHERE A4_CHAVE IN (?, ?) ORDER BY A4 = ? DESC, CD LIMIT 1")
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA_FONES JOIN CADA USING (CD) WHERE CHAVE IN (?, ?) "
+                                      "ORDER BY A4 = ? DESC, CD LIMIT 1")
                            .arg(Columns)))
         return failQuery(error, m_filePath, query);
     query.addBindValue(keys.at(0));
@@ -313,8 +352,12 @@ bool ContactStore::buildIndexes(QString *error) const
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
+    bool keyed = false;
     QString detail;
-    if (!createIndexes(conn.database(), &detail))
+    const bool ok
+        = exists(conn.database(), QStringLiteral("index"), QStringLiteral("CADA_FONES_CHAVE"), &keyed, &detail)
+        && (keyed || fillPhoneKeys(conn.database(), &detail)) && createIndexes(conn.database(), &detail);
+    if (!ok)
         return sqlFailure(error, QStringLiteral("Não foi possível criar os índices do cadastro."), m_filePath, detail);
     return true;
 }

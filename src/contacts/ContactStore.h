@@ -47,10 +47,12 @@ public:
     // inside the caller's transaction.
     static bool createSchema(const QSqlDatabase &db, QString *detail);
     // Gives a register made by an earlier version what this one reads it
-    // through (the telephone key's columns). Quick: it changes only the schema.
+    // through (the telephone keys' table and its triggers). Quick: it
+    // changes only the schema; buildIndexes() keys the rows already there.
     bool upgrade(QString *error) const;
-    // Creates the indexes that are missing. On a large register this reads
-    // every row: run it off the window's thread.
+    // Keys the telephones not keyed yet and creates the indexes that are
+    // missing. On a large register this reads every row: run it off the
+    // window's thread.
     bool buildIndexes(QString *error) const;
 
     // One row of the contact list, as the grid shows it.

@@ -14,11 +14,21 @@ struct Letter
 // The accented letters of Portuguese. The list is kept to these because
 // SQLite's parser limits how deeply function calls nest: one replace() per
 // letter and case, plus coalesce() and lower(), is just inside that limit.
-constexpr std::array<Letter, 13> Letters{{
-    {u'Á', u'á', 'a'}, {u'À', u'à', 'a'}, {u'Â', u'â', 'a'}, {u'Ã', u'ã', 'a'}, {u'É', u'é', 'e'},
-    {u'Ê', u'ê', 'e'}, {u'Í', u'í', 'i'}, {u'Ó', u'ó', 'o'}, {u'Ô', u'ô', 'o'}, {u'Õ', u'õ', 'o'},
-    {u'Ú', u'ú', 'u'}, {u'Ü', u'ü', 'u'}, {u'Ç', u'ç', 'c'},
-}};
+constexpr std::array<Letter, 13> Letters { {
+    { u'Á', u'á', 'a' },
+    { u'À', u'à', 'a' },
+    { u'Â', u'â', 'a' },
+    { u'Ã', u'ã', 'a' },
+    { u'É', u'é', 'e' },
+    { u'Ê', u'ê', 'e' },
+    { u'Í', u'í', 'i' },
+    { u'Ó', u'ó', 'o' },
+    { u'Ô', u'ô', 'o' },
+    { u'Õ', u'õ', 'o' },
+    { u'Ú', u'ú', 'u' },
+    { u'Ü', u'ü', 'u' },
+    { u'Ç', u'ç', 'c' },
+} };
 
 // SQLite's lower() folds only A-Z; the C++ side must do exactly the same.
 QChar asciiLower(QChar c)

@@ -64,6 +64,42 @@ bool sqlFailure(QString *error, const QString &what, const QString &filePath, co
     return false;
 }
 
+namespace {
+
+QString withoutComments(const QString &sql)
+{
+    QStringList lines = sql.split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        const qsizetype dash = line.indexOf(QLatin1String("--"));
+        if (dash >= 0)
+            line.truncate(dash);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The statements of a script: split at semicolons, except those inside the
+// body of a trigger, which ends at its END.
+QStringList statementsOf(const QString &script)
+{
+    QStringList statements;
+    QString current;
+    for (const QString &piece : script.split(QLatin1Char(';'))) {
+        current += piece;
+        const QString code = withoutComments(current).trimmed();
+        if (code.startsWith(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive)
+            && !code.endsWith(QLatin1String("END"), Qt::CaseInsensitive)) {
+            current += QLatin1Char(';');
+            continue;
+        }
+        if (!code.isEmpty())
+            statements << current;
+        current.clear();
+    }
+    return statements;
+}
+
+} // namespace
+
 bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *detail)
 {
     QFile file(scriptPath);
@@ -71,10 +107,7 @@ bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *de
         *detail = file.errorString();
         return false;
     }
-    const QStringList statements = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (const QString &statement : statements) {
-        if (statement.trimmed().isEmpty())
-            continue;
+    for (const QString &statement : statementsOf(QString::fromUtf8(file.readAll()))) {
         QSqlQuery query(db);
         if (!query.exec(statement)) {
             *detail = query.lastError().text();
