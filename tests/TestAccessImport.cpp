@@ -65,7 +65,8 @@ QMap<qint64, Row> expectedRows()
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("expected.db"));
     QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"), {db, QStringLiteral(".import --csv %1 expected").arg(fixture("CADA.expected.csv"))});
+    sqlite.start(QStringLiteral("sqlite3"),
+        { db, QStringLiteral(".import --csv %1 expected").arg(fixture("CADA.expected.csv")) });
     if (!sqlite.waitForFinished() || sqlite.exitCode() != 0)
         qFatal("sqlite3 could not read the expected table: %s", sqlite.readAllStandardError().constData());
     return rowsOf(db, QStringLiteral("expected"));
@@ -94,7 +95,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFile::copy(fixture("CADA.MDB"), m_imported.filePath(QStringLiteral("Cada.Mdb"))),
-                 qPrintable(fixture("CADA.MDB")));
+            qPrintable(fixture("CADA.MDB")));
         QVERIFY(QFile::copy(fixture("ddd.MDB"), m_imported.filePath(QStringLiteral("DDD.MDB"))));
         QStringList report;
         QString error;
@@ -118,7 +119,7 @@ private slots:
         QFETCH(Row, expected);
         QVERIFY(m_rows.contains(code));
         const Row &got = m_rows.value(code);
-        const char *names[] = {"CD", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14", "OB"};
+        const char *names[] = { "CD", "A1", "A4", "A9", "A10", "A11", "A12", "A13", "A14", "OB" };
         for (int c = 0; c < 10; ++c) {
             QCOMPARE(got.at(c).isNull(), expected.at(c).isNull());
             QVERIFY2(got.at(c) == expected.at(c), names[c]);
@@ -174,7 +175,8 @@ private slots:
         const QString target = dir.filePath(QStringLiteral("cada.sqlite"));
         qint64 rows = 0;
         QString error;
-        const bool ok = AccessImport::copyInProcess(AccessImport::Kind::Contacts, fixture("CADA.MDB"), target, &rows, &error);
+        const bool ok
+            = AccessImport::copyInProcess(AccessImport::Kind::Contacts, fixture("CADA.MDB"), target, &rows, &error);
         qunsetenv("MDBICONV");
         qunsetenv("MDBPATH");
         QVERIFY2(ok, qPrintable(error));
@@ -203,7 +205,8 @@ private slots:
         QString error;
         QVERIFY(!init(dir.path(), &report, &error));
         QVERIFY2(error.contains(QStringLiteral("Não foi possível trazer")), qPrintable(error));
-        const QString target = fileName == QLatin1String("ddd.MDB") ? QStringLiteral("ddd.sqlite") : QStringLiteral("cada.sqlite");
+        const QString target
+            = fileName == QLatin1String("ddd.MDB") ? QStringLiteral("ddd.sqlite") : QStringLiteral("cada.sqlite");
         QVERIFY(!QFile::exists(dir.filePath(target)));
         QVERIFY(!QFile::exists(dir.filePath(target + QStringLiteral(".importando"))));
         QCOMPARE(bytesOf(dir.filePath(fileName)), bytes);
@@ -218,7 +221,7 @@ private slots:
         qint64 rows = 0;
         QString error;
         QVERIFY(!AccessImport::importFile(hang, AccessImport::Kind::Contacts, fixture("CADA.MDB"),
-                                          dir.filePath(QStringLiteral("cada.sqlite")), 500, &rows, &error));
+            dir.filePath(QStringLiteral("cada.sqlite")), 500, &rows, &error));
         QVERIFY2(error.contains(QLatin1String("danificado")), qPrintable(error));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("cada.sqlite"))));
     }

@@ -4,6 +4,7 @@
 #include "callerid/CallerIdControl.h"
 #include "contacts/ContactStore.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -212,6 +213,24 @@ private slots:
         m_fx->window()->showMinimized();
         edit("Text1")->setText(QStringLiteral("1133334444"));
         QVERIFY(!(m_fx->window()->windowState() & Qt::WindowMinimized));
+    }
+
+    void aCallDoesNotTakeTheKeyboardFromAnotherWindow()
+    {
+        add(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        QVERIFY(m_fx->start());
+        switchOn();
+        QLineEdit elsewhere; // the attendant typing in another program
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        elsewhere.setFocus();
+        monitor()->reportNumber(QStringLiteral("1133334444"));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+        QCOMPARE(QApplication::activeWindow(), &elsewhere);
+        QTest::keyClicks(&elsewhere, QStringLiteral("abc"));
+        QCOMPARE(elsewhere.text(), QStringLiteral("abc"));
+        QCOMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
     }
 
     void theMonitorAsksForTheAreaCodeFirst()

@@ -177,7 +177,7 @@ private slots:
         QCOMPARE(walked, expected);
     }
 
-    void functionKeysActFromEveryControlAndStillReachIt_data()
+    void functionKeysActFromEveryControlAndDoNothingElse_data()
     {
         QTest::addColumn<QString>("focus");
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
@@ -187,7 +187,7 @@ private slots:
                 << QString::fromLatin1(name) << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier);
         }
     }
-    void functionKeysActFromEveryControlAndStillReachIt()
+    void functionKeysActFromEveryControlAndDoNothingElse()
     {
         QFETCH(QString, focus);
         QFETCH(Qt::KeyboardModifiers, modifiers);
@@ -212,15 +212,15 @@ private slots:
         control<QPlainTextEdit>("OB")->setPlainText(QStringLiteral("nota"));
         m_data->addContact(m_data->contact(QStringLiteral("Bia"))); // from another desk
         QTest::keyClick(target, Qt::Key_F3, modifiers);
-        // In the grid the key then goes on to pick the first row of the fresh list.
-        const QString expectedAddress = focus == QLatin1String("DBGrid1") ? QStringLiteral("Rua Ana, 10") : QString();
-        QCOMPARE(control<QLineEdit>("A9")->text(), expectedAddress);
+        // The key clears the form and goes no further: in the grid it must
+        // not go on to load the first contact of the fresh list, which the
+        // next save would then overwrite.
+        QCOMPARE(control<QLineEdit>("A9")->text(), QString());
+        QCOMPARE(control<QLabel>("CD")->text(), QString());
         QCOMPARE(control<QPlainTextEdit>("OB")->toPlainText(), QString());
         QCOMPARE(control<QLabel>("NXR")->text(), QStringLiteral("2"));
-        // ...and loading that contact narrows the list to its name.
-        QCOMPARE(control<QTableView>("DBGrid1")->model()->rowCount(), focus == QLatin1String("DBGrid1") ? 1 : 2);
-
-        QCOMPARE(reached.keys, (QList<int> { Qt::Key_F1, Qt::Key_F2, Qt::Key_F3 }));
+        QCOMPARE(control<QTableView>("DBGrid1")->model()->rowCount(), 2);
+        QVERIFY(reached.keys.isEmpty());
         QVERIFY(m_fixture->endedWith.isEmpty());
     }
 

@@ -29,8 +29,8 @@ class TestProgram : public QObject
             p.waitForFinished();
             return {};
         }
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError()) };
     }
 
     static void startOffscreen(QProcess &p, const QStringList &arguments)
@@ -45,11 +45,11 @@ class TestProgram : public QObject
 private slots:
     void helpAndVersion()
     {
-        const Run help = run({QStringLiteral("--help")});
+        const Run help = run({ QStringLiteral("--help") });
         QCOMPARE(help.status, 0);
         QVERIFY(help.out.contains(QLatin1String("--data-dir")));
         QVERIFY(help.out.contains(QLatin1String("--init")));
-        const Run version = run({QStringLiteral("--version")});
+        const Run version = run({ QStringLiteral("--version") });
         QCOMPARE(version.status, 0);
         QVERIFY(version.out.startsWith(QLatin1String("zuna ")));
     }
@@ -57,9 +57,9 @@ private slots:
     void aWrongCommandLineExitsWithStatusTwo_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--sem-isso")};
-        QTest::newRow("missing folder") << QStringList{QStringLiteral("--data-dir")};
-        QTest::newRow("stray argument") << QStringList{QStringLiteral("arquivo")};
+        QTest::newRow("unknown option") << QStringList { QStringLiteral("--sem-isso") };
+        QTest::newRow("missing folder") << QStringList { QStringLiteral("--data-dir") };
+        QTest::newRow("stray argument") << QStringList { QStringLiteral("arquivo") };
     }
     void aWrongCommandLineExitsWithStatusTwo()
     {
@@ -73,9 +73,9 @@ private slots:
     {
         QTemporaryDir parent;
         const QString dir = QDir(parent.path()).filePath(QStringLiteral("dados"));
-        const Run first = run({QStringLiteral("--init"), QStringLiteral("--data-dir"), dir});
+        const Run first = run({ QStringLiteral("--init"), QStringLiteral("--data-dir"), dir });
         QCOMPARE(first.status, 0);
-        for (const char *name : {"cada.sqlite", "ddd.sqlite", "site.txt"})
+        for (const char *name : { "cada.sqlite", "ddd.sqlite", "site.txt" })
             QVERIFY2(QFile::exists(QDir(dir).filePath(QLatin1String(name))), name);
 
         QFile site(QDir(dir).filePath(QStringLiteral("site.txt")));
@@ -83,7 +83,7 @@ private slots:
         site.write("Clínica Boa Vida\n");
         site.close();
         QVERIFY(QFile::remove(QDir(dir).filePath(QStringLiteral("ddd.sqlite"))));
-        const Run second = run({QStringLiteral("--init"), QStringLiteral("--data-dir"), dir});
+        const Run second = run({ QStringLiteral("--init"), QStringLiteral("--data-dir"), dir });
         QCOMPARE(second.status, 0);
         QVERIFY(site.open(QIODevice::ReadOnly));
         QCOMPARE(site.readAll(), QByteArray("Clínica Boa Vida\n"));
@@ -94,12 +94,12 @@ private slots:
     {
         DataFolderFixture data;
         QVERIFY(QFile::remove(data.file(QStringLiteral("ddd.sqlite"))));
-        const Run r = run({QStringLiteral("--data-dir"), data.path()});
+        const Run r = run({ QStringLiteral("--data-dir"), data.path() });
         QVERIFY(r.status > 0);
         QVERIFY2(r.err.contains(QLatin1String("ddd.sqlite")), qPrintable(r.err));
         QVERIFY(!QFile::exists(data.file(QStringLiteral("ddd.sqlite"))));
 
-        const Run noFolder = run({QStringLiteral("--data-dir"), data.file(QStringLiteral("nada"))});
+        const Run noFolder = run({ QStringLiteral("--data-dir"), data.file(QStringLiteral("nada")) });
         QVERIFY(noFolder.status > 0);
         QVERIFY(noFolder.err.contains(QLatin1String("zuna --init")));
     }
@@ -108,11 +108,11 @@ private slots:
     {
         DataFolderFixture data;
         QProcess first;
-        startOffscreen(first, {QStringLiteral("--data-dir"), data.path()});
+        startOffscreen(first, { QStringLiteral("--data-dir"), data.path() });
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(data.file(QStringLiteral(".zuna.lock"))), 10000);
 
         QProcess second;
-        startOffscreen(second, {QStringLiteral("--data-dir"), data.path()});
+        startOffscreen(second, { QStringLiteral("--data-dir"), data.path() });
         // The second copy waits on its start-up window; the first goes on.
         QVERIFY(!second.waitForFinished(1500));
         QCOMPARE(first.state(), QProcess::Running);
@@ -124,7 +124,7 @@ private slots:
         first.waitForFinished();
         // A lock left by a copy that died is taken over by the next one.
         QProcess third;
-        startOffscreen(third, {QStringLiteral("--data-dir"), data.path()});
+        startOffscreen(third, { QStringLiteral("--data-dir"), data.path() });
         QVERIFY(!third.waitForFinished(1500));
         third.kill();
         third.waitForFinished();

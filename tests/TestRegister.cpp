@@ -181,6 +181,67 @@ private slots:
         QCOMPARE(listedNames(), QStringList { QStringLiteral("Bia") });
     }
 
+    void onlyKeysThatMoveOrPickLoadAContact()
+    {
+        const qint64 ana = add(QStringLiteral("Ana"));
+        add(QStringLiteral("Bia"));
+        QVERIFY(m_fx->start());
+        auto *clear = m_fx->control<QPushButton>("Command3");
+        clear->setFocus();
+        QTest::keyClick(clear, Qt::Key_Tab); // the grid is next: its release lands there
+        QCOMPARE(WindowFixture::focusedName(), QStringLiteral("DBGrid1"));
+        QTest::keyClick(grid(), Qt::Key_A);
+        QTest::keyClick(grid(), Qt::Key_F5);
+        QCOMPARE(cd(), QString());
+        QCOMPARE(edit("A1")->text(), QString());
+        QTest::keyClick(grid(), Qt::Key_Down); // picks the current row on the way down
+        QCOMPARE(cd(), QString::number(ana));
+    }
+
+    void enterOnAButtonClicksIt()
+    {
+        QVERIFY(m_fx->start());
+        typeContact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        auto *save = m_fx->control<QPushButton>("Command4");
+        save->setFocus();
+        QTest::keyClick(save, Qt::Key_Return);
+        QCOMPARE(shownTexts(), QStringList { QStringLiteral("Operação realizada com sucesso.") });
+        QCOMPARE(storedCount(), 1);
+        auto *clear = m_fx->control<QPushButton>("Command3");
+        clear->setFocus();
+        QTest::keyClick(clear, Qt::Key_Enter);
+        QCOMPARE(edit("A1")->text(), QString());
+    }
+
+    void whatWasNotEditedIsStoredExactlyAsRead()
+    {
+        // Values another program stored that the fields cannot show as they
+        // are: CR LF breaks in the notes, a state and a postcode longer than
+        // their fields take.
+        const QString notes = QStringLiteral("primeira linha\r\nsegunda linha\r\n").repeated(400);
+        m_fx->data().exec(QStringLiteral("cada.sqlite"),
+            QStringLiteral("INSERT INTO CADA (CD, A1, A4, A13, A14, OB) VALUES "
+                           "(7, 'Ana', '(11)3333-4444', 'São Paulo', '01310-100 fundos', '%1')")
+                .arg(notes));
+        QVERIFY(m_fx->start());
+        doubleClickRow(0);
+        QCOMPARE(edit("A13")->text(), QStringLiteral("Sã"));
+        m_fx->window()->Command4_Click();
+        std::optional<ContactRecord> after = stored(7);
+        QCOMPARE(after->ob, notes);
+        QCOMPARE(after->a13, QStringLiteral("São Paulo"));
+        QCOMPARE(after->a14, QStringLiteral("01310-100 fundos"));
+
+        // Edited notes keep the breaks they were written with; an edited
+        // field is stored as it now reads.
+        m_fx->control<QPlainTextEdit>("OB")->appendPlainText(QStringLiteral("terceira"));
+        edit("A13")->setText(QStringLiteral("SP"));
+        m_fx->window()->Command4_Click();
+        after = stored(7);
+        QCOMPARE(after->ob, notes + QStringLiteral("\r\nterceira"));
+        QCOMPARE(after->a13, QStringLiteral("SP"));
+    }
+
     void aSingleClickLoadsNothing()
     {
         add(QStringLiteral("Ana"));

@@ -78,7 +78,7 @@ private slots:
         Startup startup(data.path());
         QCOMPARE(startup.start(), Startup::Outcome::Running);
         QCOMPARE(startup.mainWindow()->windowTitle(),
-                 QStringLiteral("Atendimento ZUNA - ") + QDir(data.path()).absoluteFilePath(QStringLiteral("site.txt")));
+            QStringLiteral("Atendimento ZUNA - ") + QDir(data.path()).absoluteFilePath(QStringLiteral("site.txt")));
     }
 
     void normalStartFillsTheWindow()
@@ -132,17 +132,39 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("site.txt missing") << "site.txt" << "remove" << "zuna --init";
-        QTest::newRow("site.txt is a folder") << "site.txt" << "folder" << "nome do local";
-        QTest::newRow("register missing") << "cada.sqlite" << "remove" << "zuna --init";
-        QTest::newRow("register is text") << "cada.sqlite" << "text" << "cadastro de contatos";
-        QTest::newRow("register is empty") << "cada.sqlite" << "empty" << "tabela de contatos CADA";
-        QTest::newRow("register without CADA") << "cada.sqlite" << "DROP TABLE CADA" << "tabela de contatos CADA";
-        QTest::newRow("area code missing") << "ddd.sqlite" << "remove" << "zuna --init";
-        QTest::newRow("area code is text") << "ddd.sqlite" << "text" << "DDD local";
-        QTest::newRow("area code without a1") << "ddd.sqlite" << "DROP TABLE a1" << "tabela a1";
-        QTest::newRow("area code without row") << "ddd.sqlite" << "DELETE FROM a1" << "nenhuma linha";
-        QTest::newRow("area code NULL") << "ddd.sqlite" << "UPDATE a1 SET a1 = NULL" << "NULL";
+        QTest::newRow("site.txt missing") << "site.txt"
+                                          << "remove"
+                                          << "zuna --init";
+        QTest::newRow("site.txt is a folder") << "site.txt"
+                                              << "folder"
+                                              << "nome do local";
+        QTest::newRow("register missing") << "cada.sqlite"
+                                          << "remove"
+                                          << "zuna --init";
+        QTest::newRow("register is text") << "cada.sqlite"
+                                          << "text"
+                                          << "cadastro de contatos";
+        QTest::newRow("register is empty") << "cada.sqlite"
+                                           << "empty"
+                                           << "tabela de contatos CADA";
+        QTest::newRow("register without CADA") << "cada.sqlite"
+                                               << "DROP TABLE CADA"
+                                               << "tabela de contatos CADA";
+        QTest::newRow("area code missing") << "ddd.sqlite"
+                                           << "remove"
+                                           << "zuna --init";
+        QTest::newRow("area code is text") << "ddd.sqlite"
+                                           << "text"
+                                           << "DDD local";
+        QTest::newRow("area code without a1") << "ddd.sqlite"
+                                              << "DROP TABLE a1"
+                                              << "tabela a1";
+        QTest::newRow("area code without row") << "ddd.sqlite"
+                                               << "DELETE FROM a1"
+                                               << "nenhuma linha";
+        QTest::newRow("area code NULL") << "ddd.sqlite"
+                                        << "UPDATE a1 SET a1 = NULL"
+                                        << "NULL";
     }
     void aFailedStepStopsTheStartAndChangesNothing()
     {
@@ -171,8 +193,8 @@ private slots:
         QVERIFY(!startup.mainWindow());
         QVERIFY(!startup.startupWindow());
         QVERIFY(QApplication::topLevelWidgets().isEmpty()
-                || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                                [](QWidget *w) { return w->isVisible(); }));
+            || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+                [](QWidget *w) { return w->isVisible(); }));
         QCOMPARE(boxes.shown.size(), 1);
         QCOMPARE(boxes.shown.first().title, QStringLiteral("Erro"));
         QVERIFY2(boxes.shown.first().text.contains(expected), qPrintable(boxes.shown.first().text));

@@ -19,6 +19,11 @@ KeyPreview::~KeyPreview()
 
 bool KeyPreview::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyRelease) {
+        // The release of a key that was taken is taken too.
+        auto *key = static_cast<QKeyEvent *>(event);
+        return !key->isAutoRepeat() && m_taken.remove(key->key());
+    }
     if (event->type() != QEvent::KeyPress)
         return false;
     // A key that a control does not take travels on to its parents; only its
@@ -26,7 +31,10 @@ bool KeyPreview::eventFilter(QObject *watched, QEvent *event)
     QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
     if (watched == target && target->window() == m_window) {
         auto *key = static_cast<QKeyEvent *>(event);
-        m_handler(key->key(), key->modifiers());
+        if (m_handler(key->key(), key->modifiers())) {
+            m_taken.insert(key->key());
+            return true;
+        }
     }
     return false;
 }

@@ -62,6 +62,22 @@ QFont msSansSerif(qreal points = 8.25, bool bold = false)
     return designFont(QStringLiteral("MS Sans Serif"), points, bold);
 }
 
+bool isGridKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space: return true;
+    default: return false;
+    }
+}
+
 void setTextColor(QWidget *w, const QColor &color)
 {
     QPalette pal = w->palette();
@@ -128,7 +144,7 @@ MainWindow::MainWindow(const QString &dataDir, QWidget *parent)
     , m_terminate([](int status) { QCoreApplication::exit(status); })
 {
     buildWindow();
-    new KeyPreview(this, [this](int key, Qt::KeyboardModifiers modifiers) { Form_KeyDown(key, modifiers); });
+    new KeyPreview(this, [this](int key, Qt::KeyboardModifiers modifiers) { return Form_KeyDown(key, modifiers); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -187,6 +203,8 @@ void MainWindow::connectHandlers()
     connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::DBGrid1_RowColChange);
     m_dbgrid1->installEventFilter(this);
     m_text11->installEventFilter(this);
+    for (QPushButton *button : { m_command1, m_command2, m_command3, m_command4, m_command5, m_command6, m_command7 })
+        button->installEventFilter(this);
     m_enterFields = { m_text1, m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 };
     for (QLineEdit *field : std::as_const(m_enterFields)) {
         field->installEventFilter(this);
@@ -355,10 +373,24 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
 
     if (watched == m_dbgrid1) {
-        if (event->type() == QEvent::KeyPress)
-            DBGrid1_KeyDown();
-        else if (event->type() == QEvent::KeyRelease)
-            DBGrid1_KeyUp();
+        // Only a key that moves the current row or picks it loads a contact;
+        // Tab arriving from another control, a letter or a function key does not.
+        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+            && isGridKey(static_cast<QKeyEvent *>(event)->key())) {
+            if (event->type() == QEvent::KeyPress)
+                DBGrid1_KeyDown();
+            else
+                DBGrid1_KeyUp();
+        }
+        return false;
+    }
+    if (auto *button = qobject_cast<QPushButton *>(watched); button && event->type() == QEvent::KeyPress) {
+        // Enter on a button clicks it, as Space does.
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            button->click();
+            return true;
+        }
         return false;
     }
     if (watched == m_text11) {
@@ -419,14 +451,14 @@ void MainWindow::fieldLostFocus(QLineEdit *field)
         A4_LostFocus();
 }
 
-void MainWindow::Form_KeyDown(int key, Qt::KeyboardModifiers)
+bool MainWindow::Form_KeyDown(int key, Qt::KeyboardModifiers)
 {
     switch (key) {
-    case Qt::Key_F1: Command1_Click(); break;
-    case Qt::Key_F2: Command5_Click(); break;
-    case Qt::Key_F3: Command3_Click(); break;
-    case Qt::Key_Escape: m_terminate(0); break;
-    default: break;
+    case Qt::Key_F1: Command1_Click(); return true;
+    case Qt::Key_F2: Command5_Click(); return true;
+    case Qt::Key_F3: Command3_Click(); return true;
+    case Qt::Key_Escape: m_terminate(0); return true;
+    default: return false;
     }
 }
 
@@ -468,18 +500,33 @@ void MainWindow::showFirstRow()
         m_dbgrid1->setCurrentIndex(m_model->index(0, 0));
 }
 
+QString MainWindow::fieldText(QObject *field, const QString &shown) const
+{
+    // A field shows a stored value as it can: a notes box joins CR LF into one
+    // break, a field with a maximum length cuts a longer value. What was not
+    // edited is stored back exactly as it was read.
+    const auto loaded = m_loaded.constFind(field);
+    if (loaded == m_loaded.cend())
+        return shown;
+    if (shown == loaded->shown)
+        return loaded->stored;
+    if (field == m_ob && loaded->stored.contains(QLatin1String("\r\n")))
+        return QString(shown).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return shown;
+}
+
 ContactRecord MainWindow::fieldsRecord() const
 {
     ContactRecord r;
-    r.a1 = m_a1->text();
-    r.a4 = m_a4->text();
-    r.a9 = m_a9->text();
-    r.a10 = m_a10->text();
-    r.a11 = m_a11->text();
-    r.a12 = m_a12->text();
-    r.a13 = m_a13->text();
-    r.a14 = m_a14->text();
-    r.ob = m_ob->toPlainText();
+    r.a1 = fieldText(m_a1, m_a1->text());
+    r.a4 = fieldText(m_a4, m_a4->text());
+    r.a9 = fieldText(m_a9, m_a9->text());
+    r.a10 = fieldText(m_a10, m_a10->text());
+    r.a11 = fieldText(m_a11, m_a11->text());
+    r.a12 = fieldText(m_a12, m_a12->text());
+    r.a13 = fieldText(m_a13, m_a13->text());
+    r.a14 = fieldText(m_a14, m_a14->text());
+    r.ob = fieldText(m_ob, m_ob->toPlainText());
     return r;
 }
 
@@ -545,8 +592,8 @@ void MainWindow::Text1_Change()
     // The caller must be seen before the call is answered.
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
         setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    // In front, but the keyboard stays where the attendant is typing.
     raise();
-    activateWindow();
 
     // A number typed by hand is laid out from its own digits at each key, so
     // that the next digit still extends it; one from the line is complete.
@@ -585,6 +632,7 @@ void MainWindow::Command3_Click()
         fatal(error);
         return;
     }
+    m_loaded.clear();
     m_ob->clear();
     m_cd->clear();
     m_text1->clear();
@@ -741,16 +789,22 @@ void MainWindow::busca()
 
 void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
 {
-    m_a1->setText(contact.a1); // narrows the grid at once
+    m_loaded.clear();
+    auto show = [this](QLineEdit *field, const QString &value) {
+        field->setText(value);
+        m_loaded.insert(field, { value, field->text() });
+    };
+    show(m_a1, contact.a1); // narrows the grid at once
     if (withTelephone)
-        m_a4->setText(contact.a4);
-    m_a9->setText(contact.a9);
-    m_a10->setText(contact.a10);
-    m_a11->setText(contact.a11);
-    m_a12->setText(contact.a12);
-    m_a13->setText(contact.a13);
-    m_a14->setText(contact.a14);
+        show(m_a4, contact.a4);
+    show(m_a9, contact.a9);
+    show(m_a10, contact.a10);
+    show(m_a11, contact.a11);
+    show(m_a12, contact.a12);
+    show(m_a13, contact.a13);
+    show(m_a14, contact.a14);
     m_ob->setPlainText(contact.ob);
+    m_loaded.insert(m_ob, { contact.ob, m_ob->toPlainText() });
 }
 
 ContactStore MainWindow::contacts() const

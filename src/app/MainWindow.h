@@ -3,6 +3,7 @@
 #include "contacts/ContactRecord.h"
 #include "contacts/ContactStore.h"
 
+#include <QHash>
 #include <QList>
 #include <QWidget>
 
@@ -67,7 +68,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void Form_KeyDown(int key, Qt::KeyboardModifiers shift);
+    // True when the key was a command of the window, which takes it.
+    bool Form_KeyDown(int key, Qt::KeyboardModifiers shift);
 
 private:
     void buildWindow();
@@ -83,6 +85,7 @@ private:
     void pickCurrentRow();
     void showFirstRow();
     ContactRecord fieldsRecord() const;
+    QString fieldText(QObject *field, const QString &shown) const;
     // Puts a stored contact into the fields, in the window's order.
     void showContact(const ContactRecord &contact, bool withTelephone);
     ContactStore contacts() const;
@@ -126,4 +129,12 @@ private:
     QTableView *m_dbgrid1 = nullptr;
     ContactListModel *m_model = nullptr; // Data1
     QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
+    // The stored contact the fields show: each field's value as read, and
+    // the text the field shows for it.
+    struct Loaded
+    {
+        QString stored;
+        QString shown;
+    };
+    QHash<QObject *, Loaded> m_loaded;
 };

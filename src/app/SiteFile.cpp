@@ -24,7 +24,7 @@ bool readSiteName(const QString &path, QString *name, QString *error)
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("Não foi possível ler o arquivo com o nome do local.\nArquivo: %1\nDetalhe: %2")
                      .arg(QFileInfo(path).absoluteFilePath(),
-                          QFileInfo(path).isDir() ? QStringLiteral("é uma pasta") : file.errorString());
+                         QFileInfo(path).isDir() ? QStringLiteral("é uma pasta") : file.errorString());
         return false;
     }
     const QString text = decode(file.readAll());

@@ -14,10 +14,10 @@ class Startup
 {
 public:
     enum class Outcome {
-        Running,          // the main window is shown
-        SecondCopy,       // another copy holds the folder: only VERI is shown
+        Running, // the main window is shown
+        SecondCopy, // another copy holds the folder: only VERI is shown
         DateFormatFailed, // the date format was refused: VERI is shown
-        Failed,           // a start-up step failed and was reported; nothing shown
+        Failed, // a start-up step failed and was reported; nothing shown
     };
 
     explicit Startup(QString dataDir);
