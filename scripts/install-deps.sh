@@ -8,7 +8,7 @@ packages=(
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev qt6-serialport-dev
   espeak-ng pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-liberation
-  sqlite3
+  sqlite3 libsqlite3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

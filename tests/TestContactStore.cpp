@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -19,7 +20,7 @@ class TestContactStore : public QObject
     Q_OBJECT
 
 private:
-    static QStringList listedNames(const ContactStore &store, int pageSize)
+    static QStringList listedNames(const ContactStore &store, int pageSize, const NamePattern &pattern = {})
     {
         SqlConnection conn(store.filePath());
         QStringList names;
@@ -28,7 +29,7 @@ private:
         bool first = true;
         do {
             QString error;
-            if (!store.listPage(conn.database(), {}, first ? nullptr : &last, pageSize, &page, &error))
+            if (!store.listPage(conn.database(), pattern, first ? nullptr : &last, pageSize, &page, &error))
                 qFatal("%s", qPrintable(error));
             for (const auto &row : page)
                 names << row.a1;
@@ -39,7 +40,104 @@ private:
         return names;
     }
 
+    static void sqlite3Tool(const DataFolderFixture &data, const QString &sql)
+    {
+        QProcess p;
+        p.start(QStringLiteral("sqlite3"), { data.file(QStringLiteral("cada.sqlite")), sql });
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+    }
+
+    static qint64 counted(const ContactStore &store)
+    {
+        qint64 n = -1;
+        QString error;
+        if (!store.count(&n, &error))
+            qFatal("%s", qPrintable(error));
+        return n;
+    }
+
 private slots:
+    void theCountFollowsEveryProgramsWrites()
+    {
+        DataFolderFixture data;
+        const ContactStore store(data.file(QStringLiteral("cada.sqlite")));
+        QCOMPARE(counted(store), 0);
+        qint64 code = 0;
+        QVERIFY(store.insert(data.contact(QStringLiteral("Ana")), &code, nullptr));
+        sqlite3Tool(data, QStringLiteral("INSERT INTO CADA (A1) VALUES ('Bia'), ('Caio'), ('Duda')"));
+        QCOMPARE(counted(store), 4);
+        sqlite3Tool(data, QStringLiteral("DELETE FROM CADA WHERE A1 IN ('Bia', 'Caio')"));
+        QVERIFY(store.remove(code, nullptr));
+        QCOMPARE(counted(store), 1);
+        // A row replaced in place bypasses the delete trigger: the count is
+        // set right again when the indexes are looked after at start-up.
+        sqlite3Tool(data, QStringLiteral("INSERT OR REPLACE INTO CADA (CD, A1) SELECT CD, 'Eva' FROM CADA"));
+        QVERIFY(store.buildIndexes(nullptr));
+        QCOMPARE(counted(store), 1);
+    }
+
+    void aPartOfANameIsFoundByItsTrigramsAsByReadingEveryName_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("surname") << "*silva";
+        QTest::newRow("accented") << "*conceição";
+        QTest::newRow("upper case typed") << "*SANTOS";
+        QTest::newRow("two parts") << "*maria*silva";
+        QTest::newRow("with a one-character wildcard") << "*sil?a";
+        QTest::newRow("a quote") << "*d'ávila";
+        QTest::newRow("nobody") << "*xyz";
+    }
+    void aPartOfANameIsFoundByItsTrigramsAsByReadingEveryName()
+    {
+        QFETCH(QString, typed);
+        DataFolderFixture data;
+        const ContactStore store(data.file(QStringLiteral("cada.sqlite")));
+        const char *names[]
+            = { "Ana Silva", "João da Silva", "SILVANA Costa", "Maria Conceição", "Maria da Conceicao", "José Santos",
+                  "Maria Silva", "Silvio Santos", "Ana D'Ávila", "Bruno Silveira", "Maria Sílvia", "Pedro Alves" };
+        for (const char *name : names) {
+            qint64 code = 0;
+            QVERIFY(store.insert(data.contact(QString::fromUtf8(name)), &code, nullptr));
+        }
+        const NamePattern pattern = NamePattern::fromTyped(typed);
+        QVERIFY(!pattern.infix.isEmpty());
+        const QStringList byTrigrams = listedNames(store, 2, pattern);
+        NamePattern everyName = pattern;
+        everyName.infix.clear();
+        QCOMPARE(byTrigrams, listedNames(store, 2, everyName));
+
+        // Names changed and removed by another program are found as they now are.
+        sqlite3Tool(data, QStringLiteral("UPDATE CADA SET A1 = 'Ana Souza' WHERE A1 = 'Ana Silva'"));
+        sqlite3Tool(data, QStringLiteral("DELETE FROM CADA WHERE A1 = 'Maria Silva'"));
+        sqlite3Tool(data, QStringLiteral("INSERT INTO CADA (A1) VALUES ('Zeca Silva Santos')"));
+        QCOMPARE(listedNames(store, 2, pattern), listedNames(store, 2, everyName));
+    }
+
+    void anOlderRegisterIsSearchedWhileItsNamesAreBroughtIn()
+    {
+        DataFolderFixture data;
+        const ContactStore store(data.file(QStringLiteral("cada.sqlite")));
+        for (int i = 0; i < 50; ++i) {
+            qint64 code = 0;
+            QVERIFY(store.insert(data.contact(QStringLiteral("Pessoa %1 Silva").arg(i)), &code, nullptr));
+        }
+        // As an earlier version left it: no trigram index.
+        for (const char *sql : { "DROP TRIGGER CADA_BUSCA_INSERIDO", "DROP TRIGGER CADA_BUSCA_APAGADO",
+                 "DROP TRIGGER CADA_BUSCA_ALTERADO", "DROP TABLE CADA_BUSCA", "DROP TABLE CADA_BUSCA_PREPARO" })
+            data.exec(QStringLiteral("cada.sqlite"), QLatin1String(sql));
+        QString error;
+        QVERIFY2(store.upgrade(&error), qPrintable(error));
+        const NamePattern pattern = NamePattern::fromTyped(QStringLiteral("*silva"));
+        QCOMPARE(listedNames(store, 7, pattern).size(), 50); // not indexed yet: every name is read
+        qint64 code = 0;
+        QVERIFY(store.insert(data.contact(QStringLiteral("Nova Silva")), &code, nullptr));
+        QVERIFY2(store.buildIndexes(&error), qPrintable(error));
+        QCOMPARE(listedNames(store, 7, pattern).size(), 51);
+        sqlite3Tool(data, QStringLiteral("UPDATE CADA SET A1 = 'Outra' WHERE A1 = 'Pessoa 3 Silva'"));
+        QCOMPARE(listedNames(store, 7, pattern).size(), 50);
+    }
+
     void nullColumnsReadAsEmptyText()
     {
         DataFolderFixture data;

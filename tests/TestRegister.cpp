@@ -6,6 +6,7 @@
 #include "contacts/ContactStore.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -30,9 +31,16 @@ class TestRegister : public QObject
     QStringList listedNames() const
     {
         QStringList names;
-        auto *model = grid()->model();
-        while (model->canFetchMore({}))
-            model->fetchMore({});
+        auto *model = qobject_cast<ContactListModel *>(grid()->model());
+        // Pages read in the background arrive through the event loop.
+        QElapsedTimer waited;
+        waited.start();
+        while ((model->canFetchMore({}) || model->isSearching()) && waited.elapsed() < 10000) {
+            if (model->canFetchMore({}))
+                model->fetchMore({});
+            else
+                QTest::qWait(1);
+        }
         for (int r = 0; r < model->rowCount(); ++r)
             names << model->index(r, ContactListModel::Name).data().toString();
         return names;
@@ -88,6 +96,7 @@ private slots:
     }
     void cleanup()
     {
+        ContactListModel::setWindowBudgetMs(ContactListModel::DefaultWindowBudgetMs);
         m_fx.reset();
         m_boxes.reset();
     }
@@ -130,6 +139,34 @@ private slots:
             QTest::sendKeyEvent(QTest::Click, a1, Qt::Key_unknown, QString(c), Qt::NoModifier);
         QCOMPARE(a1->text(), typed);
         QCOMPARE(listedNames(), expected);
+        QVERIFY(m_boxes->shown.isEmpty());
+        QVERIFY(m_fx->endedWith.isEmpty());
+    }
+
+    void aSearchThatTakesLongGoesOnInTheBackground()
+    {
+        for (int i = 0; i < 150; ++i)
+            add(QStringLiteral("Cliente %1 %2").arg(i, 3, 10, QLatin1Char('0')).arg(i % 3 ? "Silva" : "Santos"));
+        QVERIFY(m_fx->start());
+        ContactListModel::setWindowBudgetMs(0); // every page is read in the background
+        auto *a1 = edit("A1");
+        a1->setFocus();
+        QTest::keyClicks(a1, QStringLiteral("*silva"));
+        const QStringList silva = listedNames();
+        QCOMPARE(silva.size(), 100);
+        QCOMPARE(silva.first(), QStringLiteral("Cliente 001 Silva"));
+        QCOMPARE(grid()->currentIndex().row(), 0);
+
+        // Each key supersedes the search before it: only the last one shows.
+        a1->clear();
+        QTest::keyClicks(a1, QStringLiteral("*santos"));
+        QVERIFY(grid()->model()->rowCount() <= ContactListModel::PageSize);
+        const QStringList santos = listedNames();
+        QCOMPARE(santos.size(), 50);
+        QVERIFY(std::all_of(
+            santos.cbegin(), santos.cend(), [](const QString &n) { return n.endsWith(QLatin1String("Santos")); }));
+        doubleClickRow(0);
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Cliente 000 Santos"));
         QVERIFY(m_boxes->shown.isEmpty());
         QVERIFY(m_fx->endedWith.isEmpty());
     }

@@ -320,6 +320,9 @@ void MainWindow::buildGrid()
 
     m_dbgrid1 = make<QTableView>(this, "DBGrid1", { 8, 208, 625, 265 });
     m_dbgrid1->setModel(m_model);
+    // A fresh list, read at once or found in the background, starts at its
+    // first row (after the grid itself has taken the fresh list in).
+    connect(m_model, &QAbstractItemModel::modelReset, this, &MainWindow::showFirstRow);
     m_dbgrid1->setFont(msSansSerif());
     m_dbgrid1->horizontalHeader()->setFont(msSansSerif());
     m_dbgrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -488,10 +491,7 @@ bool MainWindow::Form_Load(QString *error)
 
 bool MainWindow::listRefresh(QString *error)
 {
-    if (!m_model->refresh(error))
-        return false;
-    showFirstRow();
-    return true;
+    return m_model->refresh(error);
 }
 
 void MainWindow::showFirstRow()
@@ -714,11 +714,8 @@ void MainWindow::Command6_Click()
 void MainWindow::A1_Change()
 {
     QString error;
-    if (!m_model->search(m_a1->text(), &error)) {
+    if (!m_model->search(m_a1->text(), &error))
         fatal(error);
-        return;
-    }
-    showFirstRow();
 }
 
 void MainWindow::A4_LostFocus()

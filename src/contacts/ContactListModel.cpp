@@ -1,5 +1,16 @@
 #include "contacts/ContactListModel.h"
 
+#include <QElapsedTimer>
+
+namespace {
+int g_windowBudgetMs = ContactListModel::DefaultWindowBudgetMs;
+} // namespace
+
+void ContactListModel::setWindowBudgetMs(int ms)
+{
+    g_windowBudgetMs = ms;
+}
+
 ContactListModel::ContactListModel(const QString &filePath, QObject *parent)
     : QAbstractTableModel(parent)
     , m_store(filePath)
@@ -33,17 +44,74 @@ bool ContactListModel::search(const QString &typedName, QString *error)
     return reload(error);
 }
 
+bool ContactListModel::readPage(
+    const ContactStore::ListRow *after, QList<ContactStore::ListRow> *page, bool *tooLong, QString *error)
+{
+    *tooLong = false;
+    QElapsedTimer timer;
+    timer.start();
+    const bool budgeted
+        = m_connection->setInterruptCheck([&] { return *tooLong = timer.elapsed() >= g_windowBudgetMs; });
+    if (budgeted && g_windowBudgetMs <= 0) {
+        *tooLong = true;
+        return false;
+    }
+    const bool ok = m_store.listPage(m_connection->database(), m_pattern, after, PageSize, page, error);
+    m_connection->setInterruptCheck({});
+    return ok;
+}
+
 bool ContactListModel::reload(QString *error)
 {
     if (!openConnection(error))
         return false;
+    ++m_generation;
+    if (m_worker)
+        m_worker->cancel(m_generation);
+    m_searching = false;
     QList<ContactStore::ListRow> page;
-    const bool ok = m_store.listPage(m_connection->database(), m_pattern, nullptr, PageSize, &page, error);
+    bool tooLong = false;
+    const bool ok = readPage(nullptr, &page, &tooLong, error);
     beginResetModel();
     m_rows = ok ? page : QList<ContactStore::ListRow>();
     m_atEnd = !ok || page.size() < PageSize;
     endResetModel();
+    if (tooLong) {
+        readPageInBackground(std::nullopt);
+        return true;
+    }
     return ok;
+}
+
+void ContactListModel::readPageInBackground(std::optional<ContactStore::ListRow> after)
+{
+    if (!m_worker)
+        m_worker = std::make_unique<NameSearchWorker>(m_store.filePath());
+    m_searching = true;
+    const bool first = !after;
+    m_worker->request(m_generation, m_pattern, std::move(after), PageSize, this,
+        [this, first](quint64, bool ok, const QList<ContactStore::ListRow> &page, const QString &error) {
+            pageArrived(first, ok, page, error);
+        });
+}
+
+void ContactListModel::pageArrived(bool first, bool ok, const QList<ContactStore::ListRow> &page, const QString &error)
+{
+    m_searching = false;
+    m_atEnd = !ok || page.size() < PageSize;
+    if (!ok) {
+        emit failed(error);
+        return;
+    }
+    if (first) {
+        beginResetModel();
+        m_rows = page;
+        endResetModel();
+    } else if (!page.isEmpty()) {
+        beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + page.size() - 1));
+        m_rows.append(page);
+        endInsertRows();
+    }
 }
 
 qint64 ContactListModel::codeAt(int row) const
@@ -102,7 +170,7 @@ Qt::ItemFlags ContactListModel::flags(const QModelIndex &index) const
 
 bool ContactListModel::canFetchMore(const QModelIndex &parent) const
 {
-    return !parent.isValid() && !m_atEnd && m_connection;
+    return !parent.isValid() && !m_atEnd && !m_searching && m_connection;
 }
 
 void ContactListModel::fetchMore(const QModelIndex &parent)
@@ -111,8 +179,13 @@ void ContactListModel::fetchMore(const QModelIndex &parent)
         return;
     QList<ContactStore::ListRow> page;
     QString error;
+    bool tooLong = false;
     const ContactStore::ListRow last = m_rows.constLast();
-    if (!m_store.listPage(m_connection->database(), m_pattern, &last, PageSize, &page, &error)) {
+    if (!readPage(&last, &page, &tooLong, &error)) {
+        if (tooLong) {
+            readPageInBackground(last);
+            return;
+        }
         m_atEnd = true;
         emit failed(error);
         return;

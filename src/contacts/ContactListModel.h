@@ -1,15 +1,20 @@
 #pragma once
 
 #include "contacts/ContactStore.h"
+#include "contacts/NameSearchWorker.h"
 #include "contacts/SqlConnection.h"
 
 #include <QAbstractTableModel>
 #include <QList>
 
 #include <memory>
+#include <optional>
 
 // The contact list behind the grid: read-only, in name order, fetched page by
-// page as the grid scrolls. It keeps one connection for the whole run.
+// page as the grid scrolls. It keeps one connection for the whole run. A page
+// is read on the window's thread while that takes only a moment; a search
+// that needs longer (a pattern that starts with a wildcard, on a large
+// register) goes on in the background, and its page shows when it is found.
 class ContactListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -27,6 +32,14 @@ public:
     bool search(const QString &typedName, QString *error);
 
     qint64 codeAt(int row) const;
+    // A page is being read in the background.
+    bool isSearching() const { return m_searching; }
+
+    // How long a page may keep the window waiting before its reading moves to
+    // the background: half a frame at 60 Hz, leaving the rest to the window's
+    // own work. Tests set 0 to take the background path every time.
+    static constexpr int DefaultWindowBudgetMs = 8;
+    static void setWindowBudgetMs(int ms);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -43,10 +56,19 @@ signals:
 private:
     bool openConnection(QString *error);
     bool reload(QString *error);
+    // Reads a page on the window's thread within the budget; `tooLong` tells
+    // that the budget ran out first.
+    bool readPage(
+        const ContactStore::ListRow *after, QList<ContactStore::ListRow> *page, bool *tooLong, QString *error);
+    void readPageInBackground(std::optional<ContactStore::ListRow> after);
+    void pageArrived(bool first, bool ok, const QList<ContactStore::ListRow> &page, const QString &error);
 
     ContactStore m_store;
     std::unique_ptr<SqlConnection> m_connection;
+    std::unique_ptr<NameSearchWorker> m_worker;
     NamePattern m_pattern;
     QList<ContactStore::ListRow> m_rows;
     bool m_atEnd = true;
+    bool m_searching = false;
+    quint64 m_generation = 0; // of the list shown: a newer search supersedes an older one
 };

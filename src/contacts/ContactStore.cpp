@@ -4,25 +4,45 @@
 #include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QVariant>
 
+#include <functional>
 #include <limits>
 
 namespace {
 
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
 const QString Schema = QStringLiteral(":/data/schema-cada.sql");
-// The telephone keys' table and the triggers that keep it; added to registers
-// made before it.
-const QString PhoneKeys = QStringLiteral(":/data/phone-key.sql");
-// Rows keyed in one transaction when an earlier register is brought up to
-// date: short enough that a save at the desk meanwhile waits only briefly.
-constexpr int KeyFillRows = 20000;
+// What the register is read through besides its table, each kept by triggers:
+// a table of its own (named here) and the script that makes it. A register
+// made before one of them gets it the first time this version opens it.
+struct Companion
+{
+    const char *table;
+    const char *script;
+};
+constexpr Companion Companions[] = {
+    { "CADA_FONES", ":/data/phone-key.sql" }, // telephone keys
+    { "CADA_CONTAGEM", ":/data/contact-count.sql" }, // the number of contacts
+    { "CADA_BUSCA", ":/data/name-search.sql" }, // names by any part of them
+};
+// Rows brought into a companion in one transaction when an earlier register
+// is brought up to date: few enough that a save meanwhile waits only briefly.
+// Between two slices the register is left alone at least as long as a slice
+// took, so that a desk waiting to save gets its turn.
+constexpr int SliceRows = 10000;
+constexpr int MinPauseMs = 50;
+// Above this many rows holding a part of a name, the name index read in order
+// finds a page sooner than the rows found by their trigrams, sorted.
+constexpr int DenseMatches = 2000;
+const qint64 AllRows = std::numeric_limits<qint64>::max();
 
 bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
 {
@@ -132,39 +152,125 @@ bool exists(const QSqlDatabase &db, const QString &type, const QString &name, bo
     return true;
 }
 
-// Keys the telephones of a register made before the keys' table, a slice of
-// rows per transaction. Rows written meanwhile are keyed by the triggers and
-// skipped here. The index, built last, marks the work as done.
-bool fillPhoneKeys(const QSqlDatabase &db, QString *detail)
+// Runs `fill(after, upTo)` over the rows of CADA above `after`, a slice of
+// rows per transaction, the last slice with `upTo` = AllRows.
+bool inSlices(
+    const QSqlDatabase &db, qint64 after, const std::function<bool(qint64, qint64, QString *)> &fill, QString *detail)
 {
-    qint64 after = -1;
     for (;;) {
+        QElapsedTimer took;
+        took.start();
         WriteTransaction tx(db);
-        QSqlQuery bound(db);
-        bound.prepare(QStringLiteral("SELECT CD FROM CADA WHERE CD > ? ORDER BY CD LIMIT 1 OFFSET ?"));
-        bound.addBindValue(after);
-        bound.addBindValue(KeyFillRows - 1);
-        if (!tx.begun() || !bound.exec()) {
-            *detail = (tx.begun() ? bound : tx.query()).lastError().text();
+        if (!tx.begun()) {
+            *detail = tx.query().lastError().text();
             return false;
         }
-        const bool last = !bound.next();
-        const qint64 upTo = last ? std::numeric_limits<qint64>::max() : bound.value(0).toLongLong();
-        bound.finish();
-        QSqlQuery fill(db);
-        fill.prepare(QStringLiteral("INSERT OR IGNORE INTO CADA_FONES (CD, CHAVE) SELECT CD, A4 FROM CADA "
-                                    "WHERE CD > ? AND CD <= ?"));
-        fill.addBindValue(after);
-        fill.addBindValue(upTo);
-        if (!fill.exec() || (last && !createIndexes(db, detail)) || !tx.commit()) {
-            if (detail->isEmpty())
-                *detail = fill.lastError().text().isEmpty() ? tx.query().lastError().text() : fill.lastError().text();
+        qint64 upTo = AllRows;
+        {
+            QSqlQuery bound(db);
+            bound.prepare(QStringLiteral("SELECT CD FROM CADA WHERE CD > ? ORDER BY CD LIMIT 1 OFFSET ?"));
+            bound.addBindValue(after);
+            bound.addBindValue(SliceRows - 1);
+            if (!bound.exec()) {
+                *detail = bound.lastError().text();
+                return false;
+            }
+            if (bound.next())
+                upTo = bound.value(0).toLongLong();
+        }
+        if (!fill(after, upTo, detail))
+            return false;
+        if (!tx.commit()) {
+            *detail = tx.query().lastError().text();
             return false;
         }
-        if (last)
+        if (upTo == AllRows)
             return true;
         after = upTo;
+        QThread::msleep(std::max<qint64>(MinPauseMs, took.elapsed()));
     }
+}
+
+bool execBound(const QSqlDatabase &db, const QString &sql, const QVariantList &values, QString *detail)
+{
+    QSqlQuery query(db);
+    if (query.prepare(sql)) {
+        for (const QVariant &v : values)
+            query.addBindValue(v);
+        if (query.exec())
+            return true;
+    }
+    *detail = query.lastError().text();
+    return false;
+}
+
+// Keys the telephones of a register made before the keys' table. Rows written
+// meanwhile are keyed by the triggers and skipped here. The index, built in
+// the last slice, marks the work as done.
+bool fillPhoneKeys(const QSqlDatabase &db, QString *detail)
+{
+    return inSlices(
+        db, -1,
+        [&db](qint64 after, qint64 upTo, QString *detail) {
+            return execBound(db,
+                       QStringLiteral("INSERT OR IGNORE INTO CADA_FONES (CD, CHAVE) SELECT CD, A4 FROM CADA "
+                                      "WHERE CD > ? AND CD <= ?"),
+                       { after, upTo }, detail)
+                && (upTo != AllRows || createIndexes(db, detail));
+        },
+        detail);
+}
+
+qint64 namesIndexedUpTo(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("SELECT ATE FROM CADA_BUSCA_PREPARO")) && query.next()
+        ? query.value(0).toLongLong()
+        : -1;
+}
+
+// Brings the names of a register made before the trigram index into it; the
+// triggers index only rows up to the mark that each slice moves on.
+bool fillNameSearch(const QSqlDatabase &db, QString *detail)
+{
+    const qint64 from = namesIndexedUpTo(db);
+    if (from == AllRows)
+        return true;
+    return inSlices(
+        db, from,
+        [&db](qint64 after, qint64 upTo, QString *detail) {
+            return execBound(db,
+                       QStringLiteral("INSERT INTO CADA_BUSCA (rowid, A1) SELECT CD, A1 FROM CADA "
+                                      "WHERE CD > ? AND CD <= ?"),
+                       { after, upTo }, detail)
+                && execBound(db, QStringLiteral("UPDATE CADA_BUSCA_PREPARO SET ATE = ?"), { upTo }, detail);
+        },
+        detail);
+}
+
+// The trigrams of a part of a name, each quoted, all required: a query the
+// trigram index answers without positions.
+QString trigramQuery(const QString &part)
+{
+    QStringList trigrams;
+    for (qsizetype i = 0; i + 3 <= part.size(); ++i)
+        trigrams << QLatin1Char('"') + part.mid(i, 3).replace(QLatin1Char('"'), QLatin1String("\"\""))
+                + QLatin1Char('"');
+    trigrams.removeDuplicates();
+    return trigrams.join(QLatin1String(" AND "));
+}
+
+// Whether the rows holding this part of a name are few enough to be found by
+// their trigrams and sorted, rather than by reading the name index in order.
+bool fewRowsHold(const QSqlDatabase &db, const QString &part)
+{
+    if (namesIndexedUpTo(db) != AllRows)
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ? LIMIT ?)"));
+    query.addBindValue(trigramQuery(part));
+    query.addBindValue(DenseMatches + 1);
+    return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
 }
 
 } // namespace
@@ -202,7 +308,7 @@ bool ContactStore::count(qint64 *result, QString *error) const
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     QSqlQuery query(conn.database());
-    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM CADA")) || !query.next())
+    if (!query.exec(QStringLiteral("SELECT N FROM CADA_CONTAGEM")) || !query.next())
         return failQuery(error, m_filePath, query);
     *result = query.value(0).toLongLong();
     return true;
@@ -227,7 +333,15 @@ bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result,
 
 bool ContactStore::createSchema(const QSqlDatabase &db, QString *detail)
 {
-    return runSqlScript(db, Schema, detail) && runSqlScript(db, PhoneKeys, detail) && createIndexes(db, detail);
+    if (!runSqlScript(db, Schema, detail))
+        return false;
+    for (const Companion &c : Companions) {
+        if (!runSqlScript(db, QLatin1String(c.script), detail))
+            return false;
+    }
+    // A new register holds no row that the triggers have not seen.
+    return execBound(db, QStringLiteral("UPDATE CADA_BUSCA_PREPARO SET ATE = ?"), { AllRows }, detail)
+        && createIndexes(db, detail);
 }
 
 bool ContactStore::upgrade(QString *error) const
@@ -235,17 +349,27 @@ bool ContactStore::upgrade(QString *error) const
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
-    bool hasTable = false, hasKeys = false;
+    const QSqlDatabase db = conn.database();
+    bool present = false;
     QString detail;
-    if (!exists(conn.database(), QStringLiteral("table"), QStringLiteral("CADA"), &hasTable, &detail)
-        || !exists(conn.database(), QStringLiteral("table"), QStringLiteral("CADA_FONES"), &hasKeys, &detail))
+    if (!exists(db, QStringLiteral("table"), QStringLiteral("CADA"), &present, &detail))
         return sqlFailure(error, QStringLiteral("Erro ao acessar o cadastro de contatos."), m_filePath, detail);
-    if (!hasTable)
+    if (!present)
         return sqlFailure(error, QStringLiteral("O arquivo não contém a tabela de contatos CADA."), m_filePath, {});
-    if (hasKeys)
+    QStringList missing;
+    for (const Companion &c : Companions) {
+        if (!exists(db, QStringLiteral("table"), QLatin1String(c.table), &present, &detail))
+            return sqlFailure(error, QStringLiteral("Erro ao acessar o cadastro de contatos."), m_filePath, detail);
+        if (!present)
+            missing << QLatin1String(c.script);
+    }
+    if (missing.isEmpty())
         return true;
-    WriteTransaction tx(conn.database());
-    if (!tx.begun() || !runSqlScript(conn.database(), PhoneKeys, &detail) || !tx.commit()) {
+    WriteTransaction tx(db);
+    bool ok = tx.begun();
+    for (const QString &script : std::as_const(missing))
+        ok = ok && runSqlScript(db, script, &detail);
+    if (!ok || !tx.commit()) {
         if (detail.isEmpty())
             detail = tx.query().lastError().text();
         return sqlFailure(error,
@@ -283,68 +407,75 @@ bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRe
     return true;
 }
 
+bool ContactStore::write(const std::function<bool(QSqlQuery &)> &work, QString *error) const
+{
+    for (int attempt = 1;; ++attempt) {
+        SqlConnection conn(m_filePath);
+        if (!conn.isOpen())
+            return failOpen(error, m_filePath, conn);
+        WriteTransaction tx(conn.database());
+        QSqlQuery query(conn.database());
+        const QSqlQuery *failed = nullptr;
+        if (!tx.begun())
+            failed = &tx.query();
+        else if (!work(query))
+            failed = &query;
+        else if (!tx.commit())
+            failed = &tx.query();
+        if (!failed)
+            return true;
+        // SQLITE_SCHEMA: the statement could not be made anew after another
+        // connection's work; seen once when a save waits on the indexes being
+        // built. A new connection reads the schema afresh.
+        if (attempt == 1 && failed->lastError().nativeErrorCode() == QLatin1String("17"))
+            continue;
+        return failQuery(error, m_filePath, *failed);
+    }
+}
+
 bool ContactStore::insert(const ContactRecord &record, qint64 *newCode, QString *error) const
 {
-    SqlConnection conn(m_filePath);
-    if (!conn.isOpen())
-        return failOpen(error, m_filePath, conn);
-    WriteTransaction tx(conn.database());
-    if (!tx.begun())
-        return failQuery(error, m_filePath, tx.query());
-    QSqlQuery query(conn.database());
-    if (!query.prepare(QStringLiteral("INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) "
-                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
-        return failQuery(error, m_filePath, query);
-    bindFields(query, record);
-    if (!query.exec())
-        return failQuery(error, m_filePath, query);
-    const qint64 code = query.lastInsertId().toLongLong();
-    if (!tx.commit())
-        return failQuery(error, m_filePath, tx.query());
-    *newCode = code;
-    return true;
+    return write(
+        [&](QSqlQuery &query) {
+            if (!query.prepare(QStringLiteral("INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) "
+                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+                return false;
+            bindFields(query, record);
+            if (!query.exec())
+                return false;
+            *newCode = query.lastInsertId().toLongLong();
+            return true;
+        },
+        error);
 }
 
 bool ContactStore::update(const ContactRecord &record, bool *found, QString *error) const
 {
-    SqlConnection conn(m_filePath);
-    if (!conn.isOpen())
-        return failOpen(error, m_filePath, conn);
-    WriteTransaction tx(conn.database());
-    if (!tx.begun())
-        return failQuery(error, m_filePath, tx.query());
-    QSqlQuery query(conn.database());
-    if (!query.prepare(QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, A13 = ?, "
-                                      "A14 = ?, OB = ? WHERE CD = ?")))
-        return failQuery(error, m_filePath, query);
-    bindFields(query, record);
-    query.addBindValue(record.cd);
-    if (!query.exec())
-        return failQuery(error, m_filePath, query);
-    const bool changed = query.numRowsAffected() > 0;
-    if (!tx.commit())
-        return failQuery(error, m_filePath, tx.query());
-    *found = changed;
-    return true;
+    return write(
+        [&](QSqlQuery &query) {
+            if (!query.prepare(QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, "
+                                              "A13 = ?, A14 = ?, OB = ? WHERE CD = ?")))
+                return false;
+            bindFields(query, record);
+            query.addBindValue(record.cd);
+            if (!query.exec())
+                return false;
+            *found = query.numRowsAffected() > 0;
+            return true;
+        },
+        error);
 }
 
 bool ContactStore::remove(qint64 code, QString *error) const
 {
-    SqlConnection conn(m_filePath);
-    if (!conn.isOpen())
-        return failOpen(error, m_filePath, conn);
-    WriteTransaction tx(conn.database());
-    if (!tx.begun())
-        return failQuery(error, m_filePath, tx.query());
-    QSqlQuery query(conn.database());
-    if (!query.prepare(QStringLiteral("DELETE FROM CADA WHERE CD = ?")))
-        return failQuery(error, m_filePath, query);
-    query.addBindValue(code);
-    if (!query.exec())
-        return failQuery(error, m_filePath, query);
-    if (!tx.commit())
-        return failQuery(error, m_filePath, tx.query());
-    return true;
+    return write(
+        [&](QSqlQuery &query) {
+            if (!query.prepare(QStringLiteral("DELETE FROM CADA WHERE CD = ?")))
+                return false;
+            query.addBindValue(code);
+            return query.exec();
+        },
+        error);
 }
 
 bool ContactStore::buildIndexes(QString *error) const
@@ -352,11 +483,17 @@ bool ContactStore::buildIndexes(QString *error) const
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
+    const QSqlDatabase db = conn.database();
     bool keyed = false;
     QString detail;
-    const bool ok
-        = exists(conn.database(), QStringLiteral("index"), QStringLiteral("CADA_FONES_CHAVE"), &keyed, &detail)
-        && (keyed || fillPhoneKeys(conn.database(), &detail)) && createIndexes(conn.database(), &detail);
+    // The count is set right too, should a program have replaced rows in a
+    // way that bypasses the triggers (INSERT OR REPLACE).
+    const bool ok = exists(db, QStringLiteral("index"), QStringLiteral("CADA_FONES_CHAVE"), &keyed, &detail)
+        && (keyed || fillPhoneKeys(db, &detail)) && fillNameSearch(db, &detail) && createIndexes(db, &detail)
+        && execBound(db,
+            QStringLiteral("UPDATE CADA_CONTAGEM SET N = (SELECT count(*) FROM CADA) "
+                           "WHERE N <> (SELECT count(*) FROM CADA)"),
+            {}, &detail);
     if (!ok)
         return sqlFailure(error, QStringLiteral("Não foi possível criar os índices do cadastro."), m_filePath, detail);
     return true;
@@ -377,6 +514,11 @@ bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, 
     if (!pattern.matchesEveryone()) {
         where << QStringLiteral("%1 GLOB ?").arg(NameKey::caseFoldSql(QStringLiteral("A1")));
         values << pattern.glob;
+    }
+    // A part of a name that few rows hold: those rows, found by trigrams.
+    if (!pattern.infix.isEmpty() && fewRowsHold(db, pattern.infix)) {
+        where << QStringLiteral("CD IN (SELECT rowid FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ?)");
+        values << trigramQuery(pattern.infix);
     }
     // Keyset paging: the next page starts at the last key read, and rows of an
     // equal key continue by code. Each page is one short, finished read.

@@ -5,8 +5,10 @@
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class PhoneNumber;
@@ -69,5 +71,9 @@ public:
         QList<ListRow> *rows, QString *error) const;
 
 private:
+    // One write: a connection of its own, one IMMEDIATE transaction around
+    // `work`, which prepares and runs its statements on the query it is given.
+    bool write(const std::function<bool(QSqlQuery &)> &work, QString *error) const;
+
     QString m_filePath;
 };

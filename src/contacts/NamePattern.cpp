@@ -11,12 +11,17 @@ NamePattern NamePattern::fromTyped(const QString &typed)
     QString literalPrefix;
     bool inPrefix = true;
     QString glob;
+    QString run; // the literal characters since the last wildcard
     for (const QChar c : NameKey::caseFold(typed)) {
         if (c == u'*' || c == u'?' || c == u'#') {
             inPrefix = false;
             glob += c == u'#' ? QStringLiteral("[0-9]") : QString(c);
+            if (run.size() > pattern.infix.size())
+                pattern.infix = run;
+            run.clear();
             continue;
         }
+        run += c;
         if (inPrefix)
             literalPrefix += c;
         // GLOB's own special characters stand for themselves inside brackets.
@@ -25,6 +30,10 @@ NamePattern NamePattern::fromTyped(const QString &typed)
         else
             glob += c;
     }
+    if (run.size() > pattern.infix.size())
+        pattern.infix = run;
+    if (pattern.infix.size() < 3 || !literalPrefix.isEmpty())
+        pattern.infix.clear();
     pattern.glob = glob + QLatin1Char('*');
     if (!literalPrefix.isEmpty()) {
         pattern.lowKey = NameKey::sortKey(literalPrefix);

@@ -14,6 +14,9 @@ struct NamePattern
     QString highKey;
     // A GLOB pattern over the case-folded name; empty when everyone matches.
     QString glob;
+    // For a text that starts with a wildcard: its longest run of at least
+    // three literal characters, case-folded, which every match contains.
+    QString infix;
 
     static NamePattern fromTyped(const QString &typed);
     bool matchesEveryone() const { return glob.isEmpty(); }

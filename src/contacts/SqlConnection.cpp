@@ -3,9 +3,12 @@
 #include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 namespace {
 QAtomicInteger<quint64> g_counter;
@@ -54,6 +57,26 @@ QSqlDatabase SqlConnection::database() const
     return QSqlDatabase::database(m_name, false);
 }
 
+bool SqlConnection::setInterruptCheck(std::function<bool()> shouldStop)
+{
+    // Qt's SQLite driver hands out the library's own handle; Debian builds it
+    // against the system library this program links too.
+    const QVariant handle = database().driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!db)
+        return false;
+    m_shouldStop = std::move(shouldStop);
+    if (!m_shouldStop) {
+        sqlite3_progress_handler(db, 0, nullptr, nullptr);
+        return true;
+    }
+    sqlite3_progress_handler(
+        db, 4000, [](void *self) { return static_cast<SqlConnection *>(self)->m_shouldStop() ? 1 : 0; }, this);
+    return true;
+}
+
 bool sqlFailure(QString *error, const QString &what, const QString &filePath, const QString &detail)
 {
     if (error) {
@@ -77,22 +100,22 @@ QString withoutComments(const QString &sql)
     return lines.join(QLatin1Char('\n'));
 }
 
-// The statements of a script: split at semicolons, except those inside the
-// body of a trigger, which ends at its END.
+// The statements of a script, comments left out: split at semicolons, except
+// those inside the body of a trigger, which ends at its END.
 QStringList statementsOf(const QString &script)
 {
     QStringList statements;
     QString current;
-    for (const QString &piece : script.split(QLatin1Char(';'))) {
+    for (const QString &piece : withoutComments(script).split(QLatin1Char(';'))) {
         current += piece;
-        const QString code = withoutComments(current).trimmed();
+        const QString code = current.trimmed();
         if (code.startsWith(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive)
             && !code.endsWith(QLatin1String("END"), Qt::CaseInsensitive)) {
             current += QLatin1Char(';');
             continue;
         }
         if (!code.isEmpty())
-            statements << current;
+            statements << code;
         current.clear();
     }
     return statements;

@@ -3,6 +3,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
+
 // A named connection to an existing SQLite file, closed and removed when the
 // object goes. It never creates the file: a missing file is an error, so that
 // a start on a wrong folder changes nothing on disk. Queries on it must be
@@ -22,12 +24,19 @@ public:
     const QString &errorText() const { return m_error; }
     QSqlDatabase database() const;
 
+    // Stops a statement running on this connection as soon as `shouldStop`
+    // returns true (checked every few thousand steps of the statement); the
+    // statement then fails as interrupted. An empty function removes the
+    // check. False when the driver does not give access to SQLite itself.
+    bool setInterruptCheck(std::function<bool()> shouldStop);
+
     // How long a write waits for a file that another program holds busy.
     static constexpr int BusyTimeoutMs = 5000;
 
 private:
     QString m_name;
     QString m_error;
+    std::function<bool()> m_shouldStop;
 };
 
 // Fills `error` with a Portuguese report of what failed, on which file and the
