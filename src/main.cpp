@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QTextStream>
 
+#include <sys/stat.h>
+
 namespace {
 
 int initDataFolder(const QString &dir, const QString &areaCode)
@@ -71,6 +73,10 @@ int callRunningCopy(const QString &dataDir, const QString &number)
 
 int main(int argc, char *argv[])
 {
+    // The register is personal data: every file this program creates (the
+    // register's journals, the lock, settings, a socket) is its user's alone,
+    // whatever umask it was started with.
+    umask(S_IRWXG | S_IRWXO);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -1,9 +1,13 @@
 #include "TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTest>
+
+#include <sys/stat.h>
 
 // Runs the real program as a child process, without a screen.
 class TestProgram : public QObject
@@ -90,6 +94,32 @@ private slots:
         QVERIFY(QFile::exists(QDir(dir).filePath(QStringLiteral("ddd.sqlite"))));
     }
 
+    void whatZunaCreatesIsPrivateWhateverTheUmask()
+    {
+        QTemporaryDir parent;
+        const QString dir = QDir(parent.path()).filePath(QStringLiteral("dados"));
+        const mode_t before = umask(0); // the most open a session can be
+        const Run init = run({ QStringLiteral("--init"), QStringLiteral("--ddd"), QStringLiteral("11"),
+            QStringLiteral("--data-dir"), dir });
+        umask(before);
+        QCOMPARE(init.status, 0);
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+            | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFileInfo(dir).permissions() & others, QFile::Permissions());
+        for (const char *name : { "cada.sqlite", "ddd.sqlite", "site.txt" })
+            QVERIFY2(!(QFileInfo(QDir(dir).filePath(QLatin1String(name))).permissions() & others), name);
+
+        // Files made while it runs: the lock, the settings.
+        umask(0);
+        QProcess zuna;
+        startOffscreen(zuna, { QStringLiteral("--data-dir"), dir });
+        umask(before);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(dir).filePath(QStringLiteral(".zuna.lock"))), 10000);
+        QVERIFY(!(QFileInfo(QDir(dir).filePath(QStringLiteral(".zuna.lock"))).permissions() & others));
+        zuna.kill();
+        zuna.waitForFinished();
+    }
+
     void aFailedStartExitsNonZeroWithoutAWindow()
     {
         DataFolderFixture data;
@@ -128,6 +158,50 @@ private slots:
         QVERIFY(!third.waitForFinished(1500));
         third.kill();
         third.waitForFinished();
+    }
+
+    void aLockNoLiveCopyOwnsIsTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty, as a power cut leaves it") << QByteArray();
+        QTest::newRow("zeros") << QByteArray(64, '\0');
+        QTest::newRow("garbage") << QByteArray("\x8f\x01zz\xff\n\n\x02");
+        QTest::newRow("a live process that is not Zuna") << ("1\n" + QSysInfo::machineHostName().toUtf8() + "\ninit\n");
+        QTest::newRow("another machine") << QByteArray("4242\nbalcao-2\nzuna\n");
+    }
+    void aLockNoLiveCopyOwnsIsTakenOver()
+    {
+        QFETCH(QByteArray, content);
+        DataFolderFixture data;
+        QFile lock(data.file(QStringLiteral(".zuna.lock")));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(content);
+        lock.close();
+        // Written well before this start, as a crash leaves it.
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+        lock.close();
+        QProcess zuna;
+        startOffscreen(zuna, { QStringLiteral("--data-dir"), data.path() });
+        // It holds the folder now: the lock names it.
+        auto owner = [&] {
+            QFile f(data.file(QStringLiteral(".zuna.lock")));
+            return f.open(QIODevice::ReadOnly) ? f.readLine().trimmed().toLongLong() : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(owner(), zuna.processId(), 10000);
+        QCOMPARE(zuna.state(), QProcess::Running);
+        zuna.kill();
+        zuna.waitForFinished();
+    }
+
+    void aLockThatCannotBeMadeIsReported()
+    {
+        DataFolderFixture data;
+        QVERIFY(QDir().mkdir(data.file(QStringLiteral(".zuna.lock"))));
+        const Run r = run({ QStringLiteral("--data-dir"), data.path() });
+        QCOMPARE(r.status, 1);
+        QVERIFY2(
+            r.err.contains(QLatin1String(".zuna.lock")) && r.err.contains(QLatin1String("pasta")), qPrintable(r.err));
     }
 };
 

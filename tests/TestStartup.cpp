@@ -219,7 +219,8 @@ private slots:
     {
         DataFolderFixture data;
         SingleInstance first(data.path());
-        QVERIFY(first.tryAcquire());
+        QString error;
+        QCOMPARE(first.tryAcquire(&error), SingleInstance::Result::Acquired);
         RecordingMessageBoxes boxes;
         Startup second(data.path());
         QCOMPARE(second.start(), Startup::Outcome::SecondCopy);
@@ -230,6 +231,25 @@ private slots:
         QCOMPARE(veri->text2()->text(), QString());
         QVERIFY(boxes.shown.isEmpty());
         QCOMPARE(Startup::exitStatus(Startup::Outcome::SecondCopy, 0), 0);
+    }
+
+    void aRegisterOthersCanReadIsReportedWithTheFix()
+    {
+        DataFolderFixture data;
+        {
+            RecordingMessageBoxes boxes;
+            Startup startup(data.path());
+            QCOMPARE(startup.start(), Startup::Outcome::Running);
+            QVERIFY(boxes.shown.isEmpty()); // made private by --init
+        }
+        QFile::setPermissions(data.file(QStringLiteral("cada.sqlite")),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        RecordingMessageBoxes boxes;
+        Startup startup(data.path());
+        QCOMPARE(startup.start(), Startup::Outcome::Running);
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(boxes.shown.first().text.contains(data.file(QStringLiteral("cada.sqlite"))));
+        QVERIFY(boxes.shown.first().text.contains(QLatin1String("chmod 600")));
     }
 
     void aRefusedDateFormatStopsBeforeTheMainWindow()

@@ -33,7 +33,8 @@ bool writeSiteFile(const QString &path, QString *error)
 bool initDataFolder(
     const QString &dir, const QString &workerProgram, QStringList *report, QString *error, const QString &areaCode)
 {
-    if (!QDir().mkpath(dir)) {
+    const bool created = !QFileInfo::exists(dir);
+    if (!QDir().mkpath(dir) || (created && !DataFolder::makePrivate(dir))) {
         *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dir);
         return false;
     }
@@ -62,6 +63,7 @@ bool initDataFolder(
             if (!AccessImport::importFile(
                     workerProgram, item.kind, access, path, AccessImport::DefaultTimeoutMs, &rows, error))
                 return false;
+            DataFolder::makePrivate(path);
             const QString name = QFileInfo(access).fileName();
             report->append(item.kind == AccessImport::Kind::Contacts
                     ? QStringLiteral("%1 contatos importados de %2").arg(rows).arg(name)
@@ -70,6 +72,7 @@ bool initDataFolder(
         }
         if (!item.create(path, error))
             return false;
+        DataFolder::makePrivate(path);
         report->append(QStringLiteral("Criado: %1").arg(path));
     }
     const AreaCodeStore areaCodes(DataFolder::findFile(dir, DataFiles::AreaCode));

@@ -60,9 +60,16 @@ Startup::Outcome Startup::start()
 
     m_veri = std::make_unique<StartupWindow>();
     m_instance = std::make_unique<SingleInstance>(m_dataDir);
-    if (!m_instance->tryAcquire()) {
-        m_veri->show();
-        return Outcome::SecondCopy;
+    QString lockError;
+    switch (m_instance->tryAcquire(&lockError)) {
+    case SingleInstance::Result::Acquired: break;
+    case SingleInstance::Result::HeldByAnother: m_veri->show(); return Outcome::SecondCopy;
+    case SingleInstance::Result::Failed:
+        MessageBoxes::error(
+            nullptr, ErrorTitle, QStringLiteral("Não foi possível iniciar o Zuna.\n\n%1").arg(lockError));
+        m_veri.reset();
+        m_instance.reset();
+        return Outcome::Failed;
     }
 
     m_veri->text2()->setText(DateFormatText);
@@ -95,7 +102,20 @@ Startup::Outcome Startup::start()
     });
     m_main->show();
     m_veri.reset();
+    warnIfReadableByOthers();
     return Outcome::Running;
+}
+
+void Startup::warnIfReadableByOthers() const
+{
+    const QStringList exposed = DataFolder::readableByOthers({ m_dataDir,
+        DataFolder::pathFor(m_dataDir, DataFiles::Contacts), DataFolder::pathFor(m_dataDir, DataFiles::AreaCode) });
+    if (exposed.isEmpty())
+        return;
+    MessageBoxes::notice(m_main.get(), MainWindow::AppTitle,
+        QStringLiteral("O cadastro de clientes pode ser lido por outros usuários deste computador:\n%1\n\n"
+                       "Para que só você o leia, execute:\nchmod 700 \"%2\" && chmod 600 \"%2\"/*.sqlite")
+            .arg(exposed.join(QLatin1Char('\n')), m_dataDir));
 }
 
 int Startup::exitStatus(Outcome outcome, int loopStatus)

@@ -35,6 +35,9 @@ public:
 
 private:
     QString missingFileHint() const;
+    // Personal data that other users of the machine can read is reported,
+    // with the command that makes it private.
+    void warnIfReadableByOthers() const;
 
     QString m_dataDir;
     std::unique_ptr<SingleInstance> m_instance;

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace DataFolder {
@@ -33,6 +35,27 @@ QString pathFor(const QString &dir, const QString &name)
 {
     const QString found = findFile(dir, name);
     return found.isEmpty() ? QDir(dir).filePath(name) : found;
+}
+
+bool makePrivate(const QString &path)
+{
+    const QFileInfo info(path);
+    QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner;
+    if (info.isDir())
+        owner |= QFile::ExeOwner;
+    return QFile::setPermissions(path, owner);
+}
+
+QStringList readableByOthers(const QStringList &paths)
+{
+    QStringList exposed;
+    const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther | QFile::ExeGroup | QFile::ExeOther;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.exists() && (info.permissions() & others))
+            exposed << path;
+    }
+    return exposed;
 }
 
 } // namespace DataFolder

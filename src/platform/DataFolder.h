@@ -18,4 +18,10 @@ QString findFile(const QString &dir, const QString &name);
 // The existing file's path in whatever case it has on disk, or dir/name.
 QString pathFor(const QString &dir, const QString &name);
 
+// The register is personal data: what Zuna creates is for its user alone.
+// Makes a folder or file readable and writable by its owner only.
+bool makePrivate(const QString &path);
+// Of `paths`, those that other users of the machine can read or enter.
+QStringList readableByOthers(const QStringList &paths);
+
 } // namespace DataFolder

@@ -2,8 +2,8 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QTextStream>
 #include <QPushButton>
+#include <QTextStream>
 
 namespace {
 MessageBoxes *g_replacement = nullptr;
@@ -46,8 +46,8 @@ void MessageBoxes::error(QWidget *parent, const QString &title, const QString &t
     instance().show(parent, icon, title, text, Buttons::Ok);
 }
 
-MessageBoxes::Answer ModalMessageBoxes::show(QWidget *parent, Icon icon, const QString &title, const QString &text,
-                                             Buttons buttons)
+MessageBoxes::Answer ModalMessageBoxes::show(
+    QWidget *parent, Icon icon, const QString &title, const QString &text, Buttons buttons)
 {
     // Without a screen nobody can answer a box: say it on standard error and
     // take the safe answer, so that a run without a display never hangs.
