@@ -216,7 +216,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("expected");
         QTest::newRow("text file") << QByteArray("isto não é um banco de dados\n").repeated(40)
-                                   << QStringLiteral("Não foi possível abrir");
+                                   << QStringLiteral("não é um cadastro");
         QTest::newRow("zero bytes") << QByteArray() << QStringLiteral("tabela de contatos CADA");
     }
     void damagedFilesAreReportedNotCrashed()

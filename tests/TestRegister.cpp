@@ -4,6 +4,7 @@
 #include "callerid/AreaCodeStore.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
+#include "contacts/SqlConnection.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
 
@@ -96,7 +98,6 @@ private slots:
     }
     void cleanup()
     {
-        ContactListModel::setWindowBudgetMs(ContactListModel::DefaultWindowBudgetMs);
         m_fx.reset();
         m_boxes.reset();
     }
@@ -183,6 +184,74 @@ private slots:
         QCOMPARE(names.size(), 601);
         QCOMPARE(names.first(), QStringLiteral("Maria 000"));
         QCOMPARE(names.last(), QStringLiteral("Mariza"));
+    }
+
+    // --- a register another program holds busy
+
+    void aBusyRegisterIsWaitedForAndNothingTypedIsLost()
+    {
+        add(QStringLiteral("Ana"));
+        const qint64 bia = add(QStringLiteral("Bia"));
+        QVERIFY(m_fx->start());
+        auto *notice = m_fx->control<QLabel>("avisoCadastro");
+        QVERIFY(!notice->isVisible());
+        auto holder = std::make_unique<SqlConnection>(m_fx->data().file(QStringLiteral("cada.sqlite")));
+        QSqlQuery lock(holder->database());
+        QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+
+        // Typing a name: the window answers at once and says why the list waits.
+        auto *a1 = edit("A1");
+        a1->setFocus();
+        QElapsedTimer typing;
+        typing.start();
+        QTest::keyClicks(a1, QStringLiteral("Ana Maria"));
+        QVERIFY2(typing.elapsed() < 1000, qPrintable(QString::number(typing.elapsed())));
+        QTRY_VERIFY(notice->isVisible());
+        QVERIFY(notice->text().contains(QLatin1String("ocupado")));
+        // A save is refused, and said so; what was typed stays.
+        edit("A4")->setText(QStringLiteral("(11)3333-4444"));
+        m_fx->window()->Command4_Click();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY(m_boxes->shown.first().text.contains(QLatin1String("ocupado")));
+        QCOMPARE(a1->text(), QStringLiteral("Ana Maria"));
+        // A pick is refused too, and F3 still clears the form.
+        m_fx->control<QLabel>("CD")->setText(QString::number(bia));
+        m_fx->window()->busca();
+        QCOMPARE(m_boxes->shown.size(), 2);
+        QCOMPARE(a1->text(), QStringLiteral("Ana Maria"));
+        QTest::keyClick(a1, Qt::Key_F3);
+        QCOMPARE(a1->text(), QString());
+        QVERIFY(m_fx->endedWith.isEmpty());
+
+        // The other program lets go: the list and the count come back.
+        lock.exec(QStringLiteral("ROLLBACK"));
+        lock.finish();
+        holder.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+        QCOMPARE(listedNames(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bia") }));
+        QCOMPARE(nxr(), QStringLiteral("2"));
+        QVERIFY(m_fx->endedWith.isEmpty());
+    }
+
+    void aRegisterGoneForGoodEndsOnlyWithNothingTyped()
+    {
+        add(QStringLiteral("Ana"));
+        QVERIFY(m_fx->start());
+        edit("A1")->setText(QStringLiteral("Cliente novo"));
+        QVERIFY(QFile::remove(m_fx->data().file(QStringLiteral("cada.sqlite"))));
+        m_fx->window()->Command3_Click(); // clears what was typed: nothing is lost by ending
+        QCOMPARE(m_fx->endedWith, QList<int> { 1 });
+
+        // With a contact being typed, Zuna stays: the save says why it fails.
+        m_fx->endedWith.clear();
+        m_boxes->shown.clear();
+        edit("A1")->setText(QStringLiteral("Outro cliente"));
+        edit("A4")->setText(QStringLiteral("(11)3333-4444"));
+        m_fx->window()->Command4_Click();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY(m_boxes->shown.first().text.contains(QLatin1String("cada.sqlite")));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Outro cliente"));
+        QVERIFY(m_fx->endedWith.isEmpty());
     }
 
     // --- picking a contact

@@ -41,6 +41,8 @@ const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado 
 const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
 const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
+// How soon a register that could not be read is read again.
+constexpr int RegisterRetryMs = 1000;
 const char DesignRect[] = "designRect";
 
 QFont designFont(const QString &family, qreal points, bool bold = false)
@@ -316,7 +318,12 @@ void MainWindow::buildGrid()
 {
     m_model = new ContactListModel(DataFolder::pathFor(m_dataDir, DataFiles::Contacts), this);
     m_model->setObjectName(QStringLiteral("Data1"));
-    connect(m_model, &ContactListModel::failed, this, &MainWindow::fatal);
+    connect(m_model, &ContactListModel::failed, this, &MainWindow::registerTrouble);
+    connect(m_model, &ContactListModel::waiting, this, &MainWindow::showRegisterNotice);
+    connect(m_model, &ContactListModel::recovered, this, [this] {
+        if (!m_registerRetry.isActive())
+            m_registerNotice->hide();
+    });
 
     m_dbgrid1 = make<QTableView>(this, "DBGrid1", { 8, 208, 625, 265 });
     m_dbgrid1->setModel(m_model);
@@ -340,6 +347,22 @@ void MainWindow::buildGrid()
     m_dbgrid1->verticalHeader()->setDefaultSectionSize(17);
     m_dbgrid1->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(64, 64, 64); }"));
     m_dbgrid1->setPalette(QApplication::palette());
+    // Over the grid, while the register cannot be read: says so, without
+    // stopping the attendant, until a retry succeeds.
+    m_registerNotice = make<QLabel>(this, "avisoCadastro", { 16, 232, 609, 40 });
+    m_registerNotice->setWordWrap(true);
+    m_registerNotice->setAlignment(Qt::AlignCenter);
+    m_registerNotice->setAutoFillBackground(true);
+    QPalette notice = m_registerNotice->palette();
+    notice.setColor(QPalette::Window, LightYellow);
+    notice.setColor(QPalette::WindowText, Qt::black);
+    m_registerNotice->setPalette(notice);
+    m_registerNotice->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_registerNotice->hide();
+    m_registerRetry.setSingleShot(true);
+    m_registerRetry.setInterval(RegisterRetryMs);
+    connect(&m_registerRetry, &QTimer::timeout, this, &MainWindow::retryRegister);
+
     const int widths[ContactListModel::ColumnCount] = { 43, 248, 108, 303, 143, 38 };
     for (int c = 0; c < ContactListModel::ColumnCount; ++c)
         m_dbgrid1->setColumnWidth(c, widths[c]);
@@ -550,6 +573,58 @@ void MainWindow::fatal(const QString &error)
     m_terminate(1);
 }
 
+bool MainWindow::hasUnsavedTyping() const
+{
+    for (QLineEdit *field : { m_a1, m_a4, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 }) {
+        const auto loaded = m_loaded.constFind(field);
+        if (!field->text().isEmpty() && (loaded == m_loaded.cend() || loaded->shown != field->text()))
+            return true;
+    }
+    const auto notes = m_loaded.constFind(m_ob);
+    return !m_ob->toPlainText().isEmpty() && (notes == m_loaded.cend() || notes->shown != m_ob->toPlainText());
+}
+
+void MainWindow::registerTrouble(const QString &error)
+{
+    // Zuna ends only when the register is gone for good (removed, damaged)
+    // and nothing typed would be lost with it; a busy register is waited for.
+    if (contacts().health() == ContactStore::Health::Gone && !hasUnsavedTyping()) {
+        fatal(error);
+        return;
+    }
+    showRegisterNotice(error);
+    m_registerRetry.start();
+}
+
+void MainWindow::showRegisterNotice(const QString &error)
+{
+    m_registerNotice->setText(error.section(QLatin1Char('\n'), 0, 0) + QStringLiteral(" Tentando de novo…"));
+    m_registerNotice->setToolTip(error);
+    m_registerNotice->show();
+    m_registerNotice->raise();
+}
+
+void MainWindow::retryRegister()
+{
+    QString error;
+    if (!m_model->search(m_a1->text(), &error) || !contactCount(&error)) {
+        registerTrouble(error);
+        return;
+    }
+    m_registerNotice->hide();
+}
+
+void MainWindow::refreshAfterWrite()
+{
+    // What was written is written: a list that cannot be read again now is
+    // read again later.
+    QString error;
+    if (!listRefresh(&error) || !contactCount(&error))
+        registerTrouble(error);
+    else
+        m_registerNotice->hide();
+}
+
 void MainWindow::Command1_Click()
 {
     // Local numbers can be neither found nor stored without the desk's own
@@ -628,10 +703,7 @@ void MainWindow::Text1_Change()
 void MainWindow::Command3_Click()
 {
     QString error;
-    if (!listRefresh(&error) || !contactCount(&error)) {
-        fatal(error);
-        return;
-    }
+    const bool listed = listRefresh(&error) && contactCount(&error);
     m_loaded.clear();
     m_ob->clear();
     m_cd->clear();
@@ -645,6 +717,9 @@ void MainWindow::Command3_Click()
     m_a13->clear();
     m_a14->clear();
     m_text1->setFocus();
+    // Judged on the emptied form: ending now loses nothing typed.
+    if (!listed)
+        registerTrouble(error);
 }
 
 void MainWindow::Command4_Click()
@@ -683,10 +758,7 @@ void MainWindow::Command4_Click()
         }
         m_cd->setText(QString::number(code));
     }
-    if (!listRefresh(&error) || !contactCount(&error)) {
-        fatal(error);
-        return;
-    }
+    refreshAfterWrite();
     MessageBoxes::notice(this, AppTitle, Saved);
 }
 
@@ -704,18 +776,14 @@ void MainWindow::Command6_Click()
         reportFailure(QStringLiteral("Não foi possível apagar o contato."), error);
         return;
     }
-    if (!listRefresh(&error)) {
-        fatal(error);
-        return;
-    }
-    Command3_Click();
+    Command3_Click(); // lists and counts again
 }
 
 void MainWindow::A1_Change()
 {
     QString error;
     if (!m_model->search(m_a1->text(), &error))
-        fatal(error);
+        registerTrouble(error);
 }
 
 void MainWindow::A4_LostFocus()
@@ -777,7 +845,7 @@ void MainWindow::busca()
     std::optional<ContactRecord> found;
     QString error;
     if (!contacts().findByCode(m_cd->text().toLongLong(), &found, &error)) {
-        fatal(error);
+        reportFailure(QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), error);
         return;
     }
     if (found)
@@ -806,7 +874,7 @@ void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
 
 ContactStore MainWindow::contacts() const
 {
-    return ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts));
+    return ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts), ContactStore::Patience::Window);
 }
 
 void MainWindow::Command7_Click()

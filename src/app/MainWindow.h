@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -97,6 +98,15 @@ private:
     // An operation failed in a way the window cannot recover from: report it
     // and end the program.
     void fatal(const QString &error);
+    // The register could not be read: said over the grid and retried, unless
+    // it is gone for good with nothing typed on the screen.
+    void registerTrouble(const QString &error);
+    void showRegisterNotice(const QString &error);
+    void retryRegister();
+    // The list and the count, read again after a write or a clear.
+    void refreshAfterWrite();
+    // Some field holds text that is not what was loaded from the register.
+    bool hasUnsavedTyping() const;
 
     QString m_dataDir;
     bool m_callFromLine = false; // Text1 is being set by a call from the line
@@ -127,6 +137,8 @@ private:
     QLineEdit *m_a14 = nullptr;
     QPlainTextEdit *m_ob = nullptr;
     QTableView *m_dbgrid1 = nullptr;
+    QLabel *m_registerNotice = nullptr; // over the grid while the register cannot be read
+    QTimer m_registerRetry;
     ContactListModel *m_model = nullptr; // Data1
     QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
     // The stored contact the fields show: each field's value as read, and

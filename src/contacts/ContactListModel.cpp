@@ -23,7 +23,7 @@ bool ContactListModel::openConnection(QString *error)
 {
     if (m_connection)
         return true;
-    auto connection = std::make_unique<SqlConnection>(m_store.filePath());
+    auto connection = std::make_unique<SqlConnection>(m_store.filePath(), SqlConnection::Mode::OpenExisting, 0);
     if (!connection->isOpen()) {
         return sqlFailure(error, QStringLiteral("Não foi possível abrir o cadastro de contatos."), m_store.filePath(),
             connection->errorText());
@@ -58,6 +58,10 @@ bool ContactListModel::readPage(
     }
     const bool ok = m_store.listPage(m_connection->database(), m_pattern, after, PageSize, page, error);
     m_connection->setInterruptCheck({});
+    // The window does not wait for a register another program holds busy:
+    // the background reader does, and tells when it cannot either.
+    if (!ok && ContactStore::isBusy(*error))
+        *tooLong = true;
     return ok;
 }
 
@@ -78,8 +82,12 @@ bool ContactListModel::reload(QString *error)
     endResetModel();
     if (tooLong) {
         readPageInBackground(std::nullopt);
+        if (ContactStore::isBusy(*error))
+            waitFor(*error);
         return true;
     }
+    if (ok)
+        readable();
     return ok;
 }
 
@@ -95,14 +103,28 @@ void ContactListModel::readPageInBackground(std::optional<ContactStore::ListRow>
         });
 }
 
+void ContactListModel::waitFor(const QString &why)
+{
+    m_troubled = true;
+    emit waiting(why);
+}
+
+void ContactListModel::readable()
+{
+    if (std::exchange(m_troubled, false))
+        emit recovered();
+}
+
 void ContactListModel::pageArrived(bool first, bool ok, const QList<ContactStore::ListRow> &page, const QString &error)
 {
     m_searching = false;
     m_atEnd = !ok || page.size() < PageSize;
     if (!ok) {
+        m_troubled = true;
         emit failed(error);
         return;
     }
+    readable();
     if (first) {
         beginResetModel();
         m_rows = page;
@@ -184,12 +206,16 @@ void ContactListModel::fetchMore(const QModelIndex &parent)
     if (!readPage(&last, &page, &tooLong, &error)) {
         if (tooLong) {
             readPageInBackground(last);
+            if (ContactStore::isBusy(error))
+                waitFor(error);
             return;
         }
         m_atEnd = true;
+        m_troubled = true;
         emit failed(error);
         return;
     }
+    readable();
     m_atEnd = page.size() < PageSize;
     if (page.isEmpty())
         return;

@@ -50,8 +50,13 @@ public:
     void fetchMore(const QModelIndex &parent = {}) override;
 
 signals:
-    // A later page could not be read; the list stops where it is.
+    // A page could not be read; the list stops where it is.
     void failed(const QString &error);
+    // The register is busy with another program: the page is being waited
+    // for in the background.
+    void waiting(const QString &why);
+    // A page was read after waiting or failing.
+    void recovered();
 
 private:
     bool openConnection(QString *error);
@@ -62,6 +67,8 @@ private:
         const ContactStore::ListRow *after, QList<ContactStore::ListRow> *page, bool *tooLong, QString *error);
     void readPageInBackground(std::optional<ContactStore::ListRow> after);
     void pageArrived(bool first, bool ok, const QList<ContactStore::ListRow> &page, const QString &error);
+    void waitFor(const QString &why);
+    void readable();
 
     ContactStore m_store;
     std::unique_ptr<SqlConnection> m_connection;
@@ -70,5 +77,6 @@ private:
     QList<ContactStore::ListRow> m_rows;
     bool m_atEnd = true;
     bool m_searching = false;
+    bool m_troubled = false; // the last page had to wait, or failed
     quint64 m_generation = 0; // of the list shown: a newer search supersedes an older one
 };

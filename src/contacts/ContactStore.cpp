@@ -46,16 +46,21 @@ const qint64 AllRows = std::numeric_limits<qint64>::max();
 
 bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
 {
-    return sqlFailure(error, QStringLiteral("Não foi possível abrir o cadastro de contatos."), file, conn.errorText());
+    const QString problem = sqlProblem(conn.errorCode());
+    return sqlFailure(error,
+        problem.isEmpty() ? QStringLiteral("Não foi possível abrir o cadastro de contatos.") : problem, file,
+        conn.errorText());
 }
 
 bool failQuery(QString *error, const QString &file, const QSqlQuery &query)
 {
-    QString what = QStringLiteral("Erro ao acessar o cadastro de contatos.");
+    QString what = sqlProblem(query.lastError().nativeErrorCode());
     if (query.lastError().text().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
         what = QStringLiteral("O arquivo não contém a tabela de contatos CADA.");
     else if (query.lastError().text().contains(QLatin1String("no such column"), Qt::CaseInsensitive))
         what = QStringLiteral("A tabela de contatos CADA não tem todas as colunas esperadas.");
+    else if (what.isEmpty())
+        what = QStringLiteral("Erro ao acessar o cadastro de contatos.");
     return sqlFailure(error, what, file, query.lastError().text());
 }
 
@@ -275,9 +280,29 @@ bool fewRowsHold(const QSqlDatabase &db, const QString &part)
 
 } // namespace
 
-ContactStore::ContactStore(QString filePath)
+ContactStore::ContactStore(QString filePath, Patience patience)
     : m_filePath(std::move(filePath))
+    , m_readWaitMs(patience == Patience::Window ? WindowReadWaitMs : SqlConnection::BusyTimeoutMs)
+    , m_writeWaitMs(patience == Patience::Window ? WindowWriteWaitMs : SqlConnection::BusyTimeoutMs)
 {
+}
+
+bool ContactStore::isBusy(const QString &error)
+{
+    return error.startsWith(sqlProblem(QStringLiteral("5")));
+}
+
+ContactStore::Health ContactStore::health() const
+{
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
+    QString code = conn.errorCode();
+    if (conn.isOpen()) {
+        QSqlQuery query(conn.database());
+        if (query.exec(QStringLiteral("SELECT N FROM CADA_CONTAGEM")) && query.next())
+            return Health::Ok;
+        code = query.lastError().nativeErrorCode();
+    }
+    return code == QLatin1String("5") || code == QLatin1String("6") ? Health::Busy : Health::Gone;
 }
 
 bool ContactStore::create(const QString &filePath, QString *error)
@@ -304,7 +329,7 @@ bool ContactStore::create(const QString &filePath, QString *error)
 
 bool ContactStore::count(qint64 *result, QString *error) const
 {
-    SqlConnection conn(m_filePath);
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     QSqlQuery query(conn.database());
@@ -316,7 +341,7 @@ bool ContactStore::count(qint64 *result, QString *error) const
 
 bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) const
 {
-    SqlConnection conn(m_filePath);
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     QSqlQuery query(conn.database());
@@ -346,7 +371,7 @@ bool ContactStore::createSchema(const QSqlDatabase &db, QString *detail)
 
 bool ContactStore::upgrade(QString *error) const
 {
-    SqlConnection conn(m_filePath);
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_writeWaitMs);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     const QSqlDatabase db = conn.database();
@@ -387,7 +412,7 @@ bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRe
         return true;
     if (keys.size() == 1)
         keys << keys.first();
-    SqlConnection conn(m_filePath);
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     QSqlQuery query(conn.database());
@@ -410,7 +435,7 @@ bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRe
 bool ContactStore::write(const std::function<bool(QSqlQuery &)> &work, QString *error) const
 {
     for (int attempt = 1;; ++attempt) {
-        SqlConnection conn(m_filePath);
+        SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_writeWaitMs);
         if (!conn.isOpen())
             return failOpen(error, m_filePath, conn);
         WriteTransaction tx(conn.database());

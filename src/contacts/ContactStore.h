@@ -22,8 +22,22 @@ class PhoneNumber;
 class ContactStore
 {
 public:
-    explicit ContactStore(QString filePath);
+    // How long an operation waits for a register another program holds busy:
+    // on the window's thread briefly, so that the window keeps answering;
+    // off it, a few seconds.
+    enum class Patience { Window, Background };
+    static constexpr int WindowReadWaitMs = 250;
+    static constexpr int WindowWriteWaitMs = 2000;
+
+    explicit ContactStore(QString filePath, Patience patience = Patience::Background);
     const QString &filePath() const { return m_filePath; }
+
+    // After a failure: is the register there and well, only busy for now, or
+    // gone (missing, damaged, not a register)?
+    enum class Health { Ok, Busy, Gone };
+    Health health() const;
+    // Whether an error this class reported says the register was busy.
+    static bool isBusy(const QString &error);
 
     // Creates a new register file with its table and indexes. Fails when the
     // file exists.
@@ -76,4 +90,6 @@ private:
     bool write(const std::function<bool(QSqlQuery &)> &work, QString *error) const;
 
     QString m_filePath;
+    int m_readWaitMs;
+    int m_writeWaitMs;
 };

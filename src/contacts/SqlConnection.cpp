@@ -22,11 +22,11 @@ QString uriFor(const QString &filePath, SqlConnection::Mode mode)
 }
 } // namespace
 
-SqlConnection::SqlConnection(const QString &filePath, Mode mode)
+SqlConnection::SqlConnection(const QString &filePath, Mode mode, int busyTimeoutMs)
     : m_name(QStringLiteral("zuna-%1").arg(++g_counter))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
     db.setDatabaseName(uriFor(filePath, mode));
     if (mode == Mode::OpenExisting && !QFileInfo(filePath).isFile()) {
         m_error = QStringLiteral("o arquivo não existe");
@@ -34,13 +34,16 @@ SqlConnection::SqlConnection(const QString &filePath, Mode mode)
     }
     if (!db.open()) {
         m_error = db.lastError().text();
+        m_code = db.lastError().nativeErrorCode();
         return;
     }
     // SQLite reads the file lazily: ask for the schema now so that a file that
     // is not a database is reported here rather than by a later statement.
     QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
         m_error = probe.lastError().text();
+        m_code = probe.lastError().nativeErrorCode();
+    }
 }
 
 SqlConnection::~SqlConnection()
@@ -122,6 +125,22 @@ QStringList statementsOf(const QString &script)
 }
 
 } // namespace
+
+QString sqlProblem(const QString &nativeCode)
+{
+    switch (nativeCode.toInt()) {
+    case 5: // SQLITE_BUSY
+    case 6: return QStringLiteral("O cadastro está ocupado por outro programa; tente de novo em instantes."); // LOCKED
+    case 8: return QStringLiteral("O cadastro de contatos está protegido contra gravação (somente leitura).");
+    case 10: return QStringLiteral("Erro de leitura ou gravação no disco do cadastro de contatos.");
+    case 11: // SQLITE_CORRUPT
+    case 26: // NOTADB
+        return QStringLiteral("O arquivo do cadastro de contatos está danificado ou não é um cadastro do Zuna.");
+    case 13: return QStringLiteral("Não há espaço no disco para gravar o cadastro de contatos.");
+    case 14: return QStringLiteral("O arquivo do cadastro de contatos não pôde ser aberto."); // CANTOPEN
+    default: return {};
+    }
+}
 
 bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *detail)
 {

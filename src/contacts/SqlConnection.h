@@ -14,7 +14,9 @@ class SqlConnection
 public:
     enum class Mode { OpenExisting, Create };
 
-    explicit SqlConnection(const QString &filePath, Mode mode = Mode::OpenExisting);
+    // `busyTimeoutMs`: how long a statement waits for a file that another
+    // program holds busy before it fails (0: not at all).
+    explicit SqlConnection(const QString &filePath, Mode mode = Mode::OpenExisting, int busyTimeoutMs = BusyTimeoutMs);
     ~SqlConnection();
     SqlConnection(const SqlConnection &) = delete;
     SqlConnection &operator=(const SqlConnection &) = delete;
@@ -22,6 +24,9 @@ public:
     bool isOpen() const { return m_error.isEmpty(); }
     // Why the file could not be opened or is not a database.
     const QString &errorText() const { return m_error; }
+    // SQLite's code for it, as text ("5" busy, "26" not a database); empty
+    // when the file is missing.
+    const QString &errorCode() const { return m_code; }
     QSqlDatabase database() const;
 
     // Stops a statement running on this connection as soon as `shouldStop`
@@ -30,18 +35,24 @@ public:
     // check. False when the driver does not give access to SQLite itself.
     bool setInterruptCheck(std::function<bool()> shouldStop);
 
-    // How long a write waits for a file that another program holds busy.
+    // How long work off the window's thread waits for a file that another
+    // program holds busy.
     static constexpr int BusyTimeoutMs = 5000;
 
 private:
     QString m_name;
     QString m_error;
+    QString m_code;
     std::function<bool()> m_shouldStop;
 };
 
 // Fills `error` with a Portuguese report of what failed, on which file and the
 // database's own words, and returns false.
 bool sqlFailure(QString *error, const QString &what, const QString &filePath, const QString &detail);
+
+// What SQLite's error code means for the attendant, in Portuguese; empty for
+// codes that say nothing more than the operation's own words.
+QString sqlProblem(const QString &nativeCode);
 
 // Runs the statements of a script (a resource or file), one after the other.
 bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *detail);

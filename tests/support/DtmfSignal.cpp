@@ -9,9 +9,9 @@ namespace {
 
 void frequencies(QChar digit, double *low, double *high)
 {
-    static const char keys[4][5] = {"123A", "456B", "789C", "*0#D"};
-    static const double lows[4] = {697, 770, 852, 941};
-    static const double highs[4] = {1209, 1336, 1477, 1633};
+    static const char keys[4][5] = { "123A", "456B", "789C", "*0#D" };
+    static const double lows[4] = { 697, 770, 852, 941 };
+    static const double highs[4] = { 1209, 1336, 1477, 1633 };
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c) {
             if (keys[r][c] == digit.toLatin1()) {
