@@ -212,6 +212,57 @@ private slots:
         QCOMPARE(bytesOf(dir.filePath(fileName)), bytes);
     }
 
+    void aDamagedFileIsRefusedOrBroughtOverExactly()
+    {
+        // Never a register that read less than the file holds: a damaged copy
+        // is refused with a message, or, where the damage spared the table,
+        // brought over exactly.
+        const QByteArray cada = bytesOf(fixture("CADA.MDB"));
+        constexpr int Page = 4096;
+        const int pages = int(cada.size() / Page);
+        QList<std::pair<QString, QByteArray>> variants;
+        for (int p = 1; p < pages; ++p)
+            variants.append({ QStringLiteral("cut after page %1").arg(p), cada.left(p * Page) });
+        for (int at : { 4100, 20000, 70001, 113752, 140000, 160000 })
+            variants.append({ QStringLiteral("cut at byte %1").arg(at), cada.left(at) });
+        for (int p = 1; p < pages; ++p) {
+            QByteArray zeroed = cada;
+            zeroed.replace(p * Page, Page, QByteArray(Page, '\0'));
+            variants.append({ QStringLiteral("page %1 zeroed").arg(p), zeroed });
+            QByteArray swapped = cada;
+            const int q = (p * 7) % (pages - 1) + 1;
+            swapped.replace(p * Page, Page, cada.mid(q * Page, Page));
+            swapped.replace(q * Page, Page, cada.mid(p * Page, Page));
+            variants.append({ QStringLiteral("pages %1 and %2 swapped").arg(p).arg(q), swapped });
+            if (cada.at(p * Page) == 0x02) { // a table definition: its column entries garbled
+                QByteArray garbled = cada;
+                for (int i = 64; i < Page; i += 7)
+                    garbled[p * Page + i] = char(0xff);
+                variants.append({ QStringLiteral("table definition on page %1 garbled").arg(p), garbled });
+            }
+        }
+        QTemporaryDir dir;
+        const QString mdb = dir.filePath(QStringLiteral("CADA.MDB"));
+        const QString target = dir.filePath(QStringLiteral("cada.sqlite"));
+        int refused = 0;
+        for (const auto &[what, bytes] : std::as_const(variants)) {
+            writeBytes(mdb, bytes);
+            QFile::remove(target);
+            qint64 rows = 0;
+            QString error;
+            if (AccessImport::importFile(
+                    QStringLiteral(ZUNA_BINARY), AccessImport::Kind::Contacts, mdb, target, 20000, &rows, &error)) {
+                QVERIFY2(
+                    importedRows(target) == m_rows, qPrintable(what + QStringLiteral(": imported, not as stored")));
+            } else {
+                ++refused;
+                QVERIFY2(!QFile::exists(target), qPrintable(what));
+                QVERIFY2(error.contains(QStringLiteral("Não foi possível trazer")), qPrintable(error));
+            }
+        }
+        QVERIFY(refused >= pages); // every cut at least
+    }
+
     void aReadingThatHangsIsStopped()
     {
         QTemporaryDir dir;

@@ -37,11 +37,14 @@ bool writeRows(AccessReader &reader, Kind kind, const QSqlDatabase &db, qint64 *
         ? QStringList(std::begin(ContactColumns), std::end(ContactColumns))
         : QStringList { QStringLiteral("a1") };
     const auto bound = reader.bind(wanted);
-    const bool hasColumn
-        = std::any_of(bound.cbegin(), bound.cend(), [](const auto &b) { return b->name != QLatin1String("CD"); });
-    if (!hasColumn) {
-        *error = QStringLiteral("A tabela do Access não tem as colunas esperadas (%1).")
-                     .arg(wanted.join(QStringLiteral(", ")));
+    // Every column is needed: a column that cannot be read (a damaged table
+    // definition) would otherwise come over empty in every row.
+    QStringList missing = wanted;
+    for (const auto &b : bound)
+        missing.removeAll(b->name);
+    if (!missing.isEmpty()) {
+        *error = QStringLiteral("A tabela do Access não tem, ou não deixa ler, as colunas %1.")
+                     .arg(missing.join(QStringLiteral(", ")));
         return false;
     }
     QStringList names;
@@ -69,6 +72,16 @@ bool writeRows(AccessReader &reader, Kind kind, const QSqlDatabase &db, qint64 *
             return false;
         }
         ++count;
+    }
+    if (reader.broken()) {
+        *error = QStringLiteral("O arquivo do Access está danificado: há linhas da tabela que não puderam ser lidas.");
+        return false;
+    }
+    const QString said = reader.diagnostics();
+    if (!said.isEmpty()) {
+        *error = QStringLiteral("O arquivo do Access está danificado; a leitura ficaria incompleta.\nDetalhe: %1")
+                     .arg(said.section(QLatin1Char('\n'), 0, 2));
+        return false;
     }
     // A truncated file ends early without an error from libmdb: the table's
     // own row count tells.

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <unistd.h>
+
 // libmdb's header needs GLib's declarations first when read as C++.
 #include <glib.h>
 #include <mdbtools.h>
@@ -22,6 +24,21 @@ bool isReadableType(int type)
     case MDB_DOUBLE: return true;
     default: return false;
     }
+}
+
+// A memo's row field is a header: its length in bytes, then where its text
+// lies (in the row, or on pages of its own).
+constexpr int MemoHeaderSize = 12;
+
+// Whether a memo was read shorter than the length its header gives: its pages
+// were missing or damaged, and libmdb gave what it found without a word. Jet 4
+// keeps text as UCS-2, at most two bytes a character, behind a 2-byte marker
+// when compressed: a text of n bytes has at least (n - 2) / 2 characters.
+bool memoCameShort(const AccessReader::Bound &b, const MdbField &f)
+{
+    const long stored = mdb_get_int32(f.value, 0) & 0x3fffffff;
+    const qsizetype read = QString::fromUtf8(b.buffer.data(), b.length).size();
+    return read < (stored - 2) / 2;
 }
 
 struct MdbCloser
@@ -52,6 +69,28 @@ AccessReader::~AccessReader()
 {
     m_handles->table.reset();
     m_handles->mdb.reset();
+    diagnostics(); // gives the standard error back
+    if (m_captured)
+        fclose(m_captured);
+}
+
+QString AccessReader::diagnostics()
+{
+    if (!m_captured)
+        return {};
+    fflush(stderr);
+    if (m_savedStderr >= 0) {
+        dup2(m_savedStderr, STDERR_FILENO);
+        ::close(m_savedStderr);
+        m_savedStderr = -1;
+    }
+    QByteArray said;
+    ::rewind(m_captured);
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, m_captured)) > 0)
+        said.append(chunk, qsizetype(n));
+    return QString::fromLocal8Bit(said).trimmed();
 }
 
 bool AccessReader::open(const QString &source, QString *error)
@@ -65,6 +104,13 @@ bool AccessReader::open(const QString &source, QString *error)
         *error = QStringLiteral("O arquivo do Access está vazio ou não existe.");
         return false;
     }
+    // From here on what libmdb prints about the file is kept, not shown.
+    m_captured = tmpfile();
+    if (m_captured) {
+        fflush(stderr);
+        m_savedStderr = dup(STDERR_FILENO);
+        dup2(fileno(m_captured), STDERR_FILENO);
+    }
     m_handles->mdb.reset(mdb_open(QFile::encodeName(source).constData(), MDB_NOFLAGS));
     MdbHandle *mdb = m_handles->mdb.get();
     if (!mdb) {
@@ -72,6 +118,14 @@ bool AccessReader::open(const QString &source, QString *error)
         return false;
     }
     mdb_set_bind_size(mdb, BindSize);
+    // A file cut short, or grown by junk, is not whole pages.
+    if (info.size() % mdb->fmt->pg_size != 0) {
+        *error = QStringLiteral("O arquivo do Access está incompleto: seu tamanho (%1 bytes) não é um número inteiro "
+                                "de páginas de %2 bytes.")
+                     .arg(info.size())
+                     .arg(mdb->fmt->pg_size);
+        return false;
+    }
     // A file that is not an Access database may still "open"; only its
     // catalogue tells.
     if (!mdb_read_catalog(mdb, MDB_TABLE) || !mdb->catalog || mdb->num_catalog == 0) {
@@ -120,6 +174,7 @@ AccessReader::Columns AccessReader::bind(const QStringList &wanted)
             auto b = std::make_shared<Bound>();
             b->name = w;
             b->index = int(i);
+            b->memo = col->col_type == MDB_MEMO;
             mdb_bind_column(table, int(i) + 1, b->buffer.data(), &b->length);
             bound.append(b);
         }
@@ -148,13 +203,18 @@ bool AccessReader::next(const Columns &bound)
     size_t size = 0;
     const bool cracked = mdb_find_row(m_handles->mdb.get(), int(table->cur_row) - 1, &start, &size) == 0 && size > 0
         && mdb_crack_row(table, start & 0x1fff, size, m_handles->fields.data()) >= 0;
+    if (!cracked)
+        m_broken = true;
     for (const auto &b : bound) {
         b->isNull = false;
         if (!cracked)
             continue;
         for (const MdbField &f : m_handles->fields) {
-            if (f.colnum == b->index)
-                b->isNull = f.is_null;
+            if (f.colnum != b->index)
+                continue;
+            b->isNull = f.is_null;
+            if (b->memo && !f.is_null && f.siz >= MemoHeaderSize && memoCameShort(*b, f))
+                m_broken = true;
         }
     }
     return true;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
         std::vector<char> buffer = std::vector<char>(BindSize);
         int length = 0;
         bool isNull = false;
+        bool memo = false; // a long value, kept apart from the row
         bool filled() const { return length >= int(BindSize) - 1; }
     };
     using Columns = QList<std::shared_ptr<Bound>>;
@@ -36,6 +38,10 @@ public:
     AccessReader &operator=(const AccessReader &) = delete;
 
     bool open(const QString &source, QString *error);
+    // What libmdb said while reading, on its own standard error: it reports a
+    // damaged file there (a page beyond the end, a memo of the wrong length)
+    // and reads on, giving short or empty values. Empty when it said nothing.
+    QString diagnostics();
     bool openTable(const QString &name, QString *error);
     // Binds the named columns present in the table (letter case ignored).
     Columns bind(const QStringList &wanted);
@@ -43,10 +49,15 @@ public:
     unsigned declaredRows() const;
     // Starts the table again from its first row.
     void rewind();
-    // Reads the next row into the bound buffers.
+    // Reads the next row into the bound buffers. A row whose fields cannot be
+    // told apart is a damaged one: `broken` is then set.
     bool next(const Columns &bound);
+    bool broken() const { return m_broken; }
 
 private:
     struct Handles;
     std::unique_ptr<Handles> m_handles;
+    bool m_broken = false;
+    int m_savedStderr = -1; // while libmdb's standard error goes to m_captured
+    FILE *m_captured = nullptr;
 };
