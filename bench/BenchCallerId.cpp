@@ -11,7 +11,7 @@
 #include "app/Startup.h"
 #include "callerid/CallerIdControl.h"
 #include "callerid/DtmfDecoder.h"
-#include "callerid/Sources.h"
+#include "callerid/sources/SoundCardSource.h"
 #include "contacts/ContactStore.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"

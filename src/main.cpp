@@ -4,13 +4,15 @@
 #include "callerid/CallerIdSettings.h"
 #include "callerid/CallerIdSetupDialog.h"
 #include "callerid/NumberNormaliser.h"
-#include "callerid/Sources.h"
+#include "callerid/sources/AudioFileSource.h"
+#include "callerid/sources/LocalSocketSource.h"
 #include "contacts/AccessImport.h"
 #include "platform/DataFolder.h"
 
 #include <QApplication>
 #include <QTextStream>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -77,6 +79,13 @@ int main(int argc, char *argv[])
     // register's journals, the lock, settings, a socket) is its user's alone,
     // whatever umask it was started with.
     umask(S_IRWXG | S_IRWXO);
+    // Room for the sockets and files a long run opens; the local socket caps
+    // its clients well below it.
+    rlimit files {};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -64,6 +64,8 @@ private slots:
         QTest::newRow("unknown option") << QStringList { QStringLiteral("--sem-isso") };
         QTest::newRow("missing folder") << QStringList { QStringLiteral("--data-dir") };
         QTest::newRow("stray argument") << QStringList { QStringLiteral("arquivo") };
+        QTest::newRow("call with no number") << QStringList { QStringLiteral("--call"), QStringLiteral("abc") };
+        QTest::newRow("--ddd without --init") << QStringList { QStringLiteral("--ddd"), QStringLiteral("11") };
     }
     void aWrongCommandLineExitsWithStatusTwo()
     {

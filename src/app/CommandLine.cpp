@@ -4,6 +4,23 @@
 
 #include <QCommandLineParser>
 
+namespace {
+
+// What `--call` takes: 2 to 20 ASCII digits, with the separators people write.
+bool looksLikeNumber(const QString &text)
+{
+    int digits = 0;
+    for (const QChar c : text) {
+        if (c >= u'0' && c <= u'9')
+            ++digits;
+        else if (!QStringView(u" ()-.+").contains(c))
+            return false;
+    }
+    return digits >= 2 && digits <= 20;
+}
+
+} // namespace
+
 bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QString *error)
 {
     QCommandLineParser parser;
@@ -37,6 +54,11 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     result->callerIdSetup = parser.isSet(setup);
     result->decodeFile = parser.value(decode);
     result->callNumber = parser.value(call);
+    if (parser.isSet(call) && !result->callNumber.trimmed().isEmpty() && !looksLikeNumber(result->callNumber)) {
+        *error = QStringLiteral("%1 não é um número de telefone (use só algarismos, e se quiser ( ) - . + e espaços)")
+                     .arg(result->callNumber);
+        return false;
+    }
     if ((parser.isSet(decode) && result->decodeFile.isEmpty())
         || (parser.isSet(call) && result->callNumber.trimmed().isEmpty())) {
         *error = QStringLiteral("as opções --decode e --call precisam de um valor");

@@ -220,6 +220,15 @@ void MainWindow::buildCallerIdArea()
     m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", { 8, 24, 169, 21 });
     m_callerId->setDataDir(m_dataDir);
 
+    // The line's state, beside the tab strip where it hides nothing: the
+    // display keeps the last number.
+    m_lineStatus = make<QLabel>(this, "statusLinha", { 392, 8, 241, 18 });
+    m_lineStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_lineStatus->setFont(arialSmall());
+    m_lineStatus->setAutoFillBackground(true);
+    m_lineStatus->hide();
+    connect(m_callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
+
     m_command1 = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
     m_command1->setText(QStringLiteral("F1 - Ativar       "));
     m_command5 = make<QPushButton>(this, "Command5", { 96, 56, 81, 21 });
@@ -637,6 +646,18 @@ void MainWindow::Command1_Click()
     m_callerId->setAreaCode(m_text11->text());
     m_callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
     m_callerId->activate();
+}
+
+void MainWindow::showLineStatus(const QString &status, bool healthy)
+{
+    m_lineStatus->setVisible(!status.isEmpty());
+    QPalette pal = m_lineStatus->palette();
+    pal.setColor(QPalette::Window, healthy ? Blue : LightYellow);
+    pal.setColor(QPalette::WindowText, healthy ? QColor(Qt::white) : QColor(Qt::black));
+    m_lineStatus->setPalette(pal);
+    const QString oneLine = QString(status).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    m_lineStatus->setText(m_lineStatus->fontMetrics().elidedText(oneLine, Qt::ElideRight, m_lineStatus->width() - 6));
+    m_lineStatus->setToolTip(status);
 }
 
 void MainWindow::Command5_Click()

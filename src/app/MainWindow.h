@@ -58,6 +58,7 @@ public slots:
     void Text1_Change();
     // A number from the caller-ID monitor: written into Text1 as a new call.
     void showIncomingCall(const QString &number);
+    void showLineStatus(const QString &status, bool healthy);
     void A4_LostFocus();
     void Text11_LostFocus();
     void DBGrid1_DblClick();
@@ -123,6 +124,7 @@ private:
     QLineEdit *m_text1 = nullptr;
     QLineEdit *m_text11 = nullptr;
     QLabel *m_nxr = nullptr;
+    QLabel *m_lineStatus = nullptr;
     QLabel *m_cd = nullptr;
     QLineEdit *m_site = nullptr;
     QLabel *m_label1 = nullptr;

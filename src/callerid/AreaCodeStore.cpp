@@ -58,11 +58,11 @@ bool AreaCodeStore::load(QString *value, QString *error) const
     if (!query.exec(QStringLiteral("SELECT a1 FROM a1 ORDER BY rowid LIMIT 1")))
         return failQuery(error, m_filePath, query);
     if (!query.next())
-        return sqlFailure(error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_filePath,
-                          {});
+        return sqlFailure(
+            error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_filePath, {});
     if (query.value(0).isNull())
-        return sqlFailure(error, QStringLiteral("O DDD local na primeira linha da tabela a1 está sem valor (NULL)."),
-                          m_filePath, {});
+        return sqlFailure(
+            error, QStringLiteral("O DDD local na primeira linha da tabela a1 está sem valor (NULL)."), m_filePath, {});
     *value = query.value(0).toString();
     return true;
 }
@@ -73,13 +73,14 @@ bool AreaCodeStore::store(const QString &value, QString *error) const
     if (!conn.isOpen())
         return sqlFailure(error, OpenFailed, m_filePath, conn.errorText());
     QSqlQuery query(conn.database());
-    if (!query.prepare(QStringLiteral("UPDATE a1 SET a1 = ? WHERE rowid = (SELECT rowid FROM a1 ORDER BY rowid LIMIT 1)")))
+    if (!query.prepare(
+            QStringLiteral("UPDATE a1 SET a1 = ? WHERE rowid = (SELECT rowid FROM a1 ORDER BY rowid LIMIT 1)")))
         return failQuery(error, m_filePath, query);
     query.addBindValue(value.isNull() ? QString(QLatin1String("")) : value);
     if (!query.exec())
         return failQuery(error, m_filePath, query);
     if (query.numRowsAffected() == 0)
-        return sqlFailure(error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_filePath,
-                          {});
+        return sqlFailure(
+            error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_filePath, {});
     return true;
 }

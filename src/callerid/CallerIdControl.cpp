@@ -1,7 +1,8 @@
 #include "callerid/CallerIdControl.h"
 
 #include "callerid/CallerIdSetupDialog.h"
-#include "callerid/Sources.h"
+#include "callerid/sources/LineSources.h"
+#include "callerid/sources/LocalSocketSource.h"
 
 CallerIdControl::CallerIdControl(QWidget *parent)
     : QLabel(InitialText, parent)
@@ -68,7 +69,8 @@ void CallerIdControl::activate()
             continue;
         connect(source, &LineSource::numberReceived, this, &CallerIdControl::reportNumber);
         connect(source, &LineSource::textReceived, this, &CallerIdControl::reportText);
-        connect(source, &LineSource::statusChanged, this, &CallerIdControl::showStatus);
+        connect(source, &LineSource::statusChanged, this,
+            [this, source](const QString &status, bool healthy) { sourceStatus(source, status, healthy); });
         source->start();
     }
 }
@@ -79,6 +81,7 @@ void CallerIdControl::deactivate()
     m_active = false;
     setText(m_shown);
     setToolTip(QString());
+    emit statusChanged(QString(), true);
 }
 
 void CallerIdControl::stopSources()
@@ -90,6 +93,7 @@ void CallerIdControl::stopSources()
         }
     }
     m_source = m_socket = nullptr;
+    m_states.clear();
 }
 
 void CallerIdControl::configure()
@@ -98,12 +102,30 @@ void CallerIdControl::configure()
     dialog.exec();
 }
 
-void CallerIdControl::showStatus(const QString &status, bool healthy)
+void CallerIdControl::sourceStatus(const LineSource *source, const QString &status, bool healthy)
 {
-    // A failing source shows on the display until it recovers or a call
-    // comes; the whole text stays in the tooltip.
-    setToolTip(status);
-    setText(healthy ? m_shown : status);
+    // The display keeps the last number: the attendant may still be on that
+    // call. The sources' states go beside it, each in full.
+    m_states.insert(source, { status, healthy });
+    QStringList all;
+    QString shown;
+    bool allHealthy = true;
+    for (const LineSource *s : { m_source, m_socket }) {
+        const auto state = m_states.constFind(s);
+        if (state == m_states.cend())
+            continue;
+        all << state->text;
+        if (!state->healthy && allHealthy) {
+            shown = state->text;
+            allHealthy = false;
+        }
+    }
+    if (allHealthy) {
+        const auto line = m_states.constFind(m_source ? m_source : m_socket);
+        shown = line != m_states.cend() ? line->text : QString();
+    }
+    setToolTip(all.join(QLatin1Char('\n')));
+    emit statusChanged(shown, allHealthy);
 }
 
 void CallerIdControl::reportNumber(const QString &number)

@@ -2,6 +2,7 @@
 
 #include "callerid/CallerIdSettings.h"
 
+#include <QHash>
 #include <QLabel>
 
 #include <functional>
@@ -48,11 +49,15 @@ public:
 signals:
     void numberReceived(const QString &number);
     void textReceived(const QString &text);
+    // How the line sources fare, for a status line beside the display: the
+    // first failing source's words in full, else the line's own state; empty
+    // when the monitor is off.
+    void statusChanged(const QString &status, bool healthy);
 
 private:
     void stopSources();
     void updateSettings(const std::function<void(CallerIdSettings &)> &change);
-    void showStatus(const QString &status, bool healthy);
+    void sourceStatus(const LineSource *source, const QString &status, bool healthy);
 
     QString m_dataDir;
     CallerIdSettings m_settings;
@@ -60,4 +65,10 @@ private:
     LineSource *m_socket = nullptr;
     bool m_active = false;
     QString m_shown = InitialText; // the last number or text reported
+    struct State
+    {
+        QString text;
+        bool healthy = true;
+    };
+    QHash<const LineSource *, State> m_states;
 };

@@ -4,7 +4,7 @@
 #include <QSettings>
 
 namespace {
-const char *const SourceKeys[] = {"nenhuma", "placa-de-som", "arquivo", "modem", "ncid"};
+const char *const SourceKeys[] = { "nenhuma", "placa-de-som", "arquivo", "modem", "ncid" };
 }
 
 QString CallerIdSettings::filePath(const QString &dataDir)

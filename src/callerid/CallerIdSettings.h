@@ -18,8 +18,8 @@ struct CallerIdSettings
     int a8Sensibility = 8; // 1..10: the weakest tone heard (8 = -42 dBm0)
 
     Source source = Source::SoundCard;
-    QString soundDevice;  // PulseAudio source name; empty: the default input
-    QString audioFile;    // a recording to decode on activation
+    QString soundDevice; // PulseAudio source name; empty: the default input
+    QString audioFile; // a recording to decode on activation
     QString modemPort = QStringLiteral("/dev/ttyACM0");
     int modemBaud = 115200;
     QString modemInit = QStringLiteral("AT+VCID=1");

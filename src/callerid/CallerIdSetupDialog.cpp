@@ -1,6 +1,7 @@
 #include "callerid/CallerIdSetupDialog.h"
 
-#include "callerid/Sources.h"
+#include "callerid/sources/PulseAudioCapture.h"
+#include "callerid/sources/SoundCardSource.h"
 #include "platform/MessageBoxes.h"
 
 #include <QComboBox>
@@ -20,9 +21,8 @@
 namespace {
 
 // The order of the source list and of the pages.
-const CallerIdSettings::Source Sources[] = {CallerIdSettings::Source::SoundCard, CallerIdSettings::Source::AudioFile,
-                                            CallerIdSettings::Source::Modem, CallerIdSettings::Source::Ncid,
-                                            CallerIdSettings::Source::None};
+const CallerIdSettings::Source Sources[] = { CallerIdSettings::Source::SoundCard, CallerIdSettings::Source::AudioFile,
+    CallerIdSettings::Source::Modem, CallerIdSettings::Source::Ncid, CallerIdSettings::Source::None };
 
 int indexOf(CallerIdSettings::Source source)
 {
@@ -44,8 +44,8 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
 
     m_source = new QComboBox(this);
     m_source->setObjectName(QStringLiteral("fonte"));
-    m_source->addItems({QStringLiteral("Placa de som"), QStringLiteral("Arquivo de áudio"), QStringLiteral("Modem"),
-                        QStringLiteral("Servidor NCID"), QStringLiteral("Nenhuma")});
+    m_source->addItems({ QStringLiteral("Placa de som"), QStringLiteral("Arquivo de áudio"), QStringLiteral("Modem"),
+        QStringLiteral("Servidor NCID"), QStringLiteral("Nenhuma") });
     form->addRow(QStringLiteral("&Fonte da linha:"), m_source);
 
     m_pages = new QStackedWidget(this);
@@ -60,8 +60,8 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     m_audioFile->setObjectName(QStringLiteral("arquivo"));
     auto *browse = new QPushButton(QStringLiteral("&Procurar..."), file);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Gravação da linha"), m_audioFile->text(),
-                                                          QStringLiteral("Áudio (*.wav *.flac *.ogg);;Todos (*)"));
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Gravação da linha"),
+            m_audioFile->text(), QStringLiteral("Áudio (*.wav *.flac *.ogg);;Todos (*)"));
         if (!path.isEmpty())
             m_audioFile->setText(path);
     });
@@ -140,7 +140,7 @@ void CallerIdSetupDialog::buildSoundPage(QWidget *page)
     m_soundDevice->setObjectName(QStringLiteral("entrada-de-som"));
     m_soundDevice->setEditable(true);
     m_soundDevice->addItem(QStringLiteral("(entrada padrão)"), QString());
-    for (const auto &[name, description] : soundInputs())
+    for (const auto &[name, description] : PulseAudioCapture::inputs())
         m_soundDevice->addItem(QStringLiteral("%1 — %2").arg(description, name), name);
     const int current = m_soundDevice->findData(m_settings.soundDevice);
     if (current >= 0)
@@ -166,6 +166,10 @@ void CallerIdSetupDialog::buildSoundPage(QWidget *page)
     row->addWidget(m_test);
     row->addWidget(m_digits, 1);
     form->addRow(QString(), row);
+    m_testStatus = new QLabel(page);
+    m_testStatus->setObjectName(QStringLiteral("estadoTeste"));
+    m_testStatus->setWordWrap(true);
+    form->addRow(QString(), m_testStatus);
     connect(m_test, &QPushButton::clicked, this, &CallerIdSetupDialog::toggleTest);
 }
 
@@ -178,13 +182,23 @@ void CallerIdSetupDialog::toggleTest()
     const CallerIdSettings s = settings();
     m_digits->clear();
     m_testSource = new SoundCardSource(s.soundDevice, s.a8Sensibility, s.a2DDDLocal, this);
-    connect(m_testSource, &SoundCardSource::levelChanged, this, [this](double db) { m_level->setValue(int(std::max(db, -60.0))); });
-    connect(m_testSource, &SoundCardSource::digitDetected, this, [this](QChar d) { m_digits->setText(m_digits->text() + d); });
-    connect(m_testSource, &LineSource::numberReceived, this,
-            [this](const QString &n) { m_digits->setText(m_digits->text() + QStringLiteral("  → ") + n + QStringLiteral("  ")); });
-    connect(m_testSource, &LineSource::textReceived, this,
-            [this](const QString &t) { m_digits->setText(m_digits->text() + QStringLiteral("  → ") + t + QStringLiteral("  ")); });
-    connect(m_testSource, &LineSource::statusChanged, this, [this](const QString &status, bool) { m_test->setToolTip(status); });
+    connect(m_testSource, &SoundCardSource::levelChanged, this,
+        [this](double db) { m_level->setValue(int(std::max(db, -60.0))); });
+    connect(m_testSource, &SoundCardSource::digitDetected, this,
+        [this](QChar d) { m_digits->setText(m_digits->text() + d); });
+    connect(m_testSource, &LineSource::numberReceived, this, [this](const QString &n) {
+        m_digits->setText(m_digits->text() + QStringLiteral("  → ") + n + QStringLiteral("  "));
+    });
+    connect(m_testSource, &LineSource::textReceived, this, [this](const QString &t) {
+        m_digits->setText(m_digits->text() + QStringLiteral("  → ") + t + QStringLiteral("  "));
+    });
+    connect(m_testSource, &LineSource::statusChanged, this, [this](const QString &status, bool healthy) {
+        // A device that failed must not look like a silent line.
+        m_testStatus->setText(status);
+        m_level->setFormat(healthy ? QStringLiteral("%v dB") : QStringLiteral("falhou"));
+        if (!healthy)
+            m_level->setValue(m_level->minimum());
+    });
     m_testSource->start();
     m_test->setText(QStringLiteral("&Parar"));
 }
@@ -198,6 +212,8 @@ void CallerIdSetupDialog::stopTest()
     m_testSource = nullptr;
     m_test->setText(QStringLiteral("&Testar"));
     m_level->setValue(-60);
+    m_level->setFormat(QStringLiteral("%v dB"));
+    m_testStatus->clear();
 }
 
 CallerIdSettings CallerIdSetupDialog::settings() const
@@ -205,7 +221,8 @@ CallerIdSettings CallerIdSetupDialog::settings() const
     CallerIdSettings s = m_settings;
     s.source = Sources[m_source->currentIndex()];
     const QVariant device = m_soundDevice->currentData();
-    s.soundDevice = m_soundDevice->currentIndex() >= 0 && m_soundDevice->currentText() == m_soundDevice->itemText(m_soundDevice->currentIndex())
+    s.soundDevice = m_soundDevice->currentIndex() >= 0
+            && m_soundDevice->currentText() == m_soundDevice->itemText(m_soundDevice->currentIndex())
         ? device.toString()
         : m_soundDevice->currentText();
     s.audioFile = m_audioFile->text();
@@ -224,7 +241,7 @@ void CallerIdSetupDialog::accept()
     stopTest();
     if (!settings().save(m_dataDir)) {
         MessageBoxes::error(this, windowTitle(),
-                            QStringLiteral("Não foi possível gravar %1.").arg(CallerIdSettings::filePath(m_dataDir)));
+            QStringLiteral("Não foi possível gravar %1.").arg(CallerIdSettings::filePath(m_dataDir)));
         return;
     }
     QDialog::accept();

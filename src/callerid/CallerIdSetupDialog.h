@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -41,6 +42,7 @@ private:
     QProgressBar *m_level;
     QLineEdit *m_digits;
     QPushButton *m_test;
+    QLabel *m_testStatus;
     QLineEdit *m_audioFile;
     QComboBox *m_modemPort;
     QSpinBox *m_modemBaud;

@@ -91,7 +91,7 @@ struct DtmfDecoder::State
     {
         const double ratio = double(DetectorRate) / inputRate;
         out.resize(size_t(pending.size() * ratio) + 64);
-        SRC_DATA data{};
+        SRC_DATA data {};
         data.data_in = pending.data();
         data.input_frames = long(pending.size());
         data.data_out = out.data();

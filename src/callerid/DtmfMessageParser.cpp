@@ -82,9 +82,8 @@ void DtmfMessageParser::complete(qint64 atMs)
     } else if (!a.isEmpty()) {
         message.digits = a;
     } else if (hadD && d.size() == 1) {
-        static const CallerIdMessage::Kind codes[] = {CallerIdMessage::Kind::Withheld,
-                                                      CallerIdMessage::Kind::International,
-                                                      CallerIdMessage::Kind::Unavailable};
+        static const CallerIdMessage::Kind codes[] = { CallerIdMessage::Kind::Withheld,
+            CallerIdMessage::Kind::International, CallerIdMessage::Kind::Unavailable };
         if (d.at(0) < u'1' || d.at(0) > u'3')
             return;
         message.kind = codes[d.at(0).unicode() - u'1'];

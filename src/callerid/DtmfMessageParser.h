@@ -9,8 +9,8 @@ struct CallerIdMessage
 {
     enum class Kind { Number, Withheld, Unavailable, International };
     Kind kind = Kind::Number;
-    QString digits;   // the number field as sent (digits only)
-    QString raw;      // the whole message, markers included, e.g. "A1133334444C"
+    QString digits; // the number field as sent (digits only)
+    QString raw; // the whole message, markers included, e.g. "A1133334444C"
     qint64 endMs = 0; // time of the terminator, from the start of the stream
 };
 

@@ -6,6 +6,8 @@ LineSource::LineSource(QString areaCode, QObject *parent)
     : QObject(parent)
     , m_areaCode(std::move(areaCode))
 {
+    m_pace.setSingleShot(true);
+    connect(&m_pace, &QTimer::timeout, this, &LineSource::handOver);
 }
 
 QString LineSource::textFor(CallerIdMessage::Kind kind)
@@ -37,10 +39,23 @@ void LineSource::deliver(const CallerIdMessage &message)
 
 void LineSource::deliverNumber(const QString &received)
 {
-    const QString number = NumberNormaliser::normalise(received, m_areaCode);
-    if (number.isEmpty() || isRepeat(number))
+    m_waiting << received;
+    if (m_waiting.size() > MaxWaiting)
+        m_waiting.removeFirst();
+    if (!m_pace.isActive())
+        handOver();
+}
+
+void LineSource::handOver()
+{
+    while (!m_waiting.isEmpty()) {
+        const QString number = NumberNormaliser::normalise(m_waiting.takeFirst(), m_areaCode);
+        if (number.isEmpty() || isRepeat(number))
+            continue;
+        m_pace.start(PaceMs);
+        emit numberReceived(number);
         return;
-    emit numberReceived(number);
+    }
 }
 
 void LineSource::deliverText(const QString &text)

@@ -4,19 +4,25 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
+#include <QTimer>
 
 // Where the calls come from: a sound card, a recording, a modem, an NCID
 // server or a local socket. Each call becomes one number event (digits only,
 // the local area code in front of a local number) or one text event for a
 // number withheld or unavailable. A repeat of the same message within a few
-// seconds is the same call. A source that fails says so through its status,
-// keeps retrying and never blocks the window.
+// seconds is the same call. Numbers are handed on at most one per PaceMs, the
+// latest few kept when more come: a flood from a server or a client cannot
+// hold the window. A source that fails says so through its status, keeps
+// retrying and never blocks the window.
 class LineSource : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr qint64 RepeatWindowMs = 5000;
+    static constexpr int PaceMs = 250;
+    static constexpr qsizetype MaxWaiting = 32;
 
     explicit LineSource(QString areaCode, QObject *parent = nullptr);
 
@@ -41,8 +47,11 @@ protected:
 
 private:
     bool isRepeat(const QString &what);
+    void handOver();
 
     QString m_areaCode;
     QString m_last;
     QElapsedTimer m_lastTime;
+    QStringList m_waiting; // numbers as received, not handed on yet
+    QTimer m_pace;
 };

@@ -1,0 +1,22 @@
+#include "callerid/sources/LineSources.h"
+
+#include "callerid/CallerIdSettings.h"
+#include "callerid/sources/AudioFileSource.h"
+#include "callerid/sources/ModemSource.h"
+#include "callerid/sources/NcidSource.h"
+#include "callerid/sources/SoundCardSource.h"
+
+LineSource *createLineSource(const CallerIdSettings &s, QObject *parent)
+{
+    switch (s.source) {
+    case CallerIdSettings::Source::SoundCard:
+        return new SoundCardSource(s.soundDevice, s.a8Sensibility, s.a2DDDLocal, parent);
+    case CallerIdSettings::Source::AudioFile:
+        return new AudioFileSource(s.audioFile, s.a8Sensibility, s.a2DDDLocal, parent);
+    case CallerIdSettings::Source::Modem:
+        return new ModemSource(s.modemPort, s.modemBaud, s.modemInit, s.a2DDDLocal, parent);
+    case CallerIdSettings::Source::Ncid: return new NcidSource(s.ncidHost, s.ncidPort, s.a2DDDLocal, parent);
+    case CallerIdSettings::Source::None: break;
+    }
+    return nullptr;
+}

@@ -1,0 +1,133 @@
+#include "callerid/sources/LocalSocketSource.h"
+
+#include "callerid/sources/Reconnector.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+namespace {
+constexpr int WatchMs = 2000;
+} // namespace
+
+LocalSocketSource::LocalSocketSource(QString socketPath, QString areaCode, QObject *parent)
+    : LineSource(std::move(areaCode), parent)
+    , m_path(std::move(socketPath))
+    , m_server(new QLocalServer(this))
+    , m_reconnect(new Reconnector([this] { listen(); }, this))
+{
+    m_server->setMaxPendingConnections(MaxClients);
+    connect(m_server, &QLocalServer::newConnection, this, &LocalSocketSource::accept);
+    m_watch.setInterval(WatchMs);
+    connect(&m_watch, &QTimer::timeout, this, [this] {
+        if (m_running && !m_server->isListening() && !m_reconnect->isWaiting()) {
+            emit statusChanged(
+                QStringLiteral("O soquete local %1 parou de receber números; abrindo de novo.").arg(m_path), false);
+            listen();
+        }
+    });
+}
+
+LocalSocketSource::~LocalSocketSource()
+{
+    stop();
+}
+
+QString LocalSocketSource::socketPath(const QString &dataDir)
+{
+    return QDir(dataDir).filePath(QStringLiteral(".zuna-chamadas.sock"));
+}
+
+void LocalSocketSource::start()
+{
+    m_running = true;
+    m_reconnect->stop();
+    listen();
+    m_watch.start();
+}
+
+void LocalSocketSource::stop()
+{
+    m_running = false;
+    m_reconnect->stop();
+    m_watch.stop();
+    for (QLocalSocket *client : m_clients.keys())
+        client->abort();
+    m_clients.clear();
+    if (m_server->isListening())
+        m_server->close();
+}
+
+void LocalSocketSource::listen()
+{
+    if (!m_running || m_server->isListening())
+        return;
+    QLocalServer::removeServer(m_path); // left by a copy that crashed
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_path)) {
+        emit statusChanged(QStringLiteral("O soquete local %1 não pôde ser aberto; tentando de novo.\nDetalhe: %2")
+                               .arg(m_path, m_server->errorString()),
+            false);
+        m_reconnect->failed();
+        return;
+    }
+    m_reconnect->succeeded();
+}
+
+void LocalSocketSource::accept()
+{
+    while (QLocalSocket *client = m_server->nextPendingConnection()) {
+        if (m_clients.size() >= MaxClients) {
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
+        m_clients.insert(client, LineSplitter());
+        auto *idle = new QTimer(client);
+        idle->setSingleShot(true);
+        idle->start(m_idleMs);
+        connect(idle, &QTimer::timeout, client, &QLocalSocket::abort);
+        connect(client, &QLocalSocket::readyRead, this, [this, client, idle] {
+            idle->start(m_idleMs);
+            readClient(client);
+        });
+        connect(client, &QLocalSocket::disconnected, this, [this, client] {
+            m_clients.remove(client);
+            client->deleteLater();
+        });
+    }
+}
+
+void LocalSocketSource::readClient(QLocalSocket *client)
+{
+    auto lines = m_clients.find(client);
+    if (lines == m_clients.end())
+        return;
+    for (const QByteArray &raw : lines->feed(client->readAll())) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        const bool hasDigit = std::any_of(line.cbegin(), line.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        if (!hasDigit) {
+            client->write("ERRO: não é um número\n");
+            continue;
+        }
+        deliverNumber(line);
+        client->write("OK\n");
+    }
+}
+
+bool LocalSocketSource::sendNumber(const QString &socketPath, const QString &number, QString *error)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(2000)) {
+        *error = QStringLiteral("O monitor de chamadas do Zuna não está ativo nesta pasta de dados (F1 o ativa).");
+        return false;
+    }
+    socket.write(number.toUtf8() + '\n');
+    if (!socket.waitForBytesWritten(2000) || !socket.waitForReadyRead(2000) || !socket.readLine().startsWith("OK")) {
+        *error = QStringLiteral("O Zuna não confirmou o número.");
+        return false;
+    }
+    socket.disconnectFromServer();
+    return true;
+}

@@ -1,0 +1,83 @@
+#include "callerid/sources/ModemSource.h"
+
+#include "callerid/sources/Reconnector.h"
+
+#include <QSerialPort>
+
+ModemSource::ModemSource(QString port, int baud, QString init, QString areaCode, QObject *parent)
+    : LineSource(std::move(areaCode), parent)
+    , m_portName(std::move(port))
+    , m_baud(baud)
+    , m_init(std::move(init))
+    , m_port(new QSerialPort(this))
+    , m_reconnect(new Reconnector([this] { open(); }, this))
+{
+    connect(m_port, &QSerialPort::readyRead, this, &ModemSource::readLines);
+    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError && m_port->isOpen())
+            fail(m_port->errorString());
+    });
+}
+
+ModemSource::~ModemSource()
+{
+    stop();
+}
+
+void ModemSource::start()
+{
+    m_running = true;
+    m_reconnect->stop();
+    open();
+}
+
+void ModemSource::stop()
+{
+    m_running = false;
+    m_reconnect->stop();
+    if (m_port->isOpen())
+        m_port->close();
+}
+
+void ModemSource::open()
+{
+    if (!m_running)
+        return;
+    m_port->setPortName(m_portName);
+    m_port->setBaudRate(m_baud);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        fail(m_port->errorString());
+        return;
+    }
+    m_lines.clear();
+    m_port->write((m_init + QStringLiteral("\r")).toLatin1());
+    m_reconnect->succeeded();
+    emit statusChanged(QStringLiteral("Modem pronto em %1").arg(m_portName), true);
+}
+
+void ModemSource::fail(const QString &why)
+{
+    if (m_port->isOpen())
+        m_port->close();
+    if (!m_running)
+        return;
+    emit statusChanged(
+        QStringLiteral("O modem em %1 não responde; tentando de novo.\nDetalhe: %2").arg(m_portName, why), false);
+    m_reconnect->failed();
+}
+
+void ModemSource::readLines()
+{
+    for (const QByteArray &raw : m_lines.feed(m_port->readAll())) {
+        const QString line = QString::fromLatin1(raw).trimmed();
+        if (!line.startsWith(QLatin1String("NMBR")))
+            continue;
+        const QString value = line.section(QLatin1Char('='), 1).trimmed();
+        if (value == QLatin1String("P"))
+            deliverText(textFor(CallerIdMessage::Kind::Withheld));
+        else if (value == QLatin1String("O"))
+            deliverText(textFor(CallerIdMessage::Kind::Unavailable));
+        else
+            deliverNumber(value);
+    }
+}

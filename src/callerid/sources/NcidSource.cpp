@@ -1,0 +1,88 @@
+#include "callerid/sources/NcidSource.h"
+
+#include "callerid/sources/Reconnector.h"
+
+#include <QTcpSocket>
+
+NcidSource::NcidSource(QString host, int port, QString areaCode, QObject *parent)
+    : LineSource(std::move(areaCode), parent)
+    , m_host(std::move(host))
+    , m_portNumber(port)
+    , m_socket(new QTcpSocket(this))
+    , m_reconnect(new Reconnector([this] { connectNow(); }, this))
+{
+    connect(m_socket, &QTcpSocket::readyRead, this, &NcidSource::readLines);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_reconnect->succeeded();
+        m_lines.clear();
+        emit statusChanged(QStringLiteral("Conectado ao servidor NCID %1:%2").arg(m_host).arg(m_portNumber), true);
+    });
+    connect(
+        m_socket, &QTcpSocket::disconnected, this, [this] { fail(QStringLiteral("o servidor encerrou a conexão")); });
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] { fail(m_socket->errorString()); });
+}
+
+NcidSource::~NcidSource()
+{
+    stop();
+}
+
+void NcidSource::start()
+{
+    m_running = true;
+    m_reconnect->stop();
+    connectNow();
+}
+
+void NcidSource::stop()
+{
+    m_running = false;
+    m_reconnect->stop();
+    m_socket->abort();
+}
+
+void NcidSource::connectNow()
+{
+    if (m_running && m_socket->state() == QAbstractSocket::UnconnectedState)
+        m_socket->connectToHost(m_host, quint16(m_portNumber));
+}
+
+void NcidSource::fail(const QString &why)
+{
+    if (!m_running || m_reconnect->isWaiting())
+        return;
+    m_socket->abort();
+    emit statusChanged(QStringLiteral("Sem conexão com o servidor NCID %1:%2; tentando de novo.\nDetalhe: %3")
+                           .arg(m_host)
+                           .arg(m_portNumber)
+                           .arg(why),
+        false);
+    m_reconnect->failed();
+}
+
+QHash<QString, QString> NcidSource::fields(const QString &line)
+{
+    QHash<QString, QString> result;
+    const QStringList parts = line.section(QLatin1Char(':'), 1).trimmed().split(QLatin1Char('*'));
+    // "*NAME*value*NAME*value*": names at odd places after the leading '*'.
+    for (qsizetype i = 1; i + 1 < parts.size(); i += 2)
+        result.insert(parts.at(i), parts.at(i + 1));
+    return result;
+}
+
+void NcidSource::readLines()
+{
+    for (const QByteArray &raw : m_lines.feed(m_socket->readAll())) {
+        if (!raw.startsWith("CID:"))
+            continue;
+        const QString number = fields(QString::fromUtf8(raw)).value(QStringLiteral("NMBR")).trimmed();
+        const QString upper = number.toUpper();
+        if (upper == QLatin1String("PRIVATE") || upper == QLatin1String("P") || upper == QLatin1String("ANONYMOUS"))
+            deliverText(textFor(CallerIdMessage::Kind::Withheld));
+        else if (upper == QLatin1String("OUT-OF-AREA") || upper == QLatin1String("O") || upper == QLatin1String("-")
+            || upper == QLatin1String("NO NUMBER") || upper.isEmpty())
+            deliverText(textFor(CallerIdMessage::Kind::Unavailable));
+        else
+            deliverNumber(number);
+    }
+}
