@@ -1,22 +1,51 @@
 #include "callerid/DtmfDecoder.h"
 
-#include <samplerate.h>
+#include "callerid/DtmfToneDetector.h"
 
-extern "C" {
-#include <spandsp.h>
-}
+#include <samplerate.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
-// The detector is fed in blocks of this many 8 kHz samples (5 ms), whatever
-// the size of the chunks that arrive.
-constexpr int BlockSamples = 40;
 // Input frames gathered before the resampler runs.
 constexpr size_t PendingFrames = 256;
+// Rates a recording or a sound card can sensibly have; outside them the
+// decoder hears nothing rather than filtering above Nyquist.
+constexpr int MinRate = 8000;
+constexpr int MaxRate = 768000;
+
+// Filters decaying in exact digital silence reach subnormal numbers, which
+// the processor handles a hundred times slower. While the decoder works,
+// those are taken as zero; the caller's own setting is given back after.
+class FlushSubnormals
+{
+public:
+    FlushSubnormals()
+    {
+#if defined(__SSE__)
+        m_saved = _mm_getcsr();
+        _mm_setcsr(m_saved | 0x8040); // flush to zero, denormals are zero
+#endif
+    }
+    ~FlushSubnormals()
+    {
+#if defined(__SSE__)
+        _mm_setcsr(m_saved);
+#endif
+    }
+    FlushSubnormals(const FlushSubnormals &) = delete;
+    FlushSubnormals &operator=(const FlushSubnormals &) = delete;
+
+private:
+    unsigned m_saved = 0;
+};
 
 // A second-order section (transposed direct form II), in floating point: a
 // fixed-point form overflows on the strong hum it is there to remove.
@@ -64,33 +93,53 @@ private:
 struct DtmfDecoder::State
 {
     int inputRate = DetectorRate;
+    bool usable = true;
     SRC_STATE *resampler = nullptr;
-    dtmf_rx_state_t *detector = nullptr;
-    // 300 Hz high-pass in front of the detector: hum, a DC offset and low
-    // dial tones otherwise blind it.
-    Biquad highPass = Biquad::highPass(300.0, DetectorRate);
+    // A fourth-order high-pass at 500 Hz in front of the detector: hum and
+    // its harmonics, a DC offset and the 425 Hz dial tone otherwise take the
+    // tones' share of the energy. The lowest DTMF tone, 697 Hz, loses 0.3 dB.
+    Biquad highPass1 = Biquad::highPass(500.0, DetectorRate, 0.5412);
+    Biquad highPass2 = Biquad::highPass(500.0, DetectorRate, 1.3066);
+    // The line as the detector weighs the tones' share against it: hum and a
+    // DC offset removed, a voice's pitch harmonics from 300 Hz up kept.
+    Biquad lineHighPass = Biquad::highPass(300.0, DetectorRate);
     // Before a higher input rate is brought down to 8 kHz: a fourth-order
     // low-pass at 3.4 kHz, so that plain linear interpolation aliases nothing
     // into the DTMF band and stays cheap.
     Biquad antiAlias1, antiAlias2;
+    MessageHandler onMessage;
     DtmfMessageParser parser;
+    DtmfToneDetector detector;
     DigitHandler onDigit;
-    std::vector<float> in, out, pending;
-    std::vector<int16_t> block;
-    qint64 samples8k = 0; // 8 kHz samples handed to the detector
+    qint64 heardMs = 0; // when the last digit was recognised
+    std::vector<float> in, out, pending, block, line;
     int peak = 0;
 
-    explicit State(MessageHandler handler)
-        : parser(std::move(handler))
+    State(MessageHandler handler, double thresholdDbm0)
+        : onMessage(std::move(handler))
+        , parser([this](const CallerIdMessage &m) {
+            // A message counts from the moment its last digit was recognised.
+            CallerIdMessage heard = m;
+            heard.endMs = heardMs;
+            onMessage(heard);
+        })
+        , detector(thresholdDbm0, [this](char digit, int64_t startSample, double) {
+            heardMs = (detector.position() + DtmfToneDetector::HopSamples) * 1000 / DetectorRate;
+            const qint64 atMs = startSample * 1000 / DetectorRate;
+            if (onDigit)
+                onDigit(digit, atMs);
+            // The parser judges the pace by when each tone began.
+            parser.addDigit(digit, atMs);
+        })
     {
     }
 
-    qint64 nowMs() const { return samples8k * 1000 / DetectorRate; }
+    qint64 nowMs() const { return detector.position() * 1000 / DetectorRate; }
 
     void resample()
     {
         const double ratio = double(DetectorRate) / inputRate;
-        out.resize(size_t(pending.size() * ratio) + 64);
+        out.resize(size_t(double(pending.size()) * ratio) + 64);
         SRC_DATA data {};
         data.data_in = pending.data();
         data.input_frames = long(pending.size());
@@ -109,41 +158,26 @@ struct DtmfDecoder::State
         pending.erase(pending.begin(), pending.begin() + long(used));
     }
 
-    static void digits(void *user, const char *digits, int len)
-    {
-        auto *s = static_cast<State *>(user);
-        for (int i = 0; i < len; ++i) {
-            if (s->onDigit)
-                s->onDigit(digits[i], s->nowMs());
-            s->parser.addDigit(digits[i], s->nowMs());
-        }
-    }
-
     // Audio at 8 kHz, as floats of full scale 1.0.
     void detect8k(const float *samples, size_t count)
     {
+        block.resize(count);
+        line.resize(count);
         for (size_t i = 0; i < count; ++i) {
-            const float y = std::clamp(highPass(samples[i]) * 32768.0f, -32768.0f, 32767.0f);
-            block.push_back(int16_t(y >= 0.0f ? y + 0.5f : y - 0.5f));
-            if (block.size() == BlockSamples) {
-                samples8k += BlockSamples;
-                dtmf_rx(detector, block.data(), BlockSamples);
-                parser.advanceTo(nowMs());
-                block.clear();
-            }
+            block[i] = highPass2(highPass1(samples[i]));
+            line[i] = lineHighPass(samples[i]);
         }
+        detector.process(block.data(), line.data(), count);
+        parser.advanceTo(nowMs());
     }
 };
 
 DtmfDecoder::DtmfDecoder(int inputRate, int sensitivity, MessageHandler onMessage)
-    : m_state(std::make_unique<State>(std::move(onMessage)))
+    : m_state(std::make_unique<State>(std::move(onMessage), thresholdDbm0(sensitivity)))
 {
     m_state->inputRate = inputRate;
-    m_state->detector = dtmf_rx_init(nullptr, &State::digits, m_state.get());
-    // Twist allowances of 10 / 6 dB let the detector meet the 8 / 4 dB that
-    // exchanges are allowed; dial-tone filtering is left to our high-pass.
-    dtmf_rx_parms(m_state->detector, 0, 10, 6, thresholdDbm0(sensitivity));
-    if (inputRate != DetectorRate) {
+    m_state->usable = inputRate >= MinRate && inputRate <= MaxRate;
+    if (m_state->usable && inputRate != DetectorRate) {
         int error = 0;
         m_state->resampler = src_new(SRC_LINEAR, 1, &error);
         m_state->antiAlias1 = Biquad::lowPass(3400.0, inputRate, 0.5412);
@@ -155,7 +189,6 @@ DtmfDecoder::~DtmfDecoder()
 {
     if (m_state->resampler)
         src_delete(m_state->resampler);
-    dtmf_rx_free(m_state->detector);
 }
 
 int DtmfDecoder::thresholdDbm0(int sensitivity)
@@ -173,6 +206,9 @@ void DtmfDecoder::feed(const int16_t *samples, size_t count)
     State &s = *m_state;
     for (size_t i = 0; i < count; ++i)
         s.peak = std::max(s.peak, std::abs(int(samples[i])));
+    if (!s.usable)
+        return;
+    const FlushSubnormals flush;
     s.in.resize(count);
     src_short_to_float_array(samples, s.in.data(), int(count));
     if (!s.resampler) {
@@ -189,12 +225,16 @@ void DtmfDecoder::feed(const int16_t *samples, size_t count)
 
 void DtmfDecoder::finish()
 {
-    if (m_state->resampler && !m_state->pending.empty())
-        m_state->resample();
-    // Push the tail through the detector so that a final tone is not lost.
-    const std::vector<float> silence(DetectorRate / 10, 0.0f);
-    m_state->detect8k(silence.data(), silence.size());
-    m_state->parser.finish();
+    State &s = *m_state;
+    if (s.usable) {
+        const FlushSubnormals flush;
+        if (s.resampler && !s.pending.empty())
+            s.resample();
+        // Push the tail through the detector so that a final tone is not lost.
+        const std::vector<float> silence(DetectorRate / 10, 0.0f);
+        s.detect8k(silence.data(), silence.size());
+    }
+    s.parser.finish();
 }
 
 double DtmfDecoder::takePeakDb()

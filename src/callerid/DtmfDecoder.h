@@ -9,10 +9,13 @@
 #include <memory>
 
 // The caller-ID decoding chain for audio from the line: resampling to 8 kHz,
-// a 300 Hz high-pass (hum, a DC offset and low dial tones otherwise blind the
-// detector), spandsp's DTMF detector and our message parser. Audio may come in
-// chunks of any size: the detector always works on the same internal blocks,
-// so the result never depends on how the input was cut.
+// a 500 Hz high-pass (hum, a DC offset and the dial tone otherwise take the
+// tones' share of the energy), our DTMF detector made for caller ID, and the
+// message parser, which drops a message whose digits do not keep its pace.
+// Audio may come in chunks of any size: the detector always works on the
+// same internal blocks, so the result never depends on how the input was cut.
+// An input rate below 8 kHz or above 768 kHz cannot carry the tones as they
+// were sent: such audio is not decoded at all.
 class DtmfDecoder
 {
 public:

@@ -1,5 +1,8 @@
 #include "callerid/DtmfMessageParser.h"
 
+#include <algorithm>
+#include <cmath>
+
 DtmfMessageParser::DtmfMessageParser(Handler handler)
     : m_handler(std::move(handler))
 {
@@ -15,6 +18,21 @@ void DtmfMessageParser::reset()
     m_field = QChar();
     m_lastMs = -1;
     m_discarding = false;
+    m_times.clear();
+}
+
+bool DtmfMessageParser::keptItsPace() const
+{
+    QList<qint64> steps;
+    for (qsizetype i = 1; i < m_times.size(); ++i)
+        steps << m_times.at(i) - m_times.at(i - 1);
+    if (steps.size() < 3)
+        return true; // too short to have a pace of its own
+    QList<qint64> sorted = steps;
+    std::sort(sorted.begin(), sorted.end());
+    const double usual = double(sorted.at(sorted.size() / 2));
+    return std::all_of(steps.cbegin(), steps.cend(),
+        [usual](qint64 step) { return std::abs(double(step) - usual) <= PaceTolerance * usual; });
 }
 
 void DtmfMessageParser::advanceTo(qint64 nowMs)
@@ -46,6 +64,7 @@ void DtmfMessageParser::addDigit(char digit, qint64 atMs)
         m_field = c;
     } else if (c == u'C' || c == u'#') {
         m_raw += c;
+        m_times << atMs;
         complete(atMs);
         return;
     } else if (c.isDigit()) {
@@ -63,6 +82,7 @@ void DtmfMessageParser::addDigit(char digit, qint64 atMs)
         return; // '*' and anything else carry nothing here
     }
     m_raw += c;
+    m_times << atMs;
     m_lastMs = atMs;
 }
 
@@ -73,7 +93,10 @@ void DtmfMessageParser::complete(qint64 atMs)
     message.endMs = atMs;
     const QString a = m_a, d = m_d, b = m_b, bare = m_bare;
     const bool hadD = m_raw.contains(u'D');
+    const bool steady = keptItsPace();
     reset();
+    auto plausible
+        = [](const QString &number) { return number.size() >= MinNumberDigits && number.size() <= MaxNumberDigits; };
 
     if (b == QLatin1String("00")) {
         message.kind = CallerIdMessage::Kind::Unavailable;
@@ -81,6 +104,8 @@ void DtmfMessageParser::complete(qint64 atMs)
         message.kind = CallerIdMessage::Kind::Withheld;
     } else if (!a.isEmpty()) {
         message.digits = a;
+        if (!plausible(a))
+            message.kind = CallerIdMessage::Kind::Unreadable;
     } else if (hadD && d.size() == 1) {
         static const CallerIdMessage::Kind codes[] = { CallerIdMessage::Kind::Withheld,
             CallerIdMessage::Kind::International, CallerIdMessage::Kind::Unavailable };
@@ -89,10 +114,18 @@ void DtmfMessageParser::complete(qint64 atMs)
         message.kind = codes[d.at(0).unicode() - u'1'];
     } else if (!d.isEmpty()) {
         message.digits = d;
+        if (!plausible(d))
+            message.kind = CallerIdMessage::Kind::Unreadable;
     } else if (!bare.isEmpty() && message.raw.endsWith(u'#')) {
         message.digits = bare;
+        if (!plausible(bare))
+            message.kind = CallerIdMessage::Kind::Unreadable;
     } else {
         return; // a terminator alone
     }
+    if (!steady)
+        message.kind = CallerIdMessage::Kind::Unreadable;
+    if (message.kind == CallerIdMessage::Kind::Unreadable)
+        message.digits.clear();
     m_handler(message);
 }

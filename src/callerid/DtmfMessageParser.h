@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -7,7 +8,8 @@
 // One caller-ID message as it came on the line.
 struct CallerIdMessage
 {
-    enum class Kind { Number, Withheld, Unavailable, International };
+    // Unreadable: a message heard, but not well enough to trust its number.
+    enum class Kind { Number, Withheld, Unavailable, International, Unreadable };
     Kind kind = Kind::Number;
     QString digits; // the number field as sent (digits only)
     QString raw; // the whole message, markers included, e.g. "A1133334444C"
@@ -19,6 +21,11 @@ struct CallerIdMessage
 // A<number>#, D1# (withheld), D2# (international), D3# (unavailable),
 // D<number>C and <number>#. A message whose next digit does not come within
 // the inter-digit timeout is dropped, never joined to the next one.
+//
+// A wrong number is worse than none: an exchange sends its digits at a steady
+// pace, so a message whose digits do not keep it (a lost digit leaves a gap,
+// a split one a burst), or whose number is too short or too long to be a
+// Brazilian number, is reported as unreadable, never as a number.
 class DtmfMessageParser
 {
 public:
@@ -26,6 +33,13 @@ public:
 
     static constexpr qint64 InterDigitTimeoutMs = 400;
     static constexpr int MaxDigits = 24; // longer fields are noise
+    // Digits of a number field, a caller category and a long-distance prefix
+    // included: from a local 7-digit number to 0 + carrier + area + mobile.
+    static constexpr int MinNumberDigits = 7;
+    static constexpr int MaxNumberDigits = 15;
+    // The steps from one digit to the next may differ from the message's
+    // usual step by this share at most.
+    static constexpr double PaceTolerance = 0.4;
 
     explicit DtmfMessageParser(Handler handler);
 
@@ -39,11 +53,13 @@ public:
 private:
     void reset();
     void complete(qint64 atMs);
+    bool keptItsPace() const;
 
     Handler m_handler;
     QString m_raw;
     QString m_a, m_d, m_b, m_bare;
     QChar m_field; // the field being read: 'A', 'D', 'B', '0' for a bare number
     qint64 m_lastMs = -1;
+    QList<qint64> m_times; // when each digit of the message began
     bool m_discarding = false; // after an over-long field, until the next marker
 };

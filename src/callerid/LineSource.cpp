@@ -16,6 +16,7 @@ QString LineSource::textFor(CallerIdMessage::Kind kind)
     case CallerIdMessage::Kind::Withheld: return QStringLiteral("Número restrito");
     case CallerIdMessage::Kind::Unavailable: return QStringLiteral("Número indisponível");
     case CallerIdMessage::Kind::International: return QStringLiteral("Chamada internacional");
+    case CallerIdMessage::Kind::Unreadable: return QStringLiteral("Chamada com número ilegível");
     case CallerIdMessage::Kind::Number: break;
     }
     return {};

@@ -1,0 +1,430 @@
+// bench-detection [--messages N] [--false-alarms MINUTES] [--speed MINUTES]
+// The caller-ID detection grid: seeded messages "A" + 10 digits + "C" (70 ms
+// tones and gaps unless a row says otherwise) under each impairment, decoded
+// by Zuna, by bare spandsp dtmf_rx (its defaults, the same 8 kHz audio) and by
+// multimon-ng (when installed; the same messages at its 22.05 kHz). Each row
+// prints right / wrong / missed: a wrong number is the worst result, a missed
+// one only means the attendant sees no name.
+// --false-alarms: digits heard in speech (espeak-ng, pt-BR) and music (sox
+// synthesis), which hold none.
+// --speed: decoding time on a recording with exact digital silence between
+// calls, with dither, and with noise, beside bare spandsp on the same audio.
+#include "DtmfSignal.h"
+
+#include "callerid/DtmfDecoder.h"
+#include "callerid/DtmfMessageParser.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+QTextStream out(stdout);
+
+constexpr int MultimonRate = 22050;
+
+struct Row
+{
+    QString name;
+    std::function<void(DtmfSignal &)> setUp; // the tones themselves
+    std::function<void(std::vector<int16_t> &, const DtmfSignal &, const QString &)> impair; // what the line adds
+    int sensitivity = DtmfDecoder::DefaultSensitivity;
+    bool mustReject = false; // a row the decoders should not hear (a wrong tone)
+};
+
+struct Tally
+{
+    int right = 0, wrong = 0, missed = 0;
+};
+
+void addTone(std::vector<int16_t> &audio, int rate, double hz, double dbm0)
+{
+    const double amp = DtmfSignal::dbm0ToAmplitude(dbm0);
+    for (size_t i = 0; i < audio.size(); ++i)
+        audio[i] = int16_t(std::clamp<long long>(
+            std::llround(audio[i] + amp * std::sin(2 * M_PI * hz * double(i) / rate)), -32768, 32767));
+}
+
+// Silence where the tone of digit `index` was (a lost digit), or a gap of
+// `gapMs` in its middle (a split digit).
+void cut(std::vector<int16_t> &audio, const DtmfSignal &s, const QString &digits, int index, double gapMs)
+{
+    const double start = s.toneStartMs(digits, index) + (gapMs > 0 ? (s.onMs - gapMs) / 2 : 0);
+    const double length = gapMs > 0 ? gapMs : s.onMs;
+    for (size_t i = size_t(start * s.rate / 1000); i < size_t((start + length) * s.rate / 1000) && i < audio.size();
+         ++i)
+        audio[i] = 0;
+}
+
+// What a decoder heard, judged against the number sent.
+void judge(const QString &heardDigits, const QString &number, Tally *t)
+{
+    static const QRegularExpression message(QStringLiteral("A([0-9]+)[C#]"));
+    bool right = false, wrong = false;
+    for (auto it = message.globalMatch(heardDigits); it.hasNext();) {
+        const QString got = it.next().captured(1);
+        (got == number ? right : wrong) = true;
+    }
+    if (wrong)
+        ++t->wrong;
+    else if (right)
+        ++t->right;
+    else
+        ++t->missed;
+}
+
+QString zuna(const std::vector<int16_t> &audio, int rate, int sensitivity, const QString &number, Tally *t,
+    QList<qint64> *times = nullptr)
+{
+    QStringList numbers;
+    QString digits;
+    DtmfDecoder decoder(rate, sensitivity, [&](const CallerIdMessage &m) {
+        if (m.kind == CallerIdMessage::Kind::Number)
+            numbers << m.digits;
+    });
+    decoder.setDigitHandler([&](char d, qint64 atMs) {
+        digits += QLatin1Char(d);
+        if (times)
+            *times << atMs;
+    });
+    decoder.feed(audio.data(), audio.size());
+    decoder.finish();
+    if (t) {
+        if (numbers.contains(number) && numbers.size() == 1)
+            ++t->right;
+        else if (!numbers.isEmpty())
+            ++t->wrong;
+        else
+            ++t->missed;
+    }
+    return digits;
+}
+
+QString bareSpandsp(const std::vector<int16_t> &audio)
+{
+    QString digits;
+    dtmf_rx_state_t *rx = dtmf_rx_init(
+        nullptr,
+        [](void *user, const char *d, int len) {
+            for (int i = 0; i < len; ++i)
+                static_cast<QString *>(user)->append(QLatin1Char(d[i]));
+        },
+        &digits);
+    std::vector<int16_t> copy = audio;
+    for (size_t i = 0; i < copy.size(); i += 160)
+        dtmf_rx(rx, copy.data() + i, int(std::min<size_t>(160, copy.size() - i)));
+    dtmf_rx_free(rx);
+    return digits;
+}
+
+QString multimon(const QString &program, const std::vector<int16_t> &audio22k, const QString &dir)
+{
+    const QString raw = QDir(dir).filePath(QStringLiteral("linha.raw"));
+    QFile f(raw);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(reinterpret_cast<const char *>(audio22k.data()), qint64(audio22k.size() * sizeof(int16_t)));
+    f.close();
+    QProcess p;
+    p.start(program,
+        { QStringLiteral("-q"), QStringLiteral("-c"), QStringLiteral("-a"), QStringLiteral("DTMF"),
+            QStringLiteral("-t"), QStringLiteral("raw"), raw });
+    p.waitForFinished(60000);
+    QString digits;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("DTMF: "))
+            digits += QString::fromLatin1(line.mid(6).trimmed());
+    }
+    return digits;
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QList<Row> grid()
+{
+    const auto none = [](std::vector<int16_t> &, const DtmfSignal &, const QString &) {};
+    const auto keep = [](DtmfSignal &) {};
+    auto level = [](double dbm0) { return [dbm0](DtmfSignal &s) { s.levelDbm0 = dbm0; }; };
+    auto noise = [](double snr) {
+        return [snr](std::vector<int16_t> &a, const DtmfSignal &s, const QString &) {
+            DtmfSignal::addWhiteNoise(a, snr, s.levelDbm0, s.seed + 1000);
+        };
+    };
+    auto freq = [](double e) { return [e](DtmfSignal &s) { s.frequencyError = e; }; };
+    QList<Row> rows {
+        { QStringLiteral("clean, -10 dBm0"), keep, none },
+        { QStringLiteral("S/N 15 dB"), level(-20), noise(15) },
+        { QStringLiteral("S/N 10 dB"), level(-20), noise(10) },
+        { QStringLiteral("S/N 8 dB"), level(-20), noise(8) },
+        { QStringLiteral("S/N 6 dB"), level(-20), noise(6) },
+        { QStringLiteral("level -28 dBm0"), level(-28), none },
+        { QStringLiteral("level -36 dBm0"), level(-36), none, 10 },
+        { QStringLiteral("level -41.5 dBm0"), level(-41.5), none, 10 },
+        { QStringLiteral("level -42 dBm0"), level(-42), none, 10 },
+        { QStringLiteral("level -45 dBm0"), level(-45), none, 10 },
+        { QStringLiteral("twist 4 dB (high weaker)"), [](DtmfSignal &s) { s.highTwistDb = 4; }, none },
+        { QStringLiteral("twist 8 dB (high weaker)"), [](DtmfSignal &s) { s.highTwistDb = 8; }, none },
+        { QStringLiteral("twist 10 dB (high weaker)"), [](DtmfSignal &s) { s.highTwistDb = 10; }, none },
+        { QStringLiteral("reverse twist 4 dB"), [](DtmfSignal &s) { s.lowTwistDb = 4; }, none },
+        { QStringLiteral("reverse twist 6 dB"), [](DtmfSignal &s) { s.lowTwistDb = 6; }, none },
+        { QStringLiteral("frequency -1.5 %"), freq(-0.015), none },
+        { QStringLiteral("frequency +1.5 %"), freq(0.015), none },
+        { QStringLiteral("frequency -3.5 % (reject)"), freq(-0.035), none, DtmfDecoder::DefaultSensitivity, true },
+        { QStringLiteral("frequency +3.5 % (reject)"), freq(0.035), none, DtmfDecoder::DefaultSensitivity, true },
+        { QStringLiteral("60 Hz hum -10 dBFS, 3rd and 5th"), level(-20),
+            [](std::vector<int16_t> &a, const DtmfSignal &s, const QString &) {
+                DtmfSignal::addHum(a, s.rate, 60, -10);
+                DtmfSignal::addHum(a, s.rate, 180, -20);
+                DtmfSignal::addHum(a, s.rate, 300, -26);
+            } },
+        { QStringLiteral("dial tone 425 Hz at tone level"), level(-20),
+            [](std::vector<int16_t> &a, const DtmfSignal &s, const QString &) {
+                addTone(a, s.rate, 425, s.levelDbm0);
+            } },
+        { QStringLiteral("tones and gaps of 40 ms"), [](DtmfSignal &s) { s.onMs = s.offMs = 40; }, none },
+        { QStringLiteral("a digit lost"), keep,
+            [](std::vector<int16_t> &a, const DtmfSignal &s, const QString &m) { cut(a, s, m, 5, 0); } },
+        { QStringLiteral("a digit split by 12 ms"), keep,
+            [](std::vector<int16_t> &a, const DtmfSignal &s, const QString &m) { cut(a, s, m, 5, 12); } },
+    };
+    return rows;
+}
+
+void runGrid(int messages)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("multimon-ng"));
+    QTemporaryDir dir;
+    out << "right / wrong / missed of " << messages << " messages a row"
+        << (program.isEmpty() ? " (multimon-ng not installed)" : "") << "\n";
+    out << QStringLiteral("%1  %2  %3  %4\n")
+               .arg(QStringLiteral("condition"), -34)
+               .arg(QStringLiteral("Zuna"), -14)
+               .arg(QStringLiteral("spandsp"), -14)
+               .arg(QStringLiteral("multimon-ng"), -14);
+    Tally total[3];
+    for (const Row &row : grid()) {
+        Tally t[3];
+        for (int m = 0; m < messages; ++m) {
+            QRandomGenerator rng(quint32(7919 * m + 17));
+            QString number = QStringLiteral("11");
+            for (int d = 0; d < 8; ++d)
+                number += QChar(u'0' + rng.bounded(10));
+            const QString text = QLatin1Char('A') + number + QLatin1Char('C');
+            DtmfSignal s;
+            s.seed = quint32(m + 1);
+            row.setUp(s);
+            std::vector<int16_t> audio = s.render(text);
+            row.impair(audio, s, text);
+            zuna(audio, s.rate, row.sensitivity, number, &t[0]);
+            judge(bareSpandsp(audio), number, &t[1]);
+            if (!program.isEmpty()) {
+                DtmfSignal wide = s;
+                wide.rate = MultimonRate;
+                std::vector<int16_t> audio22 = wide.render(text);
+                row.impair(audio22, wide, text);
+                judge(multimon(program, audio22, dir.path()), number, &t[2]);
+            }
+        }
+        auto cell
+            = [&](const Tally &x) { return QStringLiteral("%1 / %2 / %3").arg(x.right).arg(x.wrong).arg(x.missed); };
+        out << QStringLiteral("%1  %2  %3  %4\n")
+                   .arg(row.name, -34)
+                   .arg(cell(t[0]), -14)
+                   .arg(cell(t[1]), -14)
+                   .arg(program.isEmpty() ? QStringLiteral("-") : cell(t[2]), -14);
+        for (int i = 0; i < 3; ++i) {
+            total[i].right += t[i].right;
+            total[i].wrong += t[i].wrong;
+            total[i].missed += t[i].missed;
+        }
+    }
+    out << QStringLiteral("%1  %2 / %3 / %4\n")
+               .arg(QStringLiteral("all rows, Zuna"), -34)
+               .arg(total[0].right)
+               .arg(total[0].wrong)
+               .arg(total[0].missed);
+}
+
+// Speech and music: espeak-ng reading Portuguese in five voices, sox playing
+// chords, a bass line and a melody; none of it holds a digit.
+std::vector<int16_t> speechAndMusic(int minutes, const QString &dir, size_t *speechSamples)
+{
+    const QString wav = QDir(dir).filePath(QStringLiteral("fala.wav"));
+    const QString text = QStringLiteral(
+        "Bom dia, aqui é da pizzaria, qual é o seu pedido? Eu queria uma pizza grande de calabresa com borda "
+        "recheada e um refrigerante de dois litros. O endereço é rua das flores, número cento e vinte e três, "
+        "apartamento quarenta e dois, no bairro Jardim América. Vai demorar uns quarenta minutos. Obrigado, "
+        "tchau. Alô, consultório da doutora Ana, boa tarde. Gostaria de marcar uma consulta para quinta-feira "
+        "às três horas da tarde. Pode ser, qual é o nome do paciente? ");
+    std::vector<int16_t> all;
+    auto append = [&](const QString &file) {
+        QProcess sox;
+        sox.start(QStringLiteral("sox"),
+            { QStringLiteral("-V1"), file, QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-r"),
+                QStringLiteral("8000"), QStringLiteral("-e"), QStringLiteral("signed"), QStringLiteral("-b"),
+                QStringLiteral("16"), QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-") });
+        sox.waitForFinished(120000);
+        const QByteArray raw = sox.readAllStandardOutput();
+        const auto *s = reinterpret_cast<const int16_t *>(raw.constData());
+        all.insert(all.end(), s, s + raw.size() / 2);
+    };
+    const size_t target = size_t(minutes) * 60 * 8000;
+    for (int voice = 0; all.size() < target / 2; ++voice) {
+        const QStringList voices = { QStringLiteral("pt-br"), QStringLiteral("pt-br+f3"), QStringLiteral("pt-br+m3"),
+            QStringLiteral("pt-br+f5"), QStringLiteral("pt-br+m7") };
+        QProcess::execute(QStringLiteral("espeak-ng"),
+            { QStringLiteral("-v"), voices.at(voice % voices.size()), QStringLiteral("-s"),
+                QString::number(130 + 15 * (voice % 5)), QStringLiteral("-p"), QString::number(30 + 10 * (voice % 5)),
+                QStringLiteral("-w"), wav, text.repeated(6) });
+        append(wav);
+    }
+    *speechSamples = all.size();
+    const QString music = QDir(dir).filePath(QStringLiteral("musica.wav"));
+    // Music as a radio or music on hold plays it: chords of plucked strings
+    // on the degrees of a scale, a square-wave bass and a triangle melody,
+    // with tremolo and reverberation.
+    const double scale[] = { 261.63, 293.66, 329.63, 349.23, 392.00, 440.00, 493.88, 523.25 };
+    for (int bar = 0; all.size() < target; ++bar) {
+        const int root = (bar * 5) % 8, third = (root + 2) % 8, fifth = (root + 4) % 8;
+        const double octave = bar % 3 == 0 ? 0.5 : bar % 3 == 1 ? 1.0 : 2.0;
+        QStringList args = { QStringLiteral("-V1"), QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
+            music, QStringLiteral("synth"), QStringLiteral("4") };
+        for (const double hz : { scale[root] * octave, scale[third] * octave, scale[fifth] * octave })
+            args << QStringLiteral("pluck") << QString::number(hz, 'f', 2);
+        args << QStringLiteral("square") << QString::number(scale[root] / 4, 'f', 2) << QStringLiteral("triangle")
+             << QString::number(scale[(bar * 3 + 1) % 8] * 2, 'f', 2);
+        args << QStringLiteral("tremolo") << QStringLiteral("5") << QStringLiteral("30") << QStringLiteral("reverb")
+             << QStringLiteral("40") << QStringLiteral("gain") << QStringLiteral("-n") << QStringLiteral("-12");
+        QProcess::execute(QStringLiteral("sox"), args);
+        append(music);
+    }
+    all.resize(std::min(all.size(), target));
+    return all;
+}
+
+void runFalseAlarms(int minutes)
+{
+    QTemporaryDir dir;
+    size_t speechSamples = 0;
+    const std::vector<int16_t> audio = speechAndMusic(minutes, dir.path(), &speechSamples);
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("multimon-ng"));
+    QList<qint64> times;
+    const QString zunaDigits = zuna(audio, 8000, DtmfDecoder::DefaultSensitivity, QString(), nullptr, &times);
+    const QString zunaMostSensitive = zuna(audio, 8000, 10, QString(), nullptr);
+    const QString spandspDigits = bareSpandsp(audio);
+    out << "speech and music, " << audio.size() / 8000.0 / 60 << " min: digits heard by Zuna " << zunaDigits.size()
+        << " (" << zunaMostSensitive.size() << " at its most sensitive), bare spandsp " << spandspDigits.size();
+    if (!program.isEmpty()) {
+        // multimon-ng reads 22.05 kHz; sox brings the same audio there.
+        const QString raw8 = QDir(dir.path()).filePath(QStringLiteral("todo.raw"));
+        QFile f(raw8);
+        f.open(QIODevice::WriteOnly);
+        f.write(reinterpret_cast<const char *>(audio.data()), qint64(audio.size() * 2));
+        f.close();
+        const QString raw22 = QDir(dir.path()).filePath(QStringLiteral("todo22.raw"));
+        QProcess::execute(QStringLiteral("sox"),
+            { QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-r"), QStringLiteral("8000"),
+                QStringLiteral("-e"), QStringLiteral("signed"), QStringLiteral("-b"), QStringLiteral("16"),
+                QStringLiteral("-c"), QStringLiteral("1"), raw8, QStringLiteral("-t"), QStringLiteral("raw"),
+                QStringLiteral("-r"), QString::number(MultimonRate), raw22 });
+        QFile wide(raw22);
+        wide.open(QIODevice::ReadOnly);
+        const QByteArray bytes = wide.readAll();
+        std::vector<int16_t> audio22(size_t(bytes.size() / 2));
+        memcpy(audio22.data(), bytes.constData(), size_t(bytes.size() / 2 * 2));
+        out << ", multimon-ng " << multimon(program, audio22, dir.path()).size();
+    }
+    out << '\n';
+    for (qsizetype i = 0; i < zunaDigits.size() && i < 40; ++i)
+        out << "  Zuna heard " << zunaDigits.at(i) << " at " << times.at(i) / 1000.0 << " s, in the "
+            << (times.at(i) < qint64(speechSamples / 8) ? "speech" : "music") << '\n';
+}
+
+void runSpeed(int minutes)
+{
+    // A recording as a line gives it: a call every 20 s, between them the
+    // quiet of a line; that quiet as exact zeros, as dither, as noise.
+    for (const char *quiet : { "exact digital silence", "dither (1 LSB)", "noise -60 dBFS" }) {
+        for (int rate : { 48000, 8000 }) {
+            std::vector<int16_t> audio;
+            QRandomGenerator rng(5);
+            DtmfSignal s;
+            s.rate = rate;
+            while (audio.size() < size_t(minutes) * 60 * rate) {
+                const auto call = s.render(QStringLiteral("A1133334444C"));
+                audio.insert(audio.end(), call.begin(), call.end());
+                audio.resize(audio.size() + size_t(18 * rate), 0);
+                ++s.seed;
+            }
+            if (QByteArray(quiet).startsWith("dither")) {
+                for (int16_t &x : audio)
+                    x = int16_t(x + rng.bounded(3) - 1);
+            } else if (QByteArray(quiet).startsWith("noise")) {
+                for (int16_t &x : audio)
+                    x = int16_t(
+                        std::clamp(x + int(std::llround((rng.generateDouble() - 0.5) * 2 * 33)), -32768, 32767));
+            }
+            const double seconds = double(audio.size()) / rate;
+            double start = cpuSeconds();
+            int messages = 0;
+            {
+                DtmfDecoder decoder(
+                    rate, DtmfDecoder::DefaultSensitivity, [&](const CallerIdMessage &) { ++messages; });
+                for (size_t i = 0; i < audio.size(); i += size_t(rate / 50))
+                    decoder.feed(audio.data() + i, std::min<size_t>(size_t(rate / 50), audio.size() - i));
+                decoder.finish();
+            }
+            const double zunaCpu = cpuSeconds() - start;
+            out << quiet << ", " << rate / 1000.0 << " kHz: Zuna " << qint64(seconds / zunaCpu) << "x real time ("
+                << messages << " calls)";
+            if (rate == 8000) {
+                start = cpuSeconds();
+                bareSpandsp(audio);
+                const double bare = cpuSeconds() - start;
+                out << ", bare spandsp " << qint64(seconds / bare) << "x; Zuna takes "
+                    << QString::number(zunaCpu / bare, 'f', 2) << " times spandsp's time";
+            }
+            out << '\n';
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    auto value = [&](const QString &option, int fallback) {
+        const qsizetype at = args.indexOf(option);
+        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    };
+    const bool all = args.size() == 1;
+    if (all || args.contains(QStringLiteral("--messages")))
+        runGrid(value(QStringLiteral("--messages"), 25));
+    if (all || args.contains(QStringLiteral("--speed")))
+        runSpeed(value(QStringLiteral("--speed"), 10));
+    if (args.contains(QStringLiteral("--false-alarms")))
+        runFalseAlarms(value(QStringLiteral("--false-alarms"), 30));
+    return 0;
+}

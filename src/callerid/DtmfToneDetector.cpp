@@ -1,0 +1,208 @@
+#include "callerid/DtmfToneDetector.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double Frequencies[8] = { 697, 770, 852, 941, 1209, 1336, 1477, 1633 };
+constexpr char Keys[4][4]
+    = { { '1', '2', '3', 'A' }, { '4', '5', '6', 'B' }, { '7', '8', '9', 'C' }, { '*', '0', '#', 'D' } };
+// Beside each frequency, these relative steps: a tone nearer to a side than
+// to the centre is more than about 2 % off.
+constexpr double SideStep = 0.04;
+
+// Twist allowed: the high tone up to this much weaker (or stronger).
+constexpr double HighWeakerDb = 9.5;
+constexpr double LowWeakerDb = 6.5;
+// A group's tone stands this far above the group's others.
+constexpr double GroupMarginDb = 8.0;
+// The two tones carry at least this share of the window's energy.
+constexpr double ToneShare = 0.62;
+// A DTMF tone is a pure sine: a voice or an instrument on the same note has
+// overtones. A harmonic stronger than this (below the tone) is one.
+constexpr double HarmonicDb = -12.0;
+// Between and above the two groups a DTMF signal holds nothing; a voice's
+// pitch harmonics fall there too. What these hold, next to the weaker tone,
+// may not reach this: what the tones themselves spill there stays 10 dB
+// under it even at 8 dB twist.
+constexpr double Probes[] = { 1075, 1800 };
+constexpr double ProbeDb = -10.0;
+// A digit begins with this many windows in a row (each 20 ms, 10 ms apart:
+// a tone of 30 ms or more), each within NearPeakDb of the strongest: a tone
+// under 20 ms cannot give three.
+constexpr int HitsToBegin = 3;
+constexpr double NearPeakDb = 6.0;
+// A hop is filtered when it holds at least this share of one tone at the
+// threshold.
+constexpr float HopGate = 0.25f;
+constexpr int MissesToEnd = 3;
+
+float dbToRatio(double db)
+{
+    return float(std::pow(10.0, db / 10.0));
+}
+
+// 0 dBm0 is a sine 3.14 dB below full scale: its mean square.
+double dbm0Power(double dbm0)
+{
+    const double amplitude = std::pow(10.0, (dbm0 - 3.14) / 20.0);
+    return amplitude * amplitude / 2;
+}
+
+} // namespace
+
+DtmfToneDetector::DtmfToneDetector(double thresholdDbm0, DigitHandler onDigit)
+    : m_onDigit(std::move(onDigit))
+    , m_thresholdPower(float(dbm0Power(thresholdDbm0)))
+{
+    auto tune = [](Bin &b, double hz) {
+        const double w = 2 * M_PI * hz / Rate;
+        b.coefficient = float(2 * std::cos(w));
+        b.rotate = std::complex<float>(float(std::cos(w)), float(-std::sin(w)));
+        b.hop = std::complex<float>(float(std::cos(w * HopSamples)), float(-std::sin(w * HopSamples)));
+    };
+    for (int f = 0; f < 8; ++f) {
+        for (int side = 0; side < 3; ++side)
+            tune(m_bins[size_t(f * 3 + side)], Frequencies[f] * (1.0 + (side - 1) * SideStep));
+        tune(m_bins[size_t(HarmonicBins + f)], 2 * Frequencies[f]);
+    }
+    for (int p = 0; p < ProbeCount; ++p)
+        tune(m_bins[size_t(ProbeBins + p)], Probes[p]);
+}
+
+void DtmfToneDetector::process(const float *tones, const float *line, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        m_hop[size_t(m_filled)] = tones[i];
+        m_hopLine[size_t(m_filled)] = line[i];
+        if (++m_filled == HopSamples)
+            endHop();
+    }
+}
+
+void DtmfToneDetector::endHop()
+{
+    float energy = 0, lineEnergy = 0;
+    for (int i = 0; i < HopSamples; ++i) {
+        energy += m_hop[size_t(i)] * m_hop[size_t(i)];
+        lineEnergy += m_hopLine[size_t(i)] * m_hopLine[size_t(i)];
+    }
+    // A hop too quiet to hold a tone at the threshold is not filtered: its
+    // part in a window is taken as nothing.
+    std::array<std::complex<float>, Bins> current {};
+    if (energy >= HopGate * m_thresholdPower * HopSamples) {
+        for (int b = 0; b < Bins; ++b) {
+            const float c = m_bins[size_t(b)].coefficient;
+            float s1 = 0, s2 = 0;
+            for (const float x : m_hop) {
+                const float s = x + c * s1 - s2;
+                s2 = s1;
+                s1 = s;
+            }
+            // The filter's output at the hop's end: the DFT of the hop.
+            current[size_t(b)] = s1 - m_bins[size_t(b)].rotate * s2;
+        }
+    }
+    std::array<std::complex<float>, Bins> window;
+    for (int b = 0; b < Bins; ++b)
+        window[size_t(b)] = m_previous[size_t(b)] + m_bins[size_t(b)].hop * current[size_t(b)];
+    const float windowEnergy = m_previousEnergy + energy;
+
+    char candidate = 0;
+    double level = 0;
+    if (windowEnergy >= m_thresholdPower * WindowSamples) {
+        // The window's coefficients, as a tone's mean square.
+        std::array<float, Bins> power;
+        const float scale = 2.0f / (WindowSamples * WindowSamples);
+        for (int b = 0; b < Bins; ++b)
+            power[size_t(b)] = std::norm(window[size_t(b)]) * scale;
+        auto centre = [&](int f) { return power[size_t(f * 3 + 1)]; };
+        auto strongest = [&](int from) {
+            int best = from;
+            for (int f = from + 1; f < from + 4; ++f) {
+                if (centre(f) > centre(best))
+                    best = f;
+            }
+            return best;
+        };
+        const int row = strongest(0), col = strongest(4);
+        const float rowPower = centre(row), colPower = centre(col);
+        bool ok = rowPower >= m_thresholdPower && colPower >= m_thresholdPower
+            && colPower >= rowPower / dbToRatio(HighWeakerDb) && rowPower >= colPower / dbToRatio(LowWeakerDb);
+        for (int f = 0; ok && f < 8; ++f) {
+            const int mine = f < 4 ? row : col;
+            if (f != mine && centre(f) * dbToRatio(GroupMarginDb) > centre(mine))
+                ok = false;
+        }
+        for (const int f : { row, col }) {
+            if (power[size_t(f * 3)] > centre(f) || power[size_t(f * 3 + 2)] > centre(f))
+                ok = false; // nearer to a side than to the DTMF frequency
+            // The second harmonics of 697, 770 and 852 Hz lie within 75 Hz of
+            // a high tone, which spills into their filter: only the others tell.
+            if (f >= 3 && power[size_t(HarmonicBins + f)] > centre(f) * dbToRatio(HarmonicDb))
+                ok = false; // a note with overtones, not a tone
+        }
+        for (int p = 0; ok && p < ProbeCount; ++p) {
+            if (power[size_t(ProbeBins + p)] > std::min(rowPower, colPower) * dbToRatio(ProbeDb))
+                ok = false; // more than two tones: a voice, music
+        }
+        // The tones' share is measured hop by hop: a 10 ms filter is wide
+        // enough to take a tone 1.5 % off whole, where the 20 ms one loses
+        // up to 4 dB of it.
+        float toneEnergy = 0;
+        for (const int f : { row, col }) {
+            const size_t b = size_t(f * 3 + 1);
+            toneEnergy += (std::norm(m_previous[b]) + std::norm(current[b])) * 2.0f / HopSamples;
+        }
+        if (ok && toneEnergy >= ToneShare * (m_previousLineEnergy + lineEnergy)) {
+            candidate = Keys[row][col - 4];
+            level = 10 * std::log10(std::min(rowPower, colPower) / dbm0Power(0));
+        }
+    }
+    decide(candidate, level);
+
+    m_previous = current;
+    m_previousEnergy = energy;
+    m_previousLineEnergy = lineEnergy;
+    m_filled = 0;
+    m_samples += HopSamples;
+}
+
+void DtmfToneDetector::decide(char candidate, double levelDbm0)
+{
+    // The window just analysed began one hop before this hop.
+    const int64_t windowStart = m_samples - HopSamples;
+    if (m_held) {
+        if (candidate == m_held) {
+            m_misses = 0;
+            return;
+        }
+        if (++m_misses < MissesToEnd && !candidate)
+            return;
+        m_held = 0;
+        m_misses = 0;
+    }
+    // The windows of a run count towards a digit when they hold the tones at
+    // no less than NearPeakDb below the run's strongest: windows that only
+    // graze a short burst do not add up to a tone.
+    if (!candidate || candidate != m_candidate) {
+        m_candidate = candidate;
+        m_candidateStart = windowStart;
+        m_run.clear();
+        if (!candidate)
+            return;
+    }
+    m_run.push_back(levelDbm0);
+    const double peak = *std::max_element(m_run.cbegin(), m_run.cend());
+    const auto strong
+        = std::count_if(m_run.cbegin(), m_run.cend(), [peak](double l) { return l >= peak - NearPeakDb; });
+    if (strong < HitsToBegin)
+        return;
+    m_held = candidate;
+    m_candidate = 0;
+    m_misses = 0;
+    if (m_onDigit)
+        m_onDigit(m_held, m_candidateStart, peak);
+    m_run.clear();
+}
