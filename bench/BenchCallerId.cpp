@@ -12,7 +12,7 @@
 #include "callerid/CallerIdControl.h"
 #include "callerid/DtmfDecoder.h"
 #include "callerid/sources/SoundCardSource.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"
 #include "platform/MessageBoxes.h"
@@ -156,7 +156,7 @@ int main(int argc, char *argv[])
         }
         // The floor: the register's lookup alone, without the window.
         {
-            const ContactStore store(QDir(dir).filePath(QStringLiteral("cada.sqlite")));
+            SqliteRegister store(QDir(dir).filePath(QStringLiteral("cada.sqlite")), {});
             QList<double> times;
             for (const QString &phone : phones) {
                 std::optional<ContactRecord> found;

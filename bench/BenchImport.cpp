@@ -5,7 +5,7 @@
 //    rows can be written on this platform, so a small real file is read again).
 #include "contacts/AccessImport.h"
 #include "contacts/AccessReader.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
 
 #include <QCoreApplication>
@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
     out << "import through the child process: " << rows << " rows in " << timer.elapsed() << " ms\n";
 
     const QString target = dir.filePath(QStringLiteral("repeat.sqlite"));
-    if (!ContactStore::create(target, &error)) {
+    if (!SqliteRegister::create(target, &error)) {
         QTextStream(stderr) << error << '\n';
         return 1;
     }

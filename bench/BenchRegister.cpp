@@ -134,7 +134,7 @@ int main(int argc, char *argv[])
         QRandomGenerator rng(7);
         for (int i = 0; i < runs; ++i) {
             cd->setText(QString::number(rng.bounded(count) + 1));
-            f.ms << timeMs([&] { w->busca(); });
+            f.ms << timeMs([&] { w->loadPickedContact(); });
         }
         out << "pick (busca): median " << f.median() << " ms, max " << f.max() << " ms\n";
     }
@@ -143,16 +143,16 @@ int main(int argc, char *argv[])
     // and count.
     Figures save, remove, clear;
     for (int i = 0; i < runs; ++i) {
-        w->Command3_Click();
+        w->clearForm();
         a1->setText(QStringLiteral("Zuleica Bench %1").arg(i));
         a4->setText(QStringLiteral("(11)3000-%1").arg(i, 4, 10, QLatin1Char('0')));
-        save.ms << timeMs([&] { w->Command4_Click(); });
+        save.ms << timeMs([&] { w->saveContact(); });
         if (boxes.last != QStringLiteral("Operação realizada com sucesso.")) {
             QTextStream(stderr) << "save failed: " << boxes.last << '\n';
             return 1;
         }
-        remove.ms << timeMs([&] { w->Command6_Click(); });
-        clear.ms << timeMs([&] { w->Command3_Click(); });
+        remove.ms << timeMs([&] { w->deleteContact(); });
+        clear.ms << timeMs([&] { w->clearForm(); });
     }
     out << "save: median " << save.median() << " ms, max " << save.max() << " ms\n"
         << "delete: median " << remove.median() << " ms, max " << remove.max() << " ms\n"

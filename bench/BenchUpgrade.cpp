@@ -9,7 +9,7 @@
 // 3. Beside it, the peer: the earlier version's own index on the telephone's
 //    text, built on the same file.
 // 4. The room each part takes in the file.
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
 
 #include <QCoreApplication>
@@ -116,7 +116,7 @@ int main(int argc, char *argv[])
     cache = coldCache();
     QString error;
     t.restart();
-    if (!ContactStore(path).upgrade(&error)) {
+    if (!SqliteRegister(path, {}).upgrade(&error)) {
         out << "failed: " << error << '\n';
         return 1;
     }
@@ -126,7 +126,7 @@ int main(int argc, char *argv[])
     std::atomic<bool> done { false };
     QList<double> waits;
     std::thread desk([&] {
-        const ContactStore store(path);
+        SqliteRegister store(path, {});
         ContactRecord r;
         r.a1 = QStringLiteral("Zuleica Bench");
         r.a4 = QStringLiteral("(11)3000-0000");
@@ -144,7 +144,7 @@ int main(int argc, char *argv[])
         }
     });
     t.restart();
-    const bool built = ContactStore(path).buildIndexes(&error);
+    const bool built = SqliteRegister(path, {}).buildIndexes(&error);
     const double buildMs = msSince(t);
     done = true;
     desk.join();

@@ -1,7 +1,7 @@
 #include "RegisterGenerator.h"
 
 #include "app/DataInit.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
 
 #include <QDir>

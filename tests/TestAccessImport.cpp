@@ -4,7 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "contacts/AccessImport.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
 
 #include <QDir>
@@ -132,9 +132,9 @@ private slots:
         QVERIFY(!m_rows.contains(5)); // deleted in the Access file
         qint64 code = 0;
         QString error;
-        QVERIFY(ContactStore(m_imported.filePath(QStringLiteral("cada.sqlite"))).insert({}, &code, &error));
+        QVERIFY(SqliteRegister(m_imported.filePath(QStringLiteral("cada.sqlite"))).insert({}, &code, &error));
         QCOMPARE(code, 14);
-        ContactStore(m_imported.filePath(QStringLiteral("cada.sqlite"))).remove(code, &error);
+        SqliteRegister(m_imported.filePath(QStringLiteral("cada.sqlite"))).remove(code, &error);
     }
 
     void theAreaCodeIsBroughtOver()

@@ -9,7 +9,7 @@
 #include "callerid/sources/ModemSource.h"
 #include "callerid/sources/NcidSource.h"
 #include "callerid/sources/SoundCardSource.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -166,7 +166,7 @@ private slots:
     {
         QVERIFY(m_fx->start());
         edit("Text11")->setText(QStringLiteral("31"));
-        m_fx->window()->Command1_Click();
+        m_fx->window()->activateCallerId();
         const CallerIdSettings s = CallerIdSettings::load(m_fx->data().path());
         QCOMPARE(s.a2DDDLocal, QStringLiteral("31"));
         QVERIFY(s.a3RootPlugIn.endsWith(QLatin1String("/P.exe")));
@@ -181,7 +181,7 @@ private slots:
         QSignalSpy numbers(m_fx->window()->callerId(), &CallerIdControl::numberReceived);
         QElapsedTimer clock;
         clock.start();
-        m_fx->window()->Command1_Click();
+        m_fx->window()->activateCallerId();
         // Each message when its time in the recording has come: the second
         // call not before the third message has been played.
         QTRY_COMPARE(numbers.size(), 1);
@@ -197,7 +197,7 @@ private slots:
         chooseRecording({ QStringLiteral("D1#"), QStringLiteral("B00C") });
         QVERIFY(m_fx->start());
         QSignalSpy texts(m_fx->window()->callerId(), &CallerIdControl::textReceived);
-        m_fx->window()->Command1_Click();
+        m_fx->window()->activateCallerId();
         QTRY_COMPARE(texts.size(), 2);
         QCOMPARE(texts.at(0).at(0).toString(), QStringLiteral("Número restrito"));
         QCOMPARE(texts.at(1).at(0).toString(), QStringLiteral("Número indisponível"));
@@ -215,7 +215,7 @@ private slots:
         QVERIFY(refused->readAllStandardError().contains("F1"));
 
         edit("Text11")->setText(QStringLiteral("11"));
-        m_fx->window()->Command1_Click();
+        m_fx->window()->activateCallerId();
         std::unique_ptr<QProcess> call(startZuna({ QStringLiteral("--data-dir"), m_fx->data().path(),
             QStringLiteral("--call"), QStringLiteral("33334444") }));
         QTRY_COMPARE_WITH_TIMEOUT(call->state(), QProcess::NotRunning, 10000);
@@ -284,7 +284,7 @@ private slots:
         s.source = CallerIdSettings::Source::Modem;
         s.modemPort = QStringLiteral("/dev/nao-existe");
         QVERIFY(s.save(m_fx->data().path()));
-        m_fx->window()->Command1_Click();
+        m_fx->window()->activateCallerId();
         CallerIdControl *display = m_fx->window()->callerId();
         display->reportNumber(QStringLiteral("1133334444")); // the call the attendant is on
         auto *status = m_fx->control<QLabel>("statusLinha");
@@ -307,7 +307,7 @@ private slots:
         QVERIFY(QDir().mkdir(m_fx->data().file(QStringLiteral(".zuna-chamadas.sock"))));
         chooseRecording({ QStringLiteral("A1133334444C") });
         QVERIFY(m_fx->start());
-        m_fx->window()->Command1_Click();
+        m_fx->window()->activateCallerId();
         auto *status = m_fx->control<QLabel>("statusLinha");
         QTRY_VERIFY2(status->toolTip().contains(QLatin1String("soquete local")), qPrintable(status->toolTip()));
         QVERIFY(status->palette().color(QPalette::Window) != QColor(59, 110, 165));

@@ -2,7 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "callerid/CallerIdControl.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -102,9 +102,9 @@ private slots:
         RecordingMessageBoxes boxes;
         edit("A1")->setText(QStringLiteral("Bia"));
         edit("A9")->setText(QStringLiteral("Rua Nova, 5"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         std::optional<ContactRecord> stored;
-        QVERIFY(ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).findByCode(ana, &stored, nullptr));
+        QVERIFY(SqliteRegister(m_fx->data().file(QStringLiteral("cada.sqlite"))).findByCode(ana, &stored, nullptr));
         QCOMPARE(stored->a9, QStringLiteral("Rua Ana, 10"));
         QCOMPARE(stored->ob, QStringLiteral("portão azul"));
 

@@ -1,9 +1,8 @@
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
-#include "callerid/AreaCodeStore.h"
 #include "contacts/ContactListModel.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
 
 #include <QApplication>
@@ -56,14 +55,14 @@ class TestRegister : public QObject
     qint64 storedCount() const
     {
         qint64 n = -1;
-        ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).count(&n, nullptr);
+        SqliteRegister(m_fx->data().file(QStringLiteral("cada.sqlite"))).count(&n, nullptr);
         return n;
     }
 
     std::optional<ContactRecord> stored(qint64 code) const
     {
         std::optional<ContactRecord> r;
-        ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).findByCode(code, &r, nullptr);
+        SqliteRegister(m_fx->data().file(QStringLiteral("cada.sqlite"))).findByCode(code, &r, nullptr);
         return r;
     }
 
@@ -210,13 +209,13 @@ private slots:
         QVERIFY(notice->text().contains(QLatin1String("ocupado")));
         // A save is refused, and said so; what was typed stays.
         edit("A4")->setText(QStringLiteral("(11)3333-4444"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         QCOMPARE(m_boxes->shown.size(), 1);
         QVERIFY(m_boxes->shown.first().text.contains(QLatin1String("ocupado")));
         QCOMPARE(a1->text(), QStringLiteral("Ana Maria"));
         // A pick is refused too, and F3 still clears the form.
         m_fx->control<QLabel>("CD")->setText(QString::number(bia));
-        m_fx->window()->busca();
+        m_fx->window()->loadPickedContact();
         QCOMPARE(m_boxes->shown.size(), 2);
         QCOMPARE(a1->text(), QStringLiteral("Ana Maria"));
         QTest::keyClick(a1, Qt::Key_F3);
@@ -239,7 +238,7 @@ private slots:
         QVERIFY(m_fx->start());
         edit("A1")->setText(QStringLiteral("Cliente novo"));
         QVERIFY(QFile::remove(m_fx->data().file(QStringLiteral("cada.sqlite"))));
-        m_fx->window()->Command3_Click(); // clears what was typed: nothing is lost by ending
+        m_fx->window()->clearForm(); // clears what was typed: nothing is lost by ending
         QCOMPARE(m_fx->endedWith, QList<int> { 1 });
 
         // With a contact being typed, Zuna stays: the save says why it fails.
@@ -247,7 +246,7 @@ private slots:
         m_boxes->shown.clear();
         edit("A1")->setText(QStringLiteral("Outro cliente"));
         edit("A4")->setText(QStringLiteral("(11)3333-4444"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         QCOMPARE(m_boxes->shown.size(), 1);
         QVERIFY(m_boxes->shown.first().text.contains(QLatin1String("cada.sqlite")));
         QCOMPARE(edit("A1")->text(), QStringLiteral("Outro cliente"));
@@ -332,7 +331,7 @@ private slots:
         QVERIFY(m_fx->start());
         doubleClickRow(0);
         QCOMPARE(edit("A13")->text(), QStringLiteral("Sã"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         std::optional<ContactRecord> after = stored(7);
         QCOMPARE(after->ob, notes);
         QCOMPARE(after->a13, QStringLiteral("São Paulo"));
@@ -342,7 +341,7 @@ private slots:
         // field is stored as it now reads.
         m_fx->control<QPlainTextEdit>("OB")->appendPlainText(QStringLiteral("terceira"));
         edit("A13")->setText(QStringLiteral("SP"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         after = stored(7);
         QCOMPARE(after->ob, notes + QStringLiteral("\r\nterceira"));
         QCOMPARE(after->a13, QStringLiteral("SP"));
@@ -411,7 +410,7 @@ private slots:
     {
         QVERIFY(m_fx->start());
         typeContact(QStringLiteral("  Zé  "), QStringLiteral("(11)3333-4444"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         QCOMPARE(shownTexts(), QStringList { QStringLiteral("Operação realizada com sucesso.") });
         QCOMPARE(storedCount(), 1);
         QCOMPARE(nxr(), QStringLiteral("1"));
@@ -423,7 +422,7 @@ private slots:
         QCOMPARE(row->a10, QString(""));
 
         edit("A10")->setText(QStringLiteral("fundos"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         QCOMPARE(storedCount(), 1);
         QCOMPARE(stored(code)->a10, QStringLiteral("fundos"));
         QCOMPARE(m_boxes->shown.size(), 2);
@@ -435,9 +434,9 @@ private slots:
         QVERIFY(m_fx->start());
         doubleClickRow(0);
         const qint64 old = cd().toLongLong();
-        ContactStore(m_fx->data().file(QStringLiteral("cada.sqlite"))).remove(old, nullptr); // another desk
+        SqliteRegister(m_fx->data().file(QStringLiteral("cada.sqlite"))).remove(old, nullptr); // another desk
         edit("A9")->setText(QStringLiteral("Rua Mudou, 5"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         QCOMPARE(shownTexts(), QStringList { QStringLiteral("Operação realizada com sucesso.") });
         const qint64 code = cd().toLongLong();
         QVERIFY(code != old);
@@ -453,7 +452,7 @@ private slots:
                 "CREATE TRIGGER recusa BEFORE INSERT ON CADA BEGIN SELECT RAISE(ABORT, 'disco cheio'); END"));
         QVERIFY(m_fx->start());
         typeContact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
-        m_fx->window()->Command4_Click();
+        m_fx->window()->saveContact();
         QCOMPARE(m_boxes->shown.size(), 1);
         QVERIFY(m_boxes->shown.first().text.contains(QLatin1String("disco cheio")));
         QVERIFY(!shownTexts().contains(QStringLiteral("Operação realizada com sucesso.")));
@@ -470,7 +469,7 @@ private slots:
         add(QStringLiteral("Ana"));
         QVERIFY(m_fx->start());
         edit("A1")->setText(QStringLiteral("Ana"));
-        m_fx->window()->Command6_Click();
+        m_fx->window()->deleteContact();
         QCOMPARE(
             shownTexts(), QStringList { QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.") });
         QCOMPARE(WindowFixture::focusedName(), QStringLiteral("A1"));
@@ -492,7 +491,7 @@ private slots:
         doubleClickRow(0);
         const QString code = cd();
         m_boxes->answers = { yes ? MessageBoxes::Answer::Yes : MessageBoxes::Answer::No };
-        m_fx->window()->Command6_Click();
+        m_fx->window()->deleteContact();
         QCOMPARE(m_boxes->shown.size(), 1);
         QCOMPARE(m_boxes->shown.first().text, QStringLiteral("Confirma exclusão?"));
         QCOMPARE(m_boxes->shown.first().icon, MessageBoxes::Icon::Question);
@@ -700,7 +699,7 @@ private slots:
                 QTest::keyClicks(text11, code);
             QTest::keyClick(text11, Qt::Key_Tab);
             QString value = QStringLiteral("?");
-            QVERIFY(AreaCodeStore(path).load(&value, nullptr));
+            QVERIFY(SqliteRegister({}, path).loadAreaCode(&value, nullptr));
             QCOMPARE(value, code);
             QVERIFY(m_fx->start()); // the next start
             QCOMPARE(edit("Text11")->text(), code);

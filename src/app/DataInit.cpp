@@ -1,10 +1,9 @@
 #include "app/DataInit.h"
 
-#include "app/DataFiles.h"
-#include "callerid/AreaCodeStore.h"
 #include "contacts/AccessImport.h"
-#include "contacts/ContactStore.h"
 #include "contacts/PhoneNumber.h"
+#include "contacts/SqliteRegister.h"
+#include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 
 #include <QDir>
@@ -46,8 +45,8 @@ bool initDataFolder(
         AccessImport::Kind kind;
     };
     const Item items[] = {
-        { DataFiles::Contacts, &ContactStore::create, DataFiles::AccessContacts, AccessImport::Kind::Contacts },
-        { DataFiles::AreaCode, &AreaCodeStore::create, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode },
+        { DataFiles::Contacts, &SqliteRegister::create, DataFiles::AccessContacts, AccessImport::Kind::Contacts },
+        { DataFiles::AreaCode, &SqliteRegister::createAreaCode, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode },
         { DataFiles::Site, &writeSiteFile, {}, {} },
     };
     for (const Item &item : items) {
@@ -75,12 +74,13 @@ bool initDataFolder(
         DataFolder::makePrivate(path);
         report->append(QStringLiteral("Criado: %1").arg(path));
     }
-    const AreaCodeStore areaCodes(DataFolder::findFile(dir, DataFiles::AreaCode));
+    SqliteRegister areaCodes(DataFolder::findFile(dir, DataFiles::Contacts),
+                             DataFolder::findFile(dir, DataFiles::AreaCode));
     if (!areaCode.isEmpty()) {
-        if (!areaCodes.store(areaCode, error))
+        if (!areaCodes.storeAreaCode(areaCode, error))
             return false;
         report->append(QStringLiteral("DDD local: %1").arg(areaCode));
-    } else if (QString stored; !areaCodes.load(&stored, nullptr) || !PhoneNumber::isAreaCode(stored)) {
+    } else if (QString stored; !areaCodes.loadAreaCode(&stored, nullptr) || !PhoneNumber::isAreaCode(stored)) {
         report->append(QStringLiteral("O DDD local ainda não foi informado: digite-o no campo DDD da janela do Zuna "
                                       "ou use zuna --init --ddd AA."));
     }

@@ -1,14 +1,12 @@
 #include "app/MainWindow.h"
 
-#include "app/DataFiles.h"
 #include "app/KeyPreview.h"
 #include "app/SiteFile.h"
 #include "app/enterrrr.h"
-#include "callerid/AreaCodeStore.h"
 #include "callerid/CallerIdControl.h"
 #include "contacts/ContactListModel.h"
-#include "contacts/ContactStore.h"
 #include "contacts/PhoneNumber.h"
+#include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramLauncher.h"
@@ -36,11 +34,15 @@ const QColor LightYellow(255, 255, 192);
 // What the attendant reads, exactly as the window has always said it.
 const QString NameMissing = QStringLiteral("Digite o nome antes.");
 const QString PhoneMissing = QStringLiteral("Digite o telefone antes.");
-const QString Saved = QStringLiteral("Operação realizada com sucesso.");
+const QString SavedNotice = QStringLiteral("Operação realizada com sucesso.");
 const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.");
 const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
 const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
+const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela.");
+// How long a burst of changes at other desks is let settle before the list
+// is read again: a fraction of the second in which they must show.
+constexpr int ElsewhereSettleMs = 150;
 // How soon a register that could not be read is read again.
 constexpr int RegisterRetryMs = 1000;
 const char DesignRect[] = "designRect";
@@ -62,6 +64,24 @@ QFont arialSmall()
 QFont msSansSerif(qreal points = 8.25, bool bold = false)
 {
     return designFont(QStringLiteral("MS Sans Serif"), points, bold);
+}
+
+// The question put when the contact being saved was changed at another desk
+// since this one showed it: the other desk's values, caption by caption.
+QString changedElsewhereQuestion(const ContactRecord &fresh)
+{
+    const std::pair<const char *, const QString &> fields[] = {
+        { "Telefone", fresh.a4 }, { "Nome", fresh.a1 },    { "Endereço", fresh.a9 },
+        { "Complemento", fresh.a10 }, { "Bairro", fresh.a11 }, { "Cidade", fresh.a12 },
+        { "UF", fresh.a13 },       { "CEP", fresh.a14 },    { "Observações", fresh.ob },
+    };
+    QString text = QStringLiteral("Este contato foi alterado em outro atendimento depois que apareceu nesta tela. "
+                                  "Agora ele está assim:\n");
+    for (const auto &[caption, value] : fields)
+        text += QStringLiteral("\n%1: %2").arg(QString::fromUtf8(caption), value);
+    text += QStringLiteral("\n\nGravar por cima o que está nesta tela?\n"
+                           "(Não: nada é gravado e o que foi digitado continua na tela.)");
+    return text;
 }
 
 bool isGridKey(int key)
@@ -140,16 +160,21 @@ void placeOnTab(QWidget *page, QWidget *child, const QRect &rectFromTabControl)
 
 } // namespace
 
-MainWindow::MainWindow(const QString &dataDir, QWidget *parent)
+MainWindow::MainWindow(const QString &dataDir, const QString &databaseUrl, QWidget *parent)
     : QWidget(parent)
     , m_dataDir(dataDir)
+    , m_databaseUrl(databaseUrl)
     , m_terminate([](int status) { QCoreApplication::exit(status); })
 {
     buildWindow();
-    new KeyPreview(this, [this](int key, Qt::KeyboardModifiers modifiers) { return Form_KeyDown(key, modifiers); });
+    new KeyPreview(this, [this](int key, Qt::KeyboardModifiers modifiers) { return handleFunctionKey(key, modifiers); });
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The grid's readers are the register's: they go first.
+    m_model->setRegister(nullptr);
+}
 
 void MainWindow::buildWindow()
 {
@@ -190,19 +215,19 @@ void MainWindow::buildWindow()
 
 void MainWindow::connectHandlers()
 {
-    connect(m_command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
-    connect(m_command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
-    connect(m_command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
-    connect(m_command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
-    connect(m_command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
-    connect(m_command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
-    connect(m_command7, &QPushButton::clicked, this, &MainWindow::Command7_Click);
-    connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::A1_Change);
-    connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
+    connect(m_command1, &QPushButton::clicked, this, &MainWindow::activateCallerId);
+    connect(m_command2, &QPushButton::clicked, this, &MainWindow::openCallerIdSetup);
+    connect(m_command3, &QPushButton::clicked, this, &MainWindow::clearForm);
+    connect(m_command4, &QPushButton::clicked, this, &MainWindow::saveContact);
+    connect(m_command5, &QPushButton::clicked, this, &MainWindow::deactivateCallerId);
+    connect(m_command6, &QPushButton::clicked, this, &MainWindow::deleteContact);
+    connect(m_command7, &QPushButton::clicked, this, &MainWindow::openHelp);
+    connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::searchByName);
+    connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
     // The monitor's number event writes its text, unchanged, into Text1.
     connect(m_callerId, &CallerIdControl::numberReceived, this, &MainWindow::showIncomingCall);
-    connect(m_dbgrid1, &QTableView::doubleClicked, this, &MainWindow::DBGrid1_DblClick);
-    connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::DBGrid1_RowColChange);
+    connect(m_dbgrid1, &QTableView::doubleClicked, this, &MainWindow::pickCurrentRow);
+    connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
     m_dbgrid1->installEventFilter(this);
     m_text11->installEventFilter(this);
     for (QPushButton *button : { m_command1, m_command2, m_command3, m_command4, m_command5, m_command6, m_command7 })
@@ -325,7 +350,7 @@ void MainWindow::buildEditor()
 
 void MainWindow::buildGrid()
 {
-    m_model = new ContactListModel(DataFolder::pathFor(m_dataDir, DataFiles::Contacts), this);
+    m_model = new ContactListModel(this);
     m_model->setObjectName(QStringLiteral("Data1"));
     connect(m_model, &ContactListModel::failed, this, &MainWindow::registerTrouble);
     connect(m_model, &ContactListModel::waiting, this, &MainWindow::showRegisterNotice);
@@ -343,7 +368,7 @@ void MainWindow::buildGrid()
     m_dbgrid1->horizontalHeader()->setFont(msSansSerif());
     m_dbgrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_dbgrid1->setTabKeyNavigation(false); // Tab leaves the grid for the next control
-    // Rows are marked as they become current (DBGrid1_RowColChange), not by
+    // Rows are marked as they become current (markCurrentRow), not by
     // the attendant's clicks.
     m_dbgrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_dbgrid1->setSelectionMode(QAbstractItemView::NoSelection);
@@ -371,6 +396,9 @@ void MainWindow::buildGrid()
     m_registerRetry.setSingleShot(true);
     m_registerRetry.setInterval(RegisterRetryMs);
     connect(&m_registerRetry, &QTimer::timeout, this, &MainWindow::retryRegister);
+    m_elsewhereRefresh.setSingleShot(true);
+    m_elsewhereRefresh.setInterval(ElsewhereSettleMs);
+    connect(&m_elsewhereRefresh, &QTimer::timeout, this, &MainWindow::refreshAfterWrite);
 
     const int widths[ContactListModel::ColumnCount] = { 43, 248, 108, 303, 143, 38 };
     for (int c = 0; c < ContactListModel::ColumnCount; ++c)
@@ -412,10 +440,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         // Tab arriving from another control, a letter or a function key does not.
         if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
             && isGridKey(static_cast<QKeyEvent *>(event)->key())) {
-            if (event->type() == QEvent::KeyPress)
-                DBGrid1_KeyDown();
-            else
-                DBGrid1_KeyUp();
+            // On the press, the row the key starts from; on the release, the
+            // row it moved to.
+            pickCurrentRow();
         }
         return false;
     }
@@ -432,7 +459,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::FocusOut
             && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason
             && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
-            Text11_LostFocus();
+            storeAreaCode();
         return false;
     }
     auto *field = qobject_cast<QLineEdit *>(watched);
@@ -483,21 +510,21 @@ void MainWindow::fieldLostFocus(QLineEdit *field)
 {
     setFieldBackground(field, Qt::white);
     if (field == m_a4)
-        A4_LostFocus();
+        checkTelephone();
 }
 
-bool MainWindow::Form_KeyDown(int key, Qt::KeyboardModifiers)
+bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
 {
     switch (key) {
-    case Qt::Key_F1: Command1_Click(); return true;
-    case Qt::Key_F2: Command5_Click(); return true;
-    case Qt::Key_F3: Command3_Click(); return true;
+    case Qt::Key_F1: activateCallerId(); return true;
+    case Qt::Key_F2: deactivateCallerId(); return true;
+    case Qt::Key_F3: clearForm(); return true;
     case Qt::Key_Escape: m_terminate(0); return true;
     default: return false;
     }
 }
 
-bool MainWindow::Form_Load(QString *error)
+bool MainWindow::load(QString *error)
 {
     const QString sitePath = DataFolder::pathFor(m_dataDir, DataFiles::Site);
     m_site->setText(sitePath);
@@ -507,11 +534,17 @@ bool MainWindow::Form_Load(QString *error)
     m_site->setText(siteName);
     setWindowTitle(TitlePrefix + m_site->text());
 
-    if (!contacts().upgrade(error) || !listRefresh(error) || !contactCount(error))
+    m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
+    if (!m_register)
+        return false;
+    connect(m_register.get(), &Register::changedElsewhere, this, &MainWindow::changedElsewhere);
+    connect(m_register.get(), &Register::reachabilityChanged, this, &MainWindow::reachabilityChanged);
+    m_model->setRegister(m_register.get());
+    if (!listRefresh(error) || !contactCount(error))
         return false;
 
     QString areaCode;
-    if (!AreaCodeStore(DataFolder::pathFor(m_dataDir, DataFiles::AreaCode)).load(&areaCode, error))
+    if (!m_register->loadAreaCode(&areaCode, error))
         return false;
     m_text11->setText(areaCode);
     // The focus starts in Text1, highlighted, even before the window manager
@@ -570,7 +603,7 @@ void MainWindow::reportFailure(const QString &what, const QString &error)
 bool MainWindow::contactCount(QString *error)
 {
     qint64 count = 0;
-    if (!contacts().count(&count, error))
+    if (!m_register->count(&count, error))
         return false;
     m_nxr->setText(QString::number(count));
     return true;
@@ -597,7 +630,7 @@ void MainWindow::registerTrouble(const QString &error)
 {
     // Zuna ends only when the register is gone for good (removed, damaged)
     // and nothing typed would be lost with it; a busy register is waited for.
-    if (contacts().health() == ContactStore::Health::Gone && !hasUnsavedTyping()) {
+    if (m_register->health() == Register::Health::Gone && !hasUnsavedTyping()) {
         fatal(error);
         return;
     }
@@ -623,6 +656,24 @@ void MainWindow::retryRegister()
     m_registerNotice->hide();
 }
 
+void MainWindow::changedElsewhere()
+{
+    if (!m_elsewhereRefresh.isActive())
+        m_elsewhereRefresh.start();
+}
+
+void MainWindow::reachabilityChanged(bool reachable, const QString &why)
+{
+    if (!reachable) {
+        // Everything typed stays; the list and the count are read again
+        // once the server answers.
+        showRegisterNotice(why);
+        m_registerRetry.start();
+    } else {
+        retryRegister();
+    }
+}
+
 void MainWindow::refreshAfterWrite()
 {
     // What was written is written: a list that cannot be read again now is
@@ -634,7 +685,7 @@ void MainWindow::refreshAfterWrite()
         m_registerNotice->hide();
 }
 
-void MainWindow::Command1_Click()
+void MainWindow::activateCallerId()
 {
     // Local numbers can be neither found nor stored without the desk's own
     // area code: the monitor is not switched on without it.
@@ -660,12 +711,12 @@ void MainWindow::showLineStatus(const QString &status, bool healthy)
     m_lineStatus->setToolTip(status);
 }
 
-void MainWindow::Command5_Click()
+void MainWindow::deactivateCallerId()
 {
     m_callerId->deactivate();
 }
 
-void MainWindow::Command2_Click()
+void MainWindow::openCallerIdSetup()
 {
     m_callerId->configure();
 }
@@ -675,12 +726,12 @@ void MainWindow::showIncomingCall(const QString &number)
     // A call from the line: what the form holds belongs to someone else.
     const QScopedValueRollback fromLine(m_callFromLine, true);
     if (m_text1->text() == number)
-        Text1_Change(); // the same number again is a new call all the same
+        lookUpCaller(); // the same number again is a new call all the same
     else
         m_text1->setText(number);
 }
 
-void MainWindow::Text1_Change()
+void MainWindow::lookUpCaller()
 {
     const QString text = m_text1->text();
     if (text.isEmpty())
@@ -701,7 +752,7 @@ void MainWindow::Text1_Change()
     }
     std::optional<ContactRecord> found;
     QString error;
-    if (!contacts().findCaller(number, &found, &error)) {
+    if (!m_register->findCaller(number, &found, &error)) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
         // The telephone field gets the incoming number below. The code label
@@ -715,17 +766,19 @@ void MainWindow::Text1_Change()
         // greeted with the previous caller's name; half a number typed by hand
         // must not wipe what the attendant typed.
         m_cd->clear();
+        m_loadedRecord.reset();
         if (m_callFromLine)
             showContact(ContactRecord(), false);
     }
     m_a4->setText(m_text1->text());
 }
 
-void MainWindow::Command3_Click()
+void MainWindow::clearForm()
 {
     QString error;
     const bool listed = listRefresh(&error) && contactCount(&error);
     m_loaded.clear();
+    m_loadedRecord.reset();
     m_ob->clear();
     m_cd->clear();
     m_text1->clear();
@@ -743,7 +796,7 @@ void MainWindow::Command3_Click()
         registerTrouble(error);
 }
 
-void MainWindow::Command4_Click()
+void MainWindow::saveContact()
 {
     if (m_a1->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, NameMissing);
@@ -755,35 +808,75 @@ void MainWindow::Command4_Click()
         m_a4->setFocus();
         return;
     }
-    const ContactStore store = contacts();
     ContactRecord record = fieldsRecord();
     QString error;
     bool stored = false;
     if (!m_cd->text().isEmpty()) {
         record.cd = m_cd->text().toLongLong();
-        if (!store.update(record, &stored, &error)) {
-            reportFailure(
-                QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
+        // Rewritten only while it holds what this desk showed: another desk
+        // may have changed it since.
+        const ContactRecord *asLoaded
+            = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
+        Register::Saved saved = Register::Saved::Missing;
+        if (!m_register->update(record, asLoaded, &saved, &error)) {
+            reportFailure(NotSaved, error);
             return;
         }
+        if (saved == Register::Saved::ChangedElsewhere && !overwriteChangedElsewhere(record, &stored))
+            return;
+        if (saved == Register::Saved::Updated)
+            stored = true;
     }
     // A new contact, or one whose row was deleted at another desk meanwhile:
     // store it as a new row, and let the code label name that row so that the
     // next save updates it instead of adding a copy.
     if (!stored) {
         qint64 code = 0;
-        if (!store.insert(record, &code, &error)) {
-            reportFailure(
-                QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela."), error);
+        if (!m_register->insert(record, &code, &error)) {
+            reportFailure(NotSaved, error);
             return;
         }
+        record.cd = code;
         m_cd->setText(QString::number(code));
     }
+    // What is stored now is what the screen holds.
+    m_loadedRecord = record;
     refreshAfterWrite();
-    MessageBoxes::notice(this, AppTitle, Saved);
+    MessageBoxes::notice(this, AppTitle, SavedNotice);
 }
 
-void MainWindow::Command6_Click()
+bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *stored)
+{
+    // The other desk's values are shown beside the question; nothing on this
+    // screen changes, whatever the answer.
+    for (;;) {
+        std::optional<ContactRecord> fresh;
+        QString error;
+        if (!m_register->findByCode(record.cd, &fresh, &error)) {
+            reportFailure(NotSaved, error);
+            return false;
+        }
+        if (!fresh) { // deleted there meanwhile: stored as new
+            *stored = false;
+            return true;
+        }
+        if (!MessageBoxes::confirmDefaultNo(this, AppTitle, changedElsewhereQuestion(*fresh)))
+            return false;
+        Register::Saved saved = Register::Saved::Missing;
+        if (!m_register->update(record, &*fresh, &saved, &error)) {
+            reportFailure(NotSaved, error);
+            return false;
+        }
+        if (saved != Register::Saved::ChangedElsewhere) {
+            *stored = saved == Register::Saved::Updated;
+            return true;
+        }
+        // Changed there once more while the question was open: ask again,
+        // with the newest values.
+    }
+}
+
+void MainWindow::deleteContact()
 {
     if (m_cd->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, PickFirst);
@@ -793,21 +886,21 @@ void MainWindow::Command6_Click()
     if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete))
         return;
     QString error;
-    if (!contacts().remove(m_cd->text().toLongLong(), &error)) {
+    if (!m_register->remove(m_cd->text().toLongLong(), &error)) {
         reportFailure(QStringLiteral("Não foi possível apagar o contato."), error);
         return;
     }
-    Command3_Click(); // lists and counts again
+    clearForm(); // lists and counts again
 }
 
-void MainWindow::A1_Change()
+void MainWindow::searchByName()
 {
     QString error;
     if (!m_model->search(m_a1->text(), &error))
         registerTrouble(error);
 }
 
-void MainWindow::A4_LostFocus()
+void MainWindow::checkTelephone()
 {
     setFieldBackground(m_a4, Qt::white);
     const PhoneNumber number = PhoneNumber::read(m_a4->text(), m_text11->text());
@@ -820,26 +913,11 @@ void MainWindow::A4_LostFocus()
     m_a4->setText(number.layout());
 }
 
-void MainWindow::Text11_LostFocus()
+void MainWindow::storeAreaCode()
 {
     QString error;
-    if (!AreaCodeStore(DataFolder::pathFor(m_dataDir, DataFiles::AreaCode)).store(m_text11->text(), &error))
+    if (!m_register->storeAreaCode(m_text11->text(), &error))
         reportFailure(QStringLiteral("Não foi possível gravar o DDD local."), error);
-}
-
-void MainWindow::DBGrid1_DblClick()
-{
-    pickCurrentRow();
-}
-
-void MainWindow::DBGrid1_KeyDown()
-{
-    pickCurrentRow();
-}
-
-void MainWindow::DBGrid1_KeyUp()
-{
-    pickCurrentRow();
 }
 
 void MainWindow::pickCurrentRow()
@@ -848,10 +926,10 @@ void MainWindow::pickCurrentRow()
     if (code.isValid())
         m_dbgrid1->setCurrentIndex(code);
     m_cd->setText(code.data().toString());
-    busca();
+    loadPickedContact();
 }
 
-void MainWindow::DBGrid1_RowColChange()
+void MainWindow::markCurrentRow()
 {
     const QModelIndex current = m_dbgrid1->currentIndex();
     if (m_model->rowCount() == 0 || !current.isValid())
@@ -859,13 +937,13 @@ void MainWindow::DBGrid1_RowColChange()
     m_dbgrid1->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
-void MainWindow::busca()
+void MainWindow::loadPickedContact()
 {
     if (m_cd->text().isEmpty())
         return;
     std::optional<ContactRecord> found;
     QString error;
-    if (!contacts().findByCode(m_cd->text().toLongLong(), &found, &error)) {
+    if (!m_register->findByCode(m_cd->text().toLongLong(), &found, &error)) {
         reportFailure(QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), error);
         return;
     }
@@ -876,6 +954,10 @@ void MainWindow::busca()
 void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
 {
     m_loaded.clear();
+    if (contact.cd != 0)
+        m_loadedRecord = contact;
+    else
+        m_loadedRecord.reset();
     auto show = [this](QLineEdit *field, const QString &value) {
         field->setText(value);
         m_loaded.insert(field, { value, field->text() });
@@ -893,12 +975,7 @@ void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
     m_loaded.insert(m_ob, { contact.ob, m_ob->toPlainText() });
 }
 
-ContactStore MainWindow::contacts() const
-{
-    return ContactStore(DataFolder::pathFor(m_dataDir, DataFiles::Contacts), ContactStore::Patience::Window);
-}
-
-void MainWindow::Command7_Click()
+void MainWindow::openHelp()
 {
     // Any failure to start the help program is ignored, without a message.
     QString program = DataFolder::findFile(m_dataDir, DataFiles::Help);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "contacts/ContactRecord.h"
-#include "contacts/ContactStore.h"
+#include "contacts/Register.h"
 
 #include <QHash>
 #include <QList>
@@ -9,6 +9,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 class CallerIdControl;
 class ContactListModel;
@@ -21,7 +23,7 @@ class QTableView;
 
 // The attendant's window ZUNA: caller-ID area, area code, contact count, help,
 // the contact editor on two tabs and the contact grid. Handlers keep the
-// names of the window's design (Form_Load, Command1_Click, ...).
+// names of the window's design (load, activateCallerId, ...).
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -31,12 +33,14 @@ public:
     // The title of the program's notices and questions.
     static inline const QString AppTitle = QStringLiteral("Zuna");
 
-    explicit MainWindow(const QString &dataDir, QWidget *parent = nullptr);
+    // `databaseUrl`, when given, names the register's server for this run
+    // instead of the data folder's registro.ini.
+    explicit MainWindow(const QString &dataDir, const QString &databaseUrl = {}, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Fills the window from the data folder: title, grid, count, area code.
+    // Opens the register and fills the window: title, grid, count, area code.
     // False, with a Portuguese report naming the file, when a step fails.
-    bool Form_Load(QString *error);
+    bool load(QString *error);
 
     // How the program ends on Esc or after a failure is reported; the default
     // quits the event loop with the given status.
@@ -45,33 +49,34 @@ public:
     ContactListModel *contactList() const { return m_model; }
     CallerIdControl *callerId() const { return m_callerId; }
     QString dataDir() const { return m_dataDir; }
+    // The open register (after load()), for the work started beside the window.
+    Register *contactRegister() const { return m_register.get(); }
 
 public slots:
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Command5_Click();
-    void Command6_Click();
-    void Command7_Click();
-    void A1_Change();
-    void Text1_Change();
+    void activateCallerId();
+    void openCallerIdSetup();
+    void clearForm();
+    void saveContact();
+    void deactivateCallerId();
+    void deleteContact();
+    void openHelp();
+    void searchByName();
+    void lookUpCaller();
     // A number from the caller-ID monitor: written into Text1 as a new call.
     void showIncomingCall(const QString &number);
     void showLineStatus(const QString &status, bool healthy);
-    void A4_LostFocus();
-    void Text11_LostFocus();
-    void DBGrid1_DblClick();
-    void DBGrid1_KeyDown();
-    void DBGrid1_KeyUp();
-    void DBGrid1_RowColChange();
+    void checkTelephone();
+    void storeAreaCode();
+    // Loads the contact of the grid's current row.
+    void pickCurrentRow();
+    void markCurrentRow();
     // Loads the contact whose code the code label holds.
-    void busca();
+    void loadPickedContact();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     // True when the key was a command of the window, which takes it.
-    bool Form_KeyDown(int key, Qt::KeyboardModifiers shift);
+    bool handleFunctionKey(int key, Qt::KeyboardModifiers shift);
 
 private:
     void buildWindow();
@@ -84,13 +89,11 @@ private:
     void connectHandlers();
     void fieldGotFocus(QLineEdit *field, Qt::FocusReason reason);
     void fieldLostFocus(QLineEdit *field);
-    void pickCurrentRow();
     void showFirstRow();
     ContactRecord fieldsRecord() const;
     QString fieldText(QObject *field, const QString &shown) const;
     // Puts a stored contact into the fields, in the window's order.
     void showContact(const ContactRecord &contact, bool withTelephone);
-    ContactStore contacts() const;
     // A write that failed: the attendant is told and everything typed stays.
     void reportFailure(const QString &what, const QString &error);
 
@@ -108,8 +111,20 @@ private:
     void refreshAfterWrite();
     // Some field holds text that is not what was loaded from the register.
     bool hasUnsavedTyping() const;
+    // Another desk changed the register: the list and count are read again
+    // once the burst of changes is over.
+    void changedElsewhere();
+    void reachabilityChanged(bool reachable, const QString &why);
+    // The contact on the screen was changed at another desk since it was
+    // shown: the attendant sees the other desk's values and chooses. False
+    // when nothing is to be saved (declined, or failed and told); otherwise
+    // `stored` tells whether it was rewritten (false: deleted there, so it
+    // is to be stored as new).
+    bool overwriteChangedElsewhere(const ContactRecord &record, bool *stored);
 
     QString m_dataDir;
+    QString m_databaseUrl;
+    std::unique_ptr<Register> m_register;
     bool m_callFromLine = false; // Text1 is being set by a call from the line
     std::function<void(int)> m_terminate;
 
@@ -141,6 +156,7 @@ private:
     QTableView *m_dbgrid1 = nullptr;
     QLabel *m_registerNotice = nullptr; // over the grid while the register cannot be read
     QTimer m_registerRetry;
+    QTimer m_elsewhereRefresh;
     ContactListModel *m_model = nullptr; // Data1
     QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
     // The stored contact the fields show: each field's value as read, and
@@ -151,4 +167,7 @@ private:
         QString shown;
     };
     QHash<QObject *, Loaded> m_loaded;
+    // The stored contact as it was read, for telling whether another desk
+    // changed it before the save.
+    std::optional<ContactRecord> m_loadedRecord;
 };

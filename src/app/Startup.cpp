@@ -1,10 +1,10 @@
 #include "app/Startup.h"
 
-#include "app/DataFiles.h"
 #include "app/MainWindow.h"
 #include "app/StartupWindow.h"
-#include "contacts/ContactStore.h"
 #include "contacts/PhoneNumber.h"
+#include "contacts/Register.h"
+#include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 #include "platform/DateFormat.h"
 #include "platform/MessageBoxes.h"
@@ -18,8 +18,9 @@ namespace {
 const QString ErrorTitle = QStringLiteral("Erro");
 }
 
-Startup::Startup(QString dataDir)
+Startup::Startup(QString dataDir, QString databaseUrl)
     : m_dataDir(std::move(dataDir))
+    , m_databaseUrl(std::move(databaseUrl))
 {
 }
 
@@ -27,8 +28,11 @@ Startup::~Startup() = default;
 
 QString Startup::missingFileHint() const
 {
+    QStringList needed = { DataFiles::Site };
+    if (Register::serverFor(m_dataDir, m_databaseUrl).isEmpty())
+        needed << DataFiles::Contacts << DataFiles::AreaCode; // kept on a server otherwise
     QStringList missing;
-    for (const QString &name : { DataFiles::Site, DataFiles::Contacts, DataFiles::AreaCode }) {
+    for (const QString &name : std::as_const(needed)) {
         if (DataFolder::findFile(m_dataDir, name).isEmpty())
             missing << name;
     }
@@ -80,9 +84,9 @@ Startup::Outcome Startup::start()
         return Outcome::DateFormatFailed;
     }
 
-    auto main = std::make_unique<MainWindow>(m_dataDir);
+    auto main = std::make_unique<MainWindow>(m_dataDir, m_databaseUrl);
     QString error;
-    if (!main->Form_Load(&error)) {
+    if (!main->load(&error)) {
         main.reset();
         MessageBoxes::error(nullptr, ErrorTitle,
             QStringLiteral("Não foi possível iniciar o Zuna.\n\n%1%2").arg(error, missingFileHint()));
@@ -96,9 +100,10 @@ Startup::Outcome Startup::start()
     // every row. Building it reads every row too, so it runs off the window's
     // thread; once built it stays. The number library is loaded meanwhile, so
     // that the first call does not wait for it.
-    QThreadPool::globalInstance()->start([path = DataFolder::pathFor(m_dataDir, DataFiles::Contacts)] {
+    QThreadPool::globalInstance()->start([dataDir = m_dataDir, databaseUrl = m_databaseUrl] {
         PhoneNumber::read(QStringLiteral("1133334444"));
-        ContactStore(path).buildIndexes(nullptr);
+        if (const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, nullptr))
+            reg->buildIndexes(nullptr);
     });
     m_main->show();
     m_veri.reset();

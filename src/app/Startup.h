@@ -20,7 +20,8 @@ public:
         Failed, // a start-up step failed and was reported; nothing shown
     };
 
-    explicit Startup(QString dataDir);
+    // `databaseUrl`: the register's server for this run, if given.
+    explicit Startup(QString dataDir, QString databaseUrl = {});
     ~Startup();
 
     Outcome start();
@@ -40,6 +41,7 @@ private:
     void warnIfReadableByOthers() const;
 
     QString m_dataDir;
+    QString m_databaseUrl;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<StartupWindow> m_veri;
     std::unique_ptr<MainWindow> m_main;

@@ -1,5 +1,7 @@
 #include "callerid/CallerIdSettings.h"
 
+#include "platform/DataFiles.h"
+
 #include <QDir>
 #include <QSettings>
 
@@ -9,7 +11,7 @@ const char *const SourceKeys[] = { "nenhuma", "placa-de-som", "arquivo", "modem"
 
 QString CallerIdSettings::filePath(const QString &dataDir)
 {
-    return QDir(dataDir).filePath(QStringLiteral("callerid.ini"));
+    return QDir(dataDir).filePath(DataFiles::CallerIdSettings);
 }
 
 QString CallerIdSettings::sourceKey(Source source)

@@ -1,7 +1,7 @@
 #include "contacts/AccessImport.h"
 
 #include "contacts/AccessReader.h"
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
 
 #include <QDir>
@@ -122,7 +122,7 @@ bool copyInProcess(Kind kind, const QString &source, const QString &target, qint
             QSqlQuery q(db);
             QString detail;
             ok = q.exec(QStringLiteral("BEGIN"))
-                && (kind == Kind::Contacts ? ContactStore::createSchema(db, &detail)
+                && (kind == Kind::Contacts ? SqliteRegister::createSchema(db, &detail)
                                            : runSqlScript(db, QStringLiteral(":/data/schema-ddd-empty.sql"), &detail));
             if (!ok)
                 *error = detail.isEmpty() ? q.lastError().text() : detail;

@@ -11,25 +11,34 @@ void ContactListModel::setWindowBudgetMs(int ms)
     g_windowBudgetMs = ms;
 }
 
-ContactListModel::ContactListModel(const QString &filePath, QObject *parent)
+ContactListModel::ContactListModel(QObject *parent)
     : QAbstractTableModel(parent)
-    , m_store(filePath)
 {
 }
 
 ContactListModel::~ContactListModel() = default;
 
+void ContactListModel::setRegister(const Register *reg)
+{
+    ++m_generation; // a page still on its way belongs to the register before
+    m_worker.reset();
+    m_reader.reset();
+    m_register = reg;
+    beginResetModel();
+    m_rows.clear();
+    m_atEnd = true;
+    endResetModel();
+}
+
 bool ContactListModel::openConnection(QString *error)
 {
-    if (m_connection)
-        return true;
-    auto connection = std::make_unique<SqlConnection>(m_store.filePath(), SqlConnection::Mode::OpenExisting, 0);
-    if (!connection->isOpen()) {
-        return sqlFailure(error, QStringLiteral("Não foi possível abrir o cadastro de contatos."), m_store.filePath(),
-            connection->errorText());
+    if (!m_register) {
+        *error = QStringLiteral("Nenhum cadastro aberto.");
+        return false;
     }
-    m_connection = std::move(connection);
-    return true;
+    if (!m_reader)
+        m_reader = m_register->reader();
+    return m_reader->isOpen(error);
 }
 
 bool ContactListModel::refresh(QString *error)
@@ -45,24 +54,17 @@ bool ContactListModel::search(const QString &typedName, QString *error)
 }
 
 bool ContactListModel::readPage(
-    const ContactStore::ListRow *after, QList<ContactStore::ListRow> *page, bool *tooLong, QString *error)
+    const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error)
 {
     *tooLong = false;
-    QElapsedTimer timer;
-    timer.start();
-    const bool budgeted
-        = m_connection->setInterruptCheck([&] { return *tooLong = timer.elapsed() >= g_windowBudgetMs; });
-    if (budgeted && g_windowBudgetMs <= 0) {
+    if (g_windowBudgetMs <= 0) {
         *tooLong = true;
         return false;
     }
-    const bool ok = m_store.listPage(m_connection->database(), m_pattern, after, PageSize, page, error);
-    m_connection->setInterruptCheck({});
-    // The window does not wait for a register another program holds busy:
-    // the background reader does, and tells when it cannot either.
-    if (!ok && ContactStore::isBusy(*error))
-        *tooLong = true;
-    return ok;
+    Register::Limits limits;
+    limits.budgetMs = g_windowBudgetMs;
+    limits.tooLong = tooLong;
+    return m_reader->listPage(m_pattern, after, PageSize, page, error, limits);
 }
 
 bool ContactListModel::reload(QString *error)
@@ -73,16 +75,16 @@ bool ContactListModel::reload(QString *error)
     if (m_worker)
         m_worker->cancel(m_generation);
     m_searching = false;
-    QList<ContactStore::ListRow> page;
+    QList<Register::ListRow> page;
     bool tooLong = false;
     const bool ok = readPage(nullptr, &page, &tooLong, error);
     beginResetModel();
-    m_rows = ok ? page : QList<ContactStore::ListRow>();
+    m_rows = ok ? page : QList<Register::ListRow>();
     m_atEnd = !ok || page.size() < PageSize;
     endResetModel();
     if (tooLong) {
         readPageInBackground(std::nullopt);
-        if (ContactStore::isBusy(*error))
+        if (Register::isBusy(*error))
             waitFor(*error);
         return true;
     }
@@ -91,14 +93,14 @@ bool ContactListModel::reload(QString *error)
     return ok;
 }
 
-void ContactListModel::readPageInBackground(std::optional<ContactStore::ListRow> after)
+void ContactListModel::readPageInBackground(std::optional<Register::ListRow> after)
 {
     if (!m_worker)
-        m_worker = std::make_unique<NameSearchWorker>(m_store.filePath());
+        m_worker = std::make_unique<NameSearchWorker>(*m_register);
     m_searching = true;
     const bool first = !after;
     m_worker->request(m_generation, m_pattern, std::move(after), PageSize, this,
-        [this, first](quint64, bool ok, const QList<ContactStore::ListRow> &page, const QString &error) {
+        [this, first](quint64, bool ok, const QList<Register::ListRow> &page, const QString &error) {
             pageArrived(first, ok, page, error);
         });
 }
@@ -115,7 +117,7 @@ void ContactListModel::readable()
         emit recovered();
 }
 
-void ContactListModel::pageArrived(bool first, bool ok, const QList<ContactStore::ListRow> &page, const QString &error)
+void ContactListModel::pageArrived(bool first, bool ok, const QList<Register::ListRow> &page, const QString &error)
 {
     m_searching = false;
     m_atEnd = !ok || page.size() < PageSize;
@@ -155,7 +157,7 @@ QVariant ContactListModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_rows.size())
         return {};
-    const ContactStore::ListRow &row = m_rows.at(index.row());
+    const Register::ListRow &row = m_rows.at(index.row());
     switch (index.column()) {
     case Code: return QString::number(row.cd);
     case Name: return row.a1;
@@ -192,21 +194,21 @@ Qt::ItemFlags ContactListModel::flags(const QModelIndex &index) const
 
 bool ContactListModel::canFetchMore(const QModelIndex &parent) const
 {
-    return !parent.isValid() && !m_atEnd && !m_searching && m_connection;
+    return !parent.isValid() && !m_atEnd && !m_searching && m_reader;
 }
 
 void ContactListModel::fetchMore(const QModelIndex &parent)
 {
     if (!canFetchMore(parent) || m_rows.isEmpty())
         return;
-    QList<ContactStore::ListRow> page;
+    QList<Register::ListRow> page;
     QString error;
     bool tooLong = false;
-    const ContactStore::ListRow last = m_rows.constLast();
+    const Register::ListRow last = m_rows.constLast();
     if (!readPage(&last, &page, &tooLong, &error)) {
         if (tooLong) {
             readPageInBackground(last);
-            if (ContactStore::isBusy(error))
+            if (Register::isBusy(error))
                 waitFor(error);
             return;
         }

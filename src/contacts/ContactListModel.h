@@ -1,8 +1,7 @@
 #pragma once
 
-#include "contacts/ContactStore.h"
+#include "contacts/Register.h"
 #include "contacts/NameSearchWorker.h"
-#include "contacts/SqlConnection.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -11,7 +10,7 @@
 #include <optional>
 
 // The contact list behind the grid: read-only, in name order, fetched page by
-// page as the grid scrolls. It keeps one connection for the whole run. A page
+// page as the grid scrolls. It keeps one reader for the whole run. A page
 // is read on the window's thread while that takes only a moment; a search
 // that needs longer (a pattern that starts with a wildcard, on a large
 // register) goes on in the background, and its page shows when it is found.
@@ -23,8 +22,11 @@ public:
     enum Column { Code, Name, Phone, Address, City, State, ColumnCount };
     static constexpr int PageSize = 64;
 
-    explicit ContactListModel(const QString &filePath, QObject *parent = nullptr);
+    explicit ContactListModel(QObject *parent = nullptr);
     ~ContactListModel() override;
+
+    // The register listed from now on; the list stays empty until one is set.
+    void setRegister(const Register *reg);
 
     // Lists every contact again from the first page.
     bool refresh(QString *error);
@@ -64,17 +66,17 @@ private:
     // Reads a page on the window's thread within the budget; `tooLong` tells
     // that the budget ran out first.
     bool readPage(
-        const ContactStore::ListRow *after, QList<ContactStore::ListRow> *page, bool *tooLong, QString *error);
-    void readPageInBackground(std::optional<ContactStore::ListRow> after);
-    void pageArrived(bool first, bool ok, const QList<ContactStore::ListRow> &page, const QString &error);
+        const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error);
+    void readPageInBackground(std::optional<Register::ListRow> after);
+    void pageArrived(bool first, bool ok, const QList<Register::ListRow> &page, const QString &error);
     void waitFor(const QString &why);
     void readable();
 
-    ContactStore m_store;
-    std::unique_ptr<SqlConnection> m_connection;
+    const Register *m_register = nullptr;
+    std::unique_ptr<Register::Reader> m_reader; // the window's own connection
     std::unique_ptr<NameSearchWorker> m_worker;
     NamePattern m_pattern;
-    QList<ContactStore::ListRow> m_rows;
+    QList<Register::ListRow> m_rows;
     bool m_atEnd = true;
     bool m_searching = false;
     bool m_troubled = false; // the last page had to wait, or failed

@@ -1,20 +1,13 @@
 #include "contacts/NameKey.h"
 
-#include <array>
-
 namespace {
 
-struct Letter
-{
-    char16_t upper;
-    char16_t lower;
-    char base;
-};
+using NameKey::Letter;
 
 // The accented letters of Portuguese. The list is kept to these because
 // SQLite's parser limits how deeply function calls nest: one replace() per
 // letter and case, plus coalesce() and lower(), is just inside that limit.
-constexpr std::array<Letter, 13> Letters { {
+const QList<Letter> Letters = {
     { u'Á', u'á', 'a' },
     { u'À', u'à', 'a' },
     { u'Â', u'â', 'a' },
@@ -28,22 +21,22 @@ constexpr std::array<Letter, 13> Letters { {
     { u'Ú', u'ú', 'u' },
     { u'Ü', u'ü', 'u' },
     { u'Ç', u'ç', 'c' },
-} };
+};
 
-// SQLite's lower() folds only A-Z; the C++ side must do exactly the same.
+// Only A-Z change case, as in SQLite's lower(): both sides must agree.
 QChar asciiLower(QChar c)
 {
     return (c >= u'A' && c <= u'Z') ? QChar(c.unicode() + 32) : c;
 }
 
-QString replaceSql(const QString &inner, char16_t from, QChar to)
-{
-    return QStringLiteral("replace(%1,'%2','%3')").arg(inner, QChar(from), to);
-}
-
 } // namespace
 
 namespace NameKey {
+
+const QList<Letter> &letters()
+{
+    return Letters;
+}
 
 QString sortKey(const QString &text)
 {
@@ -60,16 +53,6 @@ QString sortKey(const QString &text)
     return out;
 }
 
-QString sortKeySql(const QString &column)
-{
-    QString expr = QStringLiteral("coalesce(%1,'')").arg(column);
-    for (const Letter &l : Letters) {
-        expr = replaceSql(expr, l.upper, QLatin1Char(l.base));
-        expr = replaceSql(expr, l.lower, QLatin1Char(l.base));
-    }
-    return QStringLiteral("lower(%1)").arg(expr);
-}
-
 QString caseFold(const QString &text)
 {
     QString out = text;
@@ -83,14 +66,6 @@ QString caseFold(const QString &text)
         c = asciiLower(c);
     }
     return out;
-}
-
-QString caseFoldSql(const QString &column)
-{
-    QString expr = QStringLiteral("coalesce(%1,'')").arg(column);
-    for (const Letter &l : Letters)
-        expr = replaceSql(expr, l.upper, l.lower);
-    return QStringLiteral("lower(%1)").arg(expr);
 }
 
 } // namespace NameKey

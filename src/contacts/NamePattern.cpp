@@ -10,35 +10,35 @@ NamePattern NamePattern::fromTyped(const QString &typed)
 
     QString literalPrefix;
     bool inPrefix = true;
-    QString glob;
     QString run; // the literal characters since the last wildcard
     for (const QChar c : NameKey::caseFold(typed)) {
         if (c == u'*' || c == u'?' || c == u'#') {
             inPrefix = false;
-            glob += c == u'#' ? QStringLiteral("[0-9]") : QString(c);
+            if (!run.isEmpty())
+                pattern.pieces.append({Piece::Kind::Literal, run});
             if (run.size() > pattern.infix.size())
                 pattern.infix = run;
             run.clear();
+            pattern.pieces.append({c == u'*' ? Piece::Kind::AnyRun
+                                   : c == u'?' ? Piece::Kind::AnyCharacter
+                                               : Piece::Kind::Digit,
+                                   {}});
             continue;
         }
         run += c;
         if (inPrefix)
             literalPrefix += c;
-        // GLOB's own special characters stand for themselves inside brackets.
-        if (c == u'[' || c == u']')
-            glob += QLatin1Char('[') + c + QLatin1Char(']');
-        else
-            glob += c;
     }
+    if (!run.isEmpty())
+        pattern.pieces.append({Piece::Kind::Literal, run});
     if (run.size() > pattern.infix.size())
         pattern.infix = run;
     if (pattern.infix.size() < 3 || !literalPrefix.isEmpty())
         pattern.infix.clear();
-    pattern.glob = glob + QLatin1Char('*');
     if (!literalPrefix.isEmpty()) {
         pattern.lowKey = NameKey::sortKey(literalPrefix);
         // Every key that begins with lowKey sorts below lowKey + the highest
-        // code point, as SQLite compares text byte by byte in UTF-8.
+        // code point, in a byte-by-byte comparison of UTF-8.
         pattern.highKey = pattern.lowKey + QString::fromUcs4(U"\U0010FFFF");
     }
     return pattern;

@@ -1,13 +1,12 @@
 #include "contacts/NameSearchWorker.h"
 
-#include "contacts/SqlConnection.h"
 
 #include <QThread>
 
 #include <limits>
 
-NameSearchWorker::NameSearchWorker(QString filePath)
-    : m_store(std::move(filePath))
+NameSearchWorker::NameSearchWorker(const Register &reg)
+    : m_register(reg)
     , m_thread(new QThread(this))
     , m_context(new QObject)
 {
@@ -21,7 +20,7 @@ NameSearchWorker::~NameSearchWorker()
     cancel(std::numeric_limits<quint64>::max());
     // The connection belongs to the worker's thread: it is closed there.
     QMetaObject::invokeMethod(
-        m_context, [this] { m_connection.reset(); }, Qt::BlockingQueuedConnection);
+        m_context, [this] { m_reader.reset(); }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_context;
@@ -33,7 +32,7 @@ void NameSearchWorker::cancel(quint64 generation)
 }
 
 void NameSearchWorker::request(quint64 generation, const NamePattern &pattern,
-    std::optional<ContactStore::ListRow> after, int limit, QObject *receiver, Done done)
+    std::optional<Register::ListRow> after, int limit, QObject *receiver, Done done)
 {
     m_latest = generation;
     QMetaObject::invokeMethod(
@@ -41,23 +40,20 @@ void NameSearchWorker::request(quint64 generation, const NamePattern &pattern,
 }
 
 void NameSearchWorker::run(quint64 generation, const NamePattern &pattern,
-    const std::optional<ContactStore::ListRow> &after, int limit, QObject *receiver, const Done &done)
+    const std::optional<Register::ListRow> &after, int limit, QObject *receiver, const Done &done)
 {
     if (generation != m_latest)
         return; // superseded before it started
     QString error;
-    if (!m_connection)
-        m_connection = std::make_unique<SqlConnection>(m_store.filePath());
-    bool ok = m_connection->isOpen();
-    QList<ContactStore::ListRow> rows;
-    if (!ok) {
-        sqlFailure(&error, QStringLiteral("Não foi possível abrir o cadastro de contatos."), m_store.filePath(),
-            m_connection->errorText());
-        m_connection.reset();
-    } else {
+    if (!m_reader)
+        m_reader = m_register.reader(true);
+    QList<Register::ListRow> rows;
+    bool ok = m_reader->isOpen(&error);
+    if (ok) {
         // Each request checks its own generation: a newer one stops this one.
-        m_connection->setInterruptCheck([this, generation] { return m_latest != generation; });
-        ok = m_store.listPage(m_connection->database(), pattern, after ? &*after : nullptr, limit, &rows, &error);
+        Register::Limits limits;
+        limits.cancelled = [this, generation] { return m_latest != generation; };
+        ok = m_reader->listPage(pattern, after ? &*after : nullptr, limit, &rows, &error, limits);
     }
     if (generation != m_latest)
         return;

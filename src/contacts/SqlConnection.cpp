@@ -103,24 +103,42 @@ QString withoutComments(const QString &sql)
     return lines.join(QLatin1Char('\n'));
 }
 
-// The statements of a script, comments left out: split at semicolons, except
-// those inside the body of a trigger, which ends at its END.
+// The statements of a script, comments left out: split at semicolons, but
+// for those quoted ('...', or a PostgreSQL body $$...$$) and those inside the
+// body of an SQLite trigger, which ends at its END.
 QStringList statementsOf(const QString &script)
 {
+    const QString text = withoutComments(script);
     QStringList statements;
     QString current;
-    for (const QString &piece : withoutComments(script).split(QLatin1Char(';'))) {
-        current += piece;
+    bool inQuote = false, inDollars = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!inQuote && c == u'$' && i + 1 < text.size() && text.at(i + 1) == u'$') {
+            inDollars = !inDollars;
+            current += QStringLiteral("$$");
+            ++i;
+            continue;
+        }
+        if (!inDollars && c == u'\'')
+            inQuote = !inQuote;
+        if (c != u';' || inQuote || inDollars) {
+            current += c;
+            continue;
+        }
         const QString code = current.trimmed();
         if (code.startsWith(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive)
+            && code.contains(QLatin1String("BEGIN"), Qt::CaseInsensitive)
             && !code.endsWith(QLatin1String("END"), Qt::CaseInsensitive)) {
-            current += QLatin1Char(';');
+            current += c;
             continue;
         }
         if (!code.isEmpty())
             statements << code;
         current.clear();
     }
+    if (!current.trimmed().isEmpty())
+        statements << current.trimmed();
     return statements;
 }
 
@@ -149,7 +167,12 @@ bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *de
         *detail = file.errorString();
         return false;
     }
-    for (const QString &statement : statementsOf(QString::fromUtf8(file.readAll()))) {
+    return runSqlText(db, QString::fromUtf8(file.readAll()), detail);
+}
+
+bool runSqlText(const QSqlDatabase &db, const QString &script, QString *detail)
+{
+    for (const QString &statement : statementsOf(script)) {
         QSqlQuery query(db);
         if (!query.exec(statement)) {
             *detail = query.lastError().text();

@@ -56,3 +56,4 @@ QString sqlProblem(const QString &nativeCode);
 
 // Runs the statements of a script (a resource or file), one after the other.
 bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *detail);
+bool runSqlText(const QSqlDatabase &db, const QString &script, QString *detail);

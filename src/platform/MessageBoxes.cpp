@@ -41,6 +41,11 @@ bool MessageBoxes::confirm(QWidget *parent, const QString &title, const QString 
     return instance().show(parent, Icon::Question, title, text, Buttons::YesNo) == Answer::Yes;
 }
 
+bool MessageBoxes::confirmDefaultNo(QWidget *parent, const QString &title, const QString &text)
+{
+    return instance().show(parent, Icon::Question, title, text, Buttons::YesNoDefaultNo) == Answer::Yes;
+}
+
 void MessageBoxes::error(QWidget *parent, const QString &title, const QString &text, Icon icon)
 {
     instance().show(parent, icon, title, text, Buttons::Ok);
@@ -56,9 +61,9 @@ MessageBoxes::Answer ModalMessageBoxes::show(
         return buttons == Buttons::Ok ? Answer::Ok : Answer::No;
     }
     QMessageBox box(toQt(icon), title, text, QMessageBox::NoButton, parent);
-    if (buttons == Buttons::YesNo) {
+    if (buttons != Buttons::Ok) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(buttons == Buttons::YesNo ? QMessageBox::Yes : QMessageBox::No);
         box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
         box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
     } else {

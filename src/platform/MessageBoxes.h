@@ -10,7 +10,8 @@ class MessageBoxes
 {
 public:
     enum class Icon { None, Information, Question, Critical };
-    enum class Buttons { Ok, YesNo };
+    // YesNoDefaultNo: for a question whose Yes cannot be undone.
+    enum class Buttons { Ok, YesNo, YesNoDefaultNo };
     enum class Answer { Ok, Yes, No };
 
     virtual ~MessageBoxes() = default;
@@ -24,6 +25,8 @@ public:
     static void notice(QWidget *parent, const QString &title, const QString &text);
     // A question with Yes (the default) and No. True for Yes.
     static bool confirm(QWidget *parent, const QString &title, const QString &text);
+    // A question whose Yes cannot be undone: No is the default. True for Yes.
+    static bool confirmDefaultNo(QWidget *parent, const QString &title, const QString &text);
     // A failure report, OK only.
     static void error(QWidget *parent, const QString &title, const QString &text, Icon icon = Icon::Critical);
 };

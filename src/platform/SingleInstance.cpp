@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/DataFiles.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -15,7 +17,7 @@ constexpr qint64 UnreadableAfterMs = 2000;
 } // namespace
 
 SingleInstance::SingleInstance(const QString &dataDir)
-    : m_path(QDir(dataDir).filePath(QStringLiteral(".zuna.lock")))
+    : m_path(QDir(dataDir).filePath(DataFiles::Lock))
     , m_lock(m_path)
 {
     // Age alone never makes a readable lock stale: a copy may run for weeks.

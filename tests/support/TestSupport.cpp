@@ -3,13 +3,17 @@
 #include "app/DataInit.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "PostgresServer.h"
 #include "contacts/ContactListModel.h"
-#include "contacts/ContactStore.h"
+#include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
+#include "platform/DataFiles.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -39,7 +43,7 @@ qint64 DataFolderFixture::addContact(const ContactRecord &record) const
 {
     qint64 code = 0;
     QString error;
-    if (!ContactStore(file(QStringLiteral("cada.sqlite"))).insert(record, &code, &error))
+    if (!SqliteRegister(file(QStringLiteral("cada.sqlite"))).insert(record, &code, &error))
         qFatal("cannot add a contact: %s", qPrintable(error));
     return code;
 }
@@ -77,6 +81,61 @@ QMap<QString, QByteArray> DataFolderFixture::snapshot() const
     return files;
 }
 
+void RegisterFixture::addBackends()
+{
+    QTest::addColumn<QString>("backend");
+    QTest::newRow("sqlite") << QStringLiteral("sqlite");
+    QTest::newRow("postgresql") << QStringLiteral("postgresql");
+}
+
+bool RegisterFixture::available(const QString &backend, QString *why)
+{
+    return backend != QLatin1String("postgresql") || PostgresServer::shared(why);
+}
+
+RegisterFixture::RegisterFixture(const QString &backend)
+    : m_backend(backend)
+    , m_data(std::make_unique<DataFolderFixture>())
+{
+    if (isPostgres()) {
+        m_url = PostgresServer::shared(nullptr)->newDatabase();
+        QSettings ini(m_data->file(DataFiles::RegisterSettings), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("postgresql/servidor"), m_url);
+    }
+    m_register = openAnother();
+    QString error;
+    if (isPostgres() && !m_register->storeAreaCode(QStringLiteral("11"), &error))
+        qFatal("cannot store the area code: %s", qPrintable(error));
+}
+
+RegisterFixture::~RegisterFixture() = default;
+
+std::unique_ptr<Register> RegisterFixture::openAnother() const
+{
+    QString error;
+    auto opened = Register::open(m_data->path(), m_url, Register::Patience::Background, &error);
+    if (!opened)
+        qFatal("cannot open the register: %s", qPrintable(error));
+    return opened;
+}
+
+qint64 RegisterFixture::add(const ContactRecord &record) const
+{
+    qint64 code = 0;
+    QString error;
+    if (!m_register->insert(record, &code, &error))
+        qFatal("cannot add a contact: %s", qPrintable(error));
+    return code;
+}
+
+void RegisterFixture::exec(const QString &sql) const
+{
+    if (isPostgres())
+        PostgresServer::shared(nullptr)->exec(m_url, sql);
+    else
+        m_data->exec(DataFiles::Contacts, sql);
+}
+
 WindowFixture::WindowFixture()
     : m_data(std::make_unique<DataFolderFixture>())
 {
@@ -89,7 +148,7 @@ WindowFixture::~WindowFixture() = default;
 
 bool WindowFixture::start()
 {
-    m_startup = std::make_unique<Startup>(m_data->path());
+    m_startup = std::make_unique<Startup>(m_data->path(), m_databaseUrl);
     if (m_startup->start() != Startup::Outcome::Running)
         return false;
     m_window = m_startup->mainWindow();

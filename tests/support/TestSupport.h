@@ -12,6 +12,7 @@
 #include <memory>
 
 class MainWindow;
+class Register;
 class Startup;
 
 // Answers message boxes without showing them and remembers each one.
@@ -61,6 +62,49 @@ private:
     QTemporaryDir m_dir;
 };
 
+// A register on one backend, for suites that run each case on both:
+// "sqlite", a data folder made by `zuna --init --ddd 11`; "postgresql", a new
+// database on the test program's own server, made by `zuna --init
+// --database` (area code 11 stored in it).
+class RegisterFixture
+{
+public:
+    // Adds the global "backend" column with a row per backend.
+    static void addBackends();
+    // False, with the reason, when the backend cannot be had on this machine.
+    static bool available(const QString &backend, QString *why);
+
+    explicit RegisterFixture(const QString &backend);
+    ~RegisterFixture();
+
+    const QString &backend() const { return m_backend; }
+    bool isPostgres() const { return m_backend == QLatin1String("postgresql"); }
+    Register &reg() const { return *m_register; }
+    // A second desk on the same register.
+    std::unique_ptr<Register> openAnother() const;
+    // The data folder: the register's files, or registro.ini naming the server.
+    DataFolderFixture &data() const { return *m_data; }
+    // The server's URI; empty on SQLite.
+    const QString &url() const { return m_url; }
+    qint64 add(const ContactRecord &record) const;
+    // Runs SQL on the register as another program would.
+    void exec(const QString &sql) const;
+
+private:
+    QString m_backend;
+    QString m_url;
+    std::unique_ptr<DataFolderFixture> m_data;
+    std::unique_ptr<Register> m_register;
+};
+
+// In a test function of a suite that called RegisterFixture::addBackends():
+// a register on this row's backend, or the test skipped with the reason.
+#define REGISTER_FIXTURE(name)                                                                                         \
+    QFETCH_GLOBAL(QString, backend);                                                                                   \
+    if (QString why_; !RegisterFixture::available(backend, &why_))                                                     \
+        QSKIP(qPrintable(why_));                                                                                       \
+    RegisterFixture name(backend)
+
 // The real main window, started on a data folder of its own and shown
 // offscreen. Esc and fatal errors are recorded instead of ending the test.
 class WindowFixture
@@ -71,6 +115,8 @@ public:
 
     DataFolderFixture &data() { return *m_data; }
     MainWindow *window() const { return m_window; }
+    // The register's server for this run, instead of the folder's own file.
+    void setDatabaseUrl(const QString &url) { m_databaseUrl = url; }
     // Starts the window (after the test has put its contacts in the folder).
     bool start();
     // The window's control with this design name.
@@ -90,4 +136,5 @@ private:
     std::unique_ptr<DataFolderFixture> m_data;
     std::unique_ptr<Startup> m_startup;
     MainWindow *m_window = nullptr;
+    QString m_databaseUrl;
 };

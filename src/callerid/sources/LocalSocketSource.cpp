@@ -1,6 +1,7 @@
 #include "callerid/sources/LocalSocketSource.h"
 
 #include "callerid/sources/Reconnector.h"
+#include "platform/DataFiles.h"
 
 #include <QDir>
 #include <QLocalServer>
@@ -35,7 +36,7 @@ LocalSocketSource::~LocalSocketSource()
 
 QString LocalSocketSource::socketPath(const QString &dataDir)
 {
-    return QDir(dataDir).filePath(QStringLiteral(".zuna-chamadas.sock"));
+    return QDir(dataDir).filePath(DataFiles::CallSocket);
 }
 
 void LocalSocketSource::start()

@@ -2,11 +2,19 @@
 
 #include <QString>
 
-// The names of the files in the data folder (matched ignoring letter case).
+// The names of the files in the data folder (matched without regard to
+// letter case), each spelt here only.
 namespace DataFiles {
 inline const QString Contacts = QStringLiteral("cada.sqlite");
 inline const QString AreaCode = QStringLiteral("ddd.sqlite");
 inline const QString Site = QStringLiteral("site.txt");
+// Which register: an SQLite file here (the default) or a PostgreSQL server.
+inline const QString RegisterSettings = QStringLiteral("registro.ini");
+inline const QString CallerIdSettings = QStringLiteral("callerid.ini");
+// Held while a copy of Zuna runs on the folder.
+inline const QString Lock = QStringLiteral(".zuna.lock");
+// Where numbers come in from scripts and `zuna --call` while the monitor is on.
+inline const QString CallSocket = QStringLiteral(".zuna-chamadas.sock");
 // The same data as the original platform kept them, brought over by --init.
 inline const QString AccessContacts = QStringLiteral("CADA.MDB");
 inline const QString AccessAreaCode = QStringLiteral("ddd.MDB");

@@ -1,7 +1,6 @@
-#include "contacts/ContactStore.h"
+#include "contacts/SqliteRegister.h"
 
 #include "contacts/NameKey.h"
-#include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"
 
 #include <QElapsedTimer>
@@ -19,7 +18,58 @@
 namespace {
 
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
+
+QString replaceSql(const QString &inner, char16_t from, QChar to)
+{
+    return QStringLiteral("replace(%1,'%2','%3')").arg(inner, QChar(from), to);
+}
+
+// The name's sort key in SQL, as NameKey::sortKey() computes it: built-in
+// functions only, so that the index on it stays usable by the sqlite3 tool.
+QString sortKeySql(const QString &column)
+{
+    QString expr = QStringLiteral("coalesce(%1,'')").arg(column);
+    for (const NameKey::Letter &l : NameKey::letters()) {
+        expr = replaceSql(expr, l.upper, QLatin1Char(l.base));
+        expr = replaceSql(expr, l.lower, QLatin1Char(l.base));
+    }
+    return QStringLiteral("lower(%1)").arg(expr);
+}
+
+// The name case-folded, accents kept, as NameKey::caseFold() does it.
+QString caseFoldSql(const QString &column)
+{
+    QString expr = QStringLiteral("coalesce(%1,'')").arg(column);
+    for (const NameKey::Letter &l : NameKey::letters())
+        expr = replaceSql(expr, l.upper, l.lower);
+    return QStringLiteral("lower(%1)").arg(expr);
+}
+
+// The pattern as a GLOB over the case-folded name.
+QString globOf(const NamePattern &pattern)
+{
+    QString glob;
+    for (const NamePattern::Piece &p : pattern.pieces) {
+        switch (p.kind) {
+        case NamePattern::Piece::Kind::AnyRun: glob += QLatin1Char('*'); break;
+        case NamePattern::Piece::Kind::AnyCharacter: glob += QLatin1Char('?'); break;
+        case NamePattern::Piece::Kind::Digit: glob += QStringLiteral("[0-9]"); break;
+        case NamePattern::Piece::Kind::Literal:
+            for (const QChar c : p.text) {
+                // GLOB's own special characters stand for themselves in brackets.
+                if (c == u'*' || c == u'?' || c == u'[' || c == u']')
+                    glob += QLatin1Char('[') + c + QLatin1Char(']');
+                else
+                    glob += c;
+            }
+            break;
+        }
+    }
+    return glob + QLatin1Char('*');
+}
 const QString Schema = QStringLiteral(":/data/schema-cada.sql");
+const QString AreaCodeSchema = QStringLiteral(":/data/schema-ddd.sql");
+const QString AreaCodeOpenFailed = QStringLiteral("Não foi possível abrir o arquivo do DDD local.");
 // What the register is read through besides its table, each kept by triggers:
 // a table of its own (named here) and the script that makes it. A register
 // made before one of them gets it the first time this version opens it.
@@ -50,6 +100,14 @@ bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
     return sqlFailure(error,
         problem.isEmpty() ? QStringLiteral("Não foi possível abrir o cadastro de contatos.") : problem, file,
         conn.errorText());
+}
+
+bool failAreaCode(QString *error, const QString &file, const QSqlQuery &query)
+{
+    QString what = QStringLiteral("Erro ao acessar o arquivo do DDD local.");
+    if (query.lastError().text().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
+        what = QStringLiteral("O arquivo do DDD local não contém a tabela a1.");
+    return sqlFailure(error, what, file, query.lastError().text());
 }
 
 bool failQuery(QString *error, const QString &file, const QSqlQuery &query)
@@ -128,8 +186,7 @@ private:
 bool createIndexes(const QSqlDatabase &db, QString *detail)
 {
     const QString statements[] = {
-        QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_NOME ON CADA (%1)")
-            .arg(NameKey::sortKeySql(QStringLiteral("A1"))),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_NOME ON CADA (%1)").arg(sortKeySql(QStringLiteral("A1"))),
         QStringLiteral("CREATE INDEX IF NOT EXISTS CADA_FONES_CHAVE ON CADA_FONES (CHAVE)"),
         QStringLiteral("DROP INDEX IF EXISTS CADA_A4"),
     };
@@ -280,19 +337,21 @@ bool fewRowsHold(const QSqlDatabase &db, const QString &part)
 
 } // namespace
 
-ContactStore::ContactStore(QString filePath, Patience patience)
-    : m_filePath(std::move(filePath))
+SqliteRegister::SqliteRegister(QString filePath, QString areaCodePath, Patience patience, QObject *parent)
+    : Register(parent)
+    , m_filePath(std::move(filePath))
+    , m_areaCodePath(std::move(areaCodePath))
     , m_readWaitMs(patience == Patience::Window ? WindowReadWaitMs : SqlConnection::BusyTimeoutMs)
     , m_writeWaitMs(patience == Patience::Window ? WindowWriteWaitMs : SqlConnection::BusyTimeoutMs)
 {
 }
 
-bool ContactStore::isBusy(const QString &error)
+QString SqliteRegister::where() const
 {
-    return error.startsWith(sqlProblem(QStringLiteral("5")));
+    return m_filePath;
 }
 
-ContactStore::Health ContactStore::health() const
+Register::Health SqliteRegister::health()
 {
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     QString code = conn.errorCode();
@@ -305,7 +364,7 @@ ContactStore::Health ContactStore::health() const
     return code == QLatin1String("5") || code == QLatin1String("6") ? Health::Busy : Health::Gone;
 }
 
-bool ContactStore::create(const QString &filePath, QString *error)
+bool SqliteRegister::create(const QString &filePath, QString *error)
 {
     if (QFileInfo::exists(filePath))
         return sqlFailure(error, QStringLiteral("O cadastro de contatos já existe."), filePath, {});
@@ -327,7 +386,7 @@ bool ContactStore::create(const QString &filePath, QString *error)
     return true;
 }
 
-bool ContactStore::count(qint64 *result, QString *error) const
+bool SqliteRegister::count(qint64 *result, QString *error)
 {
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
@@ -339,7 +398,7 @@ bool ContactStore::count(qint64 *result, QString *error) const
     return true;
 }
 
-bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) const
+bool SqliteRegister::findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error)
 {
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
@@ -356,7 +415,7 @@ bool ContactStore::findByCode(qint64 code, std::optional<ContactRecord> *result,
     return true;
 }
 
-bool ContactStore::createSchema(const QSqlDatabase &db, QString *detail)
+bool SqliteRegister::createSchema(const QSqlDatabase &db, QString *detail)
 {
     if (!runSqlScript(db, Schema, detail))
         return false;
@@ -369,7 +428,7 @@ bool ContactStore::createSchema(const QSqlDatabase &db, QString *detail)
         && createIndexes(db, detail);
 }
 
-bool ContactStore::upgrade(QString *error) const
+bool SqliteRegister::upgrade(QString *error)
 {
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_writeWaitMs);
     if (!conn.isOpen())
@@ -404,27 +463,20 @@ bool ContactStore::upgrade(QString *error) const
     return true;
 }
 
-bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRecord> *result, QString *error) const
+bool SqliteRegister::findByKeys(
+    const QStringList &keys, const QString &laidOut, std::optional<ContactRecord> *result, QString *error)
 {
-    result->reset();
-    QStringList keys = number.lookupKeys();
-    if (keys.isEmpty())
-        return true;
-    if (keys.size() == 1)
-        keys << keys.first();
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
     QSqlQuery query(conn.database());
-    // Several contacts may share the number: the one stored exactly as the
-    // number is laid out comes first, then the oldest.
     if (!query.prepare(QStringLiteral("SELECT %1 FROM CADA_FONES JOIN CADA USING (CD) WHERE CHAVE IN (?, ?) "
                                       "ORDER BY A4 = ? DESC, CD LIMIT 1")
                            .arg(Columns)))
         return failQuery(error, m_filePath, query);
-    query.addBindValue(keys.at(0));
-    query.addBindValue(keys.at(1));
-    query.addBindValue(number.layout());
+    query.addBindValue(keys.value(0));
+    query.addBindValue(keys.value(1, keys.value(0)));
+    query.addBindValue(laidOut);
     if (!query.exec())
         return failQuery(error, m_filePath, query);
     if (query.next())
@@ -432,7 +484,7 @@ bool ContactStore::findCaller(const PhoneNumber &number, std::optional<ContactRe
     return true;
 }
 
-bool ContactStore::write(const std::function<bool(QSqlQuery &)> &work, QString *error) const
+bool SqliteRegister::write(const std::function<bool(QSqlQuery &)> &work, QString *error) const
 {
     for (int attempt = 1;; ++attempt) {
         SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_writeWaitMs);
@@ -458,7 +510,7 @@ bool ContactStore::write(const std::function<bool(QSqlQuery &)> &work, QString *
     }
 }
 
-bool ContactStore::insert(const ContactRecord &record, qint64 *newCode, QString *error) const
+bool SqliteRegister::insert(const ContactRecord &record, qint64 *newCode, QString *error)
 {
     return write(
         [&](QSqlQuery &query) {
@@ -474,24 +526,58 @@ bool ContactStore::insert(const ContactRecord &record, qint64 *newCode, QString 
         error);
 }
 
-bool ContactStore::update(const ContactRecord &record, bool *found, QString *error) const
+bool SqliteRegister::update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error)
 {
     return write(
         [&](QSqlQuery &query) {
-            if (!query.prepare(QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, "
-                                              "A13 = ?, A14 = ?, OB = ? WHERE CD = ?")))
+            QString sql = QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, "
+                                         "A13 = ?, A14 = ?, OB = ? WHERE CD = ?");
+            // Only while the row holds what was loaded (NULL read as empty).
+            if (asLoaded)
+                sql += QStringLiteral(" AND coalesce(A1, '') = ? AND coalesce(A4, '') = ? AND coalesce(A9, '') = ? "
+                                      "AND coalesce(A10, '') = ? AND coalesce(A11, '') = ? AND coalesce(A12, '') = ? "
+                                      "AND coalesce(A13, '') = ? AND coalesce(A14, '') = ? AND coalesce(OB, '') = ?");
+            if (!query.prepare(sql))
                 return false;
             bindFields(query, record);
             query.addBindValue(record.cd);
+            if (asLoaded)
+                bindFields(query, *asLoaded);
             if (!query.exec())
                 return false;
-            *found = query.numRowsAffected() > 0;
+            if (query.numRowsAffected() > 0) {
+                *result = Saved::Updated;
+                return true;
+            }
+            query.finish();
+            if (!query.prepare(QStringLiteral("SELECT count(*) FROM CADA WHERE CD = ?")))
+                return false;
+            query.addBindValue(record.cd);
+            if (!query.exec() || !query.next())
+                return false;
+            *result = query.value(0).toInt() > 0 ? Saved::ChangedElsewhere : Saved::Missing;
             return true;
         },
         error);
 }
 
-bool ContactStore::remove(qint64 code, QString *error) const
+bool SqliteRegister::forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error)
+{
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QSqlQuery query(conn.database());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT %1 FROM CADA ORDER BY CD").arg(Columns)))
+        return failQuery(error, m_filePath, query);
+    while (query.next()) {
+        if (!visit(readRecord(query)))
+            return false;
+    }
+    return true;
+}
+
+bool SqliteRegister::remove(qint64 code, QString *error)
 {
     return write(
         [&](QSqlQuery &query) {
@@ -503,7 +589,7 @@ bool ContactStore::remove(qint64 code, QString *error) const
         error);
 }
 
-bool ContactStore::buildIndexes(QString *error) const
+bool SqliteRegister::buildIndexes(QString *error)
 {
     SqlConnection conn(m_filePath);
     if (!conn.isOpen())
@@ -524,10 +610,61 @@ bool ContactStore::buildIndexes(QString *error) const
     return true;
 }
 
-bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, const ListRow *after, int limit,
-    QList<ListRow> *rows, QString *error) const
+namespace {
+
+// The grid's and the background reader's connection: it does not wait for a
+// register another program holds busy (the caller decides what then).
+class SqliteReader : public Register::Reader
 {
-    const QString key = NameKey::sortKeySql(QStringLiteral("A1"));
+public:
+    SqliteReader(QString filePath, int busyWaitMs)
+        : m_filePath(std::move(filePath))
+        , m_connection(m_filePath, SqlConnection::Mode::OpenExisting, busyWaitMs)
+    {
+    }
+
+    bool isOpen(QString *error) override { return m_connection.isOpen() || failOpen(error, m_filePath, m_connection); }
+
+    bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
+        QString *error, const Register::Limits &limits) override
+    {
+        if (!isOpen(error))
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        bool tooLong = false;
+        m_connection.setInterruptCheck([&] {
+            if (limits.budgetMs > 0 && timer.elapsed() >= limits.budgetMs)
+                return tooLong = true;
+            return limits.cancelled && limits.cancelled();
+        });
+        bool ok = SqliteRegister::listPage(m_connection.database(), m_filePath, pattern, after, limit, rows, error);
+        m_connection.setInterruptCheck({});
+        // The window does not wait for a file another program holds busy:
+        // the background reader does.
+        if (!ok && limits.budgetMs > 0 && Register::isBusy(*error))
+            tooLong = true;
+        if (limits.tooLong)
+            *limits.tooLong = tooLong;
+        return ok;
+    }
+
+private:
+    QString m_filePath;
+    SqlConnection m_connection;
+};
+
+} // namespace
+
+std::unique_ptr<Register::Reader> SqliteRegister::reader(bool patient) const
+{
+    return std::make_unique<SqliteReader>(m_filePath, patient ? SqlConnection::BusyTimeoutMs : 0);
+}
+
+bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
+    const ListRow *after, int limit, QList<ListRow> *rows, QString *error)
+{
+    const QString key = sortKeySql(QStringLiteral("A1"));
     QStringList where;
     QVariantList values;
     // The sort-key range keeps the search on the name index; the GLOB then
@@ -537,8 +674,8 @@ bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, 
         values << pattern.lowKey << pattern.highKey;
     }
     if (!pattern.matchesEveryone()) {
-        where << QStringLiteral("%1 GLOB ?").arg(NameKey::caseFoldSql(QStringLiteral("A1")));
-        values << pattern.glob;
+        where << QStringLiteral("%1 GLOB ?").arg(caseFoldSql(QStringLiteral("A1")));
+        values << globOf(pattern);
     }
     // A part of a name that few rows hold: those rows, found by trigrams.
     if (!pattern.infix.isEmpty() && fewRowsHold(db, pattern.infix)) {
@@ -560,11 +697,11 @@ bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, 
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
-        return failQuery(error, m_filePath, query);
+        return failQuery(error, filePath, query);
     for (const QVariant &v : values)
         query.addBindValue(v);
     if (!query.exec())
-        return failQuery(error, m_filePath, query);
+        return failQuery(error, filePath, query);
     rows->clear();
     while (query.next()) {
         ListRow row;
@@ -577,5 +714,66 @@ bool ContactStore::listPage(const QSqlDatabase &db, const NamePattern &pattern, 
         row.key = text(query, 6);
         rows->append(row);
     }
+    return true;
+}
+
+// --- the desk's area code: table a1 of its own file, one row
+
+bool SqliteRegister::createAreaCode(const QString &filePath, QString *error)
+{
+    if (QFileInfo::exists(filePath))
+        return sqlFailure(error, QStringLiteral("O arquivo do DDD local já existe."), filePath, {});
+    QString detail;
+    {
+        SqlConnection conn(filePath, SqlConnection::Mode::Create);
+        if (!conn.isOpen()) {
+            detail = conn.errorText();
+        } else {
+            WriteTransaction tx(conn.database());
+            if (!tx.begun() || !runSqlScript(conn.database(), AreaCodeSchema, &detail) || !tx.commit()) {
+                if (detail.isEmpty())
+                    detail = tx.query().lastError().text();
+            }
+        }
+    }
+    if (detail.isEmpty())
+        return true;
+    QFile::remove(filePath);
+    return sqlFailure(error, QStringLiteral("Não foi possível criar o arquivo do DDD local."), filePath, detail);
+}
+
+bool SqliteRegister::loadAreaCode(QString *value, QString *error)
+{
+    SqlConnection conn(m_areaCodePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
+    if (!conn.isOpen())
+        return sqlFailure(error, AreaCodeOpenFailed, m_areaCodePath, conn.errorText());
+    QSqlQuery query(conn.database());
+    if (!query.exec(QStringLiteral("SELECT a1 FROM a1 ORDER BY rowid LIMIT 1")))
+        return failAreaCode(error, m_areaCodePath, query);
+    if (!query.next())
+        return sqlFailure(
+            error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_areaCodePath, {});
+    if (query.value(0).isNull())
+        return sqlFailure(error, QStringLiteral("O DDD local na primeira linha da tabela a1 está sem valor (NULL)."),
+            m_areaCodePath, {});
+    *value = query.value(0).toString();
+    return true;
+}
+
+bool SqliteRegister::storeAreaCode(const QString &value, QString *error)
+{
+    SqlConnection conn(m_areaCodePath, SqlConnection::Mode::OpenExisting, m_writeWaitMs);
+    if (!conn.isOpen())
+        return sqlFailure(error, AreaCodeOpenFailed, m_areaCodePath, conn.errorText());
+    QSqlQuery query(conn.database());
+    if (!query.prepare(
+            QStringLiteral("UPDATE a1 SET a1 = ? WHERE rowid = (SELECT rowid FROM a1 ORDER BY rowid LIMIT 1)")))
+        return failAreaCode(error, m_areaCodePath, query);
+    query.addBindValue(value.isNull() ? QString(QLatin1String("")) : value);
+    if (!query.exec())
+        return failAreaCode(error, m_areaCodePath, query);
+    if (query.numRowsAffected() == 0)
+        return sqlFailure(
+            error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_areaCodePath, {});
     return true;
 }

@@ -1,0 +1,726 @@
+#include "contacts/PostgresRegister.h"
+
+#include "contacts/NameKey.h"
+#include "contacts/SqlConnection.h"
+
+#include <QAtomicInteger>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QThreadPool>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVariant>
+
+namespace {
+
+const QString Columns = QStringLiteral("cd, a1, a4, a9, a10, a11, a12, a13, a14, ob");
+const QString Channel = QStringLiteral("zuna_cadastro");
+const QString SortKey = QStringLiteral("(zuna_chave_nome(a1) COLLATE \"C\")");
+// Rows sent in one statement when a register is copied to the server.
+constexpr int CopyBatch = 500;
+QAtomicInteger<quint64> g_counter;
+
+// A value in libpq's key='value' form, so that spaces and quotes pass.
+QString quoted(const QString &value)
+{
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+// libpq's own terms, as Qt's driver takes them: key=value options. A
+// connection URI is taken apart into them; "service=zuna" and other
+// key=value strings pass as they are.
+
+QString connectOptions(const QString &server)
+{
+    QStringList options;
+    const QUrl url(server);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres")) {
+        if (!url.host().isEmpty())
+            options << QStringLiteral("host=%1").arg(quoted(url.host()));
+        if (url.port() > 0)
+            options << QStringLiteral("port=%1").arg(url.port());
+        if (!url.userName().isEmpty())
+            options << QStringLiteral("user=%1").arg(quoted(url.userName()));
+        if (!url.password().isEmpty())
+            options << QStringLiteral("password=%1").arg(quoted(url.password()));
+        const QString database = url.path().mid(1);
+        if (!database.isEmpty())
+            options << QStringLiteral("dbname=%1").arg(quoted(database));
+        for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+            options << QStringLiteral("%1=%2").arg(key, quoted(value));
+    } else {
+        options = server.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    options << QStringLiteral("connect_timeout=5") << QStringLiteral("application_name=zuna");
+    return options.join(QLatin1Char(';'));
+}
+
+// The server as the attendant is shown it: never with a password.
+QString shownServer(const QString &server)
+{
+    const QUrl url(server);
+    if (url.scheme().startsWith(QLatin1String("postgres")))
+        return url.toDisplayString(QUrl::RemovePassword);
+    QStringList options = server.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    options.removeIf([](const QString &o) { return o.startsWith(QLatin1String("password=")); });
+    return options.join(QLatin1Char(' '));
+}
+
+bool serverFailure(QString *error, const QString &what, const QString &server, const QString &detail)
+{
+    if (error) {
+        *error = QStringLiteral("%1\nServidor: %2").arg(what, shownServer(server));
+        if (!detail.trimmed().isEmpty())
+            *error += QStringLiteral("\nDetalhe: %1").arg(detail.trimmed());
+    }
+    return false;
+}
+
+const QString Unreachable = QStringLiteral("Sem conexão com o servidor do cadastro.");
+
+bool lostConnection(const QSqlQuery &query)
+{
+    const QSqlError e = query.lastError();
+    const QString text = e.text().toLower();
+    return e.type() == QSqlError::ConnectionError || text.contains(QLatin1String("connection"))
+        || text.contains(QLatin1String("terminating")) || text.contains(QLatin1String("server closed"))
+        || !query.driver() || !query.driver()->isOpen();
+}
+
+QString text(const QSqlQuery &query, int column)
+{
+    return query.value(column).toString(); // NULL reads as empty text
+}
+
+ContactRecord readRecord(const QSqlQuery &query)
+{
+    ContactRecord r;
+    r.cd = query.value(0).toLongLong();
+    r.a1 = text(query, 1);
+    r.a4 = text(query, 2);
+    r.a9 = text(query, 3);
+    r.a10 = text(query, 4);
+    r.a11 = text(query, 5);
+    r.a12 = text(query, 6);
+    r.a13 = text(query, 7);
+    r.a14 = text(query, 8);
+    r.ob = text(query, 9);
+    return r;
+}
+
+void bindFields(QSqlQuery &query, const ContactRecord &r)
+{
+    // Empty fields are stored as empty text, never as NULL.
+    for (const QString &f : { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob })
+        query.addBindValue(f.isNull() ? QString(QLatin1String("")) : f);
+}
+
+// The pattern as a POSIX regular expression over the case-folded name,
+// anchored at its start.
+QString regexOf(const NamePattern &pattern)
+{
+    QString regex = QStringLiteral("^");
+    for (const NamePattern::Piece &p : pattern.pieces) {
+        switch (p.kind) {
+        case NamePattern::Piece::Kind::AnyRun: regex += QStringLiteral(".*"); break;
+        case NamePattern::Piece::Kind::AnyCharacter: regex += QLatin1Char('.'); break;
+        case NamePattern::Piece::Kind::Digit: regex += QStringLiteral("[0-9]"); break;
+        case NamePattern::Piece::Kind::Literal:
+            for (const QChar c : p.text) {
+                if (QStringView(u".^$*+?()[]{}|\\").contains(c))
+                    regex += QLatin1Char('\\');
+                regex += c;
+            }
+            break;
+        }
+    }
+    return regex;
+}
+
+// The schema, with the name functions' letters filled in from the same table
+// as the C++ keys.
+QString schemaScript(QString *error)
+{
+    QFile file(QStringLiteral(":/data/postgres-schema.sql"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return {};
+    }
+    QString accented, bases, uppers, lowers;
+    for (const NameKey::Letter &l : NameKey::letters()) {
+        accented += QChar(l.upper);
+        accented += QChar(l.lower);
+        bases += QString(2, QLatin1Char(l.base));
+        uppers += QChar(l.upper);
+        lowers += QChar(l.lower);
+    }
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        accented += QLatin1Char(c);
+        bases += QLatin1Char(char(c + 32));
+        uppers += QLatin1Char(c);
+        lowers += QLatin1Char(char(c + 32));
+    }
+    return QString::fromUtf8(file.readAll()).arg(accented, bases, uppers, lowers);
+}
+
+// A connection of its own for one piece of work, closed at its end.
+class OwnConnection
+{
+public:
+    explicit OwnConnection(const QString &server)
+        : m_name(QStringLiteral("zuna-pg-%1").arg(++g_counter))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+        db.setConnectOptions(connectOptions(server));
+        if (!db.open())
+            m_error = db.lastError().text();
+    }
+    ~OwnConnection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    OwnConnection(const OwnConnection &) = delete;
+    OwnConnection &operator=(const OwnConnection &) = delete;
+    bool isOpen() const { return m_error.isEmpty(); }
+    const QString &errorText() const { return m_error; }
+    QSqlDatabase database() const { return QSqlDatabase::database(m_name, false); }
+
+private:
+    QString m_name;
+    QString m_error;
+};
+
+class PostgresReader : public Register::Reader
+{
+public:
+    explicit PostgresReader(QString server)
+        : m_server(std::move(server))
+    {
+    }
+
+    bool isOpen(QString *error) override
+    {
+        if (!m_connection || !m_connection->isOpen())
+            m_connection = std::make_unique<OwnConnection>(m_server);
+        if (m_connection->isOpen())
+            return true;
+        return serverFailure(error, Unreachable, m_server, m_connection->errorText());
+    }
+
+    bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
+        QString *error, const Register::Limits &limits) override
+    {
+        if (!isOpen(error))
+            return false;
+        QSqlDatabase db = m_connection->database();
+        // On the window's thread the server gets a moment only; a page that
+        // needs longer is cancelled there and read in the background.
+        QSqlQuery timeout(db);
+        if (limits.budgetMs > 0)
+            timeout.exec(QStringLiteral("SET statement_timeout = %1").arg(limits.budgetMs));
+        const bool ok = PostgresRegister::listPage(db, m_server, pattern, after, limit, rows, error);
+        if (limits.budgetMs > 0) {
+            timeout.exec(QStringLiteral("SET statement_timeout = 0"));
+            if (limits.tooLong)
+                *limits.tooLong = !ok && error->contains(QLatin1String("statement timeout"));
+        }
+        if (!ok && (!db.isOpen() || error->startsWith(Unreachable)))
+            m_connection.reset(); // connect anew next time
+        return ok;
+    }
+
+private:
+    QString m_server;
+    std::unique_ptr<OwnConnection> m_connection;
+};
+
+} // namespace
+
+PostgresRegister::PostgresRegister(QString server, Patience, QObject *parent)
+    : Register(parent)
+    , m_server(std::move(server))
+{
+    m_watch.setInterval(WatchMs);
+    connect(&m_watch, &QTimer::timeout, this, &PostgresRegister::watch);
+}
+
+PostgresRegister::~PostgresRegister()
+{
+    // Every thread that used the register is done with it by now.
+    QMutexLocker lock(&m_mutex);
+    const QList<QString> names = m_connections.values();
+    m_connections.clear();
+    lock.unlock();
+    for (const QString &name : names) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+void PostgresRegister::watch()
+{
+    if (m_reachable) {
+        // A server that went away is noticed even while nobody reads or writes.
+        QString error;
+        QSqlDatabase db = connection(&error);
+        QSqlQuery query(db);
+        if (db.isOpen() && !query.exec(QStringLiteral("SELECT 1")))
+            fail(&error, QString(), query);
+        return;
+    }
+    if (m_probing)
+        return;
+    // Whether it is back is asked off the window's thread: an unreachable
+    // machine may keep a connection attempt waiting for seconds.
+    m_probing = true;
+    QThreadPool::globalInstance()->start([server = m_server, self = QPointer<PostgresRegister>(this)] {
+        const bool back = OwnConnection(server).isOpen();
+        QMetaObject::invokeMethod(qApp, [self, back] {
+            if (!self)
+                return;
+            self->m_probing = false;
+            QString error;
+            if (back)
+                self->connection(&error); // says it is reachable again
+        });
+    });
+}
+
+QString PostgresRegister::where() const
+{
+    return m_server;
+}
+
+QSqlDatabase PostgresRegister::connection(QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    QString name = m_connections.value(QThread::currentThreadId());
+    if (name.isEmpty()) {
+        name = QStringLiteral("zuna-pg-%1").arg(++g_counter);
+        m_connections.insert(QThread::currentThreadId(), name);
+    }
+    lock.unlock();
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (db.isOpen())
+        return db;
+    if (!db.isValid()) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setConnectOptions(connectOptions(m_server));
+    }
+    if (!db.open()) {
+        QString why;
+        serverFailure(&why, Unreachable, m_server, db.lastError().text());
+        if (error)
+            *error = why;
+        if (m_reachable.exchange(false))
+            emit reachabilityChanged(false, why);
+        return db;
+    }
+    if (thread() == QThread::currentThread()) {
+        listen(db);
+        m_watch.start();
+    }
+    if (!m_reachable.exchange(true))
+        emit reachabilityChanged(true, QString());
+    return db;
+}
+
+void PostgresRegister::listen(QSqlDatabase db)
+{
+    QSqlDriver *driver = db.driver();
+    if (driver->subscribedToNotifications().contains(Channel))
+        return;
+    driver->subscribeToNotification(Channel);
+    connect(driver, &QSqlDriver::notification, this, &PostgresRegister::notified, Qt::UniqueConnection);
+}
+
+void PostgresRegister::notified(const QString &, QSqlDriver::NotificationSource source, const QVariant &)
+{
+    if (source == QSqlDriver::OtherSource)
+        emit changedElsewhere();
+}
+
+bool PostgresRegister::connectNow(QString *error)
+{
+    return connection(error).isOpen();
+}
+
+bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery &query)
+{
+    if (lostConnection(query)) {
+        serverFailure(error, Unreachable, m_server, query.lastError().text());
+        {
+            QMutexLocker lock(&m_mutex);
+            QSqlDatabase db = QSqlDatabase::database(m_connections.value(QThread::currentThreadId()), false);
+            db.close(); // connect anew at the next use
+        }
+        if (m_reachable.exchange(false))
+            emit reachabilityChanged(false, *error);
+        return false;
+    }
+    const QString problem = query.lastError().text().contains(QLatin1String("does not exist"))
+        ? QStringLiteral("O banco de dados não tem o cadastro do Zuna.")
+        : what;
+    return serverFailure(error, problem, m_server, query.lastError().text());
+}
+
+bool PostgresRegister::createSchema(const QString &server, QString *error)
+{
+    OwnConnection conn(server);
+    if (!conn.isOpen())
+        return serverFailure(error, Unreachable, server, conn.errorText());
+    QSqlDatabase db = conn.database();
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
+        return serverFailure(
+            error, QStringLiteral("Erro ao acessar o servidor do cadastro."), server, query.lastError().text());
+    if (query.value(0).toBool())
+        return serverFailure(error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
+    QString detail;
+    const QString script = schemaScript(&detail);
+    if (script.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !db.commit()) {
+        db.rollback();
+        return serverFailure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."), server,
+            detail.isEmpty() ? db.lastError().text() : detail);
+    }
+    return true;
+}
+
+bool PostgresRegister::upgrade(QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
+        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query);
+    if (!query.value(0).toBool())
+        return serverFailure(error,
+            QStringLiteral("O banco de dados não tem o cadastro do Zuna. Para criá-lo, execute:\n"
+                           "zuna --init --database \"%1\"")
+                .arg(m_server),
+            m_server, {});
+    return true;
+}
+
+bool PostgresRegister::buildIndexes(QString *)
+{
+    return true; // made with the schema, kept by the server
+}
+
+Register::Health PostgresRegister::health()
+{
+    QString error;
+    QSqlDatabase db = connection(&error);
+    if (!db.isOpen())
+        return Health::Busy; // out of reach for now: it is tried again
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("SELECT n FROM cada_contagem")) && query.next())
+        return Health::Ok;
+    if (lostConnection(query)) {
+        fail(&error, QString(), query);
+        return Health::Busy;
+    }
+    return Health::Gone;
+}
+
+std::unique_ptr<Register::Reader> PostgresRegister::reader(bool) const
+{
+    return std::make_unique<PostgresReader>(m_server);
+}
+
+bool PostgresRegister::count(qint64 *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT n FROM cada_contagem")) || !query.next())
+        return fail(error, QStringLiteral("Erro ao contar os contatos."), query);
+    *result = query.value(0).toLongLong();
+    return true;
+}
+
+bool PostgresRegister::findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT %1 FROM cada WHERE cd = ?").arg(Columns));
+    query.addBindValue(code);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao ler o contato."), query);
+    result->reset();
+    if (query.next())
+        *result = readRecord(query);
+    return true;
+}
+
+bool PostgresRegister::findByKeys(
+    const QStringList &keys, const QString &laidOut, std::optional<ContactRecord> *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT %1 FROM cada WHERE zuna_chave_fone(a4) IN (?, ?) "
+                                 "ORDER BY coalesce(a4 = ?, false) DESC, cd LIMIT 1")
+                      .arg(Columns));
+    query.addBindValue(keys.value(0));
+    query.addBindValue(keys.value(1, keys.value(0)));
+    query.addBindValue(laidOut);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao procurar o número no cadastro."), query);
+    if (query.next())
+        *result = readRecord(query);
+    return true;
+}
+
+bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd"));
+    bindFields(query, record);
+    if (!query.exec() || !query.next())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
+    *newCode = query.value(0).toLongLong();
+    return true;
+}
+
+bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QString sql = QStringLiteral("UPDATE cada SET a1 = ?, a4 = ?, a9 = ?, a10 = ?, a11 = ?, a12 = ?, a13 = ?, a14 = ?, "
+                                 "ob = ? WHERE cd = ?");
+    // Only while the row holds what was loaded (NULL read as empty).
+    if (asLoaded)
+        sql += QStringLiteral(" AND coalesce(a1, '') = ? AND coalesce(a4, '') = ? AND coalesce(a9, '') = ? "
+                              "AND coalesce(a10, '') = ? AND coalesce(a11, '') = ? AND coalesce(a12, '') = ? "
+                              "AND coalesce(a13, '') = ? AND coalesce(a14, '') = ? AND coalesce(ob, '') = ?");
+    QSqlQuery query(db);
+    query.prepare(sql);
+    bindFields(query, record);
+    query.addBindValue(record.cd);
+    if (asLoaded)
+        bindFields(query, *asLoaded);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
+    if (query.numRowsAffected() > 0) {
+        *result = Saved::Updated;
+        return true;
+    }
+    query.prepare(QStringLiteral("SELECT count(*) FROM cada WHERE cd = ?"));
+    query.addBindValue(record.cd);
+    if (!query.exec() || !query.next())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
+    *result = query.value(0).toInt() > 0 ? Saved::ChangedElsewhere : Saved::Missing;
+    return true;
+}
+
+bool PostgresRegister::forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT %1 FROM cada ORDER BY cd").arg(Columns)))
+        return fail(error, QStringLiteral("Erro ao ler os contatos."), query);
+    while (query.next()) {
+        if (!visit(readRecord(query)))
+            return false;
+    }
+    return true;
+}
+
+bool PostgresRegister::remove(qint64 code, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("DELETE FROM cada WHERE cd = ?"));
+    query.addBindValue(code);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao apagar o contato."), query);
+    return true;
+}
+
+bool PostgresRegister::loadAreaCode(QString *value, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT a1 FROM a1 LIMIT 1")))
+        return fail(error, QStringLiteral("Erro ao ler o DDD local."), query);
+    *value = query.next() ? query.value(0).toString() : QString(QLatin1String(""));
+    return true;
+}
+
+bool PostgresRegister::storeAreaCode(const QString &value, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
+    query.addBindValue(value.isNull() ? QString(QLatin1String("")) : value);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao gravar o DDD local."), query);
+    return true;
+}
+
+bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const NamePattern &pattern,
+    const ListRow *after, int limit, QList<ListRow> *rows, QString *error)
+{
+    QStringList where;
+    QVariantList values;
+    // The sort-key range keeps the search on the name index; the regular
+    // expression checks the whole pattern (the trigram index serves one that
+    // starts with a wildcard).
+    if (!pattern.lowKey.isEmpty()) {
+        where << QStringLiteral("%1 >= ? AND %1 < ?").arg(SortKey);
+        values << pattern.lowKey << pattern.highKey;
+    }
+    if (!pattern.matchesEveryone()) {
+        where << QStringLiteral("zuna_dobra_nome(a1) ~ ?");
+        values << regexOf(pattern);
+    }
+    if (after) {
+        where << QStringLiteral("(%1, cd) > (? COLLATE \"C\", ?)").arg(SortKey);
+        values << after->key << after->cd;
+    }
+    QString sql = QStringLiteral("SELECT cd, a1, a4, a9, a12, a13, %1 FROM cada").arg(SortKey);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY %1, cd LIMIT ?").arg(SortKey);
+    values << limit;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    for (const QVariant &v : values)
+        query.addBindValue(v);
+    if (!query.exec()) {
+        const QString problem
+            = lostConnection(query) ? Unreachable : QStringLiteral("Erro ao ler a lista de contatos.");
+        return serverFailure(error, problem, server, query.lastError().text());
+    }
+    rows->clear();
+    while (query.next()) {
+        ListRow row;
+        row.cd = query.value(0).toLongLong();
+        row.a1 = text(query, 1);
+        row.a4 = text(query, 2);
+        row.a9 = text(query, 3);
+        row.a12 = text(query, 4);
+        row.a13 = text(query, 5);
+        row.key = text(query, 6);
+        rows->append(row);
+    }
+    return true;
+}
+
+bool PostgresRegister::copyFrom(Register &source, const QString &server, qint64 *copied, QString *error)
+{
+    OwnConnection conn(server);
+    if (!conn.isOpen())
+        return serverFailure(error, Unreachable, server, conn.errorText());
+    QSqlDatabase db = conn.database();
+    QSqlQuery query(db);
+    auto failed = [&](const QString &what) {
+        const QString detail = query.lastError().text();
+        db.rollback();
+        return serverFailure(error, what, server, detail);
+    };
+    if (!db.transaction())
+        return serverFailure(error, Unreachable, server, db.lastError().text());
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM cada")) || !query.next())
+        return failed(
+            QStringLiteral("O banco de dados não tem o cadastro do Zuna (crie-o com zuna --init --database)."));
+    if (query.value(0).toLongLong() > 0) {
+        db.rollback();
+        return serverFailure(error,
+            QStringLiteral("O cadastro no servidor já tem contatos; a cópia só é feita para um "
+                           "cadastro vazio."),
+            server, {});
+    }
+    // The count is set once at the end, not row by row.
+    if (!query.exec(QStringLiteral("ALTER TABLE cada DISABLE TRIGGER cada_conta")))
+        return failed(QStringLiteral("Não foi possível preparar a cópia."));
+    QList<ContactRecord> batch;
+    qint64 total = 0;
+    auto flush = [&] {
+        if (batch.isEmpty())
+            return true;
+        QStringList rowsSql;
+        for (qsizetype i = 0; i < batch.size(); ++i)
+            rowsSql << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        query.prepare(QStringLiteral("INSERT INTO cada (%1) VALUES %2").arg(Columns, rowsSql.join(QLatin1Char(','))));
+        for (const ContactRecord &r : std::as_const(batch)) {
+            query.addBindValue(r.cd);
+            // NULL stays NULL in a copy: the source's rows go over as stored.
+            for (const QString &f : { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob })
+                query.addBindValue(f);
+        }
+        total += batch.size();
+        batch.clear();
+        return query.exec();
+    };
+    QString readError;
+    bool written = true;
+    const bool read = source.forEachContact(
+        [&](const ContactRecord &r) {
+            batch << r;
+            written = batch.size() < CopyBatch || flush();
+            return written;
+        },
+        &readError);
+    if (!written || !flush())
+        return failed(QStringLiteral("Não foi possível copiar os contatos."));
+    if (!read) {
+        db.rollback();
+        *error = readError;
+        return false;
+    }
+    QString areaCode;
+    if (!source.loadAreaCode(&areaCode, &readError)) {
+        db.rollback();
+        *error = readError;
+        return false;
+    }
+    query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
+    query.addBindValue(areaCode);
+    if (!query.exec() || !query.exec(QStringLiteral("UPDATE cada_contagem SET n = (SELECT count(*) FROM cada)"))
+        || !query.exec(QStringLiteral("ALTER TABLE cada ENABLE TRIGGER cada_conta"))
+        // New contacts get codes above the ones brought over.
+        || !query.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('cada', 'cd'), "
+                                      "greatest((SELECT max(cd) FROM cada), 1))")))
+        return failed(QStringLiteral("Não foi possível concluir a cópia."));
+    if (!db.commit())
+        return failed(QStringLiteral("Não foi possível concluir a cópia."));
+    *copied = total;
+    return true;
+}

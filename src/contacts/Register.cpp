@@ -1,0 +1,67 @@
+#include "contacts/Register.h"
+
+#include "contacts/PhoneNumber.h"
+#include "contacts/PostgresRegister.h"
+#include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
+#include "platform/DataFiles.h"
+#include "platform/DataFolder.h"
+
+#include <QSettings>
+
+namespace {
+// registro.ini: the server, in libpq's own terms (a connection URI such as
+// postgresql://zuna@servidor/zuna, or service=zuna). Passwords belong in
+// ~/.pgpass or the service file, never here.
+const QString ServerKey = QStringLiteral("postgresql/servidor");
+} // namespace
+
+Register::Register(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Register::~Register() = default;
+
+QString Register::serverFor(const QString &dataDir, const QString &databaseUrl)
+{
+    if (!databaseUrl.isEmpty())
+        return databaseUrl;
+    const QString ini = DataFolder::findFile(dataDir, DataFiles::RegisterSettings);
+    if (ini.isEmpty())
+        return {};
+    return QSettings(ini, QSettings::IniFormat).value(ServerKey).toString().trimmed();
+}
+
+std::unique_ptr<Register> Register::open(
+    const QString &dataDir, const QString &databaseUrl, Patience patience, QString *error)
+{
+    std::unique_ptr<Register> opened;
+    const QString server = serverFor(dataDir, databaseUrl);
+    if (server.isEmpty()) {
+        opened = std::make_unique<SqliteRegister>(DataFolder::pathFor(dataDir, DataFiles::Contacts),
+            DataFolder::pathFor(dataDir, DataFiles::AreaCode), patience);
+    } else {
+        auto postgres = std::make_unique<PostgresRegister>(server, patience);
+        if (!postgres->connectNow(error))
+            return nullptr;
+        opened = std::move(postgres);
+    }
+    if (!opened->upgrade(error))
+        return nullptr;
+    return opened;
+}
+
+bool Register::findCaller(const PhoneNumber &number, std::optional<ContactRecord> *result, QString *error)
+{
+    result->reset();
+    const QStringList keys = number.lookupKeys();
+    if (keys.isEmpty())
+        return true;
+    return findByKeys(keys, number.layout(), result, error);
+}
+
+bool Register::isBusy(const QString &error)
+{
+    return error.startsWith(sqlProblem(QStringLiteral("5")));
+}

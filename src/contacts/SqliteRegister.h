@@ -1,0 +1,64 @@
+#pragma once
+
+#include "contacts/Register.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+// The register of one desk: table CADA in an SQLite file of the data folder,
+// the area code in a file of its own. Every operation opens its own short
+// connection and closes it at its end; every write is one transaction. All
+// values are bound, never pasted into SQL. Beside CADA, tables kept by
+// triggers hold what the register is read through (telephone keys, the
+// count, a trigram index of the names), so the sqlite3 tool may change rows.
+class SqliteRegister : public Register
+{
+    Q_OBJECT
+
+public:
+    static constexpr int WindowReadWaitMs = 250;
+    static constexpr int WindowWriteWaitMs = 2000;
+
+    explicit SqliteRegister(QString filePath, QString areaCodePath = {}, Patience patience = Patience::Background,
+        QObject *parent = nullptr);
+
+    // A new register file with its table, companions and indexes; fails when
+    // the file exists.
+    static bool create(const QString &filePath, QString *error);
+    // The same on an open connection, inside the caller's transaction.
+    static bool createSchema(const QSqlDatabase &db, QString *detail);
+    // A new area-code file whose one row holds empty text.
+    static bool createAreaCode(const QString &filePath, QString *error);
+
+    QString where() const override;
+    std::unique_ptr<Reader> reader(bool patient = false) const override;
+
+    bool count(qint64 *result, QString *error) override;
+    bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) override;
+    bool insert(const ContactRecord &record, qint64 *newCode, QString *error) override;
+    bool update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error) override;
+    bool remove(qint64 code, QString *error) override;
+    bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) override;
+    bool loadAreaCode(QString *value, QString *error) override;
+    bool storeAreaCode(const QString &value, QString *error) override;
+    bool buildIndexes(QString *error) override;
+    Health health() override;
+    bool upgrade(QString *error) override;
+
+    static bool listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
+        const ListRow *after, int limit, QList<ListRow> *rows, QString *error);
+
+protected:
+    bool findByKeys(
+        const QStringList &keys, const QString &laidOut, std::optional<ContactRecord> *result, QString *error) override;
+
+private:
+    // One write: a connection of its own, one IMMEDIATE transaction around
+    // `work`, which prepares and runs its statements on the query it is given.
+    bool write(const std::function<bool(QSqlQuery &)> &work, QString *error) const;
+
+    QString m_filePath;
+    QString m_areaCodePath;
+    int m_readWaitMs;
+    int m_writeWaitMs;
+};

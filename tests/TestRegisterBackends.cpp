@@ -1,0 +1,535 @@
+#include "TestSupport.h"
+
+#include "PostgresServer.h"
+#include "contacts/PhoneNumber.h"
+#include "contacts/PostgresRegister.h"
+#include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
+#include "platform/DataFiles.h"
+#include "platform/DataFolder.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+// A case about one backend alone runs in that backend's row.
+#define ONLY_ON(name)                                                                                                  \
+    QFETCH_GLOBAL(QString, backend);                                                                                   \
+    if (backend != QLatin1String(name))                                                                                \
+        QSKIP("about the other backend");
+
+// The register's behaviour, each case on SQLite and on PostgreSQL, then what
+// belongs to one backend alone.
+class TestRegisterBackends : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QStringList listedNames(const Register &reg, int pageSize, const NamePattern &pattern = {})
+    {
+        const auto reader = reg.reader(true);
+        QStringList names;
+        QList<Register::ListRow> page;
+        Register::ListRow last;
+        bool first = true;
+        do {
+            QString error;
+            if (!reader->listPage(pattern, first ? nullptr : &last, pageSize, &page, &error, {}))
+                qFatal("%s", qPrintable(error));
+            for (const auto &row : page)
+                names << row.a1;
+            if (!page.isEmpty())
+                last = page.constLast();
+            first = false;
+        } while (page.size() == pageSize);
+        return names;
+    }
+
+    static qint64 counted(Register &reg)
+    {
+        qint64 n = -1;
+        QString error;
+        if (!reg.count(&n, &error))
+            qFatal("%s", qPrintable(error));
+        return n;
+    }
+
+    static std::optional<ContactRecord> byCode(Register &reg, qint64 code)
+    {
+        std::optional<ContactRecord> found;
+        QString error;
+        if (!reg.findByCode(code, &found, &error))
+            qFatal("%s", qPrintable(error));
+        return found;
+    }
+
+private slots:
+    void initTestCase_data() { RegisterFixture::addBackends(); }
+
+    void theCountFollowsEveryProgramsWrites()
+    {
+        REGISTER_FIXTURE(r);
+        QCOMPARE(counted(r.reg()), 0);
+        const qint64 code = r.add(r.data().contact(QStringLiteral("Ana")));
+        r.exec(QStringLiteral("INSERT INTO CADA (A1) VALUES ('Bia'), ('Caio'), ('Duda')"));
+        QCOMPARE(counted(r.reg()), 4);
+        r.exec(QStringLiteral("DELETE FROM CADA WHERE A1 IN ('Bia', 'Caio')"));
+        QVERIFY(r.reg().remove(code, nullptr));
+        QCOMPARE(counted(r.reg()), 1);
+        if (!r.isPostgres()) {
+            // A row replaced in place bypasses SQLite's delete trigger: the
+            // count is set right again when the indexes are looked after.
+            r.exec(QStringLiteral("INSERT OR REPLACE INTO CADA (CD, A1) SELECT CD, 'Eva' FROM CADA"));
+            QVERIFY(r.reg().buildIndexes(nullptr));
+            QCOMPARE(counted(r.reg()), 1);
+        }
+    }
+
+    void namesMatchWhatWasTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("beginning, any case")
+            << "MARIA" << QStringList { "Maria Conceição", "Maria da Conceicao", "Maria Silva", "Maria Sílvia" };
+        QTest::newRow("accented, any case") << "JOSÉ" << QStringList { "José Santos" };
+        QTest::newRow("an accent is its own letter") << "jose" << QStringList {};
+        QTest::newRow("surname") << "*silva"
+                                 << QStringList { "Ana Silva", "João da Silva", "Maria Silva", "SILVANA Costa" };
+        QTest::newRow("accented part") << "*conceição" << QStringList { "Maria Conceição" };
+        QTest::newRow("two parts") << "*maria*silva" << QStringList { "Maria Silva" };
+        QTest::newRow("one character") << "*sil?a"
+                                       << QStringList { "Ana Silva", "João da Silva", "Maria Silva", "SILVANA Costa" };
+        QTest::newRow("a digit") << "loja #" << QStringList { "Loja 2", "Loja 3" };
+        QTest::newRow("a quote") << "*d'ávila" << QStringList { "Ana D'Ávila" };
+        QTest::newRow("SQL's own wildcards are letters") << "50%" << QStringList { "50% Pizza_[x]" };
+        QTest::newRow("brackets are letters") << "*_[x" << QStringList { "50% Pizza_[x]" };
+        QTest::newRow("a regular expression is letters") << "*a.a" << QStringList {};
+        QTest::newRow("nobody") << "*xyz" << QStringList {};
+    }
+    void namesMatchWhatWasTyped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, expected);
+        REGISTER_FIXTURE(r);
+        const char *names[] = { "Ana Silva", "João da Silva", "SILVANA Costa", "Maria Conceição", "Maria da Conceicao",
+            "José Santos", "Maria Silva", "Silvio Santos", "Ana D'Ávila", "Bruno Silveira", "Maria Sílvia",
+            "Pedro Alves", "Loja 2", "Loja 3", "Loja A", "50% Pizza_[x]", "anagrama" };
+        for (const char *name : names)
+            r.add(r.data().contact(QString::fromUtf8(name)));
+        const NamePattern pattern = NamePattern::fromTyped(typed);
+        QCOMPARE(listedNames(r.reg(), 2, pattern), expected);
+        if (!pattern.infix.isEmpty() && !r.isPostgres()) {
+            // Found by trigrams as by reading every name, also after another
+            // program changed names.
+            NamePattern everyName = pattern;
+            everyName.infix.clear();
+            r.exec(QStringLiteral("UPDATE CADA SET A1 = 'Ana Souza' WHERE A1 = 'Ana Silva'"));
+            r.exec(QStringLiteral("INSERT INTO CADA (A1) VALUES ('Zeca Silva Santos')"));
+            QCOMPARE(listedNames(r.reg(), 2, pattern), listedNames(r.reg(), 2, everyName));
+        }
+    }
+
+    void listIsInBrazilianNameOrderAcrossPages()
+    {
+        REGISTER_FIXTURE(r);
+        const QStringList names
+            = { QStringLiteral("Zélia"), QStringLiteral("ana"), QStringLiteral("Érica"), QStringLiteral("Antônio"),
+                  QStringLiteral("Ângela"), QStringLiteral("Ana"), QStringLiteral("eduardo"), QStringLiteral("ANA"),
+                  QStringLiteral("Bruno"), QStringLiteral("Ñandú"), QStringLiteral("Øre"), QStringLiteral("ação") };
+        for (const QString &n : names)
+            r.add(r.data().contact(n));
+        r.exec(QStringLiteral("INSERT INTO CADA (A1) VALUES (NULL)"));
+        const QStringList expected = { QString(), QStringLiteral("ação"), QStringLiteral("ana"), QStringLiteral("Ana"),
+            QStringLiteral("ANA"), QStringLiteral("Ângela"), QStringLiteral("Antônio"), QStringLiteral("Bruno"),
+            QStringLiteral("eduardo"), QStringLiteral("Érica"), QStringLiteral("Zélia"), QStringLiteral("Ñandú"),
+            QStringLiteral("Øre") };
+        // Page sizes that split runs of equal keys must not lose or repeat rows.
+        for (int pageSize : { 1, 2, 3, 256 })
+            QCOMPARE(listedNames(r.reg(), pageSize), expected);
+    }
+
+    void nullColumnsReadAsEmptyText()
+    {
+        REGISTER_FIXTURE(r);
+        r.exec(QStringLiteral("INSERT INTO CADA (CD) VALUES (7)"));
+        const auto found = byCode(r.reg(), 7);
+        QVERIFY(found.has_value());
+        ContactRecord expected;
+        expected.cd = 7;
+        QCOMPARE(*found, expected);
+    }
+
+    void writesKeepTextExactlyAndNeverStoreNull()
+    {
+        REGISTER_FIXTURE(r);
+        ContactRecord c;
+        c.a1 = QStringLiteral("  D'Ávila \"Zé\"; DROP TABLE CADA; -- $$ \\ %");
+        c.a4 = QStringLiteral("(11)3333-4444");
+        c.ob = QStringLiteral("linha 1\r\nlinha 2\ttab");
+        c.cd = r.add(c);
+        QVERIFY(c.cd > 0);
+        QCOMPARE(*byCode(r.reg(), c.cd), c);
+        QString error;
+        QVERIFY(r.reg().forEachContact(
+            [](const ContactRecord &stored) {
+                for (const QString &f : { stored.a9, stored.a10, stored.a14, stored.ob })
+                    if (f.isNull())
+                        qFatal("a field was stored as NULL");
+                return true;
+            },
+            &error));
+    }
+
+    void aSaveTellsWhetherTheContactChangedOrWentElsewhere()
+    {
+        REGISTER_FIXTURE(r);
+        ContactRecord shown = r.data().contact(QStringLiteral("Ana"), QStringLiteral("(11)1111-1111"));
+        shown.cd = r.add(shown);
+        ContactRecord edited = shown;
+        edited.a9 = QStringLiteral("Outra rua");
+        Register::Saved saved {};
+        QString error;
+        QVERIFY2(r.reg().update(edited, &shown, &saved, &error), qPrintable(error));
+        QCOMPARE(saved, Register::Saved::Updated);
+        QCOMPARE(byCode(r.reg(), shown.cd)->a9, QStringLiteral("Outra rua"));
+
+        // Another desk saved it meanwhile: what this desk showed is stale.
+        const auto otherDesk = r.openAnother();
+        ContactRecord theirs = edited;
+        theirs.a12 = QStringLiteral("Campinas");
+        QVERIFY(otherDesk->update(theirs, &edited, &saved, &error));
+        QCOMPARE(saved, Register::Saved::Updated);
+        ContactRecord mine = edited;
+        mine.a1 = QStringLiteral("Ana Maria");
+        QVERIFY(r.reg().update(mine, &edited, &saved, &error));
+        QCOMPARE(saved, Register::Saved::ChangedElsewhere);
+        QCOMPARE(*byCode(r.reg(), shown.cd), theirs);
+        // Without what was shown, the save is a plain rewrite.
+        QVERIFY(r.reg().update(mine, nullptr, &saved, &error));
+        QCOMPARE(saved, Register::Saved::Updated);
+        // A row whose NULLs read as empty text is still the row shown.
+        r.exec(QStringLiteral("UPDATE CADA SET A14 = NULL"));
+        mine.a14.clear();
+        QVERIFY(r.reg().update(mine, &mine, &saved, &error));
+        QCOMPARE(saved, Register::Saved::Updated);
+
+        QVERIFY(otherDesk->remove(shown.cd, &error));
+        QVERIFY(r.reg().update(mine, &mine, &saved, &error));
+        QCOMPARE(saved, Register::Saved::Missing);
+        QCOMPARE(counted(r.reg()), 0);
+    }
+
+    void concurrentSavesOfOneContactLoseNothing()
+    {
+        REGISTER_FIXTURE(r);
+        ContactRecord shown = r.data().contact(QStringLiteral("Ana"));
+        shown.cd = r.add(shown);
+        // Eight desks save the same contact at once, each from what it showed:
+        // exactly one is stored, the others are told.
+        constexpr int Desks = 8;
+        std::atomic<int> updated = 0, changed = 0, failed = 0;
+        std::vector<std::thread> desks;
+        for (int i = 0; i < Desks; ++i) {
+            desks.emplace_back([&, i] {
+                const auto desk = r.openAnother();
+                ContactRecord mine = shown;
+                mine.a9 = QStringLiteral("Rua da mesa %1").arg(i);
+                Register::Saved saved {};
+                QString error;
+                if (!desk->update(mine, &shown, &saved, &error))
+                    ++failed;
+                else
+                    ++(saved == Register::Saved::Updated ? updated : changed);
+            });
+        }
+        for (auto &t : desks)
+            t.join();
+        QCOMPARE(failed.load(), 0);
+        QCOMPARE(updated.load(), 1);
+        QCOMPARE(changed.load(), Desks - 1);
+    }
+
+    void theAreaCodeKeepsEmptyText()
+    {
+        REGISTER_FIXTURE(r);
+        QString value = QStringLiteral("x");
+        QString error;
+        QVERIFY(r.reg().loadAreaCode(&value, &error));
+        QCOMPARE(value, QStringLiteral("11"));
+        QVERIFY(r.reg().storeAreaCode(QStringLiteral("21"), &error));
+        QVERIFY(r.reg().loadAreaCode(&value, &error));
+        QCOMPARE(value, QStringLiteral("21"));
+        QVERIFY(r.reg().storeAreaCode(QString(), &error));
+        QVERIFY(r.reg().loadAreaCode(&value, &error));
+        QCOMPARE(value, QString(""));
+        QVERIFY(!value.isNull());
+    }
+
+    void aCallerIsFoundHoweverEitherNumberWasWritten_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("incoming");
+        QTest::newRow("blank and brackets") << "(11) 3333-4444"
+                                            << "1133334444";
+        QTest::newRow("mobile before the ninth digit") << "(11)8765-4321"
+                                                       << "11987654321";
+        QTest::newRow("+55") << "+55 21 99876-5432"
+                             << "021998765432";
+        QTest::newRow("carrier code") << "0 15 21 2222-3333"
+                                      << "2122223333";
+        QTest::newRow("0800") << "0800 777 1234"
+                              << "08007771234";
+        QTest::newRow("4004") << "4004-1234"
+                              << "40041234";
+        QTest::newRow("local, no area code") << "5555-6666"
+                                             << "1155556666";
+        QTest::newRow("local mobile") << "8111-2222"
+                                      << "11981112222";
+        QTest::newRow("dots and 0xx") << "0xx21 3333.4444"
+                                      << "2133334444";
+        QTest::newRow("seven digits") << "(11)333-4444"
+                                      << "113334444";
+    }
+    void aCallerIsFoundHoweverEitherNumberWasWritten()
+    {
+        // Each backend keys stored telephones itself (SQLite by triggers,
+        // PostgreSQL by an indexed function): both agree with the lookup.
+        QFETCH(QString, stored);
+        QFETCH(QString, incoming);
+        REGISTER_FIXTURE(r);
+        r.add(r.data().contact(QStringLiteral("Outro"), QStringLiteral("(41)3333-4444")));
+        const qint64 code = r.add(r.data().contact(QStringLiteral("Procurado"), stored));
+        std::optional<ContactRecord> found;
+        QString error;
+        QVERIFY2(
+            r.reg().findCaller(PhoneNumber::read(incoming, QStringLiteral("11")), &found, &error), qPrintable(error));
+        QVERIFY(found.has_value());
+        QCOMPARE(found->cd, code);
+        // Changed by another program: found by its new number only.
+        r.exec(QStringLiteral("UPDATE CADA SET A4 = '(31) 3232-1010' WHERE A1 = 'Procurado'"));
+        QVERIFY(r.reg().findCaller(PhoneNumber::read(incoming, QStringLiteral("11")), &found, &error));
+        QVERIFY(!found.has_value());
+        QVERIFY(
+            r.reg().findCaller(PhoneNumber::read(QStringLiteral("3132321010"), QStringLiteral("11")), &found, &error));
+        QCOMPARE(found->cd, code);
+    }
+
+    // SQLite alone.
+
+    void anOlderSqliteRegisterIsSearchedWhileItsNamesAreBroughtIn()
+    {
+        ONLY_ON("sqlite");
+        DataFolderFixture data;
+        SqliteRegister store(data.file(DataFiles::Contacts));
+        for (int i = 0; i < 50; ++i) {
+            qint64 code = 0;
+            QVERIFY(store.insert(data.contact(QStringLiteral("Pessoa %1 Silva").arg(i)), &code, nullptr));
+        }
+        // As an earlier version left it: no trigram index.
+        for (const char *sql : { "DROP TRIGGER CADA_BUSCA_INSERIDO", "DROP TRIGGER CADA_BUSCA_APAGADO",
+                 "DROP TRIGGER CADA_BUSCA_ALTERADO", "DROP TABLE CADA_BUSCA", "DROP TABLE CADA_BUSCA_PREPARO" })
+            data.exec(DataFiles::Contacts, QLatin1String(sql));
+        QString error;
+        QVERIFY2(store.upgrade(&error), qPrintable(error));
+        const NamePattern pattern = NamePattern::fromTyped(QStringLiteral("*silva"));
+        QCOMPARE(listedNames(store, 7, pattern).size(), 50); // not indexed yet: every name is read
+        qint64 code = 0;
+        QVERIFY(store.insert(data.contact(QStringLiteral("Nova Silva")), &code, nullptr));
+        QVERIFY2(store.buildIndexes(&error), qPrintable(error));
+        QCOMPARE(listedNames(store, 7, pattern).size(), 51);
+        data.exec(DataFiles::Contacts, QStringLiteral("UPDATE CADA SET A1 = 'Outra' WHERE A1 = 'Pessoa 3 Silva'"));
+        QCOMPARE(listedNames(store, 7, pattern).size(), 50);
+    }
+
+    void openingASqliteRegisterNeverCreatesAFile()
+    {
+        ONLY_ON("sqlite");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(DataFiles::Contacts);
+        qint64 n = 0;
+        QString error;
+        QVERIFY(!SqliteRegister(path).count(&n, &error));
+        QVERIFY(error.contains(path));
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void damagedSqliteFilesAreReportedNotCrashed_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("text file") << QByteArray("isto não é um banco de dados\n").repeated(40)
+                                   << QStringLiteral("não é um cadastro");
+        QTest::newRow("zero bytes") << QByteArray() << QStringLiteral("tabela de contatos CADA");
+    }
+    void damagedSqliteFilesAreReportedNotCrashed()
+    {
+        ONLY_ON("sqlite");
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(DataFiles::Contacts);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        qint64 n = 0;
+        QString error;
+        QVERIFY(!SqliteRegister(path).count(&n, &error));
+        QVERIFY2(error.contains(expected), qPrintable(error));
+    }
+
+    void aBusySqliteFileIsWaitedOn()
+    {
+        ONLY_ON("sqlite");
+        DataFolderFixture data;
+        const QString path = data.file(DataFiles::Contacts);
+        std::atomic<bool> locked = false;
+        std::thread other([&] {
+            SqlConnection conn(path);
+            QSqlQuery q(conn.database());
+            q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            q.exec(QStringLiteral("INSERT INTO CADA (A1) VALUES ('outra mesa')"));
+            locked = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            q.exec(QStringLiteral("COMMIT"));
+        });
+        while (!locked)
+            std::this_thread::yield();
+        QElapsedTimer timer;
+        timer.start();
+        qint64 code = 0;
+        QString error;
+        const bool ok = SqliteRegister(path).insert(data.contact(QStringLiteral("Ana")), &code, &error);
+        const qint64 waited = timer.elapsed();
+        other.join();
+        QVERIFY2(ok, qPrintable(error));
+        QVERIFY(waited >= 500);
+        qint64 n = 0;
+        QVERIFY(SqliteRegister(path).count(&n, &error));
+        QCOMPARE(n, 2);
+    }
+
+    void theSqliteAreaCodeFileRefusesAMissingRow()
+    {
+        ONLY_ON("sqlite");
+        DataFolderFixture data;
+        SqliteRegister store({}, data.file(DataFiles::AreaCode));
+        data.exec(DataFiles::AreaCode, QStringLiteral("DELETE FROM a1"));
+        QString value;
+        QString error;
+        QVERIFY(!store.loadAreaCode(&value, &error));
+        QVERIFY(error.contains(QLatin1String("nenhuma linha")));
+        QVERIFY(!store.storeAreaCode(QStringLiteral("11"), &error));
+    }
+
+    void fileNamesMatchInAnyLetterCase()
+    {
+        ONLY_ON("sqlite");
+        DataFolderFixture data;
+        QVERIFY(QFile::rename(data.file(QStringLiteral("cada.sqlite")), data.file(QStringLiteral("CADA.SQLite"))));
+        QCOMPARE(
+            DataFolder::findFile(data.path(), QStringLiteral("cada.sqlite")), data.file(QStringLiteral("CADA.SQLite")));
+        QCOMPARE(
+            DataFolder::findFile(data.path(), QStringLiteral("Cada.Sqlite")), data.file(QStringLiteral("CADA.SQLite")));
+        QCOMPARE(DataFolder::findFile(data.path(), QStringLiteral("nada.sqlite")), QString());
+        QCOMPARE(
+            DataFolder::pathFor(data.path(), QStringLiteral("nada.sqlite")), data.file(QStringLiteral("nada.sqlite")));
+    }
+
+    // PostgreSQL alone.
+
+    void aSaveAtOneDeskIsAnnouncedToTheOthers()
+    {
+        ONLY_ON("postgresql");
+        QString why;
+        if (!PostgresServer::shared(&why))
+            QSKIP(qPrintable(why));
+        RegisterFixture r(QStringLiteral("postgresql"));
+        const auto otherDesk = r.openAnother();
+        QVERIFY(counted(*otherDesk) == 0); // connected, and listening
+        QSignalSpy announced(otherDesk.get(), &Register::changedElsewhere);
+        QSignalSpy ownAnnounced(&r.reg(), &Register::changedElsewhere);
+        QElapsedTimer timer;
+        timer.start();
+        r.add(r.data().contact(QStringLiteral("Ana")));
+        QVERIFY(announced.wait(1000));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(ownAnnounced.count(), 0); // a desk is not told of its own saves
+    }
+
+    void anUnreachableServerIsNamedAndNoPasswordShown()
+    {
+        ONLY_ON("postgresql");
+        QString error;
+        const auto opened = Register::open(QString(),
+            QStringLiteral("postgresql://zuna:segredo@/zuna?host=/nonexistent&connect_timeout=2"),
+            Register::Patience::Window, &error);
+        QVERIFY(!opened);
+        QVERIFY2(error.startsWith(QStringLiteral("Sem conexão com o servidor do cadastro.")), qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("/nonexistent")), qPrintable(error));
+        QVERIFY2(!error.contains(QLatin1String("segredo")), qPrintable(error));
+    }
+
+    void aDatabaseWithoutTheRegisterSaysHowToMakeIt()
+    {
+        ONLY_ON("postgresql");
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase(false);
+        QString error;
+        QVERIFY(!Register::open(QString(), url, Register::Patience::Window, &error));
+        QVERIFY2(error.contains(QLatin1String("zuna --init --database")), qPrintable(error));
+        QVERIFY2(PostgresRegister::createSchema(url, &error), qPrintable(error));
+        QVERIFY(!PostgresRegister::createSchema(url, &error)); // never over a register
+        QVERIFY2(error.contains(QStringLiteral("já tem")), qPrintable(error));
+    }
+
+    void aDeskRegisterIsCopiedWithItsCodes()
+    {
+        ONLY_ON("postgresql");
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        DataFolderFixture desk;
+        SqliteRegister source(desk.file(DataFiles::Contacts), desk.file(DataFiles::AreaCode));
+        for (int i = 0; i < 1200; ++i) // more than one batch
+            desk.addContact(desk.contact(QStringLiteral("Pessoa %1").arg(i), QStringLiteral("(11)3333-%1").arg(i)));
+        desk.exec(DataFiles::Contacts, QStringLiteral("DELETE FROM CADA WHERE CD % 7 = 0"));
+        desk.exec(DataFiles::Contacts, QStringLiteral("UPDATE CADA SET A9 = NULL WHERE CD = 5"));
+        qint64 expected = 0;
+        QVERIFY(source.count(&expected, nullptr));
+
+        const QString url = server->newDatabase();
+        qint64 copied = 0;
+        QString error;
+        QVERIFY2(PostgresRegister::copyFrom(source, url, &copied, &error), qPrintable(error));
+        QCOMPARE(copied, expected);
+        PostgresRegister copy(url);
+        QCOMPARE(counted(copy), expected);
+        QList<ContactRecord> before, after;
+        QVERIFY(source.forEachContact([&](const ContactRecord &c) { return before << c, true; }, nullptr));
+        QVERIFY(copy.forEachContact([&](const ContactRecord &c) { return after << c, true; }, nullptr));
+        QCOMPARE(after, before);
+        QString areaCode;
+        QVERIFY(copy.loadAreaCode(&areaCode, nullptr));
+        QCOMPARE(areaCode, QStringLiteral("11"));
+        // New contacts are numbered above the copied ones.
+        qint64 code = 0;
+        QVERIFY(copy.insert(desk.contact(QStringLiteral("Nova")), &code, &error));
+        QVERIFY(code > before.constLast().cd);
+        // Never into a register that has contacts: nothing changes.
+        QVERIFY(!PostgresRegister::copyFrom(source, url, &copied, &error));
+        QCOMPARE(counted(copy), expected + 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegisterBackends)
+#include "TestRegisterBackends.moc"

@@ -1,0 +1,142 @@
+#include "PostgresServer.h"
+
+#include "contacts/PostgresRegister.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace {
+constexpr int Port = 5432; // names the socket file only: no TCP listener
+
+bool asRoot()
+{
+    return geteuid() == 0;
+}
+} // namespace
+
+PostgresServer *PostgresServer::shared(QString *why)
+{
+    static std::unique_ptr<PostgresServer> server;
+    static QString failure;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        auto started = std::unique_ptr<PostgresServer>(new PostgresServer);
+        if (started->init(&failure))
+            server = std::move(started);
+    }
+    if (!server && why)
+        *why = failure;
+    return server.get();
+}
+
+PostgresServer::~PostgresServer()
+{
+    stop();
+}
+
+bool PostgresServer::run(const QString &program, const QStringList &arguments, QString *output) const
+{
+    QProcess p;
+    p.setWorkingDirectory(m_dir->path());
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    const QString path = QDir(m_bin).filePath(program);
+    // The server refuses to run as root: its tools run as the postgres user.
+    if (asRoot() && program != QLatin1String("psql"))
+        p.start(QStringLiteral("runuser"),
+            QStringList { QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), path } + arguments);
+    else
+        p.start(path, arguments);
+    const bool finished = p.waitForFinished(120000);
+    const QString out = QString::fromLocal8Bit(p.readAll());
+    if (output)
+        *output = out;
+    if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        qWarning("%s failed: %s", qPrintable(program), qPrintable(out));
+        return false;
+    }
+    return true;
+}
+
+bool PostgresServer::init(QString *why)
+{
+    const QDir versions(QStringLiteral("/usr/lib/postgresql"));
+    for (const QString &version : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed)) {
+        if (QFileInfo(versions.filePath(version + QStringLiteral("/bin/initdb"))).isExecutable()) {
+            m_bin = versions.filePath(version + QStringLiteral("/bin"));
+            break;
+        }
+    }
+    if (m_bin.isEmpty()) {
+        *why = QStringLiteral("no PostgreSQL server installed (Debian package postgresql; "
+                              "scripts/install-deps.sh installs it)");
+        return false;
+    }
+    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zuna-pg-XXXXXX"));
+    m_socketDir = m_dir->path();
+    if (asRoot() && QProcess::execute(QStringLiteral("chown"), { QStringLiteral("postgres:"), m_socketDir }) != 0) {
+        *why = QStringLiteral("cannot give %1 to the postgres user").arg(m_socketDir);
+        return false;
+    }
+    QString output;
+    if (!run(QStringLiteral("initdb"),
+            { QStringLiteral("-D"), m_socketDir + QStringLiteral("/data"), QStringLiteral("-E"), QStringLiteral("UTF8"),
+                QStringLiteral("--no-locale"), QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-U"),
+                QStringLiteral("postgres") },
+            &output)) {
+        *why = QStringLiteral("initdb failed: %1").arg(output);
+        return false;
+    }
+    m_port = Port;
+    if (!start()) {
+        *why = QStringLiteral("the test server did not start");
+        return false;
+    }
+    return true;
+}
+
+bool PostgresServer::start()
+{
+    // Durability is of no use to a throwaway server: fsync off keeps tests quick.
+    const QString options = QStringLiteral("-c listen_addresses='' -k %1 -p %2 -c fsync=off -c synchronous_commit=off "
+                                           "-c full_page_writes=off")
+                                .arg(m_socketDir)
+                                .arg(m_port);
+    return run(QStringLiteral("pg_ctl"),
+        { QStringLiteral("-D"), m_socketDir + QStringLiteral("/data"), QStringLiteral("-l"),
+            m_socketDir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-o"), options,
+            QStringLiteral("start") });
+}
+
+bool PostgresServer::stop()
+{
+    return run(QStringLiteral("pg_ctl"),
+        { QStringLiteral("-D"), m_socketDir + QStringLiteral("/data"), QStringLiteral("-m"), QStringLiteral("fast"),
+            QStringLiteral("-w"), QStringLiteral("stop") });
+}
+
+QString PostgresServer::newDatabase(bool withRegister)
+{
+    const QString name = QStringLiteral("zuna%1").arg(++m_databases);
+    const QString url
+        = QStringLiteral("postgresql:///%1?host=%2&port=%3&user=postgres").arg(name, m_socketDir).arg(m_port);
+    exec(QStringLiteral("postgresql:///postgres?host=%1&port=%2&user=postgres").arg(m_socketDir).arg(m_port),
+        QStringLiteral("CREATE DATABASE %1").arg(name));
+    QString error;
+    if (withRegister && !PostgresRegister::createSchema(url, &error))
+        qFatal("cannot create the register: %s", qPrintable(error));
+    return url;
+}
+
+void PostgresServer::exec(const QString &url, const QString &sql) const
+{
+    QString output;
+    if (!run(QStringLiteral("psql"),
+            { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                QStringLiteral("-d"), url, QStringLiteral("-c"), sql },
+            &output))
+        qFatal("psql failed on %s: %s", qPrintable(sql), qPrintable(output));
+}
