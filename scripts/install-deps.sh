@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev libqt6sql6-sqlite
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
   mdbtools-dev libphonenumber-dev
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev qt6-serialport-dev
   espeak-ng pulseaudio pulseaudio-utils

@@ -17,11 +17,12 @@
 
 namespace {
 
-int initDataFolder(const QString &dir, const QString &areaCode)
+int initDataFolder(const QString &dir, const QString &areaCode, const QString &databaseUrl)
 {
     QStringList report;
     QString error;
-    const bool ok = DataInit::initDataFolder(dir, QCoreApplication::applicationFilePath(), &report, &error, areaCode);
+    const bool ok = DataInit::initDataFolder(
+        dir, QCoreApplication::applicationFilePath(), &report, &error, areaCode, databaseUrl);
     QTextStream out(stdout);
     for (const QString &line : report)
         out << line << '\n';
@@ -30,6 +31,21 @@ int initDataFolder(const QString &dir, const QString &areaCode)
         return 1;
     }
     out << "Pasta de dados pronta: " << dir << '\n';
+    return 0;
+}
+
+int copyRegister(const QString &dir, const QString &databaseUrl)
+{
+    QStringList report;
+    QString error;
+    const bool ok = DataInit::copyRegister(dir, databaseUrl, &report, &error);
+    QTextStream out(stdout);
+    for (const QString &line : report)
+        out << line << '\n';
+    if (!ok) {
+        QTextStream(stderr) << "zuna: " << error << "\nNada foi copiado.\n";
+        return 1;
+    }
     return 0;
 }
 
@@ -110,11 +126,14 @@ int main(int argc, char *argv[])
     }
 
     QCoreApplication::setApplicationName(QStringLiteral("zuna"));
-    if (options.init || !options.decodeFile.isEmpty() || !options.callNumber.isEmpty()) {
+    if (options.init || !options.decodeFile.isEmpty() || !options.callNumber.isEmpty()
+        || !options.copyRegisterTo.isEmpty()) {
         QCoreApplication app(argc, argv);
         const QString dir = DataFolder::locate(options.dataDir);
         if (options.init)
-            return initDataFolder(dir, options.areaCode);
+            return initDataFolder(dir, options.areaCode, options.databaseUrl);
+        if (!options.copyRegisterTo.isEmpty())
+            return copyRegister(dir, options.copyRegisterTo);
         if (!options.decodeFile.isEmpty())
             return decodeRecording(dir, options.decodeFile);
         return callRunningCopy(dir, options.callNumber);
@@ -125,7 +144,7 @@ int main(int argc, char *argv[])
         CallerIdSetupDialog dialog(DataFolder::locate(options.dataDir));
         return dialog.exec() == QDialog::Accepted ? 0 : 1;
     }
-    Startup startup(DataFolder::locate(options.dataDir));
+    Startup startup(DataFolder::locate(options.dataDir), options.databaseUrl);
     const Startup::Outcome outcome = startup.start();
     if (outcome == Startup::Outcome::Failed)
         return Startup::exitStatus(outcome, 0);

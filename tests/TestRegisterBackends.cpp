@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <thread>
@@ -233,9 +234,9 @@ private slots:
         // exactly one is stored, the others are told.
         constexpr int Desks = 8;
         std::atomic<int> updated = 0, changed = 0, failed = 0;
-        std::vector<std::thread> desks;
+        std::vector<std::unique_ptr<QThread>> desks;
         for (int i = 0; i < Desks; ++i) {
-            desks.emplace_back([&, i] {
+            desks.emplace_back(QThread::create([&, i] {
                 const auto desk = r.openAnother();
                 ContactRecord mine = shown;
                 mine.a9 = QStringLiteral("Rua da mesa %1").arg(i);
@@ -245,10 +246,11 @@ private slots:
                     ++failed;
                 else
                     ++(saved == Register::Saved::Updated ? updated : changed);
-            });
+            }));
+            desks.back()->start();
         }
         for (auto &t : desks)
-            t.join();
+            t->wait();
         QCOMPARE(failed.load(), 0);
         QCOMPARE(updated.load(), 1);
         QCOMPARE(changed.load(), Desks - 1);

@@ -31,16 +31,19 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption setup(QStringLiteral("callerid-setup"));
     const QCommandLineOption decode(QStringLiteral("decode"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption call(QStringLiteral("call"), QString(), QStringLiteral("NUMBER"));
+    const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("URL"));
+    const QCommandLineOption copyRegister(QStringLiteral("copy-register"), QString(), QStringLiteral("URL"));
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
-    parser.addOptions({ dataDir, init, ddd, setup, decode, call, help, version });
+    parser.addOptions({ dataDir, init, ddd, setup, decode, call, database, copyRegister, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             *error = QStringLiteral("opção desconhecida: %1").arg(unknown.first());
         else
-            *error = QStringLiteral("falta o valor de uma opção (--data-dir PASTA, --decode ARQUIVO, --call NÚMERO)");
+            *error = QStringLiteral("falta o valor de uma opção (--data-dir PASTA, --decode ARQUIVO, --call NÚMERO, "
+                                    "--database URL, --copy-register URL)");
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -70,6 +73,18 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
             "a opção --ddd acompanha --init e precisa do DDD local, dois algarismos (ex.: --init --ddd 11)");
         return false;
     }
+    result->databaseUrl = parser.value(database).trimmed();
+    result->copyRegisterTo = parser.value(copyRegister).trimmed();
+    if ((parser.isSet(database) && result->databaseUrl.isEmpty())
+        || (parser.isSet(copyRegister) && result->copyRegisterTo.isEmpty())) {
+        *error = QStringLiteral("as opções --database e --copy-register precisam do servidor "
+                                "(ex.: postgresql://zuna@servidor/zuna ou service=zuna)");
+        return false;
+    }
+    if (parser.isSet(copyRegister) && (result->init || parser.isSet(database))) {
+        *error = QStringLiteral("a opção --copy-register é usada sozinha (com --data-dir, se preciso)");
+        return false;
+    }
     if (parser.isSet(dataDir) && result->dataDir.isEmpty()) {
         *error = QStringLiteral("a opção --data-dir precisa de uma pasta");
         return false;
@@ -90,6 +105,12 @@ QString CommandLine::helpText()
                           "                    ddd.MDB do sistema anterior quando estão na pasta\n"
                           "  --ddd AA          com --init: grava AA como o DDD local (o código de área\n"
                           "                    desta mesa, ex.: 11); sem ele, digite-o no campo DDD\n"
+                          "  --database URL    usa o cadastro do servidor PostgreSQL URL nesta execução\n"
+                          "                    (ex.: postgresql://zuna@servidor/zuna ou service=zuna; a\n"
+                          "                    senha fica em ~/.pgpass); com --init: cria o cadastro no\n"
+                          "                    servidor e grava registro.ini para esta mesa usá-lo\n"
+                          "  --copy-register URL  copia o cadastro e o DDD local desta pasta de dados\n"
+                          "                    para o cadastro vazio do servidor URL, códigos mantidos\n"
                           "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
                           "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
                           "                    gravação da linha (WAV), com o tempo e o número de cada uma\n"
@@ -98,7 +119,8 @@ QString CommandLine::helpText()
                           "  -v, --version     mostra a versão e sai\n"
                           "\n"
                           "Sem --data-dir, a pasta de dados é a pasta do programa quando ela contém\n"
-                          "site.txt; senão, ~/.local/share/zuna.\n");
+                          "site.txt; senão, ~/.local/share/zuna. Sem --database, o cadastro é o da\n"
+                          "pasta de dados (cada.sqlite), ou o do servidor que registro.ini indica.\n");
 }
 
 QString CommandLine::versionText()

@@ -9,6 +9,8 @@ struct CommandLine
     QString dataDir; // --data-dir DIR; empty: found as usual
     bool init = false;
     QString areaCode; // --ddd AA, with --init: the desk's own area code
+    QString databaseUrl; // --database URL: the register's server for this run (or, with --init, from now on)
+    QString copyRegisterTo; // --copy-register URL
     bool callerIdSetup = false; // --callerid-setup
     QString decodeFile; // --decode FILE
     QString callNumber; // --call NUMBER

@@ -2,6 +2,8 @@
 
 #include "contacts/AccessImport.h"
 #include "contacts/PhoneNumber.h"
+#include "contacts/PostgresRegister.h"
+#include "contacts/Register.h"
 #include "contacts/SqliteRegister.h"
 #include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSettings>
 
 namespace DataInit {
 
@@ -27,10 +30,43 @@ bool writeSiteFile(const QString &path, QString *error)
     return false;
 }
 
+// registro.ini naming the server, unless the folder has one already.
+bool writeRegisterSettings(const QString &dir, const QString &server, QStringList *report, QString *error)
+{
+    const QString existing = DataFolder::findFile(dir, DataFiles::RegisterSettings);
+    if (!existing.isEmpty()) {
+        report->append(QStringLiteral("Já existe, mantido: %1").arg(existing));
+        return true;
+    }
+    const QString path = QDir(dir).filePath(DataFiles::RegisterSettings);
+    QSettings ini(path, QSettings::IniFormat);
+    ini.setValue(Register::ServerKey, server);
+    ini.sync();
+    if (ini.status() != QSettings::NoError) {
+        *error = QStringLiteral("Não foi possível criar o arquivo %1.").arg(path);
+        return false;
+    }
+    DataFolder::makePrivate(path);
+    report->append(QStringLiteral("Criado: %1 (cadastro no servidor %2)").arg(path, PostgresRegister::shown(server)));
+    return true;
+}
+
+// The register's schema on the server, unless it is there already.
+bool createServerRegister(const QString &server, QStringList *report, QString *error)
+{
+    bool alreadyThere = false;
+    if (!PostgresRegister::createSchema(server, error, &alreadyThere))
+        return false;
+    report->append(alreadyThere
+            ? QStringLiteral("O servidor já tem o cadastro, mantido: %1").arg(PostgresRegister::shown(server))
+            : QStringLiteral("Cadastro criado no servidor: %1").arg(PostgresRegister::shown(server)));
+    return true;
+}
+
 } // namespace
 
-bool initDataFolder(
-    const QString &dir, const QString &workerProgram, QStringList *report, QString *error, const QString &areaCode)
+bool initDataFolder(const QString &dir, const QString &workerProgram, QStringList *report, QString *error,
+    const QString &areaCode, const QString &databaseUrl)
 {
     const bool created = !QFileInfo::exists(dir);
     if (!QDir().mkpath(dir) || (created && !DataFolder::makePrivate(dir))) {
@@ -49,7 +85,10 @@ bool initDataFolder(
         { DataFiles::AreaCode, &SqliteRegister::createAreaCode, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode },
         { DataFiles::Site, &writeSiteFile, {}, {} },
     };
+    const QString server = Register::serverFor(dir, databaseUrl);
     for (const Item &item : items) {
+        if (!server.isEmpty() && item.name != DataFiles::Site)
+            continue; // kept on the server
         const QString existing = DataFolder::findFile(dir, item.name);
         if (!existing.isEmpty()) {
             report->append(QStringLiteral("Já existe, mantido: %1").arg(existing));
@@ -74,16 +113,46 @@ bool initDataFolder(
         DataFolder::makePrivate(path);
         report->append(QStringLiteral("Criado: %1").arg(path));
     }
-    SqliteRegister areaCodes(DataFolder::findFile(dir, DataFiles::Contacts),
-                             DataFolder::findFile(dir, DataFiles::AreaCode));
+    if (!server.isEmpty()
+        && (!writeRegisterSettings(dir, server, report, error) || !createServerRegister(server, report, error)))
+        return false;
+    const auto areaCodes = Register::open(dir, databaseUrl, Register::Patience::Background, error);
+    if (!areaCodes)
+        return false;
     if (!areaCode.isEmpty()) {
-        if (!areaCodes.storeAreaCode(areaCode, error))
+        if (!areaCodes->storeAreaCode(areaCode, error))
             return false;
         report->append(QStringLiteral("DDD local: %1").arg(areaCode));
-    } else if (QString stored; !areaCodes.loadAreaCode(&stored, nullptr) || !PhoneNumber::isAreaCode(stored)) {
+    } else if (QString stored; !areaCodes->loadAreaCode(&stored, nullptr) || !PhoneNumber::isAreaCode(stored)) {
         report->append(QStringLiteral("O DDD local ainda não foi informado: digite-o no campo DDD da janela do Zuna "
                                       "ou use zuna --init --ddd AA."));
     }
+    return true;
+}
+
+bool copyRegister(const QString &dir, const QString &databaseUrl, QStringList *report, QString *error)
+{
+    const QString contacts = DataFolder::findFile(dir, DataFiles::Contacts);
+    if (contacts.isEmpty()) {
+        *error = QStringLiteral("A pasta de dados %1 não tem o cadastro %2 para copiar.").arg(dir, DataFiles::Contacts);
+        return false;
+    }
+    SqliteRegister source(contacts, DataFolder::findFile(dir, DataFiles::AreaCode));
+    QString detail;
+    if (!source.upgrade(&detail)) {
+        *error = detail;
+        return false;
+    }
+    qint64 copied = 0;
+    if (!createServerRegister(databaseUrl, report, error)
+        || !PostgresRegister::copyFrom(source, databaseUrl, &copied, error))
+        return false;
+    report->append(QStringLiteral("%1 contatos e o DDD local copiados de %2 para o servidor %3.")
+                       .arg(copied)
+                       .arg(contacts, PostgresRegister::shown(databaseUrl)));
+    report->append(QStringLiteral("Para esta mesa usar o cadastro do servidor, execute:\n"
+                                  "zuna --init --data-dir \"%1\" --database \"%2\"")
+                       .arg(dir, databaseUrl));
     return true;
 }
 

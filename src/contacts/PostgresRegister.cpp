@@ -4,6 +4,7 @@
 #include "contacts/SqlConnection.h"
 
 #include <QAtomicInteger>
+#include <algorithm>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -303,7 +304,12 @@ void PostgresRegister::watch()
 
 QString PostgresRegister::where() const
 {
-    return m_server;
+    return shownServer(m_server);
+}
+
+QString PostgresRegister::shown(const QString &server)
+{
+    return shownServer(server);
 }
 
 QSqlDatabase PostgresRegister::connection(QString *error)
@@ -379,7 +385,7 @@ bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery
     return serverFailure(error, problem, m_server, query.lastError().text());
 }
 
-bool PostgresRegister::createSchema(const QString &server, QString *error)
+bool PostgresRegister::createSchema(const QString &server, QString *error, bool *alreadyThere)
 {
     OwnConnection conn(server);
     if (!conn.isOpen())
@@ -389,8 +395,12 @@ bool PostgresRegister::createSchema(const QString &server, QString *error)
     if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
         return serverFailure(
             error, QStringLiteral("Erro ao acessar o servidor do cadastro."), server, query.lastError().text());
-    if (query.value(0).toBool())
-        return serverFailure(error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
+    if (alreadyThere)
+        *alreadyThere = query.value(0).toBool();
+    if (query.value(0).toBool()) {
+        return alreadyThere
+            || serverFailure(error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
+    }
     QString detail;
     const QString script = schemaScript(&detail);
     if (script.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !db.commit()) {
@@ -667,8 +677,24 @@ bool PostgresRegister::copyFrom(Register &source, const QString &server, qint64 
                            "cadastro vazio."),
             server, {});
     }
-    // The count is set once at the end, not row by row.
-    if (!query.exec(QStringLiteral("ALTER TABLE cada DISABLE TRIGGER cada_conta")))
+    // The count is set once at the end, not row by row; the indexes are made
+    // again once all rows are in, which is many times quicker than keeping
+    // them row by row.
+    QStringList indexes;
+    if (!query.exec(QStringLiteral("SELECT indexname, indexdef FROM pg_indexes WHERE tablename = 'cada' "
+                                   "AND indexname <> 'cada_pkey'")))
+        return failed(QStringLiteral("Não foi possível preparar a cópia."));
+    QStringList dropped;
+    while (query.next()) {
+        dropped << query.value(0).toString();
+        indexes << query.value(1).toString();
+    }
+    for (const QString &index : std::as_const(dropped)) {
+        if (!query.exec(QStringLiteral("DROP INDEX %1").arg(index)))
+            return failed(QStringLiteral("Não foi possível preparar a cópia."));
+    }
+    if (!query.exec(QStringLiteral("ALTER TABLE cada DISABLE TRIGGER cada_conta"))
+        || !query.exec(QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'")))
         return failed(QStringLiteral("Não foi possível preparar a cópia."));
     QList<ContactRecord> batch;
     qint64 total = 0;
@@ -715,6 +741,7 @@ bool PostgresRegister::copyFrom(Register &source, const QString &server, qint64 
     query.addBindValue(areaCode);
     if (!query.exec() || !query.exec(QStringLiteral("UPDATE cada_contagem SET n = (SELECT count(*) FROM cada)"))
         || !query.exec(QStringLiteral("ALTER TABLE cada ENABLE TRIGGER cada_conta"))
+        || !std::all_of(indexes.cbegin(), indexes.cend(), [&](const QString &index) { return query.exec(index); })
         // New contacts get codes above the ones brought over.
         || !query.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('cada', 'cd'), "
                                       "greatest((SELECT max(cd) FROM cada), 1))")))

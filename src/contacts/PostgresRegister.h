@@ -34,8 +34,11 @@ public:
     // Connects the calling thread and listens for the other desks' changes.
     bool connectNow(QString *error);
     // Creates the register's tables, functions and indexes on an empty
-    // database (zuna --init --database).
-    static bool createSchema(const QString &server, QString *error);
+    // database (zuna --init --database). A database that has them already is
+    // left as it is: a failure, unless `alreadyThere` is given to be told.
+    static bool createSchema(const QString &server, QString *error, bool *alreadyThere = nullptr);
+    // The server as messages show it: never with a password.
+    static QString shown(const QString &server);
     // Copies a desk's SQLite register and its area code into the server's
     // empty register, codes kept, in one transaction (zuna --copy-register).
     static bool copyFrom(Register &source, const QString &server, qint64 *copied, QString *error);

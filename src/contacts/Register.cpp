@@ -9,12 +9,10 @@
 
 #include <QSettings>
 
-namespace {
 // registro.ini: the server, in libpq's own terms (a connection URI such as
 // postgresql://zuna@servidor/zuna, or service=zuna). Passwords belong in
 // ~/.pgpass or the service file, never here.
-const QString ServerKey = QStringLiteral("postgresql/servidor");
-} // namespace
+const QString Register::ServerKey = QStringLiteral("postgresql/servidor");
 
 Register::Register(QObject *parent)
     : QObject(parent)

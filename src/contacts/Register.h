@@ -74,6 +74,9 @@ public:
 
     ~Register() override;
 
+    // registro.ini's key naming the server.
+    static const QString ServerKey;
+
     // The register the data folder names (registro.ini), or the server at
     // `databaseUrl` for this run when it is given. It is checked and, when an
     // earlier version made it, given what this version reads it through.

@@ -100,7 +100,7 @@ RegisterFixture::RegisterFixture(const QString &backend)
     if (isPostgres()) {
         m_url = PostgresServer::shared(nullptr)->newDatabase();
         QSettings ini(m_data->file(DataFiles::RegisterSettings), QSettings::IniFormat);
-        ini.setValue(QStringLiteral("postgresql/servidor"), m_url);
+        ini.setValue(Register::ServerKey, m_url);
     }
     m_register = openAnother();
     QString error;
