@@ -205,6 +205,27 @@ private slots:
         QVERIFY2(
             r.err.contains(QLatin1String(".zuna.lock")) && r.err.contains(QLatin1String("pasta")), qPrintable(r.err));
     }
+
+    void anUnreachableServerEndsTheStartWithOneMessage()
+    {
+        // A socket folder nobody serves: the server named, its password not.
+        QTemporaryDir nowhere;
+        const QString server
+            = QStringLiteral("postgresql://zuna:segredo@/zuna?host=%1&port=5999").arg(nowhere.path());
+        DataFolderFixture data;
+        const Run r = run({ QStringLiteral("--data-dir"), data.path(), QStringLiteral("--database"), server });
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err.count(QStringLiteral("Sem conexão com o servidor do cadastro.")), 1);
+        QVERIFY2(r.err.contains(nowhere.path()), qPrintable(r.err));
+        QVERIFY2(!r.err.contains(QLatin1String("segredo")), qPrintable(r.err));
+
+        // Nor does --init name it in the folder when it holds no register.
+        const QString dir = QDir(nowhere.path()).filePath(QStringLiteral("dados"));
+        const Run init = run({ QStringLiteral("--init"), QStringLiteral("--data-dir"), dir,
+            QStringLiteral("--database"), server });
+        QCOMPARE(init.status, 1);
+        QVERIFY(!QFile::exists(QDir(dir).filePath(QStringLiteral("registro.ini"))));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProgram)

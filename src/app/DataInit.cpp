@@ -113,8 +113,9 @@ bool initDataFolder(const QString &dir, const QString &workerProgram, QStringLis
         DataFolder::makePrivate(path);
         report->append(QStringLiteral("Criado: %1").arg(path));
     }
+    // The folder names the server only once the server holds a register.
     if (!server.isEmpty()
-        && (!writeRegisterSettings(dir, server, report, error) || !createServerRegister(server, report, error)))
+        && (!createServerRegister(server, report, error) || !writeRegisterSettings(dir, server, report, error)))
         return false;
     const auto areaCodes = Register::open(dir, databaseUrl, Register::Patience::Background, error);
     if (!areaCodes)

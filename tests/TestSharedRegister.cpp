@@ -1,0 +1,197 @@
+#include "TestSupport.h"
+
+#include "PostgresServer.h"
+#include "app/MainWindow.h"
+#include "contacts/ContactListModel.h"
+#include "contacts/Register.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTest>
+
+#include <sys/resource.h>
+
+// Two desks, each a real window on a data folder of its own, sharing one
+// register on the test program's PostgreSQL server.
+class TestSharedRegister : public QObject
+{
+    Q_OBJECT
+
+    PostgresServer *m_server = nullptr;
+    QString m_url;
+    std::unique_ptr<RecordingMessageBoxes> m_boxes;
+
+    static QLineEdit *edit(const WindowFixture &desk, const char *name) { return desk.control<QLineEdit>(name); }
+    static QString count(const WindowFixture &desk) { return desk.control<QLabel>("NXR")->text(); }
+
+    static QStringList listedNames(const WindowFixture &desk)
+    {
+        QStringList names;
+        const QAbstractItemModel *model = desk.control<QTableView>("DBGrid1")->model();
+        for (int r = 0; r < model->rowCount(); ++r)
+            names << model->index(r, ContactListModel::Name).data().toString();
+        return names;
+    }
+
+    std::unique_ptr<WindowFixture> startDesk() const
+    {
+        auto desk = std::make_unique<WindowFixture>();
+        desk->setDatabaseUrl(m_url);
+        if (!desk->start())
+            qFatal("the desk did not start");
+        return desk;
+    }
+
+    static void pick(const WindowFixture &desk, qint64 code)
+    {
+        desk.control<QLabel>("CD")->setText(QString::number(code));
+        desk.window()->loadPickedContact();
+    }
+
+    std::optional<ContactRecord> stored(qint64 code) const
+    {
+        QString error;
+        const auto reg = Register::open(QString(), m_url, Register::Patience::Background, &error);
+        std::optional<ContactRecord> record;
+        if (!reg || !reg->findByCode(code, &record, &error))
+            qFatal("cannot read the register: %s", qPrintable(error));
+        return record;
+    }
+
+    QString lastShown() const { return m_boxes->shown.isEmpty() ? QString() : m_boxes->shown.last().text; }
+
+    static double cpuSeconds()
+    {
+        rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        m_server = PostgresServer::shared(&why);
+        if (!m_server)
+            QSKIP(qPrintable(why));
+    }
+
+    void init()
+    {
+        m_url = m_server->newDatabase();
+        m_boxes = std::make_unique<RecordingMessageBoxes>();
+    }
+
+    void cleanup() { m_boxes.reset(); }
+
+    void aSaveOrDeleteAtOneDeskShowsAtTheOtherWithinASecond()
+    {
+        const auto first = startDesk();
+        const auto second = startDesk();
+        QCOMPARE(count(*second), QStringLiteral("0"));
+
+        edit(*first, "A1")->setText(QStringLiteral("Ana Lúcia"));
+        edit(*first, "A4")->setText(QStringLiteral("(11)98765-4321"));
+        first->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        QElapsedTimer seen;
+        seen.start();
+        QTRY_VERIFY_WITH_TIMEOUT(listedNames(*second).contains(QStringLiteral("Ana Lúcia")), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(count(*second), QStringLiteral("1"), 1000 - int(seen.elapsed()));
+
+        m_boxes->answers << MessageBoxes::Answer::Yes;
+        first->window()->deleteContact();
+        seen.restart();
+        QTRY_VERIFY_WITH_TIMEOUT(listedNames(*second).isEmpty(), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(count(*second), QStringLiteral("0"), 1000 - int(seen.elapsed()));
+    }
+
+    void theSecondSaveOfOneContactIsOfferedTheOtherDesksValues()
+    {
+        const auto first = startDesk();
+        const auto second = startDesk();
+        edit(*first, "A1")->setText(QStringLiteral("Bruno"));
+        edit(*first, "A4")->setText(QStringLiteral("(11)3333-4444"));
+        first->window()->saveContact();
+        const qint64 code = first->control<QLabel>("CD")->text().toLongLong();
+        pick(*second, code);
+
+        edit(*first, "A9")->setText(QStringLiteral("Rua da Primeira Mesa, 1"));
+        first->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+
+        // The second desk, which showed the contact before that save, is told,
+        // sees the other desk's address, and loses nothing when it declines.
+        edit(*second, "A9")->setText(QStringLiteral("Rua da Segunda Mesa, 2"));
+        second->control<QPlainTextEdit>("OB")->setPlainText(QStringLiteral("tocar a campainha"));
+        const qsizetype before = m_boxes->shown.size();
+        m_boxes->answers << MessageBoxes::Answer::No;
+        second->window()->saveContact();
+        QCOMPARE(m_boxes->shown.size(), before + 1);
+        QVERIFY2(lastShown().contains(QStringLiteral("Endereço: Rua da Primeira Mesa, 1")), qPrintable(lastShown()));
+        QCOMPARE(edit(*second, "A9")->text(), QStringLiteral("Rua da Segunda Mesa, 2"));
+        QCOMPARE(second->control<QPlainTextEdit>("OB")->toPlainText(), QStringLiteral("tocar a campainha"));
+        QCOMPARE(stored(code)->a9, QStringLiteral("Rua da Primeira Mesa, 1"));
+
+        // Asked again, it writes over: the row keeps its code.
+        m_boxes->answers << MessageBoxes::Answer::Yes;
+        second->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(stored(code)->a9, QStringLiteral("Rua da Segunda Mesa, 2"));
+        QCOMPARE(stored(code)->ob, QStringLiteral("tocar a campainha"));
+
+        // Deleted at the first desk, saved at the second: stored as new.
+        m_boxes->answers << MessageBoxes::Answer::Yes;
+        pick(*first, code);
+        first->window()->deleteContact();
+        second->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        const qint64 again = second->control<QLabel>("CD")->text().toLongLong();
+        QVERIFY(again != code);
+        QCOMPARE(stored(again)->a9, QStringLiteral("Rua da Segunda Mesa, 2"));
+    }
+
+    // Stops the server under a running window; last, as the server is the
+    // program's own for every test.
+    void aServerLostAndBackIsShownRefusedAndRejoined()
+    {
+        const auto desk = startDesk();
+        auto *notice = desk->window()->findChild<QLabel *>(QStringLiteral("avisoCadastro"));
+        QVERIFY(notice);
+        edit(*desk, "A1")->setText(QStringLiteral("Carla"));
+        edit(*desk, "A4")->setText(QStringLiteral("(11)2222-3333"));
+        edit(*desk, "A9")->setText(QStringLiteral("Av. Brasil, 500"));
+
+        QVERIFY(m_server->stop());
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+        QVERIFY2(notice->text().contains(QStringLiteral("Sem conexão")), qPrintable(notice->text()));
+
+        // While it is away the window waits without burning the processor.
+        const double cpuBefore = cpuSeconds();
+        QTest::qWait(2500);
+        QVERIFY2(cpuSeconds() - cpuBefore < 0.5, "busy while the server is away");
+
+        desk->window()->saveContact();
+        QVERIFY2(lastShown().contains(QStringLiteral("Sem conexão")), qPrintable(lastShown()));
+        QVERIFY(lastShown() != QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(edit(*desk, "A1")->text(), QStringLiteral("Carla"));
+        QCOMPARE(edit(*desk, "A9")->text(), QStringLiteral("Av. Brasil, 500"));
+        QVERIFY(desk->control<QLabel>("CD")->text().isEmpty());
+        QVERIFY(desk->endedWith.isEmpty());
+
+        QVERIFY(m_server->start());
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 8000);
+        desk->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(count(*desk), QStringLiteral("1"));
+        QCOMPARE(stored(desk->control<QLabel>("CD")->text().toLongLong())->a9, QStringLiteral("Av. Brasil, 500"));
+    }
+};
+
+QTEST_MAIN(TestSharedRegister)
+#include "TestSharedRegister.moc"
