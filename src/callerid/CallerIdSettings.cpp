@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QSettings>
 
+#include <algorithm>
+#include <variant>
+
 namespace {
 const char *const SourceKeys[] = { "nenhuma", "placa-de-som", "arquivo", "modem", "ncid" };
 }
@@ -28,46 +31,61 @@ CallerIdSettings::Source CallerIdSettings::sourceFromKey(const QString &key)
     return Source::SoundCard;
 }
 
+namespace {
+
+// Every setting once: its key in callerid.ini and the member it fills. The
+// defaults are the members' own initial values.
+using Member = std::variant<QString CallerIdSettings::*, bool CallerIdSettings::*, int CallerIdSettings::*>;
+struct Key
+{
+    const char *name;
+    Member member;
+};
+const Key Keys[] = {
+    { "controle/a2DDDLocal", &CallerIdSettings::a2DDDLocal },
+    { "controle/a3RootPlugIn", &CallerIdSettings::a3RootPlugIn },
+    { "controle/a5ClearAllDigits", &CallerIdSettings::a5ClearAllDigits },
+    { "controle/a6ModoOperac", &CallerIdSettings::a6ModoOperac },
+    { "controle/a7ScreenRestore", &CallerIdSettings::a7ScreenRestore },
+    { "controle/a9NotDetectTipo", &CallerIdSettings::a9NotDetectTipo },
+    { "controle/a8Sensibility", &CallerIdSettings::a8Sensibility },
+    { "linha/dispositivo-de-som", &CallerIdSettings::soundDevice },
+    { "linha/arquivo", &CallerIdSettings::audioFile },
+    { "linha/modem-porta", &CallerIdSettings::modemPort },
+    { "linha/modem-velocidade", &CallerIdSettings::modemBaud },
+    { "linha/modem-inicializacao", &CallerIdSettings::modemInit },
+    { "linha/ncid-servidor", &CallerIdSettings::ncidHost },
+    { "linha/ncid-porta", &CallerIdSettings::ncidPort },
+};
+// The source is kept by name, not by number.
+const char *const SourceName = "linha/fonte";
+
+} // namespace
+
 CallerIdSettings CallerIdSettings::load(const QString &dataDir)
 {
     CallerIdSettings s;
     const QSettings ini(filePath(dataDir), QSettings::IniFormat);
-    s.a2DDDLocal = ini.value(QStringLiteral("controle/a2DDDLocal"), s.a2DDDLocal).toString();
-    s.a3RootPlugIn = ini.value(QStringLiteral("controle/a3RootPlugIn"), s.a3RootPlugIn).toString();
-    s.a5ClearAllDigits = ini.value(QStringLiteral("controle/a5ClearAllDigits"), s.a5ClearAllDigits).toString();
-    s.a6ModoOperac = ini.value(QStringLiteral("controle/a6ModoOperac"), s.a6ModoOperac).toString();
-    s.a7ScreenRestore = ini.value(QStringLiteral("controle/a7ScreenRestore"), s.a7ScreenRestore).toBool();
-    s.a9NotDetectTipo = ini.value(QStringLiteral("controle/a9NotDetectTipo"), s.a9NotDetectTipo).toBool();
-    s.a8Sensibility = std::clamp(ini.value(QStringLiteral("controle/a8Sensibility"), s.a8Sensibility).toInt(), 1, 10);
-    s.source = sourceFromKey(ini.value(QStringLiteral("linha/fonte"), sourceKey(s.source)).toString());
-    s.soundDevice = ini.value(QStringLiteral("linha/dispositivo-de-som"), s.soundDevice).toString();
-    s.audioFile = ini.value(QStringLiteral("linha/arquivo"), s.audioFile).toString();
-    s.modemPort = ini.value(QStringLiteral("linha/modem-porta"), s.modemPort).toString();
-    s.modemBaud = ini.value(QStringLiteral("linha/modem-velocidade"), s.modemBaud).toInt();
-    s.modemInit = ini.value(QStringLiteral("linha/modem-inicializacao"), s.modemInit).toString();
-    s.ncidHost = ini.value(QStringLiteral("linha/ncid-servidor"), s.ncidHost).toString();
-    s.ncidPort = ini.value(QStringLiteral("linha/ncid-porta"), s.ncidPort).toInt();
+    for (const Key &key : Keys) {
+        const QString name = QString::fromLatin1(key.name);
+        std::visit(
+            [&](auto member) {
+                using T = std::remove_reference_t<decltype(s.*member)>;
+                s.*member = ini.value(name, s.*member).template value<T>();
+            },
+            key.member);
+    }
+    s.a8Sensibility = std::clamp(s.a8Sensibility, 1, 10);
+    s.source = sourceFromKey(ini.value(QLatin1String(SourceName), sourceKey(s.source)).toString());
     return s;
 }
 
 bool CallerIdSettings::save(const QString &dataDir) const
 {
     QSettings ini(filePath(dataDir), QSettings::IniFormat);
-    ini.setValue(QStringLiteral("controle/a2DDDLocal"), a2DDDLocal);
-    ini.setValue(QStringLiteral("controle/a3RootPlugIn"), a3RootPlugIn);
-    ini.setValue(QStringLiteral("controle/a5ClearAllDigits"), a5ClearAllDigits);
-    ini.setValue(QStringLiteral("controle/a6ModoOperac"), a6ModoOperac);
-    ini.setValue(QStringLiteral("controle/a7ScreenRestore"), a7ScreenRestore);
-    ini.setValue(QStringLiteral("controle/a9NotDetectTipo"), a9NotDetectTipo);
-    ini.setValue(QStringLiteral("controle/a8Sensibility"), a8Sensibility);
-    ini.setValue(QStringLiteral("linha/fonte"), sourceKey(source));
-    ini.setValue(QStringLiteral("linha/dispositivo-de-som"), soundDevice);
-    ini.setValue(QStringLiteral("linha/arquivo"), audioFile);
-    ini.setValue(QStringLiteral("linha/modem-porta"), modemPort);
-    ini.setValue(QStringLiteral("linha/modem-velocidade"), modemBaud);
-    ini.setValue(QStringLiteral("linha/modem-inicializacao"), modemInit);
-    ini.setValue(QStringLiteral("linha/ncid-servidor"), ncidHost);
-    ini.setValue(QStringLiteral("linha/ncid-porta"), ncidPort);
+    for (const Key &key : Keys)
+        std::visit([&](auto member) { ini.setValue(QString::fromLatin1(key.name), this->*member); }, key.member);
+    ini.setValue(QLatin1String(SourceName), sourceKey(source));
     ini.sync();
     return ini.status() == QSettings::NoError;
 }

@@ -1,12 +1,11 @@
 #include "contacts/PostgresRegister.h"
 
 #include "contacts/NameKey.h"
+#include "contacts/PostgresConnection.h"
+#include "contacts/PostgresReader.h"
 #include "contacts/SqlConnection.h"
 
-#include <QAtomicInteger>
-#include <algorithm>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QSqlDriver>
@@ -14,9 +13,9 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <QThreadPool>
-#include <QUrl>
-#include <QUrlQuery>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,76 +24,12 @@ const QString Channel = QStringLiteral("zuna_cadastro");
 const QString SortKey = QStringLiteral("(zuna_chave_nome(a1) COLLATE \"C\")");
 // Rows sent in one statement when a register is copied to the server.
 constexpr int CopyBatch = 500;
-QAtomicInteger<quint64> g_counter;
 
-// A value in libpq's key='value' form, so that spaces and quotes pass.
-QString quoted(const QString &value)
-{
-    QString escaped = value;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
-    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
-}
 
-// libpq's own terms, as Qt's driver takes them: key=value options. A
-// connection URI is taken apart into them; "service=zuna" and other
-// key=value strings pass as they are.
 
-QString connectOptions(const QString &server)
-{
-    QStringList options;
-    const QUrl url(server);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres")) {
-        if (!url.host().isEmpty())
-            options << QStringLiteral("host=%1").arg(quoted(url.host()));
-        if (url.port() > 0)
-            options << QStringLiteral("port=%1").arg(url.port());
-        if (!url.userName().isEmpty())
-            options << QStringLiteral("user=%1").arg(quoted(url.userName()));
-        if (!url.password().isEmpty())
-            options << QStringLiteral("password=%1").arg(quoted(url.password()));
-        const QString database = url.path().mid(1);
-        if (!database.isEmpty())
-            options << QStringLiteral("dbname=%1").arg(quoted(database));
-        for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
-            options << QStringLiteral("%1=%2").arg(key, quoted(value));
-    } else {
-        options = server.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    }
-    options << QStringLiteral("connect_timeout=5") << QStringLiteral("application_name=zuna");
-    return options.join(QLatin1Char(';'));
-}
 
-// The server as the attendant is shown it: never with a password.
-QString shownServer(const QString &server)
-{
-    const QUrl url(server);
-    if (url.scheme().startsWith(QLatin1String("postgres")))
-        return url.toDisplayString(QUrl::RemovePassword);
-    QStringList options = server.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    options.removeIf([](const QString &o) { return o.startsWith(QLatin1String("password=")); });
-    return options.join(QLatin1Char(' '));
-}
 
-bool serverFailure(QString *error, const QString &what, const QString &server, const QString &detail)
-{
-    if (error) {
-        *error = QStringLiteral("%1\nServidor: %2").arg(what, shownServer(server));
-        if (!detail.trimmed().isEmpty())
-            *error += QStringLiteral("\nDetalhe: %1").arg(detail.trimmed());
-    }
-    return false;
-}
 
-const QString Unreachable = QStringLiteral("Sem conexão com o servidor do cadastro.");
-
-bool lostConnection(const QSqlQuery &query)
-{
-    const QSqlError e = query.lastError();
-    const QString text = e.text().toLower();
-    return e.type() == QSqlError::ConnectionError || text.contains(QLatin1String("connection"))
-        || text.contains(QLatin1String("terminating")) || text.contains(QLatin1String("server closed"))
-        || !query.driver() || !query.driver()->isOpen();
-}
 
 QString text(const QSqlQuery &query, int column)
 {
@@ -172,80 +107,7 @@ QString schemaScript(QString *error)
     return QString::fromUtf8(file.readAll()).arg(accented, bases, uppers, lowers);
 }
 
-// A connection of its own for one piece of work, closed at its end.
-class OwnConnection
-{
-public:
-    explicit OwnConnection(const QString &server)
-        : m_name(QStringLiteral("zuna-pg-%1").arg(++g_counter))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        db.setConnectOptions(connectOptions(server));
-        if (!db.open())
-            m_error = db.lastError().text();
-    }
-    ~OwnConnection()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_name, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    OwnConnection(const OwnConnection &) = delete;
-    OwnConnection &operator=(const OwnConnection &) = delete;
-    bool isOpen() const { return m_error.isEmpty(); }
-    const QString &errorText() const { return m_error; }
-    QSqlDatabase database() const { return QSqlDatabase::database(m_name, false); }
 
-private:
-    QString m_name;
-    QString m_error;
-};
-
-class PostgresReader : public Register::Reader
-{
-public:
-    explicit PostgresReader(QString server)
-        : m_server(std::move(server))
-    {
-    }
-
-    bool isOpen(QString *error) override
-    {
-        if (!m_connection || !m_connection->isOpen())
-            m_connection = std::make_unique<OwnConnection>(m_server);
-        if (m_connection->isOpen())
-            return true;
-        return serverFailure(error, Unreachable, m_server, m_connection->errorText());
-    }
-
-    bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
-        QString *error, const Register::Limits &limits) override
-    {
-        if (!isOpen(error))
-            return false;
-        QSqlDatabase db = m_connection->database();
-        // On the window's thread the server gets a moment only; a page that
-        // needs longer is cancelled there and read in the background.
-        QSqlQuery timeout(db);
-        if (limits.budgetMs > 0)
-            timeout.exec(QStringLiteral("SET statement_timeout = %1").arg(limits.budgetMs));
-        const bool ok = PostgresRegister::listPage(db, m_server, pattern, after, limit, rows, error);
-        if (limits.budgetMs > 0) {
-            timeout.exec(QStringLiteral("SET statement_timeout = 0"));
-            if (limits.tooLong)
-                *limits.tooLong = !ok && error->contains(QLatin1String("statement timeout"));
-        }
-        if (!ok && (!db.isOpen() || error->startsWith(Unreachable)))
-            m_connection.reset(); // connect anew next time
-        return ok;
-    }
-
-private:
-    QString m_server;
-    std::unique_ptr<OwnConnection> m_connection;
-};
 
 } // namespace
 
@@ -290,7 +152,7 @@ void PostgresRegister::watch()
     // machine may keep a connection attempt waiting for seconds.
     m_probing = true;
     QThreadPool::globalInstance()->start([server = m_server, self = QPointer<PostgresRegister>(this)] {
-        const bool back = OwnConnection(server).isOpen();
+        const bool back = PostgresConnection(server).isOpen();
         QMetaObject::invokeMethod(qApp, [self, back] {
             if (!self)
                 return;
@@ -304,12 +166,12 @@ void PostgresRegister::watch()
 
 QString PostgresRegister::where() const
 {
-    return shownServer(m_server);
+    return PostgresConnection::shown(m_server);
 }
 
 QString PostgresRegister::shown(const QString &server)
 {
-    return shownServer(server);
+    return PostgresConnection::shown(server);
 }
 
 QSqlDatabase PostgresRegister::connection(QString *error)
@@ -317,7 +179,7 @@ QSqlDatabase PostgresRegister::connection(QString *error)
     QMutexLocker lock(&m_mutex);
     QString name = m_connections.value(QThread::currentThreadId());
     if (name.isEmpty()) {
-        name = QStringLiteral("zuna-pg-%1").arg(++g_counter);
+        name = PostgresConnection::newName();
         m_connections.insert(QThread::currentThreadId(), name);
     }
     lock.unlock();
@@ -326,11 +188,11 @@ QSqlDatabase PostgresRegister::connection(QString *error)
         return db;
     if (!db.isValid()) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        db.setConnectOptions(connectOptions(m_server));
+        db.setConnectOptions(PostgresConnection::options(m_server));
     }
     if (!db.open()) {
         QString why;
-        serverFailure(&why, Unreachable, m_server, db.lastError().text());
+        PostgresConnection::failure(&why, PostgresConnection::Unreachable, m_server, db.lastError().text());
         if (error)
             *error = why;
         if (m_reachable.exchange(false))
@@ -368,8 +230,8 @@ bool PostgresRegister::connectNow(QString *error)
 
 bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery &query)
 {
-    if (lostConnection(query)) {
-        serverFailure(error, Unreachable, m_server, query.lastError().text());
+    if (PostgresConnection::lost(query)) {
+        PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, query.lastError().text());
         {
             QMutexLocker lock(&m_mutex);
             QSqlDatabase db = QSqlDatabase::database(m_connections.value(QThread::currentThreadId()), false);
@@ -382,30 +244,30 @@ bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery
     const QString problem = query.lastError().text().contains(QLatin1String("does not exist"))
         ? QStringLiteral("O banco de dados não tem o cadastro do Zuna.")
         : what;
-    return serverFailure(error, problem, m_server, query.lastError().text());
+    return PostgresConnection::failure(error, problem, m_server, query.lastError().text());
 }
 
 bool PostgresRegister::createSchema(const QString &server, QString *error, bool *alreadyThere)
 {
-    OwnConnection conn(server);
+    PostgresConnection conn(server);
     if (!conn.isOpen())
-        return serverFailure(error, Unreachable, server, conn.errorText());
+        return PostgresConnection::failure(error, PostgresConnection::Unreachable, server, conn.errorText());
     QSqlDatabase db = conn.database();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
-        return serverFailure(
+        return PostgresConnection::failure(
             error, QStringLiteral("Erro ao acessar o servidor do cadastro."), server, query.lastError().text());
     if (alreadyThere)
         *alreadyThere = query.value(0).toBool();
     if (query.value(0).toBool()) {
         return alreadyThere
-            || serverFailure(error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
+            || PostgresConnection::failure(error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
     }
     QString detail;
     const QString script = schemaScript(&detail);
     if (script.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !db.commit()) {
         db.rollback();
-        return serverFailure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."), server,
+        return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."), server,
             detail.isEmpty() ? db.lastError().text() : detail);
     }
     return true;
@@ -420,7 +282,7 @@ bool PostgresRegister::upgrade(QString *error)
     if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
         return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query);
     if (!query.value(0).toBool())
-        return serverFailure(error,
+        return PostgresConnection::failure(error,
             QStringLiteral("O banco de dados não tem o cadastro do Zuna. Para criá-lo, execute:\n"
                            "zuna --init --database \"%1\"")
                 .arg(m_server),
@@ -442,7 +304,7 @@ Register::Health PostgresRegister::health()
     QSqlQuery query(db);
     if (query.exec(QStringLiteral("SELECT n FROM cada_contagem")) && query.next())
         return Health::Ok;
-    if (lostConnection(query)) {
+    if (PostgresConnection::lost(query)) {
         fail(&error, QString(), query);
         return Health::Busy;
     }
@@ -635,8 +497,8 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
         query.addBindValue(v);
     if (!query.exec()) {
         const QString problem
-            = lostConnection(query) ? Unreachable : QStringLiteral("Erro ao ler a lista de contatos.");
-        return serverFailure(error, problem, server, query.lastError().text());
+            = PostgresConnection::lost(query) ? PostgresConnection::Unreachable : QStringLiteral("Erro ao ler a lista de contatos.");
+        return PostgresConnection::failure(error, problem, server, query.lastError().text());
     }
     rows->clear();
     while (query.next()) {
@@ -655,24 +517,24 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
 
 bool PostgresRegister::copyFrom(Register &source, const QString &server, qint64 *copied, QString *error)
 {
-    OwnConnection conn(server);
+    PostgresConnection conn(server);
     if (!conn.isOpen())
-        return serverFailure(error, Unreachable, server, conn.errorText());
+        return PostgresConnection::failure(error, PostgresConnection::Unreachable, server, conn.errorText());
     QSqlDatabase db = conn.database();
     QSqlQuery query(db);
     auto failed = [&](const QString &what) {
         const QString detail = query.lastError().text();
         db.rollback();
-        return serverFailure(error, what, server, detail);
+        return PostgresConnection::failure(error, what, server, detail);
     };
     if (!db.transaction())
-        return serverFailure(error, Unreachable, server, db.lastError().text());
+        return PostgresConnection::failure(error, PostgresConnection::Unreachable, server, db.lastError().text());
     if (!query.exec(QStringLiteral("SELECT count(*) FROM cada")) || !query.next())
         return failed(
             QStringLiteral("O banco de dados não tem o cadastro do Zuna (crie-o com zuna --init --database)."));
     if (query.value(0).toLongLong() > 0) {
         db.rollback();
-        return serverFailure(error,
+        return PostgresConnection::failure(error,
             QStringLiteral("O cadastro no servidor já tem contatos; a cópia só é feita para um "
                            "cadastro vazio."),
             server, {});

@@ -2,6 +2,7 @@
 
 #include "contacts/NameKey.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteReader.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -610,51 +611,11 @@ bool SqliteRegister::buildIndexes(QString *error)
     return true;
 }
 
-namespace {
 
-// The grid's and the background reader's connection: it does not wait for a
-// register another program holds busy (the caller decides what then).
-class SqliteReader : public Register::Reader
+bool SqliteRegister::openFailure(QString *error, const QString &filePath, const SqlConnection &conn)
 {
-public:
-    SqliteReader(QString filePath, int busyWaitMs)
-        : m_filePath(std::move(filePath))
-        , m_connection(m_filePath, SqlConnection::Mode::OpenExisting, busyWaitMs)
-    {
-    }
-
-    bool isOpen(QString *error) override { return m_connection.isOpen() || failOpen(error, m_filePath, m_connection); }
-
-    bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
-        QString *error, const Register::Limits &limits) override
-    {
-        if (!isOpen(error))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        bool tooLong = false;
-        m_connection.setInterruptCheck([&] {
-            if (limits.budgetMs > 0 && timer.elapsed() >= limits.budgetMs)
-                return tooLong = true;
-            return limits.cancelled && limits.cancelled();
-        });
-        bool ok = SqliteRegister::listPage(m_connection.database(), m_filePath, pattern, after, limit, rows, error);
-        m_connection.setInterruptCheck({});
-        // The window does not wait for a file another program holds busy:
-        // the background reader does.
-        if (!ok && limits.budgetMs > 0 && Register::isBusy(*error))
-            tooLong = true;
-        if (limits.tooLong)
-            *limits.tooLong = tooLong;
-        return ok;
-    }
-
-private:
-    QString m_filePath;
-    SqlConnection m_connection;
-};
-
-} // namespace
+    return failOpen(error, filePath, conn);
+}
 
 std::unique_ptr<Register::Reader> SqliteRegister::reader(bool patient) const
 {

@@ -11,6 +11,8 @@
 // values are bound, never pasted into SQL. Beside CADA, tables kept by
 // triggers hold what the register is read through (telephone keys, the
 // count, a trigram index of the names), so the sqlite3 tool may change rows.
+class SqlConnection;
+
 class SqliteRegister : public Register
 {
     Q_OBJECT
@@ -47,6 +49,8 @@ public:
 
     static bool listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
         const ListRow *after, int limit, QList<ListRow> *rows, QString *error);
+    // Why a connection to the register's file did not open, in words; false.
+    static bool openFailure(QString *error, const QString &filePath, const SqlConnection &conn);
 
 protected:
     bool findByKeys(

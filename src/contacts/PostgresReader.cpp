@@ -1,0 +1,44 @@
+#include "contacts/PostgresReader.h"
+
+#include "contacts/PostgresConnection.h"
+#include "contacts/PostgresRegister.h"
+
+#include <QSqlQuery>
+
+PostgresReader::PostgresReader(QString server)
+    : m_server(std::move(server))
+{
+}
+
+PostgresReader::~PostgresReader() = default;
+
+bool PostgresReader::isOpen(QString *error)
+{
+    if (!m_connection || !m_connection->isOpen())
+        m_connection = std::make_unique<PostgresConnection>(m_server);
+    if (m_connection->isOpen())
+        return true;
+    return PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, m_connection->errorText());
+}
+
+bool PostgresReader::listPage(const NamePattern &pattern, const Register::ListRow *after, int limit,
+    QList<Register::ListRow> *rows, QString *error, const Register::Limits &limits)
+{
+    if (!isOpen(error))
+        return false;
+    QSqlDatabase db = m_connection->database();
+    // On the window's thread the server gets a moment only; a page that
+    // needs longer is cancelled there and read in the background.
+    QSqlQuery timeout(db);
+    if (limits.budgetMs > 0)
+        timeout.exec(QStringLiteral("SET statement_timeout = %1").arg(limits.budgetMs));
+    const bool ok = PostgresRegister::listPage(db, m_server, pattern, after, limit, rows, error);
+    if (limits.budgetMs > 0) {
+        timeout.exec(QStringLiteral("SET statement_timeout = 0"));
+        if (limits.tooLong)
+            *limits.tooLong = !ok && error->contains(QLatin1String("statement timeout"));
+    }
+    if (!ok && (!db.isOpen() || error->startsWith(PostgresConnection::Unreachable)))
+        m_connection.reset(); // connect anew next time
+    return ok;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "contacts/Register.h"
+#include "contacts/SqlConnection.h"
+
+// The grid's and the background reader's connection to the register's file:
+// it waits for a file another program holds busy only as long as it is told
+// (the window not at all; the caller decides what then).
+class SqliteReader : public Register::Reader
+{
+public:
+    SqliteReader(QString filePath, int busyWaitMs);
+
+    bool isOpen(QString *error) override;
+    bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
+        QString *error, const Register::Limits &limits) override;
+
+private:
+    QString m_filePath;
+    SqlConnection m_connection;
+};
