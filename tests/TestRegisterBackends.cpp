@@ -256,6 +256,109 @@ private slots:
         QCOMPARE(changed.load(), Desks - 1);
     }
 
+    // --- the call log
+
+    void theCallLogKeepsEveryCallAndFindsThemByFilter()
+    {
+        REGISTER_FIXTURE(r);
+        const QDateTime today(QDate::currentDate(), QTime(9, 30, 15));
+        auto call = [](const QDateTime &when, CallRecord::Kind kind, const QString &key, qint64 code,
+                        const QString &name, const QString &callerName = {}) {
+            CallRecord c;
+            c.when = when;
+            c.kind = kind;
+            c.received = key;
+            c.key = key;
+            c.laidOut = key.isEmpty() ? QStringLiteral("Número restrito") : QStringLiteral("(%1)").arg(key);
+            c.callerName = callerName;
+            c.source = QStringLiteral("placa-de-som");
+            c.line = QStringLiteral("alsa_input.usb");
+            c.contactCode = code;
+            c.contactName = name;
+            return c;
+        };
+        QList<CallRecord> logged = {
+            call(today.addDays(-800), CallRecord::Kind::Number, QStringLiteral("1133334444"), 0, {}),
+            call(today.addDays(-1), CallRecord::Kind::Number, QStringLiteral("11987654321"), 7,
+                QStringLiteral("Ângela Conceição")),
+            call(today, CallRecord::Kind::Withheld, {}, 0, {}),
+            call(today.addSecs(60), CallRecord::Kind::Number, QStringLiteral("21955554444"), 0, {},
+                QStringLiteral("JOSÉ DA SILVA")),
+        };
+        QString error;
+        for (CallRecord &c : logged) {
+            QVERIFY2(r.reg().logCall(&c, &error), qPrintable(error));
+            QVERIFY(c.id > 0);
+        }
+        auto listed = [&](const CallFilter &filter, qint64 beforeId = 0, int limit = 10) {
+            QList<CallRecord> rows;
+            QString e;
+            if (!r.reg().listCalls(filter, beforeId, limit, &rows, &e))
+                qFatal("%s", qPrintable(e));
+            QList<qint64> ids;
+            for (const CallRecord &c : rows)
+                ids << c.id;
+            return ids;
+        };
+        const qint64 old = logged[0].id, known = logged[1].id, withheld = logged[2].id, unknown = logged[3].id;
+
+        // Newest first, every column as logged, a page at a time.
+        QList<CallRecord> rows;
+        QVERIFY(r.reg().listCalls({}, 0, 10, &rows, &error));
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.at(2), logged[1]);
+        QCOMPARE(rows.at(1), logged[2]);
+        QCOMPARE(listed({}, withheld, 1), QList<qint64>({ known }));
+
+        CallFilter filter;
+        filter.since = QDateTime(QDate::currentDate(), QTime(0, 0));
+        QCOMPARE(listed(filter), QList<qint64>({ unknown, withheld }));
+        filter = {};
+        filter.unknownOnly = true;
+        QCOMPARE(listed(filter), QList<qint64>({ unknown, withheld, old }));
+        // Names folded as the name search folds them; numbers however typed.
+        filter = {};
+        for (const auto &[typed, expected] : std::initializer_list<std::pair<QString, QList<qint64>>> {
+                 { QStringLiteral("conceicao"), { known } },
+                 { QStringLiteral("ANGELA"), { known } },
+                 { QStringLiteral("josé"), { unknown } },
+                 { QStringLiteral("(11) 98765"), { known } },
+                 { QStringLiteral("3333-4444"), { old } },
+                 { QStringLiteral("11"), { known, old } },
+                 { QStringLiteral("50%"), {} },
+                 { QStringLiteral("a_b"), {} },
+             }) {
+            filter.text = typed;
+            QVERIFY2(listed(filter) == expected, qPrintable(typed));
+        }
+
+        // The log for scripts: oldest first, from a day on.
+        QList<qint64> since;
+        QVERIFY(r.reg().forEachCall(today.addDays(-2), [&](const CallRecord &c) { return since << c.id, true; }, &error));
+        QCOMPARE(since, QList<qint64>({ known, withheld, unknown }));
+
+        // Keeping: what is older than the limit goes, the rest stays.
+        qint64 removed = 0;
+        QVERIFY2(r.reg().pruneCalls(today.addDays(-730), &removed, &error), qPrintable(error));
+        QCOMPARE(removed, 1);
+        QCOMPARE(listed({}), QList<qint64>({ unknown, withheld, known }));
+    }
+
+    void aRegisterMadeBeforeTheCallLogGetsIt()
+    {
+        REGISTER_FIXTURE(r);
+        r.exec(QStringLiteral("DROP TABLE chamadas"));
+        if (!r.isPostgres())
+            r.exec(QStringLiteral("DROP TABLE CHAMADAS_BUSCA"));
+        const auto reopened = r.openAnother();
+        CallRecord call;
+        call.when = QDateTime::currentDateTime();
+        call.key = call.received = QStringLiteral("1133334444");
+        QString error;
+        QVERIFY2(reopened->logCall(&call, &error), qPrintable(error));
+        QVERIFY(call.id > 0);
+    }
+
     void theAreaCodeKeepsEmptyText()
     {
         REGISTER_FIXTURE(r);

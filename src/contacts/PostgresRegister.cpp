@@ -16,10 +16,15 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
 const QString Columns = QStringLiteral("cd, a1, a4, a9, a10, a11, a12, a13, a14, ob");
+const QString CallColumns
+    = QStringLiteral("id, extract(epoch FROM quando)::bigint, tipo, recebido, chave, numero, nome_linha, fonte, "
+                     "linha, cd, nome");
+const QString CallLogSchema = QStringLiteral(":/data/postgres-call-log.sql");
 const QString Channel = QStringLiteral("zuna_cadastro");
 const QString SortKey = QStringLiteral("(zuna_chave_nome(a1) COLLATE \"C\")");
 // Rows sent in one statement when a register is copied to the server.
@@ -50,6 +55,43 @@ ContactRecord readRecord(const QSqlQuery &query)
     r.a14 = text(query, 8);
     r.ob = text(query, 9);
     return r;
+}
+
+CallRecord readCall(const QSqlQuery &query)
+{
+    CallRecord c;
+    c.id = query.value(0).toLongLong();
+    c.when = QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()); // local time
+    c.kind = CallRecord::kindFromName(query.value(2).toString());
+    c.received = text(query, 3);
+    c.key = text(query, 4);
+    c.laidOut = text(query, 5);
+    c.callerName = text(query, 6);
+    c.source = text(query, 7);
+    c.line = text(query, 8);
+    c.contactCode = query.value(9).toLongLong();
+    c.contactName = text(query, 10);
+    return c;
+}
+
+// A text for LIKE that matches itself only.
+QString likeLiteral(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('%'), QLatin1String("\\%"))
+        .replace(QLatin1Char('_'), QLatin1String("\\_"));
+    return out;
+}
+
+QString scriptText(const QString &resource, QString *error)
+{
+    QFile file(resource);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return {};
+    }
+    return QString::fromUtf8(file.readAll());
 }
 
 void bindFields(QSqlQuery &query, const ContactRecord &r)
@@ -85,11 +127,9 @@ QString regexOf(const NamePattern &pattern)
 // as the C++ keys.
 QString schemaScript(QString *error)
 {
-    QFile file(QStringLiteral(":/data/postgres-schema.sql"));
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    const QString script = scriptText(QStringLiteral(":/data/postgres-schema.sql"), error);
+    if (script.isEmpty())
         return {};
-    }
     QString accented, bases, uppers, lowers;
     for (const NameKey::Letter &l : NameKey::letters()) {
         accented += QChar(l.upper);
@@ -104,7 +144,7 @@ QString schemaScript(QString *error)
         uppers += QLatin1Char(c);
         lowers += QLatin1Char(char(c + 32));
     }
-    return QString::fromUtf8(file.readAll()).arg(accented, bases, uppers, lowers);
+    return script.arg(accented, bases, uppers, lowers);
 }
 
 
@@ -265,7 +305,9 @@ bool PostgresRegister::createSchema(const QString &server, QString *error, bool 
     }
     QString detail;
     const QString script = schemaScript(&detail);
-    if (script.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !db.commit()) {
+    const QString callLog = script.isEmpty() ? QString() : scriptText(CallLogSchema, &detail);
+    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail)
+        || !runSqlText(db, callLog, &detail) || !db.commit()) {
         db.rollback();
         return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."), server,
             detail.isEmpty() ? db.lastError().text() : detail);
@@ -287,7 +329,125 @@ bool PostgresRegister::upgrade(QString *error)
                            "zuna --init --database \"%1\"")
                 .arg(m_server),
             m_server, {});
+    // A register made before the call log gets it now.
+    if (!query.exec(QStringLiteral("SELECT to_regclass('chamadas') IS NOT NULL")) || !query.next())
+        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query);
+    if (query.value(0).toBool())
+        return true;
+    QString detail;
+    const QString callLog = scriptText(CallLogSchema, &detail);
+    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, callLog, &detail) || !db.commit()) {
+        db.rollback();
+        return PostgresConnection::failure(error,
+            QStringLiteral("Não foi possível preparar o cadastro do servidor para esta versão do Zuna."), m_server,
+            detail.isEmpty() ? db.lastError().text() : detail);
+    }
     return true;
+}
+
+bool PostgresRegister::logCall(CallRecord *call, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, "
+                                 "linha, cd, nome, busca) VALUES (to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+    // Times travel as seconds since the epoch: no time zone is read wrong.
+    query.addBindValue(call->when.toSecsSinceEpoch());
+    for (const QString &text : { CallRecord::kindName(call->kind), call->received, call->key, call->laidOut,
+             call->callerName, call->source, call->line })
+        query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
+    query.addBindValue(call->contactCode > 0 ? QVariant(call->contactCode) : QVariant(QMetaType(QMetaType::LongLong)));
+    query.addBindValue(call->contactName.isNull() ? QString(QLatin1String("")) : call->contactName);
+    query.addBindValue(CallFilter::searchText(call->contactName, call->callerName, call->key));
+    if (!query.exec() || !query.next())
+        return fail(error, QStringLiteral("Erro ao registrar a chamada."), query);
+    call->id = query.value(0).toLongLong();
+    return true;
+}
+
+bool PostgresRegister::listCalls(
+    const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QStringList where;
+    QVariantList values;
+    if (filter.since.isValid()) {
+        where << QStringLiteral("quando >= to_timestamp(?) AND id >= (SELECT min(id) FROM chamadas "
+                                "WHERE quando >= to_timestamp(?))");
+        values << filter.since.toSecsSinceEpoch() << filter.since.toSecsSinceEpoch();
+    }
+    if (filter.unknownOnly)
+        where << QStringLiteral("cd IS NULL");
+    const QString needle = CallFilter::needle(filter.text);
+    if (!needle.isEmpty()) {
+        where << QStringLiteral("busca LIKE ?");
+        values << QLatin1Char('%') + likeLiteral(needle) + QLatin1Char('%');
+    }
+    if (beforeId > 0) {
+        where << QStringLiteral("id < ?");
+        values << beforeId;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM chamadas").arg(CallColumns);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY id DESC LIMIT ?");
+    values << limit;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    for (const QVariant &v : std::as_const(values))
+        query.addBindValue(v);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
+    rows->clear();
+    while (query.next())
+        rows->append(readCall(query));
+    return true;
+}
+
+bool PostgresRegister::forEachCall(
+    const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id").arg(CallColumns));
+    query.addBindValue(since.isValid() ? since.toSecsSinceEpoch() : std::numeric_limits<qint32>::min());
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
+    while (query.next()) {
+        if (!visit(readCall(query)))
+            return false;
+    }
+    return true;
+}
+
+bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QString *error)
+{
+    *removed = 0;
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    // Each slice commits on its own: a desk logging a call meanwhile is not
+    // held up by one long delete.
+    for (;;) {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("DELETE FROM chamadas WHERE id IN (SELECT id FROM chamadas WHERE quando < to_timestamp(?) "
+                                     "ORDER BY quando LIMIT 10000)"));
+        query.addBindValue(before.toSecsSinceEpoch());
+        if (!query.exec())
+            return fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), query);
+        const int deleted = query.numRowsAffected();
+        *removed += deleted;
+        if (deleted < 10000)
+            return true;
+    }
 }
 
 bool PostgresRegister::buildIndexes(QString *)

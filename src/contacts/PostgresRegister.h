@@ -52,6 +52,12 @@ public:
     bool update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error) override;
     bool remove(qint64 code, QString *error) override;
     bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) override;
+    bool logCall(CallRecord *call, QString *error) override;
+    bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
+        QString *error) override;
+    bool forEachCall(
+        const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error) override;
+    bool pruneCalls(const QDateTime &before, qint64 *removed, QString *error) override;
     bool loadAreaCode(QString *value, QString *error) override;
     bool storeAreaCode(const QString &value, QString *error) override;
     bool buildIndexes(QString *error) override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contacts/CallFilter.h"
+#include "contacts/CallRecord.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/NamePattern.h"
 
@@ -107,6 +109,24 @@ public:
     // Every contact in code order, as stored (NULL as a null string), until
     // `visit` says stop; false when the reading failed or was stopped.
     virtual bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) = 0;
+
+    // --- the call log
+    // Keeps a call; `call->id` receives the id it was given.
+    virtual bool logCall(CallRecord *call, QString *error) = 0;
+    // Up to `limit` calls that pass `filter`, newest first, older than the
+    // call `beforeId` when it is not 0.
+    virtual bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
+        QString *error)
+        = 0;
+    // Every call since `since` (all when invalid), oldest first, until
+    // `visit` says stop.
+    virtual bool forEachCall(
+        const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error)
+        = 0;
+    // Removes the calls older than `before`, a slice at a time so that a desk
+    // logging a call meanwhile waits only briefly. May take long: run it off
+    // the window's thread.
+    virtual bool pruneCalls(const QDateTime &before, qint64 *removed, QString *error) = 0;
 
     virtual bool loadAreaCode(QString *value, QString *error) = 0;
     virtual bool storeAreaCode(const QString &value, QString *error) = 0;

@@ -19,6 +19,9 @@
 namespace {
 
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
+const QString CallColumns
+    = QStringLiteral("ID, QUANDO, TIPO, RECEBIDO, CHAVE, NUMERO, NOME_LINHA, FONTE, LINHA, CD, NOME");
+const QString CallTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 QString replaceSql(const QString &inner, char16_t from, QChar to)
 {
@@ -71,9 +74,10 @@ QString globOf(const NamePattern &pattern)
 const QString Schema = QStringLiteral(":/data/schema-cada.sql");
 const QString AreaCodeSchema = QStringLiteral(":/data/schema-ddd.sql");
 const QString AreaCodeOpenFailed = QStringLiteral("Não foi possível abrir o arquivo do DDD local.");
-// What the register is read through besides its table, each kept by triggers:
-// a table of its own (named here) and the script that makes it. A register
-// made before one of them gets it the first time this version opens it.
+// What the register holds besides its contacts: a table of its own (named
+// here) and the script that makes it; all but the call log are kept from
+// CADA by triggers. A register made before one of them gets it the first
+// time this version opens it.
 struct Companion
 {
     const char *table;
@@ -83,6 +87,7 @@ constexpr Companion Companions[] = {
     { "CADA_FONES", ":/data/phone-key.sql" }, // telephone keys
     { "CADA_CONTAGEM", ":/data/contact-count.sql" }, // the number of contacts
     { "CADA_BUSCA", ":/data/name-search.sql" }, // names by any part of them
+    { "CHAMADAS", ":/data/call-log.sql" }, // the calls that came in
 };
 // Rows brought into a companion in one transaction when an earlier register
 // is brought up to date: few enough that a save meanwhile waits only briefly.
@@ -336,6 +341,35 @@ bool fewRowsHold(const QSqlDatabase &db, const QString &part)
     return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
 }
 
+CallRecord readCall(const QSqlQuery &query)
+{
+    CallRecord c;
+    c.id = query.value(0).toLongLong();
+    c.when = QDateTime::fromString(query.value(1).toString(), CallTimeFormat);
+    c.kind = CallRecord::kindFromName(query.value(2).toString());
+    c.received = query.value(3).toString();
+    c.key = query.value(4).toString();
+    c.laidOut = query.value(5).toString();
+    c.callerName = query.value(6).toString();
+    c.source = query.value(7).toString();
+    c.line = query.value(8).toString();
+    c.contactCode = query.value(9).toLongLong();
+    c.contactName = query.value(10).toString();
+    return c;
+}
+
+// Whether the calls holding this text are few enough to be found by their
+// trigrams and sorted, rather than by reading the log newest first.
+bool fewCallsHold(const QSqlDatabase &db, const QString &part)
+{
+    QSqlQuery query(db);
+    query.prepare(
+        QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM CHAMADAS_BUSCA WHERE CHAMADAS_BUSCA MATCH ? LIMIT ?)"));
+    query.addBindValue(trigramQuery(part));
+    query.addBindValue(DenseMatches + 1);
+    return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
+}
+
 } // namespace
 
 SqliteRegister::SqliteRegister(QString filePath, QString areaCodePath, Patience patience, QObject *parent)
@@ -508,6 +542,126 @@ bool SqliteRegister::write(const std::function<bool(QSqlQuery &)> &work, QString
         if (attempt == 1 && failed->lastError().nativeErrorCode() == QLatin1String("17"))
             continue;
         return failQuery(error, m_filePath, *failed);
+    }
+}
+
+bool SqliteRegister::logCall(CallRecord *call, QString *error)
+{
+    return write(
+        [&](QSqlQuery &query) {
+            if (!query.prepare(QStringLiteral("INSERT INTO CHAMADAS (QUANDO, TIPO, RECEBIDO, CHAVE, NUMERO, NOME_LINHA, "
+                                              "FONTE, LINHA, CD, NOME, BUSCA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+                return false;
+            query.addBindValue(call->when.toString(CallTimeFormat));
+            for (const QString &text : { CallRecord::kindName(call->kind), call->received, call->key, call->laidOut,
+                     call->callerName, call->source, call->line })
+                query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
+            query.addBindValue(call->contactCode > 0 ? QVariant(call->contactCode) : QVariant(QMetaType(QMetaType::LongLong)));
+            query.addBindValue(call->contactName.isNull() ? QString(QLatin1String("")) : call->contactName);
+            query.addBindValue(CallFilter::searchText(call->contactName, call->callerName, call->key));
+            if (!query.exec())
+                return false;
+            call->id = query.lastInsertId().toLongLong();
+            return true;
+        },
+        error);
+}
+
+bool SqliteRegister::listCalls(
+    const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
+{
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    const QSqlDatabase db = conn.database();
+    QStringList where;
+    QVariantList values;
+    if (filter.since.isValid()) {
+        // From the first call of that moment on, by id, so that the log is
+        // read newest first on its own key and stops there.
+        where << QStringLiteral("QUANDO >= ? AND ID >= (SELECT min(ID) FROM CHAMADAS WHERE QUANDO >= ?)");
+        values << filter.since.toString(CallTimeFormat) << filter.since.toString(CallTimeFormat);
+    }
+    if (filter.unknownOnly)
+        where << QStringLiteral("CD IS NULL");
+    const QString needle = CallFilter::needle(filter.text);
+    if (!needle.isEmpty()) {
+        where << QStringLiteral("instr(BUSCA, ?) > 0");
+        values << needle;
+        if (needle.size() >= 3 && fewCallsHold(db, needle)) {
+            where << QStringLiteral("ID IN (SELECT rowid FROM CHAMADAS_BUSCA WHERE CHAMADAS_BUSCA MATCH ?)");
+            values << trigramQuery(needle);
+        }
+    }
+    if (beforeId > 0) {
+        where << QStringLiteral("ID < ?");
+        values << beforeId;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM CHAMADAS").arg(CallColumns);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY ID DESC LIMIT ?");
+    values << limit;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        return failQuery(error, m_filePath, query);
+    for (const QVariant &v : std::as_const(values))
+        query.addBindValue(v);
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    rows->clear();
+    while (query.next())
+        rows->append(readCall(query));
+    return true;
+}
+
+bool SqliteRegister::forEachCall(
+    const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error)
+{
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QSqlQuery query(conn.database());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM CHAMADAS WHERE QUANDO >= ? ORDER BY ID").arg(CallColumns)))
+        return failQuery(error, m_filePath, query);
+    query.addBindValue(since.isValid() ? since.toString(CallTimeFormat) : QString(QLatin1String("")));
+    if (!query.exec())
+        return failQuery(error, m_filePath, query);
+    while (query.next()) {
+        if (!visit(readCall(query)))
+            return false;
+    }
+    return true;
+}
+
+bool SqliteRegister::pruneCalls(const QDateTime &before, qint64 *removed, QString *error)
+{
+    *removed = 0;
+    for (;;) {
+        QElapsedTimer slice;
+        slice.start();
+        int deleted = 0;
+        const bool ok = write(
+            [&](QSqlQuery &query) {
+                if (!query.prepare(QStringLiteral("DELETE FROM CHAMADAS WHERE ID IN (SELECT ID FROM CHAMADAS "
+                                                  "WHERE QUANDO < ? ORDER BY QUANDO LIMIT ?)")))
+                    return false;
+                query.addBindValue(before.toString(CallTimeFormat));
+                query.addBindValue(SliceRows);
+                if (!query.exec())
+                    return false;
+                deleted = query.numRowsAffected();
+                return true;
+            },
+            error);
+        if (!ok)
+            return false;
+        *removed += deleted;
+        if (deleted < SliceRows)
+            return true;
+        QThread::msleep(std::max<qint64>(MinPauseMs, slice.elapsed()));
     }
 }
 

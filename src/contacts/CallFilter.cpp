@@ -1,0 +1,22 @@
+#include "contacts/CallFilter.h"
+
+#include "contacts/NameKey.h"
+
+QString CallFilter::searchText(const QString &contactName, const QString &callerName, const QString &key)
+{
+    return NameKey::sortKey(contactName) + QLatin1Char('\n') + NameKey::sortKey(callerName) + QLatin1Char('\n') + key;
+}
+
+QString CallFilter::needle(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    bool letters = false;
+    QString digits;
+    for (const QChar c : text) {
+        if (c.isLetter())
+            letters = true;
+        else if (c.isDigit())
+            digits += c;
+    }
+    return letters || digits.isEmpty() ? NameKey::sortKey(text) : digits;
+}
