@@ -1,10 +1,13 @@
-// bench-callerid [DIR]: the caller-ID chain.
+// bench-callerid [DIR] [--database URL] [--calls-only]: the caller-ID chain.
 // 1. Decoding speed at 48 kHz (resample, filter, detect, parse), one core.
 // 2. Delay from the start of the final tone to the number event, in samples.
 // 3. CPU used by a capture on an idle line, through a sound server started
 //    here (PulseAudio with a null sink), when pulseaudio is installed.
 // 4. With DIR (a data folder, e.g. a million contacts): from the number event
-//    to the caller's fields filled, on the real window offscreen.
+//    to the caller's fields filled, on the real window offscreen. With
+//    --database, the register is the one on that PostgreSQL server, as
+//    `zuna --database` uses it; otherwise the data folder's own.
+// --calls-only skips 1 to 3, which do not depend on the register.
 #include "DtmfSignal.h"
 
 #include "app/MainWindow.h"
@@ -12,9 +15,8 @@
 #include "callerid/CallerIdControl.h"
 #include "callerid/DtmfDecoder.h"
 #include "callerid/sources/SoundCardSource.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/PhoneNumber.h"
-#include "contacts/SqlConnection.h"
+#include "contacts/Register.h"
 #include "platform/MessageBoxes.h"
 
 #include <QApplication>
@@ -22,7 +24,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -57,8 +58,19 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTextStream out(stdout);
+    QStringList args = app.arguments().mid(1);
+    QString databaseUrl;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--database")); at >= 0 && at + 1 < args.size()) {
+        databaseUrl = args.at(at + 1);
+        args.remove(at, 2);
+    }
+    const bool callsOnly = args.removeAll(QStringLiteral("--calls-only")) > 0;
+    if (args.contains(QStringLiteral("--database")) || ((callsOnly || !databaseUrl.isEmpty()) && args.isEmpty())) {
+        QTextStream(stderr) << "uso: bench-callerid [PASTA] [--database URL] [--calls-only]\n";
+        return 2;
+    }
 
-    { // 1. decoding speed
+    if (!callsOnly) { // 1. decoding speed
         DtmfSignal signal;
         signal.rate = 48000;
         std::vector<int16_t> minute;
@@ -80,7 +92,7 @@ int main(int argc, char *argv[])
             << " ms of CPU = " << qint64(audio / used) << "x real time (" << messages << " messages)\n";
     }
 
-    { // 2. delay of the number event
+    if (!callsOnly) { // 2. delay of the number event
         QList<double> delays;
         for (quint32 seed = 1; seed <= 50; ++seed) {
             DtmfSignal signal;
@@ -97,7 +109,7 @@ int main(int argc, char *argv[])
             << *std::max_element(delays.begin(), delays.end()) << " ms (" << delays.size() << " of 50 decoded)\n";
     }
 
-    { // 3. idle capture
+    if (!callsOnly) { // 3. idle capture
         const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
         if (pulseaudio.isEmpty()) {
             out << "idle capture: pulseaudio not installed, skipped\n";
@@ -135,42 +147,58 @@ int main(int argc, char *argv[])
         }
     }
 
-    if (argc > 1) { // 4. number event to fields filled
+    if (!args.isEmpty()) { // 4. number event to fields filled
         class Silent : public MessageBoxes
         {
-            Answer show(QWidget *, Icon, const QString &, const QString &, Buttons) override { return Answer::Ok; }
+        public:
+            Answer show(QWidget *, Icon, const QString &, const QString &text, Buttons) override
+            {
+                last = text;
+                return Answer::Ok;
+            }
+            QString last;
         } silent;
         MessageBoxes::setInstance(&silent);
-        const QString dir = QString::fromLocal8Bit(argv[1]);
-        // Numbers as a line sends them (the register's key), for contacts
-        // spread over the whole register, whatever way their telephone was
-        // written.
+        const QString dir = args.at(0);
         QStringList phones;
-        {
-            SqlConnection conn(QDir(dir).filePath(QStringLiteral("cada.sqlite")));
-            QSqlQuery q(conn.database());
-            q.exec(QStringLiteral(
-                "SELECT A4 FROM CADA WHERE CD % max(1, (SELECT max(CD) FROM CADA) / 200) = 0 LIMIT 200"));
-            while (q.next())
-                phones << PhoneNumber::read(q.value(0).toString(), QStringLiteral("11")).key();
-        }
-        // The floor: the register's lookup alone, without the window.
-        {
-            SqliteRegister store(QDir(dir).filePath(QStringLiteral("cada.sqlite")), {});
+        { // the register alone, closed before the window opens its own
+            QString error;
+            const auto reg = Register::open(dir, databaseUrl, Register::Patience::Background, &error);
+            qint64 count = 0;
+            if (!reg || !reg->count(&count, &error)) {
+                QTextStream(stderr) << "bench-callerid: " << error << '\n';
+                return 1;
+            }
+            // Numbers as a line sends them (the register's key), for contacts
+            // spread over the whole register (every count/200th code),
+            // whatever way their telephone was written.
+            const qint64 step = std::max<qint64>(1, count / 200);
+            for (qint64 code = step; code <= count && phones.size() < 200; code += step) {
+                std::optional<ContactRecord> contact;
+                if (reg->findByCode(code, &contact, &error) && contact)
+                    phones << PhoneNumber::read(contact->a4, QStringLiteral("11")).key();
+            }
+            if (phones.isEmpty()) {
+                QTextStream(stderr) << "bench-callerid: no contacts to call from in " << reg->where() << '\n';
+                return 1;
+            }
+            // The floor: the register's lookup alone, without the window.
             QList<double> times;
             for (const QString &phone : phones) {
                 std::optional<ContactRecord> found;
                 QElapsedTimer t;
                 t.start();
-                store.findCaller(PhoneNumber::read(phone, QStringLiteral("11")), &found, nullptr);
+                reg->findCaller(PhoneNumber::read(phone, QStringLiteral("11")), &found, nullptr);
                 times << t.nsecsElapsed() / 1e6;
             }
             out << "lookup by key alone (" << times.size() << " numbers): median " << median(times) << " ms, max "
                 << *std::max_element(times.begin(), times.end()) << " ms\n";
         }
-        Startup startup(dir);
-        if (startup.start() != Startup::Outcome::Running)
+        Startup startup(dir, databaseUrl);
+        if (startup.start() != Startup::Outcome::Running) {
+            QTextStream(stderr) << "bench-callerid: " << silent.last << '\n';
             return 1;
+        }
         MainWindow *w = startup.mainWindow();
         auto *a1 = w->findChild<QLineEdit *>(QStringLiteral("A1"));
         auto *text1 = w->findChild<QLineEdit *>(QStringLiteral("Text1"));

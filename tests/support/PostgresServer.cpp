@@ -24,18 +24,25 @@ PostgresServer *PostgresServer::shared(QString *why)
     static bool tried = false;
     if (!tried) {
         tried = true;
-        auto started = std::unique_ptr<PostgresServer>(new PostgresServer);
-        if (started->init(&failure))
-            server = std::move(started);
+        server = startNew(Durability::Throwaway, &failure);
     }
     if (!server && why)
         *why = failure;
     return server.get();
 }
 
+std::unique_ptr<PostgresServer> PostgresServer::startNew(Durability durability, QString *why)
+{
+    auto started = std::unique_ptr<PostgresServer>(new PostgresServer(durability));
+    if (!started->init(why))
+        return nullptr;
+    return started;
+}
+
 PostgresServer::~PostgresServer()
 {
-    stop();
+    if (m_port != 0) // a server that never got as far as starting has nothing to stop
+        stop();
 }
 
 bool PostgresServer::run(const QString &program, const QStringList &arguments, QString *output) const
@@ -100,11 +107,10 @@ bool PostgresServer::init(QString *why)
 
 bool PostgresServer::start()
 {
+    QString options = QStringLiteral("-c listen_addresses='' -k %1 -p %2").arg(m_socketDir).arg(m_port);
     // Durability is of no use to a throwaway server: fsync off keeps tests quick.
-    const QString options = QStringLiteral("-c listen_addresses='' -k %1 -p %2 -c fsync=off -c synchronous_commit=off "
-                                           "-c full_page_writes=off")
-                                .arg(m_socketDir)
-                                .arg(m_port);
+    if (m_durability == Durability::Throwaway)
+        options += QStringLiteral(" -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
     return run(QStringLiteral("pg_ctl"),
         { QStringLiteral("-D"), m_socketDir + QStringLiteral("/data"), QStringLiteral("-l"),
             m_socketDir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-o"), options,
@@ -139,4 +145,16 @@ void PostgresServer::exec(const QString &url, const QString &sql) const
                 QStringLiteral("-d"), url, QStringLiteral("-c"), sql },
             &output))
         qFatal("psql failed on %s: %s", qPrintable(sql), qPrintable(output));
+}
+
+QString PostgresServer::value(const QString &url, const QString &sql) const
+{
+    QString output;
+    if (!run(QStringLiteral("psql"),
+            { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), url,
+                QStringLiteral("-c"), sql },
+            &output))
+        qFatal("psql failed on %s: %s", qPrintable(sql), qPrintable(output));
+    return output.trimmed();
 }

@@ -10,12 +10,20 @@
 // Unix socket there, trust authentication. When the tests run as root the
 // cluster belongs to the postgres user, as the server refuses to run as
 // root. One server per test program; each test takes a database of its own.
+// A benchmark starts one of its own that writes as a real server does.
 class PostgresServer
 {
 public:
+    // Throwaway: nothing is flushed to disk (fsync, synchronous commit and
+    // full-page writes off), which keeps the tests quick. Durable: the
+    // server's own defaults, every commit flushed, as at a real site.
+    enum class Durability { Throwaway, Durable };
+
     // The program's server, started on first use; null, with the reason in
     // `why`, when no server can be started (no server binary installed).
     static PostgresServer *shared(QString *why);
+    // A server of the caller's own, stopped and removed when it is destroyed.
+    static std::unique_ptr<PostgresServer> startNew(Durability durability, QString *why);
 
     ~PostgresServer();
 
@@ -25,15 +33,22 @@ public:
     // Runs SQL on a database as another program would (psql); fails the
     // program when it cannot.
     void exec(const QString &url, const QString &sql) const;
+    // The one value (one row, one column) a query returns, as text, read as
+    // another program would (psql); fails the program when it cannot.
+    QString value(const QString &url, const QString &sql) const;
     // Stops and starts the server under running clients.
     bool stop();
     bool start();
 
 private:
-    PostgresServer() = default;
+    explicit PostgresServer(Durability durability)
+        : m_durability(durability)
+    {
+    }
     bool init(QString *why);
     bool run(const QString &program, const QStringList &arguments, QString *output = nullptr) const;
 
+    Durability m_durability;
     QString m_bin;
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_socketDir;
