@@ -9,7 +9,7 @@ packages=(
   espeak-ng pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-liberation
   sqlite3 libsqlite3-dev
-  dunst xvfb dbus
+  dunst xvfb dbus python3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,3 +1,4 @@
+#include "app/CallLogExport.h"
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
 #include "app/Startup.h"
@@ -7,6 +8,7 @@
 #include "callerid/sources/AudioFileSource.h"
 #include "callerid/sources/LocalSocketSource.h"
 #include "contacts/AccessImport.h"
+#include "contacts/Register.h"
 #include "platform/DataFolder.h"
 
 #include <QApplication>
@@ -44,6 +46,19 @@ int copyRegister(const QString &dir, const QString &databaseUrl)
         out << line << '\n';
     if (!ok) {
         QTextStream(stderr) << "zuna: " << error << "\nNada foi copiado.\n";
+        return 1;
+    }
+    return 0;
+}
+
+int printCalls(const QString &dir, const QString &databaseUrl, const QDate &since, bool csv)
+{
+    QString error;
+    const auto reg = Register::open(dir, databaseUrl, Register::Patience::Background, &error);
+    QTextStream out(stdout);
+    if (!reg || !CallLogExport::write(*reg, since, csv, out, &error)) {
+        out.flush();
+        QTextStream(stderr) << "zuna: " << error << '\n';
         return 1;
     }
     return 0;
@@ -127,13 +142,15 @@ int main(int argc, char *argv[])
 
     QCoreApplication::setApplicationName(QStringLiteral("zuna"));
     if (options.init || !options.decodeFile.isEmpty() || !options.callNumber.isEmpty()
-        || !options.copyRegisterTo.isEmpty()) {
+        || !options.copyRegisterTo.isEmpty() || options.listCalls) {
         QCoreApplication app(argc, argv);
         const QString dir = DataFolder::locate(options.dataDir);
         if (options.init)
             return initDataFolder(dir, options.areaCode, options.databaseUrl);
         if (!options.copyRegisterTo.isEmpty())
             return copyRegister(dir, options.copyRegisterTo);
+        if (options.listCalls)
+            return printCalls(dir, options.databaseUrl, options.callsSince, options.csv);
         if (!options.decodeFile.isEmpty())
             return decodeRecording(dir, options.decodeFile);
         return callRunningCopy(dir, options.callNumber);

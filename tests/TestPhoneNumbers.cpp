@@ -560,7 +560,7 @@ private slots:
         SqlConnection conn(path);
         QSqlQuery q(conn.database());
         QVERIFY(q.exec(QStringLiteral("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master "
-                                      "WHERE type = 'index' AND sql IS NOT NULL ORDER BY name)")));
+                                      "WHERE type = 'index' AND sql IS NOT NULL AND tbl_name LIKE 'CADA%' ORDER BY name)")));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), QStringLiteral("CADA_FONES_CHAVE CADA_NOME"));
         QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM CADA_FONES")));

@@ -33,9 +33,13 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption call(QStringLiteral("call"), QString(), QStringLiteral("NUMBER"));
     const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("URL"));
     const QCommandLineOption copyRegister(QStringLiteral("copy-register"), QString(), QStringLiteral("URL"));
+    const QCommandLineOption calls(QStringLiteral("chamadas"));
+    const QCommandLineOption since(QStringLiteral("desde"), QString(), QStringLiteral("AAAA-MM-DD"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
-    parser.addOptions({ dataDir, init, ddd, setup, decode, call, database, copyRegister, help, version });
+    parser.addOptions(
+        { dataDir, init, ddd, setup, decode, call, database, copyRegister, calls, since, csv, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -85,6 +89,17 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
         *error = QStringLiteral("a opção --copy-register é usada sozinha (com --data-dir, se preciso)");
         return false;
     }
+    result->listCalls = parser.isSet(calls);
+    result->csv = parser.isSet(csv);
+    result->callsSince = QDate::fromString(parser.value(since), QStringLiteral("yyyy-MM-dd"));
+    if ((parser.isSet(since) || result->csv) && !result->listCalls) {
+        *error = QStringLiteral("as opções --desde e --csv acompanham --chamadas");
+        return false;
+    }
+    if (parser.isSet(since) && !result->callsSince.isValid()) {
+        *error = QStringLiteral("a opção --desde precisa de uma data AAAA-MM-DD (ex.: --desde 2026-12-01)");
+        return false;
+    }
     if (parser.isSet(dataDir) && result->dataDir.isEmpty()) {
         *error = QStringLiteral("a opção --data-dir precisa de uma pasta");
         return false;
@@ -111,6 +126,10 @@ QString CommandLine::helpText()
                           "                    servidor e grava registro.ini para esta mesa usá-lo\n"
                           "  --copy-register URL  copia o cadastro e o DDD local desta pasta de dados\n"
                           "                    para o cadastro vazio do servidor URL, códigos mantidos\n"
+                          "  --chamadas        mostra o histórico de chamadas, da mais antiga à mais\n"
+                          "                    recente, e sai\n"
+                          "  --desde AAAA-MM-DD  com --chamadas: só as chamadas desde esse dia\n"
+                          "  --csv             com --chamadas: em CSV (UTF-8, com cabeçalho)\n"
                           "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
                           "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
                           "                    gravação da linha (WAV), com o tempo e o número de cada uma\n"

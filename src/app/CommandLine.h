@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,9 @@ struct CommandLine
     bool callerIdSetup = false; // --callerid-setup
     QString decodeFile; // --decode FILE
     QString callNumber; // --call NUMBER
+    bool listCalls = false; // --chamadas: print the call log
+    QDate callsSince; // --desde AAAA-MM-DD, with --chamadas
+    bool csv = false; // --csv, with --chamadas
     bool help = false;
     bool version = false;
 

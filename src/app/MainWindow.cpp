@@ -1,5 +1,11 @@
 #include "app/MainWindow.h"
 
+#include "app/CallListModel.h"
+#include "app/CallLog.h"
+#include "app/CallNotifier.h"
+#include "app/CallsWindow.h"
+#include "callerid/LineSource.h"
+
 #include "app/KeyPreview.h"
 #include "app/SiteFile.h"
 #include "app/enterrrr.h"
@@ -196,6 +202,12 @@ void MainWindow::buildWindow()
     m_label1->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
     m_label1->setFont(msSansSerif());
     setTextColor(m_label1, Qt::white);
+    // The calls window's button: at the bottom right, on the blue beside the
+    // notice, where it covers none of the window's controls.
+    m_callsButton = make<QPushButton>(this, "chamadas", { 528, 478, 105, 19 });
+    m_callsButton->setText(QStringLiteral("F4 - Chamadas"));
+    m_callsButton->setFocusPolicy(Qt::ClickFocus); // F4 from the keyboard; Tab keeps the window's own order
+    m_callsButton->raise();
 
     // Never seen: the code label, the configuration button and the site text.
     m_cd = make<QLabel>(this, "CD", { -72, 8, 65, 17 });
@@ -222,6 +234,7 @@ void MainWindow::connectHandlers()
     connect(m_command5, &QPushButton::clicked, this, &MainWindow::deactivateCallerId);
     connect(m_command6, &QPushButton::clicked, this, &MainWindow::deleteContact);
     connect(m_command7, &QPushButton::clicked, this, &MainWindow::openHelp);
+    connect(m_callsButton, &QPushButton::clicked, this, &MainWindow::openCalls);
     connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::searchByName);
     connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
     // The monitor's number event writes its text, unchanged, into Text1.
@@ -230,7 +243,8 @@ void MainWindow::connectHandlers()
     connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
     m_dbgrid1->installEventFilter(this);
     m_text11->installEventFilter(this);
-    for (QPushButton *button : { m_command1, m_command2, m_command3, m_command4, m_command5, m_command6, m_command7 })
+    for (QPushButton *button :
+        { m_command1, m_command2, m_command3, m_command4, m_command5, m_command6, m_command7, m_callsButton })
         button->installEventFilter(this);
     m_enterFields = { m_text1, m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 };
     for (QLineEdit *field : std::as_const(m_enterFields)) {
@@ -519,6 +533,7 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
     case Qt::Key_F1: activateCallerId(); return true;
     case Qt::Key_F2: deactivateCallerId(); return true;
     case Qt::Key_F3: clearForm(); return true;
+    case Qt::Key_F4: openCalls(); return true;
     case Qt::Key_Escape: m_terminate(0); return true;
     default: return false;
     }
@@ -542,6 +557,7 @@ bool MainWindow::load(QString *error)
     m_model->setRegister(m_register.get());
     if (!listRefresh(error) || !contactCount(error))
         return false;
+    startCallLog();
 
     QString areaCode;
     if (!m_register->loadAreaCode(&areaCode, error))
@@ -725,6 +741,7 @@ void MainWindow::showIncomingCall(const QString &number)
 {
     // A call from the line: what the form holds belongs to someone else.
     const QScopedValueRollback fromLine(m_callFromLine, true);
+    m_receivedNumber = number;
     if (m_text1->text() == number)
         lookUpCaller(); // the same number again is a new call all the same
     else
@@ -752,7 +769,11 @@ void MainWindow::lookUpCaller()
     }
     std::optional<ContactRecord> found;
     QString error;
-    if (!m_register->findCaller(number, &found, &error)) {
+    const bool looked = m_register->findCaller(number, &found, &error);
+    // Logged before anything is said about it: whatever the window is doing.
+    if (m_callFromLine)
+        logCall(number, found);
+    if (!looked) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
         // The telephone field gets the incoming number below. The code label
@@ -982,4 +1003,118 @@ void MainWindow::openHelp()
     if (program.isEmpty())
         program = DataFolder::findFile(m_dataDir, DataFiles::HelpExe);
     ProgramLauncher::startDetached(program);
+}
+
+void MainWindow::startCallLog()
+{
+    m_callLog = new CallLog(m_dataDir, m_databaseUrl, this);
+    m_callsWindow = new CallsWindow(m_register.get(), m_callLog, this);
+    m_notifier = new CallNotifier(this);
+    connect(m_callerId, &CallerIdControl::textReceived, this, &MainWindow::logLineText);
+    connect(m_callLog, &CallLog::logged, this, &MainWindow::callLogged);
+    connect(m_callLog, &CallLog::failed, this, [this](const QString &error) {
+        showLineStatus(QStringLiteral("Chamada não registrada no histórico: %1").arg(error), false);
+    });
+    connect(m_callLog, &CallLog::newCallsChanged, m_notifier, &CallNotifier::setNewCalls);
+    connect(m_callsWindow, &CallsWindow::callPicked, this, &MainWindow::loadCall);
+    connect(m_notifier, &CallNotifier::callActivated, this, [this](qint64 id) {
+        bringToFront();
+        m_callsWindow->showLog(id);
+    });
+    connect(m_notifier, &CallNotifier::trayActivated, this, [this] {
+        bringToFront();
+        if (m_callLog->newCalls() > 0)
+            m_callsWindow->showLog();
+    });
+}
+
+void MainWindow::openCalls()
+{
+    if (m_callsWindow)
+        m_callsWindow->showLog();
+}
+
+void MainWindow::logCall(const PhoneNumber &number, const std::optional<ContactRecord> &found)
+{
+    CallRecord call;
+    call.when = QDateTime::currentDateTime();
+    call.kind = CallRecord::Kind::Number;
+    call.received = m_receivedNumber.isEmpty() ? m_text1->text() : m_receivedNumber;
+    call.key = number.key();
+    call.laidOut = m_text1->text();
+    logFrom(call, found);
+}
+
+void MainWindow::logLineText(const QString &text)
+{
+    // Withheld, unavailable, international or unreadable: a call all the
+    // same, with no number to look up.
+    CallRecord call;
+    call.when = QDateTime::currentDateTime();
+    call.kind = CallRecord::Kind::Unreadable;
+    for (const auto kind : { CallerIdMessage::Kind::Withheld, CallerIdMessage::Kind::Unavailable,
+             CallerIdMessage::Kind::International, CallerIdMessage::Kind::Unreadable }) {
+        if (LineSource::textFor(kind) == text)
+            call.kind = CallRecord::Kind(int(kind));
+    }
+    call.laidOut = text;
+    logFrom(call, std::nullopt);
+}
+
+void MainWindow::logFrom(CallRecord call, const std::optional<ContactRecord> &found)
+{
+    call.source = m_callerId->callSource();
+    call.line = m_callerId->callLine();
+    if (found) {
+        call.contactCode = found->cd;
+        call.contactName = found->a1;
+    }
+    // Unseen when the attendant is in another window: the call raised this
+    // one without taking the keyboard.
+    const bool unseen = !isActiveWindow() && !m_callsWindow->isActiveWindow();
+    m_callLog->record(call, unseen);
+    m_receivedNumber.clear();
+}
+
+void MainWindow::callLogged(const CallRecord &call)
+{
+    m_callsWindow->refresh();
+    const QString who = call.contactCode > 0 ? call.contactName
+        : !call.callerName.isEmpty()         ? call.callerName
+                                             : call.laidOut;
+    const QString number = call.contactCode > 0 || !call.callerName.isEmpty() ? call.laidOut + QStringLiteral(" · ")
+                                                                               : QString();
+    m_notifier->notifyCall(call.id, who, number + call.when.toString(QStringLiteral("HH:mm")));
+}
+
+void MainWindow::loadCall(const CallRecord &call)
+{
+    bringToFront();
+    std::optional<ContactRecord> found;
+    QString error;
+    if (call.contactCode > 0 && !m_register->findByCode(call.contactCode, &found, &error)) {
+        reportFailure(QStringLiteral("Não foi possível ler o contato da chamada; o que está na tela continua."), error);
+        return;
+    }
+    if (found) {
+        showContact(*found, true);
+        m_cd->setText(QString::number(found->cd));
+        m_a1->setFocus();
+        return;
+    }
+    // Not in the register (or deleted since): the number, ready for a new
+    // contact.
+    clearForm();
+    if (call.kind == CallRecord::Kind::Number)
+        m_a4->setText(call.laidOut);
+    m_a1->setFocus();
+}
+
+void MainWindow::bringToFront()
+{
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }

@@ -12,7 +12,10 @@
 #include <memory>
 #include <optional>
 
+class CallLog;
+class CallNotifier;
 class CallerIdControl;
+class CallsWindow;
 class ContactListModel;
 class QLabel;
 class QLineEdit;
@@ -51,6 +54,9 @@ public:
     QString dataDir() const { return m_dataDir; }
     // The open register (after load()), for the work started beside the window.
     Register *contactRegister() const { return m_register.get(); }
+    CallLog *callLog() const { return m_callLog; }
+    CallsWindow *callsWindow() const { return m_callsWindow; }
+    CallNotifier *notifier() const { return m_notifier; }
 
 public slots:
     void activateCallerId();
@@ -72,6 +78,11 @@ public slots:
     void markCurrentRow();
     // Loads the contact whose code the code label holds.
     void loadPickedContact();
+    // The calls window, in front.
+    void openCalls();
+    // A call picked in the calls window: its caller's contact, or for an
+    // unknown caller an empty form with the number in the telephone field.
+    void loadCall(const CallRecord &call);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -122,8 +133,20 @@ private:
     // is to be stored as new).
     bool overwriteChangedElsewhere(const ContactRecord &record, bool *stored);
 
+    void startCallLog();
+    // The call that came in now, with the contact it was found as.
+    void logCall(const PhoneNumber &number, const std::optional<ContactRecord> &found);
+    void logLineText(const QString &text);
+    void logFrom(CallRecord call, const std::optional<ContactRecord> &found);
+    void callLogged(const CallRecord &call);
+    void bringToFront();
+
     QString m_dataDir;
     QString m_databaseUrl;
+    CallLog *m_callLog = nullptr;
+    CallsWindow *m_callsWindow = nullptr;
+    CallNotifier *m_notifier = nullptr;
+    QString m_receivedNumber; // the call's number as the line handed it over
     std::unique_ptr<Register> m_register;
     bool m_callFromLine = false; // Text1 is being set by a call from the line
     std::function<void(int)> m_terminate;
@@ -136,6 +159,7 @@ private:
     QPushButton *m_command5 = nullptr;
     QPushButton *m_command6 = nullptr;
     QPushButton *m_command7 = nullptr;
+    QPushButton *m_callsButton = nullptr;
     QLineEdit *m_text1 = nullptr;
     QLineEdit *m_text11 = nullptr;
     QLabel *m_nxr = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/StartupWindow.h"
+#include "callerid/CallerIdSettings.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
 #include "platform/DataFiles.h"
@@ -100,10 +101,15 @@ Startup::Outcome Startup::start()
     // every row. Building it reads every row too, so it runs off the window's
     // thread; once built it stays. The number library is loaded meanwhile, so
     // that the first call does not wait for it.
-    QThreadPool::globalInstance()->start([dataDir = m_dataDir, databaseUrl = m_databaseUrl] {
+    // Calls older than the desk keeps are removed then too.
+    const int keptDays = std::max(1, CallerIdSettings::load(m_dataDir).callLogDays);
+    QThreadPool::globalInstance()->start([dataDir = m_dataDir, databaseUrl = m_databaseUrl, keptDays] {
         PhoneNumber::read(QStringLiteral("1133334444"));
-        if (const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, nullptr))
+        if (const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, nullptr)) {
             reg->buildIndexes(nullptr);
+            qint64 removed = 0;
+            reg->pruneCalls(QDateTime::currentDateTime().addDays(-keptDays), &removed, nullptr);
+        }
     });
     m_main->show();
     m_veri.reset();

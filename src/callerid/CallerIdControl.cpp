@@ -67,8 +67,14 @@ void CallerIdControl::activate()
     for (LineSource *source : { m_source, m_socket }) {
         if (!source)
             continue;
-        connect(source, &LineSource::numberReceived, this, &CallerIdControl::reportNumber);
-        connect(source, &LineSource::textReceived, this, &CallerIdControl::reportText);
+        connect(source, &LineSource::numberReceived, this, [this, source](const QString &number) {
+            m_lastSource = source;
+            reportNumber(number);
+        });
+        connect(source, &LineSource::textReceived, this, [this, source](const QString &text) {
+            m_lastSource = source;
+            reportText(text);
+        });
         connect(source, &LineSource::statusChanged, this,
             [this, source](const QString &status, bool healthy) { sourceStatus(source, status, healthy); });
         source->start();
@@ -93,6 +99,7 @@ void CallerIdControl::stopSources()
         }
     }
     m_source = m_socket = nullptr;
+    m_lastSource = nullptr;
     m_states.clear();
 }
 
@@ -144,6 +151,28 @@ void CallerIdControl::reportText(const QString &text)
     m_shown = text;
     setText(text);
     emit textReceived(text);
+}
+
+QString CallerIdControl::callSource() const
+{
+    if (m_lastSource && m_lastSource == m_socket)
+        return QStringLiteral("socket");
+    return CallerIdSettings::sourceKey(m_settings.source);
+}
+
+QString CallerIdControl::callLine() const
+{
+    if (m_lastSource && m_lastSource == m_socket)
+        return LocalSocketSource::socketPath(m_dataDir);
+    switch (m_settings.source) {
+    case CallerIdSettings::Source::SoundCard:
+        return m_settings.soundDevice.isEmpty() ? QStringLiteral("padrão") : m_settings.soundDevice;
+    case CallerIdSettings::Source::AudioFile: return m_settings.audioFile;
+    case CallerIdSettings::Source::Modem: return m_settings.modemPort;
+    case CallerIdSettings::Source::Ncid: return QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
+    case CallerIdSettings::Source::None: break;
+    }
+    return {};
 }
 
 void CallerIdControl::showNotice(const QString &text)

@@ -42,6 +42,13 @@ public:
     // event, but only while the monitor is active.
     void reportNumber(const QString &number);
     void reportText(const QString &text);
+    // Where the last number or text came from: the line source's name in
+    // callerid.ini ("placa-de-som", "modem", ...) or "socket" for a number
+    // handed over by a script or `zuna --call`; and which device, port,
+    // server or file it was.
+    QString callSource() const;
+    QString callLine() const;
+
     // A word to the attendant on the display (e.g. why it was not switched
     // on); the next number or text replaces it.
     void showNotice(const QString &text);
@@ -64,6 +71,7 @@ private:
     LineSource *m_source = nullptr;
     LineSource *m_socket = nullptr;
     bool m_active = false;
+    const LineSource *m_lastSource = nullptr; // of the last number or text
     QString m_shown = InitialText; // the last number or text reported
     struct State
     {

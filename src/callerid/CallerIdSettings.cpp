@@ -56,6 +56,7 @@ const Key Keys[] = {
     { "linha/modem-inicializacao", &CallerIdSettings::modemInit },
     { "linha/ncid-servidor", &CallerIdSettings::ncidHost },
     { "linha/ncid-porta", &CallerIdSettings::ncidPort },
+    { "chamadas/dias-guardados", &CallerIdSettings::callLogDays },
 };
 // The source is kept by name, not by number.
 const char *const SourceName = "linha/fonte";

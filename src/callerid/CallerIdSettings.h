@@ -26,6 +26,8 @@ struct CallerIdSettings
     QString ncidHost = QStringLiteral("localhost");
     int ncidPort = 3333;
 
+    int callLogDays = 730; // calls older than this are removed at start-up
+
     static QString filePath(const QString &dataDir);
     static CallerIdSettings load(const QString &dataDir);
     bool save(const QString &dataDir) const;

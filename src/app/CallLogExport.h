@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+class QTextStream;
+class Register;
+
+// The call log for scripts: oldest first, as text columns for a reader or as
+// CSV (RFC 4180, UTF-8, a header row) for a program.
+namespace CallLogExport {
+
+inline const QString CsvHeader = QStringLiteral(
+    "data,hora,telefone,recebido,chave,tipo,nome_na_linha,fonte,linha,codigo_contato,nome_contato");
+
+// Writes every call since `since` (all when invalid); false, with the
+// reason, when the log cannot be read.
+bool write(Register &reg, const QDate &since, bool csv, QTextStream &out, QString *error);
+
+// A field as CSV has it: quoted when it holds a comma, a quote or a line break.
+QString csvField(const QString &text);
+
+} // namespace CallLogExport
