@@ -2,9 +2,13 @@
 
 #include "contacts/PostgresRegister.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+
+#include <cerrno>
+#include <signal.h>
 
 #include <unistd.h>
 
@@ -48,7 +52,8 @@ PostgresServer::~PostgresServer()
 bool PostgresServer::run(const QString &program, const QStringList &arguments, QString *output) const
 {
     QProcess p;
-    p.setWorkingDirectory(m_dir->path());
+    if (m_dir)
+        p.setWorkingDirectory(m_dir->path());
     p.setProcessChannelMode(QProcess::MergedChannels);
     const QString path = QDir(m_bin).filePath(program);
     // The server refuses to run as root: its tools run as the postgres user.
@@ -68,6 +73,24 @@ bool PostgresServer::run(const QString &program, const QStringList &arguments, Q
     return true;
 }
 
+void PostgresServer::stopAbandoned() const
+{
+    const QDir temp(QDir::tempPath());
+    for (const QString &name : temp.entryList({ QStringLiteral("zuna-pg-*") }, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile owner(temp.filePath(name + QStringLiteral("/owner.pid")));
+        if (!owner.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 pid = owner.readAll().trimmed().toLongLong();
+        if (pid <= 0 || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue; // its program still runs
+        if (QFile::exists(temp.filePath(name + QStringLiteral("/data/postmaster.pid"))))
+            run(QStringLiteral("pg_ctl"),
+                { QStringLiteral("-D"), temp.filePath(name + QStringLiteral("/data")), QStringLiteral("-m"),
+                    QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop") });
+        QDir(temp.filePath(name)).removeRecursively();
+    }
+}
+
 bool PostgresServer::init(QString *why)
 {
     const QDir versions(QStringLiteral("/usr/lib/postgresql"));
@@ -82,8 +105,15 @@ bool PostgresServer::init(QString *why)
                               "scripts/install-deps.sh installs it)");
         return false;
     }
+    stopAbandoned();
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zuna-pg-XXXXXX"));
     m_socketDir = m_dir->path();
+    // Whose server it is: a test program that dies without stopping it (a
+    // fatal failure, a time-out) leaves it to the next one to stop.
+    QFile owner(QDir(m_socketDir).filePath(QStringLiteral("owner.pid")));
+    if (owner.open(QIODevice::WriteOnly))
+        owner.write(QByteArray::number(QCoreApplication::applicationPid()));
+    owner.close();
     if (asRoot() && QProcess::execute(QStringLiteral("chown"), { QStringLiteral("postgres:"), m_socketDir }) != 0) {
         *why = QStringLiteral("cannot give %1 to the postgres user").arg(m_socketDir);
         return false;

@@ -46,6 +46,8 @@ private:
     {
     }
     bool init(QString *why);
+    // Stops the servers of test programs that ended without stopping them.
+    void stopAbandoned() const;
     bool run(const QString &program, const QStringList &arguments, QString *output = nullptr) const;
 
     Durability m_durability;
