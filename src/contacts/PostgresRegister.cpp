@@ -631,16 +631,26 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
     QStringList where;
     QVariantList values;
     // The sort-key range keeps the search on the name index; the regular
-    // expression checks the whole pattern (the trigram index serves one that
-    // starts with a wildcard).
+    // expression checks the whole pattern. The trigram index serves only a
+    // pattern that starts with a wildcard and holds three letters in a row:
+    // offered it otherwise, the planner may join it to the range and sort
+    // every name both hold, where the name index read in order finds a page
+    // at once.
     if (!pattern.lowKey.isEmpty()) {
         where << QStringLiteral("%1 >= ? AND %1 < ?").arg(SortKey);
         values << pattern.lowKey << pattern.highKey;
     }
+    const bool byTrigrams = !pattern.infix.isEmpty();
     if (!pattern.matchesEveryone()) {
-        where << QStringLiteral("zuna_dobra_nome(a1) ~ ?");
+        where << (byTrigrams ? QStringLiteral("zuna_dobra_nome(a1) ~ ?")
+                             : QStringLiteral("(zuna_dobra_nome(a1) || '') ~ ?"));
         values << regexOf(pattern);
     }
+    // The planner cannot tell how many names the expression keeps and may
+    // sort every name of the range: a range is read from the name index in
+    // order, which finds a page at once.
+    QSqlQuery(db).exec(pattern.lowKey.isEmpty() ? QStringLiteral("SET enable_sort = on")
+                                                : QStringLiteral("SET enable_sort = off"));
     if (after) {
         where << QStringLiteral("(%1, cd) > (? COLLATE \"C\", ?)").arg(SortKey);
         values << after->key << after->cd;
