@@ -2,9 +2,9 @@
 
 #include "PostgresServer.h"
 #include "app/CallListModel.h"
-#include "app/CallNotifier.h"
 #include "app/CallLog.h"
 #include "app/CallLogExport.h"
+#include "app/CallNotifier.h"
 #include "app/CallsWindow.h"
 #include "app/MainWindow.h"
 #include "callerid/CallerIdControl.h"
@@ -66,14 +66,7 @@ class TestCallLog : public QObject
             PostgresServer::shared(nullptr)->exec(m_url, sql);
     }
 
-    void switchOn()
-    {
-        CallerIdSettings settings = CallerIdSettings::load(m_fx->data().path());
-        settings.source = CallerIdSettings::Source::None;
-        QVERIFY(settings.save(m_fx->data().path()));
-        m_fx->window()->activateCallerId();
-        QVERIFY(monitor()->isActive());
-    }
+    void switchOn() { QVERIFY(m_fx->switchMonitorOn()); }
 
     QList<CallRecord> logged(int expected)
     {
@@ -89,17 +82,9 @@ class TestCallLog : public QObject
         return rows;
     }
 
-    int callWithZunaCall(const QString &number)
+    int callWithZunaCall(const QString &number) const
     {
-        QProcess call;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        call.setProcessEnvironment(env);
-        call.start(QStringLiteral(ZUNA_BINARY),
-            { QStringLiteral("--data-dir"), m_fx->data().path(), QStringLiteral("--call"), number });
-        if (!QTest::qWaitFor([&] { return call.state() == QProcess::NotRunning; }, 10000))
-            return -1;
-        return call.exitCode();
+        return m_fx->callWithZunaCall(QStringLiteral(ZUNA_BINARY), number);
     }
 
     CallsWindow *callsWindow() const { return m_fx->window()->callsWindow(); }

@@ -42,18 +42,9 @@ class TestIncomingCall : public QObject
         QVERIFY(monitor()->isActive());
     }
 
-    int callWithZunaCall(const QString &number)
+    int callWithZunaCall(const QString &number) const
     {
-        QProcess call;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        call.setProcessEnvironment(env);
-        call.start(QStringLiteral(ZUNA_BINARY),
-            { QStringLiteral("--data-dir"), m_fx->data().path(), QStringLiteral("--call"), number });
-        // The running window answers while the other program waits.
-        if (!QTest::qWaitFor([&] { return call.state() == QProcess::NotRunning; }, 10000))
-            return -1;
-        return call.exitCode();
+        return m_fx->callWithZunaCall(QStringLiteral(ZUNA_BINARY), number);
     }
 
 private slots:

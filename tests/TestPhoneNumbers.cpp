@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
 #include "callerid/NumberNormaliser.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QProcess>
 #include <QSqlQuery>
@@ -25,7 +25,10 @@ class TestPhoneNumbers : public QObject
     std::vector<std::unique_ptr<RegisterFixture>> m_probeRegisters;
     QHash<QString, qint64> m_codes;
 
-    std::unique_ptr<SqliteRegister> store() const { return std::make_unique<SqliteRegister>(m_data->file(QStringLiteral("cada.sqlite")), QString()); }
+    std::unique_ptr<SqliteRegister> store() const
+    {
+        return std::make_unique<SqliteRegister>(m_data->file(QStringLiteral("cada.sqlite")), QString());
+    }
 
     QString foundName(const QString &incoming, const QString &area = QStringLiteral("11")) const
     {
@@ -559,8 +562,9 @@ private slots:
         QCOMPARE(found->a1, QStringLiteral("Bia"));
         SqlConnection conn(path);
         QSqlQuery q(conn.database());
-        QVERIFY(q.exec(QStringLiteral("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master "
-                                      "WHERE type = 'index' AND sql IS NOT NULL AND tbl_name LIKE 'CADA%' ORDER BY name)")));
+        QVERIFY(q.exec(
+            QStringLiteral("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master "
+                           "WHERE type = 'index' AND sql IS NOT NULL AND tbl_name LIKE 'CADA%' ORDER BY name)")));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), QStringLiteral("CADA_FONES_CHAVE CADA_NOME"));
         QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM CADA_FONES")));

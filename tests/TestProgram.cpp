@@ -210,8 +210,7 @@ private slots:
     {
         // A socket folder nobody serves: the server named, its password not.
         QTemporaryDir nowhere;
-        const QString server
-            = QStringLiteral("postgresql://zuna:segredo@/zuna?host=%1&port=5999").arg(nowhere.path());
+        const QString server = QStringLiteral("postgresql://zuna:segredo@/zuna?host=%1&port=5999").arg(nowhere.path());
         DataFolderFixture data;
         const Run r = run({ QStringLiteral("--data-dir"), data.path(), QStringLiteral("--database"), server });
         QCOMPARE(r.status, 1);
@@ -221,8 +220,8 @@ private slots:
 
         // Nor does --init name it in the folder when it holds no register.
         const QString dir = QDir(nowhere.path()).filePath(QStringLiteral("dados"));
-        const Run init = run({ QStringLiteral("--init"), QStringLiteral("--data-dir"), dir,
-            QStringLiteral("--database"), server });
+        const Run init = run(
+            { QStringLiteral("--init"), QStringLiteral("--data-dir"), dir, QStringLiteral("--database"), server });
         QCOMPARE(init.status, 1);
         QVERIFY(!QFile::exists(QDir(dir).filePath(QStringLiteral("registro.ini"))));
     }

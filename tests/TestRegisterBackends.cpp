@@ -334,7 +334,8 @@ private slots:
 
         // The log for scripts: oldest first, from a day on.
         QList<qint64> since;
-        QVERIFY(r.reg().forEachCall(today.addDays(-2), [&](const CallRecord &c) { return since << c.id, true; }, &error));
+        QVERIFY(r.reg().forEachCall(
+            today.addDays(-2), [&](const CallRecord &c) { return since << c.id, true; }, &error));
         QCOMPARE(since, QList<qint64>({ known, withheld, unknown }));
 
         // Keeping: what is older than the limit goes, the rest stays.

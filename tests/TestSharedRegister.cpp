@@ -68,8 +68,7 @@ class TestSharedRegister : public QObject
     {
         rusage usage {};
         getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
 
 private slots:

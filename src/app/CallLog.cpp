@@ -20,7 +20,8 @@ CallLog::CallLog(const QString &dataDir, const QString &databaseUrl, QObject *pa
 CallLog::~CallLog()
 {
     // The register goes on the thread that opened it.
-    QMetaObject::invokeMethod(m_worker, [this] { m_register.reset(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [this] { m_register.reset(); }, Qt::BlockingQueuedConnection);
     m_writer.quit();
     m_writer.wait();
     delete m_worker;
@@ -65,5 +66,6 @@ QSet<qint64> CallLog::markSeen()
 
 void CallLog::flush()
 {
-    QMetaObject::invokeMethod(m_worker, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
 }

@@ -28,9 +28,9 @@ bool write(Register &reg, const QDate &since, bool csv, QTextStream &out, QStrin
             const QString date = c.when.toString(csv ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("dd/MM/yyyy"));
             const QString time = c.when.toString(QStringLiteral("HH:mm:ss"));
             if (csv) {
-                const QStringList fields = { date, time, c.laidOut, c.received, c.key, CallRecord::kindName(c.kind),
-                    c.callerName, c.source, c.line, c.contactCode > 0 ? QString::number(c.contactCode) : QString(),
-                    c.contactName };
+                const QStringList fields
+                    = { date, time, c.laidOut, c.received, c.key, CallRecord::kindName(c.kind), c.callerName, c.source,
+                          c.line, c.contactCode > 0 ? QString::number(c.contactCode) : QString(), c.contactName };
                 QStringList quoted;
                 for (const QString &f : fields)
                     quoted << csvField(f);

@@ -10,8 +10,8 @@ class Register;
 // CSV (RFC 4180, UTF-8, a header row) for a program.
 namespace CallLogExport {
 
-inline const QString CsvHeader = QStringLiteral(
-    "data,hora,telefone,recebido,chave,tipo,nome_na_linha,fonte,linha,codigo_contato,nome_contato");
+inline const QString CsvHeader
+    = QStringLiteral("data,hora,telefone,recebido,chave,tipo,nome_na_linha,fonte,linha,codigo_contato,nome_contato");
 
 // Writes every call since `since` (all when invalid); false, with the
 // reason, when the log cannot be read.

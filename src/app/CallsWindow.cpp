@@ -126,7 +126,8 @@ void CallsWindow::pickCurrentCall()
 
 void CallsWindow::showTrouble(const QString &error)
 {
-    m_notice->setText(QStringLiteral("Não foi possível ler as chamadas. %1").arg(error.section(QLatin1Char('\n'), 0, 0)));
+    m_notice->setText(
+        QStringLiteral("Não foi possível ler as chamadas. %1").arg(error.section(QLatin1Char('\n'), 0, 0)));
     m_notice->setToolTip(error);
     m_notice->show();
 }

@@ -82,7 +82,8 @@ bool initDataFolder(const QString &dir, const QString &workerProgram, QStringLis
     };
     const Item items[] = {
         { DataFiles::Contacts, &SqliteRegister::create, DataFiles::AccessContacts, AccessImport::Kind::Contacts },
-        { DataFiles::AreaCode, &SqliteRegister::createAreaCode, DataFiles::AccessAreaCode, AccessImport::Kind::AreaCode },
+        { DataFiles::AreaCode, &SqliteRegister::createAreaCode, DataFiles::AccessAreaCode,
+            AccessImport::Kind::AreaCode },
         { DataFiles::Site, &writeSiteFile, {}, {} },
     };
     const QString server = Register::serverFor(dir, databaseUrl);

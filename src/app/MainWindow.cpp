@@ -77,9 +77,15 @@ QFont msSansSerif(qreal points = 8.25, bool bold = false)
 QString changedElsewhereQuestion(const ContactRecord &fresh)
 {
     const std::pair<const char *, const QString &> fields[] = {
-        { "Telefone", fresh.a4 }, { "Nome", fresh.a1 },    { "Endereço", fresh.a9 },
-        { "Complemento", fresh.a10 }, { "Bairro", fresh.a11 }, { "Cidade", fresh.a12 },
-        { "UF", fresh.a13 },       { "CEP", fresh.a14 },    { "Observações", fresh.ob },
+        { "Telefone", fresh.a4 },
+        { "Nome", fresh.a1 },
+        { "Endereço", fresh.a9 },
+        { "Complemento", fresh.a10 },
+        { "Bairro", fresh.a11 },
+        { "Cidade", fresh.a12 },
+        { "UF", fresh.a13 },
+        { "CEP", fresh.a14 },
+        { "Observações", fresh.ob },
     };
     QString text = QStringLiteral("Este contato foi alterado em outro atendimento depois que apareceu nesta tela. "
                                   "Agora ele está assim:\n");
@@ -173,7 +179,8 @@ MainWindow::MainWindow(const QString &dataDir, const QString &databaseUrl, QWidg
     , m_terminate([](int status) { QCoreApplication::exit(status); })
 {
     buildWindow();
-    new KeyPreview(this, [this](int key, Qt::KeyboardModifiers modifiers) { return handleFunctionKey(key, modifiers); });
+    new KeyPreview(
+        this, [this](int key, Qt::KeyboardModifiers modifiers) { return handleFunctionKey(key, modifiers); });
 }
 
 MainWindow::~MainWindow()
@@ -836,8 +843,7 @@ void MainWindow::saveContact()
         record.cd = m_cd->text().toLongLong();
         // Rewritten only while it holds what this desk showed: another desk
         // may have changed it since.
-        const ContactRecord *asLoaded
-            = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
+        const ContactRecord *asLoaded = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
         Register::Saved saved = Register::Saved::Missing;
         if (!m_register->update(record, asLoaded, &saved, &error)) {
             reportFailure(NotSaved, error);
@@ -1082,8 +1088,8 @@ void MainWindow::callLogged(const CallRecord &call)
     const QString who = call.contactCode > 0 ? call.contactName
         : !call.callerName.isEmpty()         ? call.callerName
                                              : call.laidOut;
-    const QString number = call.contactCode > 0 || !call.callerName.isEmpty() ? call.laidOut + QStringLiteral(" · ")
-                                                                               : QString();
+    const QString number
+        = call.contactCode > 0 || !call.callerName.isEmpty() ? call.laidOut + QStringLiteral(" · ") : QString();
     m_notifier->notifyCall(call.id, who, number + call.when.toString(QStringLiteral("HH:mm")));
 }
 

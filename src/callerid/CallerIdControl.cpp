@@ -169,7 +169,8 @@ QString CallerIdControl::callLine() const
         return m_settings.soundDevice.isEmpty() ? QStringLiteral("padrão") : m_settings.soundDevice;
     case CallerIdSettings::Source::AudioFile: return m_settings.audioFile;
     case CallerIdSettings::Source::Modem: return m_settings.modemPort;
-    case CallerIdSettings::Source::Ncid: return QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
+    case CallerIdSettings::Source::Ncid:
+        return QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
     case CallerIdSettings::Source::None: break;
     }
     return {};

@@ -30,12 +30,6 @@ const QString SortKey = QStringLiteral("(zuna_chave_nome(a1) COLLATE \"C\")");
 // Rows sent in one statement when a register is copied to the server.
 constexpr int CopyBatch = 500;
 
-
-
-
-
-
-
 QString text(const QSqlQuery &query, int column)
 {
     return query.value(column).toString(); // NULL reads as empty text
@@ -146,8 +140,6 @@ QString schemaScript(QString *error)
     }
     return script.arg(accented, bases, uppers, lowers);
 }
-
-
 
 } // namespace
 
@@ -301,16 +293,17 @@ bool PostgresRegister::createSchema(const QString &server, QString *error, bool 
         *alreadyThere = query.value(0).toBool();
     if (query.value(0).toBool()) {
         return alreadyThere
-            || PostgresConnection::failure(error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
+            || PostgresConnection::failure(
+                error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
     }
     QString detail;
     const QString script = schemaScript(&detail);
     const QString callLog = script.isEmpty() ? QString() : scriptText(CallLogSchema, &detail);
-    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail)
-        || !runSqlText(db, callLog, &detail) || !db.commit()) {
+    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
+        || !db.commit()) {
         db.rollback();
-        return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."), server,
-            detail.isEmpty() ? db.lastError().text() : detail);
+        return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."),
+            server, detail.isEmpty() ? db.lastError().text() : detail);
     }
     return true;
 }
@@ -351,8 +344,9 @@ bool PostgresRegister::logCall(CallRecord *call, QString *error)
     if (!db.isOpen())
         return false;
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, "
-                                 "linha, cd, nome, busca) VALUES (to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+    query.prepare(
+        QStringLiteral("INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, "
+                       "linha, cd, nome, busca) VALUES (to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
     // Times travel as seconds since the epoch: no time zone is read wrong.
     query.addBindValue(call->when.toSecsSinceEpoch());
     for (const QString &text : { CallRecord::kindName(call->kind), call->received, call->key, call->laidOut,
@@ -417,7 +411,8 @@ bool PostgresRegister::forEachCall(
         return false;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id").arg(CallColumns));
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id").arg(CallColumns));
     query.addBindValue(since.isValid() ? since.toSecsSinceEpoch() : std::numeric_limits<qint32>::min());
     if (!query.exec())
         return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
@@ -438,8 +433,9 @@ bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QStr
     // held up by one long delete.
     for (;;) {
         QSqlQuery query(db);
-        query.prepare(QStringLiteral("DELETE FROM chamadas WHERE id IN (SELECT id FROM chamadas WHERE quando < to_timestamp(?) "
-                                     "ORDER BY quando LIMIT 10000)"));
+        query.prepare(
+            QStringLiteral("DELETE FROM chamadas WHERE id IN (SELECT id FROM chamadas WHERE quando < to_timestamp(?) "
+                           "ORDER BY quando LIMIT 10000)"));
         query.addBindValue(before.toSecsSinceEpoch());
         if (!query.exec())
             return fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), query);
@@ -649,8 +645,8 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
     // The planner cannot tell how many names the expression keeps and may
     // sort every name of the range: a range is read from the name index in
     // order, which finds a page at once.
-    QSqlQuery(db).exec(pattern.lowKey.isEmpty() ? QStringLiteral("SET enable_sort = on")
-                                                : QStringLiteral("SET enable_sort = off"));
+    QSqlQuery(db).exec(
+        pattern.lowKey.isEmpty() ? QStringLiteral("SET enable_sort = on") : QStringLiteral("SET enable_sort = off"));
     if (after) {
         where << QStringLiteral("(%1, cd) > (? COLLATE \"C\", ?)").arg(SortKey);
         values << after->key << after->cd;
@@ -666,8 +662,8 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
     for (const QVariant &v : values)
         query.addBindValue(v);
     if (!query.exec()) {
-        const QString problem
-            = PostgresConnection::lost(query) ? PostgresConnection::Unreachable : QStringLiteral("Erro ao ler a lista de contatos.");
+        const QString problem = PostgresConnection::lost(query) ? PostgresConnection::Unreachable
+                                                                : QStringLiteral("Erro ao ler a lista de contatos.");
         return PostgresConnection::failure(error, problem, server, query.lastError().text());
     }
     rows->clear();

@@ -53,8 +53,8 @@ public:
     bool remove(qint64 code, QString *error) override;
     bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) override;
     bool logCall(CallRecord *call, QString *error) override;
-    bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
-        QString *error) override;
+    bool listCalls(
+        const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error) override;
     bool forEachCall(
         const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error) override;
     bool pruneCalls(const QDateTime &before, qint64 *removed, QString *error) override;

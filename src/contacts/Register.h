@@ -115,8 +115,8 @@ public:
     virtual bool logCall(CallRecord *call, QString *error) = 0;
     // Up to `limit` calls that pass `filter`, newest first, older than the
     // call `beforeId` when it is not 0.
-    virtual bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
-        QString *error)
+    virtual bool listCalls(
+        const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
         = 0;
     // Every call since `since` (all when invalid), oldest first, until
     // `visit` says stop.

@@ -549,14 +549,16 @@ bool SqliteRegister::logCall(CallRecord *call, QString *error)
 {
     return write(
         [&](QSqlQuery &query) {
-            if (!query.prepare(QStringLiteral("INSERT INTO CHAMADAS (QUANDO, TIPO, RECEBIDO, CHAVE, NUMERO, NOME_LINHA, "
-                                              "FONTE, LINHA, CD, NOME, BUSCA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+            if (!query.prepare(
+                    QStringLiteral("INSERT INTO CHAMADAS (QUANDO, TIPO, RECEBIDO, CHAVE, NUMERO, NOME_LINHA, "
+                                   "FONTE, LINHA, CD, NOME, BUSCA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
                 return false;
             query.addBindValue(call->when.toString(CallTimeFormat));
             for (const QString &text : { CallRecord::kindName(call->kind), call->received, call->key, call->laidOut,
                      call->callerName, call->source, call->line })
                 query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
-            query.addBindValue(call->contactCode > 0 ? QVariant(call->contactCode) : QVariant(QMetaType(QMetaType::LongLong)));
+            query.addBindValue(
+                call->contactCode > 0 ? QVariant(call->contactCode) : QVariant(QMetaType(QMetaType::LongLong)));
             query.addBindValue(call->contactName.isNull() ? QString(QLatin1String("")) : call->contactName);
             query.addBindValue(CallFilter::searchText(call->contactName, call->callerName, call->key));
             if (!query.exec())
@@ -764,7 +766,6 @@ bool SqliteRegister::buildIndexes(QString *error)
         return sqlFailure(error, QStringLiteral("Não foi possível criar os índices do cadastro."), m_filePath, detail);
     return true;
 }
-
 
 bool SqliteRegister::openFailure(QString *error, const QString &filePath, const SqlConnection &conn)
 {

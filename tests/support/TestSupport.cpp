@@ -1,9 +1,11 @@
 #include "TestSupport.h"
 
+#include "PostgresServer.h"
 #include "app/DataInit.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
-#include "PostgresServer.h"
+#include "callerid/CallerIdControl.h"
+#include "callerid/CallerIdSettings.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
@@ -13,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -162,6 +165,29 @@ QWidget *WindowFixture::findControl(const char *name) const
     if (!w)
         qFatal("no control %s", name);
     return w;
+}
+
+bool WindowFixture::switchMonitorOn()
+{
+    CallerIdSettings settings = CallerIdSettings::load(m_data->path());
+    settings.source = CallerIdSettings::Source::None;
+    if (!settings.save(m_data->path()))
+        return false;
+    m_window->activateCallerId();
+    return m_window->callerId()->isActive();
+}
+
+int WindowFixture::callWithZunaCall(const QString &zunaBinary, const QString &number) const
+{
+    QProcess call;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    call.setProcessEnvironment(env);
+    call.start(zunaBinary, { QStringLiteral("--data-dir"), m_data->path(), QStringLiteral("--call"), number });
+    // The running window answers while the other program waits.
+    if (!QTest::qWaitFor([&] { return call.state() == QProcess::NotRunning; }, 10000))
+        return -1;
+    return call.exitCode();
 }
 
 QString WindowFixture::focusedName()

@@ -32,7 +32,7 @@ public:
 
     Answer show(QWidget *, Icon icon, const QString &title, const QString &text, Buttons buttons) override
     {
-        shown.append({icon, title, text, buttons});
+        shown.append({ icon, title, text, buttons });
         if (buttons == Buttons::Ok)
             return Answer::Ok;
         return answers.isEmpty() ? Answer::No : answers.takeFirst();
@@ -120,13 +120,15 @@ public:
     // Starts the window (after the test has put its contacts in the folder).
     bool start();
     // The window's control with this design name.
-    template<class W = QWidget>
-    W *control(const char *name) const
-    {
-        return qobject_cast<W *>(findControl(name));
-    }
+    template <class W = QWidget> W *control(const char *name) const { return qobject_cast<W *>(findControl(name)); }
     // The design name of the control that has the focus.
     static QString focusedName();
+    // The caller-ID monitor on, with no line source: numbers come from the
+    // test as a line source hands them over. False when it stayed off.
+    bool switchMonitorOn();
+    // Hands a number to the running window as a script does, through the
+    // program at `zunaBinary` (zuna --call); its exit status, -1 when it hung.
+    int callWithZunaCall(const QString &zunaBinary, const QString &number) const;
 
     QList<int> endedWith;
 
