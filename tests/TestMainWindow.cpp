@@ -224,17 +224,54 @@ private slots:
         QVERIFY(m_fixture->endedWith.isEmpty());
     }
 
-    void escapeEndsAtOnceWhateverWasTyped()
+    void escapeAsksFirstOnlyWhenSomethingIsUnsaved()
     {
+        RecordingMessageBoxes boxes;
+        auto *a1 = control<QLineEdit>("A1");
+        a1->setFocus();
+        // Nothing typed: Zuna ends at once.
+        QTest::keyClick(a1, Qt::Key_Escape);
+        QCOMPARE(m_fixture->endedWith, QList<int> { 0 });
+        QVERIFY(boxes.shown.isEmpty());
+
+        // Typed and not saved: asked, No by default, and nothing is lost.
         for (Qt::KeyboardModifiers m :
             { Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier) }) {
             m_fixture->endedWith.clear();
-            auto *a1 = control<QLineEdit>("A1");
-            a1->setFocus();
+            boxes.shown.clear();
+            a1->setText(QString());
             QTest::keyClicks(a1, QStringLiteral("Maria"));
+            boxes.answers << MessageBoxes::Answer::No;
             QTest::keyClick(a1, Qt::Key_Escape, m);
-            QCOMPARE(m_fixture->endedWith, QList<int> { 0 });
+            QCOMPARE(boxes.shown.size(), 1);
+            QCOMPARE(boxes.shown.first().text, QStringLiteral("Sair sem gravar?"));
+            QCOMPARE(boxes.shown.first().buttons, MessageBoxes::Buttons::YesNoDefaultNo);
+            QVERIFY(m_fixture->endedWith.isEmpty());
+            QCOMPARE(a1->text(), QStringLiteral("Maria"));
         }
+        boxes.answers << MessageBoxes::Answer::Yes;
+        QTest::keyClick(a1, Qt::Key_Escape);
+        QCOMPARE(m_fixture->endedWith, QList<int> { 0 });
+
+        // A contact loaded and left as it was ends at once; one with a field
+        // emptied asks.
+        m_fixture->endedWith.clear();
+        m_window->clearForm();
+        boxes.shown.clear();
+        auto *grid = control<QTableView>("DBGrid1");
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 0));
+        QTest::keyClick(grid, Qt::Key_Return);
+        QVERIFY(!control<QLabel>("CD")->text().isEmpty());
+        QTest::keyClick(grid, Qt::Key_Escape);
+        QCOMPARE(m_fixture->endedWith, QList<int> { 0 });
+        QVERIFY(boxes.shown.isEmpty());
+        m_fixture->endedWith.clear();
+        control<QLineEdit>("A9")->clear();
+        boxes.answers << MessageBoxes::Answer::No;
+        QTest::keyClick(grid, Qt::Key_Escape);
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(m_fixture->endedWith.isEmpty());
     }
 
     void otherKeysAreLeftAlone()

@@ -541,7 +541,7 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
     case Qt::Key_F2: deactivateCallerId(); return true;
     case Qt::Key_F3: clearForm(); return true;
     case Qt::Key_F4: openCalls(); return true;
-    case Qt::Key_Escape: m_terminate(0); return true;
+    case Qt::Key_Escape: endUnlessUnsaved(); return true;
     default: return false;
     }
 }
@@ -640,13 +640,24 @@ void MainWindow::fatal(const QString &error)
 
 bool MainWindow::hasUnsavedTyping() const
 {
-    for (QLineEdit *field : { m_a1, m_a4, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 }) {
+    // Changed from what the window put there: typed into an empty field, or a
+    // loaded value edited or emptied.
+    auto changed = [this](QObject *field, const QString &text) {
         const auto loaded = m_loaded.constFind(field);
-        if (!field->text().isEmpty() && (loaded == m_loaded.cend() || loaded->shown != field->text()))
+        return loaded == m_loaded.cend() ? !text.isEmpty() : loaded->shown != text;
+    };
+    for (QLineEdit *field : { m_a1, m_a4, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 }) {
+        if (changed(field, field->text()))
             return true;
     }
-    const auto notes = m_loaded.constFind(m_ob);
-    return !m_ob->toPlainText().isEmpty() && (notes == m_loaded.cend() || notes->shown != m_ob->toPlainText());
+    return changed(m_ob, m_ob->toPlainText());
+}
+
+void MainWindow::endUnlessUnsaved()
+{
+    if (hasUnsavedTyping() && !MessageBoxes::confirmDefaultNo(this, AppTitle, QStringLiteral("Sair sem gravar?")))
+        return;
+    m_terminate(0);
 }
 
 void MainWindow::registerTrouble(const QString &error)
@@ -799,6 +810,9 @@ void MainWindow::lookUpCaller()
             showContact(ContactRecord(), false);
     }
     m_a4->setText(m_text1->text());
+    // The number a call put there is the window's, not the attendant's typing.
+    if (m_callFromLine)
+        m_loaded.insert(m_a4, { m_a4->text(), m_a4->text() });
 }
 
 void MainWindow::clearForm()

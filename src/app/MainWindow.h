@@ -120,8 +120,12 @@ private:
     void retryRegister();
     // The list and the count, read again after a write or a clear.
     void refreshAfterWrite();
-    // Some field holds text that is not what was loaded from the register.
+    // Some field holds text that is not what the window put there (loaded
+    // from the register, or the number of a call).
     bool hasUnsavedTyping() const;
+    // Esc: ends Zuna at once, or, with changes not saved, when the attendant
+    // says so.
+    void endUnlessUnsaved();
     // Another desk changed the register: the list and count are read again
     // once the burst of changes is over.
     void changedElsewhere();
