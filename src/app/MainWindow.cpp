@@ -119,10 +119,13 @@ void setTextColor(QWidget *w, const QColor &color)
     w->setPalette(pal);
 }
 
+// A button of a fixed light colour gets dark text with it, whatever the
+// desktop's theme.
 void setButtonColor(QPushButton *b, const QColor &color)
 {
     QPalette pal = b->palette();
     pal.setColor(QPalette::Button, color);
+    pal.setColor(QPalette::ButtonText, Qt::black);
     b->setPalette(pal);
     b->setAutoFillBackground(true);
 }
@@ -141,7 +144,8 @@ QLabel *captionLabel(QWidget *parent, const QString &text, const QRect &rect, co
     label->setProperty("index", index);
     label->setText(text);
     label->setFont(arialSmall());
-    setTextColor(label, color);
+    if (color.isValid()) // else the desktop's text colour on the desktop's background
+        setTextColor(label, color);
     return label;
 }
 
@@ -158,8 +162,11 @@ QLineEdit *field(QWidget *parent, const char *name, const QRect &rect, int maxLe
 // design place less the page's offset.
 void setFieldBackground(QLineEdit *field, const QColor &color)
 {
+    // The fields are white or yellow whatever the theme: their text is dark.
     QPalette pal = field->palette();
     pal.setColor(QPalette::Base, color);
+    pal.setColor(QPalette::Text, Qt::black);
+    pal.setColor(QPalette::PlaceholderText, Qt::darkGray);
     field->setPalette(pal);
 }
 
@@ -272,7 +279,7 @@ void MainWindow::buildCallerIdArea()
     m_lineStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lineStatus->setFont(arialSmall());
     m_lineStatus->setAutoFillBackground(true);
-    m_lineStatus->hide();
+    showLineStatus(QString(), true); // hidden, in the colours of a healthy line
     connect(m_callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
 
     m_command1 = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
@@ -331,7 +338,7 @@ void MainWindow::buildEditor()
     int index = 2;
     for (const Caption &c : captions) {
         const QString text = QString::fromUtf8(c.text);
-        QLabel *label = captionLabel(cadastro, text, {}, Qt::black, index++);
+        QLabel *label = captionLabel(cadastro, text, {}, QColor(), index++);
         label->adjustSize();
         placeOnTab(cadastro, label, QRect(c.at, label->size()));
     }
