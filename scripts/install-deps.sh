@@ -10,6 +10,8 @@ packages=(
   fonts-dejavu-core fonts-liberation
   sqlite3 libsqlite3-dev
   dunst xvfb dbus python3
+  libqt6svg6 qt6-translations-l10n
+  librsvg2-bin desktop-file-utils appstream man-db groff-base dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -115,6 +115,18 @@ private slots:
         }
         QApplication::setPalette(before);
     }
+
+    void picturesAreSharpAtTwiceTheScale()
+    {
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        // Drawn from their vector pictures at the screen's scale, not a
+        // small bitmap blown up.
+        const auto *help = fx.control<QPushButton>("Command7");
+        const QPixmap twice = help->icon().pixmap(help->iconSize(), 2.0);
+        QCOMPARE(twice.size(), help->iconSize() * 2);
+        QCOMPARE(fx.window()->windowIcon().pixmap(QSize(128, 128)).size(), QSize(128, 128));
+    }
 };
 
 QTEST_MAIN(TestThemes)

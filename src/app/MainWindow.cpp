@@ -200,7 +200,7 @@ void MainWindow::buildWindow()
 {
     setObjectName(QStringLiteral("ZUNA"));
     setWindowTitle(QString());
-    setWindowIcon(QIcon(QStringLiteral(":/images/telefone.png")));
+    setWindowIcon(QIcon(QStringLiteral(":/images/telefone.svg"))); // sharp at any scale
     resize(645, 500);
     setFont(msSansSerif());
     QPalette pal = palette();
@@ -298,7 +298,7 @@ void MainWindow::buildCallerIdArea()
     setTextColor(m_nxr, Qt::white);
 
     m_command7 = make<QPushButton>(this, "Command7", { 104, 176, 73, 25 });
-    m_command7->setIcon(QIcon(QStringLiteral(":/images/ajuda.png")));
+    m_command7->setIcon(QIcon(QStringLiteral(":/images/ajuda.svg"))); // drawn at the screen's scale
     m_command7->setIconSize(QSize(63, 21));
     m_command7->setToolTip(QStringLiteral("Ajuda"));
     setButtonColor(m_command7, Qt::white);
