@@ -78,9 +78,11 @@ int decodeRecording(const QString &dataDir, const QString &file)
                                      .arg(m.endMs / 60000, 2, 10, QLatin1Char('0'))
                                      .arg(m.endMs / 1000 % 60, 2, 10, QLatin1Char('0'))
                                      .arg(m.endMs % 1000, 3, 10, QLatin1Char('0'));
-            const QString what = m.kind == CallerIdMessage::Kind::Number
+            QString what = m.kind == CallerIdMessage::Kind::Number
                 ? QStringLiteral("número %1").arg(NumberNormaliser::normalise(m.digits, settings.a2DDDLocal))
                 : LineSource::textFor(m.kind);
+            if (!m.name.isEmpty())
+                what += QStringLiteral(", nome %1").arg(m.name);
             out << time << "  " << m.raw << "  " << what << '\n';
         },
         &error);

@@ -341,6 +341,33 @@ private slots:
         QCOMPARE(numbers.at(1).first().toString(), QStringLiteral("2122223333"));
     }
 
+    void theNcidClientPassesTheCallerNameAndLine()
+    {
+        const auto call = NcidSource::fields(
+            QStringLiteral("CID: *DATE*12082026*TIME*0130*LINE*POTS*NMBR*1133334444*MESG*NONE*NAME*ANA  SOUZA*"));
+        QCOMPARE(NcidSource::callerName(call), QStringLiteral("ANA SOUZA"));
+        QCOMPARE(call.value(QStringLiteral("LINE")), QStringLiteral("POTS"));
+        for (const char *none : { "NO NAME", "-", "" })
+            QCOMPARE(NcidSource::callerName({ { QStringLiteral("NAME"), QString::fromLatin1(none) } }), QString());
+
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        NcidSource source(QStringLiteral("127.0.0.1"), server.serverPort(), QStringLiteral("11"));
+        QSignalSpy callers(&source, &LineSource::callerReceived);
+        source.start();
+        QTRY_VERIFY(server.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        peer->write("200 NCID Server\r\n300 End of connection startup\r\n");
+        peer->write("CID: *DATE*12082026*TIME*0130*LINE*1234*NMBR*1133334444*MESG*NONE*NAME*ANA*\r\n");
+        QTRY_COMPARE(callers.size(), 1);
+        QCOMPARE(callers.first(), QVariantList({ QStringLiteral("1133334444"), QStringLiteral("ANA") }));
+        QCOMPARE(source.lineLabel(), QStringLiteral("1234"));
+        peer->write("CID: *NAME*NO NAME*LINE*-*NMBR*2122223333*\r\n");
+        QTRY_COMPARE(callers.size(), 2);
+        QCOMPARE(callers.at(1), QVariantList({ QStringLiteral("2122223333"), QString() }));
+        QCOMPARE(source.lineLabel(), QString());
+    }
+
     void theSoundCardIsCapturedThroughARealSoundServer()
     {
         const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));

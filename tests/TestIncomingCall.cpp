@@ -108,6 +108,19 @@ private slots:
         QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
     }
 
+    void theNameTheLineSentIsShownWithTheNumber()
+    {
+        QVERIFY(m_fx->start());
+        switchOn();
+        monitor()->reportNumber(QStringLiteral("21999988888"), QStringLiteral("MARIA DA SILVA"));
+        QCOMPARE(monitor()->text(), QStringLiteral("21999988888 · MARIA DA SILVA"));
+        QCOMPARE(monitor()->lastCallerName(), QStringLiteral("MARIA DA SILVA"));
+        QCOMPARE(edit("A4")->text(), QStringLiteral("(21)99998-8888")); // ready for registering
+        monitor()->reportNumber(QStringLiteral("1133334444"));
+        QCOMPARE(monitor()->text(), QStringLiteral("1133334444"));
+        QCOMPARE(monitor()->lastCallerName(), QString());
+    }
+
     void aNumberTypedByHandIsLaidOutFromItsDigits_data()
     {
         QTest::addColumn<QString>("typed");

@@ -3,6 +3,7 @@
 #include "callerid/CallerIdSetupDialog.h"
 #include "callerid/sources/LineSources.h"
 #include "callerid/sources/LocalSocketSource.h"
+#include "callerid/sources/NcidSource.h"
 
 CallerIdControl::CallerIdControl(QWidget *parent)
     : QLabel(InitialText, parent)
@@ -67,9 +68,9 @@ void CallerIdControl::activate()
     for (LineSource *source : { m_source, m_socket }) {
         if (!source)
             continue;
-        connect(source, &LineSource::numberReceived, this, [this, source](const QString &number) {
+        connect(source, &LineSource::callerReceived, this, [this, source](const QString &number, const QString &name) {
             m_lastSource = source;
-            reportNumber(number);
+            reportNumber(number, name);
         });
         connect(source, &LineSource::textReceived, this, [this, source](const QString &text) {
             m_lastSource = source;
@@ -135,12 +136,13 @@ void CallerIdControl::sourceStatus(const LineSource *source, const QString &stat
     emit statusChanged(shown, allHealthy);
 }
 
-void CallerIdControl::reportNumber(const QString &number)
+void CallerIdControl::reportNumber(const QString &number, const QString &callerName)
 {
     if (!m_active)
         return;
-    m_shown = number;
-    setText(number);
+    m_lastCallerName = callerName;
+    m_shown = callerName.isEmpty() ? number : number + QStringLiteral(" · ") + callerName;
+    setText(m_shown);
     emit numberReceived(number);
 }
 
@@ -148,6 +150,7 @@ void CallerIdControl::reportText(const QString &text)
 {
     if (!m_active)
         return;
+    m_lastCallerName.clear();
     m_shown = text;
     setText(text);
     emit textReceived(text);
@@ -169,8 +172,12 @@ QString CallerIdControl::callLine() const
         return m_settings.soundDevice.isEmpty() ? QStringLiteral("padrão") : m_settings.soundDevice;
     case CallerIdSettings::Source::AudioFile: return m_settings.audioFile;
     case CallerIdSettings::Source::Modem: return m_settings.modemPort;
-    case CallerIdSettings::Source::Ncid:
-        return QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
+    case CallerIdSettings::Source::Ncid: {
+        // The server's label for the line the call came on, when it sent one.
+        const auto *ncid = qobject_cast<const NcidSource *>(m_lastSource);
+        const QString server = QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
+        return ncid && !ncid->lineLabel().isEmpty() ? server + QLatin1Char(' ') + ncid->lineLabel() : server;
+    }
     case CallerIdSettings::Source::None: break;
     }
     return {};

@@ -38,9 +38,12 @@ public:
     // Opens the configuration screen (modal).
     void configure();
 
-    // Reports a decoded number: shown on the display and raised as the number
-    // event, but only while the monitor is active.
-    void reportNumber(const QString &number);
+    // Reports a decoded number: shown on the display ("número · nome" when
+    // the line sent the caller's name) and raised as the number event, but
+    // only while the monitor is active.
+    void reportNumber(const QString &number, const QString &callerName = QString());
+    // The name the line sent with the last number; empty when none came.
+    QString lastCallerName() const { return m_lastCallerName; }
     void reportText(const QString &text);
     // Where the last number or text came from: the line source's name in
     // callerid.ini ("placa-de-som", "modem", ...) or "socket" for a number
@@ -73,6 +76,7 @@ private:
     bool m_active = false;
     const LineSource *m_lastSource = nullptr; // of the last number or text
     QString m_shown = InitialText; // the last number or text reported
+    QString m_lastCallerName;
     struct State
     {
         QString text;

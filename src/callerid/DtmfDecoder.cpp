@@ -1,16 +1,14 @@
 #include "callerid/DtmfDecoder.h"
 
+#include "callerid/Biquad.h"
 #include "callerid/DtmfToneDetector.h"
+#include "callerid/FlushSubnormals.h"
 
 #include <samplerate.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
-
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 
 namespace {
 
@@ -20,73 +18,6 @@ constexpr size_t PendingFrames = 256;
 // decoder hears nothing rather than filtering above Nyquist.
 constexpr int MinRate = 8000;
 constexpr int MaxRate = 768000;
-
-// Filters decaying in exact digital silence reach subnormal numbers, which
-// the processor handles a hundred times slower. While the decoder works,
-// those are taken as zero; the caller's own setting is given back after.
-class FlushSubnormals
-{
-public:
-    FlushSubnormals()
-    {
-#if defined(__SSE__)
-        m_saved = _mm_getcsr();
-        _mm_setcsr(m_saved | 0x8040); // flush to zero, denormals are zero
-#endif
-    }
-    ~FlushSubnormals()
-    {
-#if defined(__SSE__)
-        _mm_setcsr(m_saved);
-#endif
-    }
-    FlushSubnormals(const FlushSubnormals &) = delete;
-    FlushSubnormals &operator=(const FlushSubnormals &) = delete;
-
-private:
-    unsigned m_saved = 0;
-};
-
-// A second-order section (transposed direct form II), in floating point: a
-// fixed-point form overflows on the strong hum it is there to remove.
-class Biquad
-{
-public:
-    // Butterworth-family sections by the bilinear transform; q = 1/sqrt(2)
-    // gives a second-order Butterworth.
-    static Biquad highPass(double hz, double rate, double q = M_SQRT1_2) { return make(hz, rate, q, true); }
-    static Biquad lowPass(double hz, double rate, double q = M_SQRT1_2) { return make(hz, rate, q, false); }
-
-    float operator()(float x)
-    {
-        const double y = m_b0 * x + m_s1;
-        m_s1 = m_b1 * x - m_a1 * y + m_s2;
-        m_s2 = m_b2 * x - m_a2 * y;
-        return float(y);
-    }
-
-private:
-    static Biquad make(double hz, double rate, double q, bool high)
-    {
-        const double k = std::tan(M_PI * hz / rate);
-        const double norm = 1.0 / (1.0 + k / q + k * k);
-        Biquad b;
-        if (high) {
-            b.m_b0 = norm;
-            b.m_b1 = -2.0 * norm;
-        } else {
-            b.m_b0 = k * k * norm;
-            b.m_b1 = 2.0 * k * k * norm;
-        }
-        b.m_b2 = b.m_b0;
-        b.m_a1 = 2.0 * (k * k - 1.0) * norm;
-        b.m_a2 = (1.0 - k / q + k * k) * norm;
-        return b;
-    }
-
-    double m_b0 = 1, m_b1 = 0, m_b2 = 0, m_a1 = 0, m_a2 = 0;
-    double m_s1 = 0, m_s2 = 0;
-};
 
 } // namespace
 

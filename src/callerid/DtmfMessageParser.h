@@ -13,6 +13,7 @@ struct CallerIdMessage
     Kind kind = Kind::Number;
     QString digits; // the number field as sent (digits only)
     QString raw; // the whole message, markers included, e.g. "A1133334444C"
+    QString name; // the caller's name, when the line sent one (FSK only)
     qint64 endMs = 0; // time of the terminator, from the start of the stream
 };
 

@@ -33,14 +33,14 @@ bool LineSource::isRepeat(const QString &what)
 void LineSource::deliver(const CallerIdMessage &message)
 {
     if (message.kind == CallerIdMessage::Kind::Number)
-        deliverNumber(message.digits);
+        deliverNumber(message.digits, message.name);
     else
         deliverText(textFor(message.kind));
 }
 
-void LineSource::deliverNumber(const QString &received)
+void LineSource::deliverNumber(const QString &received, const QString &name)
 {
-    m_waiting << received;
+    m_waiting.append({ received, name });
     if (m_waiting.size() > MaxWaiting)
         m_waiting.removeFirst();
     if (!m_pace.isActive())
@@ -50,11 +50,13 @@ void LineSource::deliverNumber(const QString &received)
 void LineSource::handOver()
 {
     while (!m_waiting.isEmpty()) {
-        const QString number = NumberNormaliser::normalise(m_waiting.takeFirst(), m_areaCode);
+        const Waiting next = m_waiting.takeFirst();
+        const QString number = NumberNormaliser::normalise(next.number, m_areaCode);
         if (number.isEmpty() || isRepeat(number))
             continue;
         m_pace.start(PaceMs);
         emit numberReceived(number);
+        emit callerReceived(number, next.name);
         return;
     }
 }

@@ -33,6 +33,9 @@ public:
 
 signals:
     void numberReceived(const QString &number);
+    // The same call with the caller's name when the line sent one (FSK, an
+    // NCID server), else an empty name; emitted right after numberReceived.
+    void callerReceived(const QString &number, const QString &name);
     void textReceived(const QString &text);
     // What the source is doing, for the display; `healthy` is false while it
     // fails (no device, unplugged, server down) and keeps retrying.
@@ -41,7 +44,7 @@ signals:
 protected:
     // A decoded message: normalised and passed on, unless it repeats the last.
     void deliver(const CallerIdMessage &message);
-    void deliverNumber(const QString &received);
+    void deliverNumber(const QString &received, const QString &name = QString());
     void deliverText(const QString &text);
     const QString &areaCode() const { return m_areaCode; }
 
@@ -52,6 +55,11 @@ private:
     QString m_areaCode;
     QString m_last;
     QElapsedTimer m_lastTime;
-    QStringList m_waiting; // numbers as received, not handed on yet
+    struct Waiting
+    {
+        QString number; // as received
+        QString name;
+    };
+    QList<Waiting> m_waiting; // not handed on yet
     QTimer m_pace;
 };

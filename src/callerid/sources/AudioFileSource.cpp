@@ -1,6 +1,7 @@
 #include "callerid/sources/AudioFileSource.h"
 
 #include "callerid/DtmfDecoder.h"
+#include "callerid/FskDecoder.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -9,6 +10,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -121,7 +123,19 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
     }
     // Floating-point samples are read scaled to the 16-bit range.
     sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-    DtmfDecoder decoder(info.samplerate, sensitivity, onMessage);
+    // DTMF and FSK messages in the order they end in the recording: each
+    // decoder runs ahead of the other by at most one read.
+    QList<CallerIdMessage> heard;
+    const auto collect = [&heard](const CallerIdMessage &m) { heard << m; };
+    const auto handOn = [&] {
+        std::stable_sort(heard.begin(), heard.end(),
+            [](const CallerIdMessage &a, const CallerIdMessage &b) { return a.endMs < b.endMs; });
+        for (const CallerIdMessage &m : std::as_const(heard))
+            onMessage(m);
+        heard.clear();
+    };
+    DtmfDecoder decoder(info.samplerate, sensitivity, collect);
+    FskDecoder fsk(info.samplerate, collect);
     constexpr sf_count_t Frames = 4096;
     std::vector<int16_t> frames(size_t(Frames * info.channels));
     std::vector<int16_t> mono(Frames);
@@ -136,6 +150,8 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
             mono[size_t(i)] = int16_t(sum / info.channels);
         }
         decoder.feed(mono.data(), size_t(got));
+        fsk.feed(mono.data(), size_t(got));
+        handOn();
     }
     if (sf_error(file) != SF_ERR_NO_ERROR) {
         *error = QStringLiteral("A gravação %1 está danificada.\nDetalhe: %2")
@@ -143,5 +159,7 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
         return false;
     }
     decoder.finish();
+    fsk.finish();
+    handOn();
     return true;
 }

@@ -1,6 +1,7 @@
 #include "callerid/sources/CaptureThread.h"
 
 #include "callerid/DtmfDecoder.h"
+#include "callerid/FskDecoder.h"
 #include "callerid/sources/AudioCapture.h"
 
 #include <vector>
@@ -29,6 +30,8 @@ void CaptureThread::run()
         emit status(QStringLiteral("Ouvindo a linha"), true);
         DtmfDecoder decoder(Rate, m_sensitivity, [this](const CallerIdMessage &m) { emit message(m); });
         decoder.setDigitHandler([this](char d, qint64) { emit digit(QChar(QLatin1Char(d))); });
+        // FSK (V.23 and Bell 202) on the same audio: the line needs no setting.
+        FskDecoder fsk(Rate, [this](const CallerIdMessage &m) { emit message(m); });
         std::vector<int16_t> chunk(ChunkSamples);
         while (!*m_stop) {
             if (!capture->read(chunk.data(), chunk.size(), &error)) {
@@ -36,6 +39,7 @@ void CaptureThread::run()
                 break;
             }
             decoder.feed(chunk.data(), chunk.size());
+            fsk.feed(chunk.data(), chunk.size());
             emit level(decoder.takePeakDb());
         }
         capture.reset();

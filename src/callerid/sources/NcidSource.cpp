@@ -70,12 +70,24 @@ QHash<QString, QString> NcidSource::fields(const QString &line)
     return result;
 }
 
+QString NcidSource::callerName(const QHash<QString, QString> &fields)
+{
+    const QString name = fields.value(QStringLiteral("NAME")).simplified();
+    const QString upper = name.toUpper();
+    if (upper == QLatin1String("NO NAME") || upper == QLatin1String("-"))
+        return {};
+    return name;
+}
+
 void NcidSource::readLines()
 {
     for (const QByteArray &raw : m_lines.feed(m_socket->readAll())) {
         if (!raw.startsWith("CID:"))
             continue;
-        const QString number = fields(QString::fromUtf8(raw)).value(QStringLiteral("NMBR")).trimmed();
+        const QHash<QString, QString> call = fields(QString::fromUtf8(raw));
+        const QString number = call.value(QStringLiteral("NMBR")).trimmed();
+        const QString line = call.value(QStringLiteral("LINE")).trimmed();
+        m_lineLabel = line == QLatin1String("-") ? QString() : line;
         const QString upper = number.toUpper();
         if (upper == QLatin1String("PRIVATE") || upper == QLatin1String("P") || upper == QLatin1String("ANONYMOUS"))
             deliverText(textFor(CallerIdMessage::Kind::Withheld));
@@ -83,6 +95,6 @@ void NcidSource::readLines()
             || upper == QLatin1String("NO NUMBER") || upper.isEmpty())
             deliverText(textFor(CallerIdMessage::Kind::Unavailable));
         else
-            deliverNumber(number);
+            deliverNumber(number, callerName(call));
     }
 }

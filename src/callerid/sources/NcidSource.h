@@ -8,7 +8,9 @@
 class QTcpSocket;
 class Reconnector;
 
-// A client of an NCID server: "CID: *DATE*...*NMBR*number*...*" lines.
+// A client of an NCID server: "CID: *DATE*...*NMBR*number*...*" lines. The
+// caller's name (NAME) travels with the number; the server's label for the
+// line the call came on (LINE) is kept for the call's record.
 class NcidSource : public LineSource
 {
     Q_OBJECT
@@ -21,6 +23,11 @@ public:
 
     // The fields of a CID line by name, e.g. "NMBR" -> "1133334444".
     static QHash<QString, QString> fields(const QString &line);
+    // NAME of a CID line; empty when the server says there is none.
+    static QString callerName(const QHash<QString, QString> &fields);
+
+    // LINE of the last call, e.g. "POTS" or "1234"; empty when not sent.
+    QString lineLabel() const { return m_lineLabel; }
 
 private:
     void connectNow();
@@ -33,4 +40,5 @@ private:
     Reconnector *m_reconnect;
     LineSplitter m_lines;
     bool m_running = false;
+    QString m_lineLabel;
 };
