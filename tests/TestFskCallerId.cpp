@@ -6,7 +6,9 @@
 #include "callerid/sources/AudioFileSource.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -223,6 +225,38 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(callers.size(), 3, 10000);
         QCOMPARE(callers.at(0), QVariantList({ QStringLiteral("2122223333"), QString() }));
         QCOMPARE(callers.at(1), QVariantList({ QStringLiteral("1133334444"), QStringLiteral("MARIA DA SILVA") }));
+    }
+
+    void anyChunkSizeGivesTheSameResult()
+    {
+        FskSignal signal;
+        signal.rate = 44100;
+        const std::vector<int16_t> audio = signal.render(FskSignal::mdmf(CallWithName));
+        for (const size_t chunk : { size_t(1), size_t(7), size_t(160), size_t(4096), audio.size() })
+            QCOMPARE(decode(audio, 44100, chunk), QStringList { QStringLiteral("1133334444/MARIA DA SILVA") });
+    }
+
+    void speechIsNeverTakenForAMessage()
+    {
+        const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+        QVERIFY2(!espeak.isEmpty(), "espeak-ng is needed (scripts/install-deps.sh installs it)");
+        QTemporaryDir dir;
+        const QString wav = dir.filePath(QStringLiteral("fala.wav"));
+        const QString text = QStringLiteral(
+            "Alô, boa tarde. Eu gostaria de saber se a farmácia ainda está aberta e se vocês entregam "
+            "remédios no bairro Santa Cecília. O meu número é onze, nove oito sete seis, cinco quatro três dois. "
+            "Obrigado, até logo. ")
+                                 .repeated(6);
+        QProcess p;
+        p.start(espeak, { QStringLiteral("-v"), QStringLiteral("pt-br"), QStringLiteral("-w"), wav, text });
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QStringList heard;
+        QString error;
+        QVERIFY2(AudioFileSource::decodeFile(
+                     wav, 8, [&](const CallerIdMessage &m) { heard << describe(m); }, &error),
+            qPrintable(error));
+        QCOMPARE(heard, QStringList());
     }
 
     void silenceAndNoiseGiveNothingAndCostLittle_data()
