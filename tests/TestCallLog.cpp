@@ -201,7 +201,7 @@ private slots:
         QVERIFY(reg().logCall(&yesterday, nullptr));
         monitor()->reportNumber(QStringLiteral("11987654321"));
         QTest::qWait(LineSource::PaceMs);
-        monitor()->reportNumber(QStringLiteral("21955554444"));
+        monitor()->reportNumber(QStringLiteral("21955554444"), QStringLiteral("JOSÉ DA SILVA")); // a name from the line
         logged(3);
 
         QTest::keyClick(edit("Text1"), Qt::Key_F4);
@@ -220,6 +220,9 @@ private slots:
         unknownOnly->setChecked(false);
         QTest::keyClicks(text, QStringLiteral("conceicao"));
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(11)98765-4321") }));
+        text->setText(QStringLiteral("jose da"));
+        QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(21)95555-4444") }));
+        QCOMPARE(callsWindow()->model()->index(0, CallListModel::Name).data().toString(), QStringLiteral("JOSÉ DA SILVA"));
         text->setText(QStringLiteral("4004 1234"));
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(11)4004-1234") }));
         text->clear();

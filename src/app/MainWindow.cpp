@@ -1069,6 +1069,7 @@ void MainWindow::logCall(const PhoneNumber &number, const std::optional<ContactR
     call.received = m_receivedNumber.isEmpty() ? m_text1->text() : m_receivedNumber;
     call.key = number.key();
     call.laidOut = m_text1->text();
+    call.callerName = m_callerId->lastCallerName(); // when the line sent one
     logFrom(call, found);
 }
 
