@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
 #include "app/Startup.h"
+#include "app/Translations.h"
 #include "callerid/CallerIdSettings.h"
 #include "callerid/CallerIdSetupDialog.h"
 #include "callerid/NumberNormaliser.h"
@@ -12,6 +13,7 @@
 #include "platform/DataFolder.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTextStream>
 
 #include <sys/resource.h>
@@ -158,7 +160,12 @@ int main(int argc, char *argv[])
         return callRunningCopy(dir, options.callNumber);
     }
 
+    // Desktops match the windows to zuna.desktop by this name (the Wayland app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("zuna"));
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("zuna"), QIcon(QStringLiteral(":/images/telefone.svg"))));
+    Translations::installPortuguese(app);
     if (options.callerIdSetup) {
         CallerIdSetupDialog dialog(DataFolder::locate(options.dataDir));
         return dialog.exec() == QDialog::Accepted ? 0 : 1;
