@@ -1,8 +1,10 @@
 #include "app/CallLogExport.h"
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
+#include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "app/Translations.h"
+#include "callerid/CallerIdControl.h"
 #include "callerid/CallerIdSettings.h"
 #include "callerid/CallerIdSetupDialog.h"
 #include "callerid/NumberNormaliser.h"
@@ -174,5 +176,7 @@ int main(int argc, char *argv[])
     const Startup::Outcome outcome = startup.start();
     if (outcome == Startup::Outcome::Failed)
         return Startup::exitStatus(outcome, 0);
+    if (outcome == Startup::Outcome::Running && !options.line.isEmpty())
+        startup.mainWindow()->callerId()->setLineOverride(options.line);
     return Startup::exitStatus(outcome, app.exec());
 }

@@ -257,6 +257,61 @@ private slots:
         QCOMPARE(s.a8Sensibility, 10);
     }
 
+    void aLineNamedForOneRunIsRead_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("where");
+        using S = CallerIdSettings::Source;
+        QTest::newRow("default sound card") << "som" << int(S::SoundCard) << "";
+        QTest::newRow("sound card") << "som:alsa_input.usb-mono" << int(S::SoundCard) << "alsa_input.usb-mono";
+        QTest::newRow("recording") << "arquivo:/tmp/linha 1.wav" << int(S::AudioFile) << "/tmp/linha 1.wav";
+        QTest::newRow("modem") << "modem:/dev/ttyUSB0" << int(S::Modem) << "/dev/ttyUSB0";
+        QTest::newRow("ncid") << "ncid:pbx.local" << int(S::Ncid) << "pbx.local:3333";
+        QTest::newRow("ncid with port") << "ncid:10.0.0.5:3334" << int(S::Ncid) << "10.0.0.5:3334";
+        QTest::newRow("ncid on IPv6") << "ncid:[fe80::1]:3335" << int(S::Ncid) << "fe80::1:3335";
+    }
+
+    void aLineNamedForOneRunIsRead()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, source);
+        QFETCH(QString, where);
+        CallerIdSettings s;
+        QString error;
+        QVERIFY2(s.applyLine(line, &error), qPrintable(error));
+        QCOMPARE(int(s.source), source);
+        const QString got = s.source == CallerIdSettings::Source::SoundCard ? s.soundDevice
+            : s.source == CallerIdSettings::Source::AudioFile              ? s.audioFile
+            : s.source == CallerIdSettings::Source::Modem                  ? s.modemPort
+                                                                           : s.ncidHost + QLatin1Char(':') + QString::number(s.ncidPort);
+        QCOMPARE(got, where);
+    }
+
+    void aLineForOneRunLeavesTheSettingsFileAlone()
+    {
+        ContactRecord ana = m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        m_fx->data().addContact(ana);
+        const QString wav = m_fx->data().file(QStringLiteral("outra-linha.wav"));
+        writeWav(wav, lineAudio({ QStringLiteral("A1133334444C") }, 44100), 44100);
+        CallerIdSettings s = CallerIdSettings::load(m_fx->data().path());
+        s.source = CallerIdSettings::Source::Modem;
+        s.modemPort = QStringLiteral("/dev/nao-existe");
+        QVERIFY(s.save(m_fx->data().path()));
+        QVERIFY(m_fx->start());
+
+        m_fx->window()->callerId()->setLineOverride(QStringLiteral("arquivo:") + wav);
+        QTest::keyClick(edit("Text1"), Qt::Key_F1);
+        QTRY_COMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+        QCOMPARE(m_fx->window()->callerId()->callSource(), QStringLiteral("arquivo"));
+        QTest::keyClick(edit("Text1"), Qt::Key_F2);
+        // The desk's own line is still the one in the file.
+        const CallerIdSettings after = CallerIdSettings::load(m_fx->data().path());
+        QCOMPARE(int(after.source), int(CallerIdSettings::Source::Modem));
+        QCOMPARE(after.modemPort, QStringLiteral("/dev/nao-existe"));
+        QCOMPARE(after.audioFile, s.audioFile);
+    }
+
     void theModemReportsNumbersFromItsLines()
     {
         FakeModem modem;

@@ -66,6 +66,9 @@ private slots:
         QTest::newRow("stray argument") << QStringList { QStringLiteral("arquivo") };
         QTest::newRow("call with no number") << QStringList { QStringLiteral("--call"), QStringLiteral("abc") };
         QTest::newRow("--ddd without --init") << QStringList { QStringLiteral("--ddd"), QStringLiteral("11") };
+        QTest::newRow("unknown line") << QStringList { QStringLiteral("--line"), QStringLiteral("telefone:1") };
+        QTest::newRow("line without its file") << QStringList { QStringLiteral("--line"), QStringLiteral("arquivo") };
+        QTest::newRow("line with a bad port") << QStringList { QStringLiteral("--line"), QStringLiteral("ncid:pbx:0") };
     }
     void aWrongCommandLineExitsWithStatusTwo()
     {

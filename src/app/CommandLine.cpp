@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "callerid/CallerIdSettings.h"
 #include "contacts/PhoneNumber.h"
 
 #include <QCommandLineParser>
@@ -33,13 +34,14 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption call(QStringLiteral("call"), QString(), QStringLiteral("NUMBER"));
     const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("URL"));
     const QCommandLineOption copyRegister(QStringLiteral("copy-register"), QString(), QStringLiteral("URL"));
+    const QCommandLineOption line(QStringLiteral("line"), QString(), QStringLiteral("SOURCE"));
     const QCommandLineOption calls(QStringLiteral("chamadas"));
     const QCommandLineOption since(QStringLiteral("desde"), QString(), QStringLiteral("AAAA-MM-DD"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
     parser.addOptions(
-        { dataDir, init, ddd, setup, decode, call, database, copyRegister, calls, since, csv, help, version });
+        { dataDir, init, ddd, setup, decode, call, database, copyRegister, line, calls, since, csv, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -89,6 +91,12 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
         *error = QStringLiteral("a opção --copy-register é usada sozinha (com --data-dir, se preciso)");
         return false;
     }
+    result->line = parser.value(line).trimmed();
+    if (parser.isSet(line)) {
+        CallerIdSettings check;
+        if (!check.applyLine(result->line, error))
+            return false;
+    }
     result->listCalls = parser.isSet(calls);
     result->csv = parser.isSet(csv);
     result->callsSince = QDate::fromString(parser.value(since), QStringLiteral("yyyy-MM-dd"));
@@ -126,6 +134,9 @@ QString CommandLine::helpText()
                           "                    servidor e grava registro.ini para esta mesa usá-lo\n"
                           "  --copy-register URL  copia o cadastro e o DDD local desta pasta de dados\n"
                           "                    para o cadastro vazio do servidor URL, códigos mantidos\n"
+                          "  --line FONTE      usa nesta execução esta linha do identificador de chamadas,\n"
+                          "                    sem mudar callerid.ini: som[:DISPOSITIVO], arquivo:ARQUIVO,\n"
+                          "                    modem:PORTA ou ncid:SERVIDOR[:PORTA]\n"
                           "  --chamadas        mostra o histórico de chamadas, da mais antiga à mais\n"
                           "                    recente, e sai\n"
                           "  --desde AAAA-MM-DD  com --chamadas: só as chamadas desde esse dia\n"

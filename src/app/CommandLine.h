@@ -15,6 +15,7 @@ struct CommandLine
     bool callerIdSetup = false; // --callerid-setup
     QString decodeFile; // --decode FILE
     QString callNumber; // --call NUMBER
+    QString line; // --line SOURCE: the caller-ID line for this run
     bool listCalls = false; // --chamadas: print the call log
     QDate callsSince; // --desde AAAA-MM-DD, with --chamadas
     bool csv = false; // --csv, with --chamadas

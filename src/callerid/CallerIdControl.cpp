@@ -61,6 +61,8 @@ void CallerIdControl::activate()
     // Settings changed in the configuration screen count from here on.
     if (!m_dataDir.isEmpty())
         m_settings = CallerIdSettings::load(m_dataDir);
+    if (!m_lineOverride.isEmpty())
+        m_settings.applyLine(m_lineOverride, nullptr); // checked when the command line was read
     m_active = true;
     m_source = createLineSource(m_settings, this);
     if (!m_dataDir.isEmpty())

@@ -32,6 +32,10 @@ public:
     void setPluginPath(const QString &path);
     QString pluginPath() const { return m_settings.a3RootPlugIn; }
 
+    // A line for this run (zuna --line), in place of the one callerid.ini
+    // names, which stays as it is.
+    void setLineOverride(const QString &line) { m_lineOverride = line; }
+
     void activate();
     void deactivate();
     bool isActive() const { return m_active; }
@@ -70,6 +74,7 @@ private:
     void sourceStatus(const LineSource *source, const QString &status, bool healthy);
 
     QString m_dataDir;
+    QString m_lineOverride;
     CallerIdSettings m_settings;
     LineSource *m_source = nullptr;
     LineSource *m_socket = nullptr;

@@ -63,6 +63,63 @@ const char *const SourceName = "linha/fonte";
 
 } // namespace
 
+bool CallerIdSettings::applyLine(const QString &line, QString *error)
+{
+    const QString kind = line.section(QLatin1Char(':'), 0, 0);
+    const QString rest = line.section(QLatin1Char(':'), 1);
+    const bool hasRest = line.contains(QLatin1Char(':'));
+    if (kind == QLatin1String("som")) {
+        source = Source::SoundCard;
+        soundDevice = rest; // empty: the default input
+        return true;
+    }
+    if (kind == QLatin1String("arquivo") && !rest.isEmpty()) {
+        source = Source::AudioFile;
+        audioFile = rest;
+        return true;
+    }
+    if (kind == QLatin1String("modem") && !rest.isEmpty()) {
+        source = Source::Modem;
+        modemPort = rest;
+        return true;
+    }
+    if (kind == QLatin1String("ncid") && !rest.isEmpty()) {
+        // HOST, HOST:PORT, or [IPv6]:PORT.
+        QString host = rest;
+        int port = 3333;
+        const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
+        const bool bracketed = rest.startsWith(QLatin1Char('['));
+        if (colon > 0 && (!bracketed || rest.at(colon - 1) == QLatin1Char(']'))
+            && (bracketed || rest.count(QLatin1Char(':')) == 1)) {
+            bool ok = false;
+            port = rest.mid(colon + 1).toInt(&ok);
+            if (!ok || port < 1 || port > 65535) {
+                *error = QStringLiteral("porta inválida em --line %1 (1 a 65535)").arg(line);
+                return false;
+            }
+            host = rest.left(colon);
+        }
+        if (bracketed)
+            host = host.mid(1).chopped(1);
+        if (host.isEmpty()) {
+            *error = QStringLiteral("falta o servidor em --line %1 (ex.: ncid:servidor:3333)").arg(line);
+            return false;
+        }
+        source = Source::Ncid;
+        ncidHost = host;
+        ncidPort = port;
+        return true;
+    }
+    if (kind == QLatin1String("sip") || kind == QLatin1String("sip-escuta")) {
+        *error = QStringLiteral("a fonte %1 ainda não existe nesta versão do Zuna").arg(kind);
+        return false;
+    }
+    *error = QStringLiteral("linha desconhecida: %1 (use som[:DISPOSITIVO], arquivo:ARQUIVO, modem:PORTA ou "
+                            "ncid:SERVIDOR[:PORTA])")
+                 .arg(hasRest || !line.isEmpty() ? line : QStringLiteral("(vazia)"));
+    return false;
+}
+
 CallerIdSettings CallerIdSettings::load(const QString &dataDir)
 {
     CallerIdSettings s;

@@ -32,6 +32,11 @@ struct CallerIdSettings
     static CallerIdSettings load(const QString &dataDir);
     bool save(const QString &dataDir) const;
 
+    // A line for one run, as `zuna --line` names it: som[:DEVICE],
+    // arquivo:FILE, modem:PORT or ncid:HOST[:PORT]. False, with a Portuguese
+    // message, for anything else; nothing changes then.
+    bool applyLine(const QString &line, QString *error);
+
     static QString sourceKey(Source source);
     static Source sourceFromKey(const QString &key);
 };
