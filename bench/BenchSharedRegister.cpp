@@ -15,6 +15,7 @@
 //    100 new contacts each at once, then save each of them again, then delete
 //    them; every save is followed by the list's first page and the count, as
 //    the window does. Every write is then checked: counted and read back.
+#include "BenchSupport.h"
 #include "PostgresServer.h"
 
 #include "app/DataInit.h"
@@ -27,7 +28,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -35,7 +35,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -43,60 +42,14 @@
 
 namespace {
 
+using namespace Bench;
+
 QTextStream out(stdout);
-
-QString ms(double value)
-{
-    return QString::number(value, 'f', value < 10 ? 2 : 1) + QStringLiteral(" ms");
-}
-
-struct Figures
-{
-    QList<double> ms;
-    double median() const
-    {
-        QList<double> v = ms;
-        std::sort(v.begin(), v.end());
-        return v.isEmpty() ? 0 : v.at(v.size() / 2);
-    }
-    double max() const { return ms.isEmpty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
-    QString text() const
-    {
-        if (ms.isEmpty())
-            return QStringLiteral("none");
-        return QStringLiteral("median %1, max %2").arg(::ms(median()), ::ms(max()));
-    }
-};
-
-// The machine's load averages (1, 5, 15 min): figures taken while other
-// programs kept its cores busy are told apart by it.
-QString load()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
-}
 
 // A row of figures: what, then SQLite's and PostgreSQL's side by side.
 void row(const QString &what, const QString &sqlite, const QString &postgres)
 {
     out << what.leftJustified(44) << ' ' << sqlite.leftJustified(36) << ' ' << postgres << '\n';
-}
-
-// Runs a program to its end; false when it could not run or failed.
-bool runProgram(const QString &program, const QStringList &arguments, QString *output, QString *errors)
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForStarted(-1)) {
-        *errors = p.errorString();
-        return false;
-    }
-    p.waitForFinished(-1);
-    *output = QString::fromUtf8(p.readAllStandardOutput());
-    *errors = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // sqlite3's CSV of the register's rows, as stored (NULL stays NULL), fed to
@@ -140,11 +93,6 @@ QString rowsSignature(const PostgresServer &server, const QString &url)
                        "quote_nullable(a1), quote_nullable(a4), quote_nullable(a9), quote_nullable(a10), "
                        "quote_nullable(a11), quote_nullable(a12), quote_nullable(a13), quote_nullable(a14), "
                        "quote_nullable(ob)), 0)::numeric), 0) FROM cada"));
-}
-
-QString databaseOf(const QString &url)
-{
-    return QUrl(url).path().mid(1);
 }
 
 // 1. The copy to the server: zuna's, and the floor. Returns the URL of the
@@ -234,7 +182,7 @@ QString copies(PostgresServer &server, const QString &deskDir, const QString &re
         << (zunaRows == bareRows && zunaRows == fullRows && counted.toLongLong() == contacts ? "same rows, none lost"
                                                                                                : "DIFFERENT")
         << '\n';
-    out << "  load average at the end: " << load() << '\n';
+    out << "  load average at the end: " << loadAverage() << '\n';
     out << "  database size after zuna's copy: "
         << server.value(url, QStringLiteral("SELECT pg_size_pretty(pg_database_size(current_database()))")) << '\n';
     for (const QString &line : std::as_const(report))
@@ -290,7 +238,7 @@ bool paired(const QString &program, const QStringList &sqliteArguments, const QS
         if (i < b.size())
             out << "  postgresql | " << b.at(i) << '\n';
     }
-    out << "  load average at the end: " << load() << '\n';
+    out << "  load average at the end: " << loadAverage() << '\n';
     if (!sqliteOk)
         out << "  sqlite run FAILED: " << sqliteErr << '\n';
     if (!postgresOk)
@@ -494,7 +442,7 @@ void reportDesks(const DeskResults &sqlite, const DeskResults &postgres)
     row(QStringLiteral("errors"), QString::number(sqlite.errors.size()), QString::number(postgres.errors.size()));
     row(QStringLiteral("lost writes (count or contents wrong)"), QString::number(sqlite.lost),
         QString::number(postgres.lost));
-    out << "  load average at the end: " << load() << '\n';
+    out << "  load average at the end: " << loadAverage() << '\n';
     for (const auto &[name, r] : { std::pair { "sqlite", &sqlite }, std::pair { "postgresql", &postgres } }) {
         for (qsizetype i = 0; i < std::min<qsizetype>(5, r->errors.size()); ++i)
             out << "  " << name << " error: " << QString(r->errors.at(i)).replace(QLatin1Char('\n'), QLatin1String(" / "))
@@ -524,13 +472,9 @@ int main(int argc, char *argv[])
     // A copy of the data folder: everything here writes to it, never to DIR.
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/zuna-bench-XXXXXX"));
     const QString deskDir = work.filePath(QStringLiteral("mesa"));
-    QDir().mkpath(deskDir);
-    for (const QFileInfo &file : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden)) {
-        if (file.fileName() != DataFiles::Lock
-            && !QFile::copy(file.filePath(), QDir(deskDir).filePath(file.fileName()))) {
-            QTextStream(stderr) << "bench-shared-register: cannot copy " << file.filePath() << '\n';
-            return 1;
-        }
+    if (QString error; !copyDataFolder(dir, deskDir, &error)) {
+        QTextStream(stderr) << "bench-shared-register: " << error << '\n';
+        return 1;
     }
     const QString registerFile = DataFolder::findFile(deskDir, DataFiles::Contacts);
     qint64 contacts = 0;
@@ -558,7 +502,7 @@ int main(int argc, char *argv[])
                                   "' || current_setting('synchronous_commit') || ', full_page_writes ' || "
                                   "current_setting('full_page_writes') || ', shared_buffers ' || "
                                   "current_setting('shared_buffers')"))
-            << "\nmachine: " << QThread::idealThreadCount() << " cores, load average " << load() << '\n';
+            << "\nmachine: " << QThread::idealThreadCount() << " cores, load average " << loadAverage() << '\n';
         server->exec(probe.section(QLatin1Char('/'), 0, 2) + QStringLiteral("/postgres?")
                 + probe.section(QLatin1Char('?'), 1),
             QStringLiteral("DROP DATABASE %1").arg(databaseOf(probe)));
