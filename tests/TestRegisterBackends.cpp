@@ -327,6 +327,7 @@ private slots:
                  { QStringLiteral("11"), { known, old } },
                  { QStringLiteral("50%"), {} },
                  { QStringLiteral("a_b"), {} },
+                 { QStringLiteral("( -"), { unknown, withheld, known, old } }, // nothing to look for yet
              }) {
             filter.text = typed;
             QVERIFY2(listed(filter) == expected, qPrintable(typed));

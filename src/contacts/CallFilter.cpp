@@ -18,5 +18,7 @@ QString CallFilter::needle(const QString &typed)
         else if (c.isDigit())
             digits += c;
     }
-    return letters || digits.isEmpty() ? NameKey::sortKey(text) : digits;
+    if (!letters && digits.isEmpty())
+        return {}; // blanks, brackets or dashes alone: no filter yet
+    return letters ? NameKey::sortKey(text) : digits;
 }

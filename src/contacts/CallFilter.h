@@ -14,6 +14,7 @@ struct CallFilter
     // folds them, and the number's digits.
     static QString searchText(const QString &contactName, const QString &callerName, const QString &key);
     // The typed filter in the same form: digits when it has no letter (a
-    // number typed with blanks, brackets or dashes), else the folded text.
+    // number typed with blanks, brackets or dashes), else the folded text;
+    // empty (no filter) while it holds neither a letter nor a digit.
     static QString needle(const QString &typed);
 };

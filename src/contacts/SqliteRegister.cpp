@@ -581,7 +581,9 @@ bool SqliteRegister::listCalls(
     if (filter.since.isValid()) {
         // From the first call of that moment on, by id, so that the log is
         // read newest first on its own key and stops there.
-        where << QStringLiteral("QUANDO >= ? AND ID >= (SELECT min(ID) FROM CHAMADAS WHERE QUANDO >= ?)");
+        // min(+ID): found through the time index, not by reading the log
+        // from its oldest call.
+        where << QStringLiteral("QUANDO >= ? AND ID >= (SELECT min(+ID) FROM CHAMADAS WHERE QUANDO >= ?)");
         values << filter.since.toString(CallTimeFormat) << filter.since.toString(CallTimeFormat);
     }
     if (filter.unknownOnly)
