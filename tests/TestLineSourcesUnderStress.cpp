@@ -18,7 +18,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
 #include <QTimer>
+#include <atomic>
 
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -157,6 +160,42 @@ private slots:
         caller.write("abc\n");
         QTRY_VERIFY(caller.canReadLine());
         QVERIFY(caller.readLine().startsWith("ERRO"));
+    }
+
+    void heldConnectionsNeverLockACallerOut()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zuna.sock"));
+        LocalSocketSource source(path, QStringLiteral("11"));
+        source.setIdleMs(400);
+        source.start();
+        // Every place taken by clients that send blank lines and no number.
+        std::vector<std::unique_ptr<QLocalSocket>> chatty;
+        for (int i = 0; i < LocalSocketSource::MaxClients; ++i) {
+            chatty.push_back(std::make_unique<QLocalSocket>());
+            chatty.back()->connectToServer(path);
+            QVERIFY(chatty.back()->waitForConnected(2000));
+        }
+        QTimer keepTalking;
+        connect(&keepTalking, &QTimer::timeout, this, [&] {
+            for (const auto &c : chatty)
+                c->write("\r");
+        });
+        keepTalking.start(100);
+        QTest::qWait(50);
+        // A caller (another program: here another thread) still gets in;
+        // blank lines keep nobody.
+        QString error;
+        std::atomic<int> sent = -1;
+        std::unique_ptr<QThread> caller(QThread::create(
+            [&] { sent = LocalSocketSource::sendNumber(path, QStringLiteral("1133334444"), &error) ? 1 : 0; }));
+        caller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(sent != -1, 10000);
+        caller->wait();
+        QVERIFY2(sent == 1, qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(chatty.cbegin(), chatty.cend(),
+                                     [](const auto &c) { return c->state() == QLocalSocket::ConnectedState; }),
+            3000);
     }
 
     void everyRecordingDecodesOrIsRefusedInWords_data()

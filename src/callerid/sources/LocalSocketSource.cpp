@@ -78,10 +78,22 @@ void LocalSocketSource::listen()
 void LocalSocketSource::accept()
 {
     while (QLocalSocket *client = m_server->nextPendingConnection()) {
+        // Full: the client that handed over a number longest ago makes room,
+        // so that held connections never lock a caller out.
         if (m_clients.size() >= MaxClients) {
-            client->abort();
-            client->deleteLater();
-            continue;
+            QLocalSocket *oldest = nullptr;
+            int least = std::numeric_limits<int>::max();
+            for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+                const auto *idle = it.key()->findChild<QTimer *>();
+                const int left = idle ? idle->remainingTime() : 0;
+                if (left < least) {
+                    least = left;
+                    oldest = it.key();
+                }
+            }
+            m_clients.remove(oldest);
+            oldest->abort();
+            oldest->deleteLater();
         }
         m_clients.insert(client, LineSplitter());
         auto *idle = new QTimer(client);
@@ -89,8 +101,9 @@ void LocalSocketSource::accept()
         idle->start(m_idleMs);
         connect(idle, &QTimer::timeout, client, &QLocalSocket::abort);
         connect(client, &QLocalSocket::readyRead, this, [this, client, idle] {
-            idle->start(m_idleMs);
-            readClient(client);
+            // Only a number keeps a client: blank lines or garbage do not.
+            if (readClient(client))
+                idle->start(m_idleMs);
         });
         connect(client, &QLocalSocket::disconnected, this, [this, client] {
             m_clients.remove(client);
@@ -99,11 +112,12 @@ void LocalSocketSource::accept()
     }
 }
 
-void LocalSocketSource::readClient(QLocalSocket *client)
+bool LocalSocketSource::readClient(QLocalSocket *client)
 {
     auto lines = m_clients.find(client);
     if (lines == m_clients.end())
-        return;
+        return false;
+    bool delivered = false;
     for (const QByteArray &raw : lines->feed(client->readAll())) {
         const QString line = QString::fromUtf8(raw).trimmed();
         const bool hasDigit = std::any_of(line.cbegin(), line.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
@@ -113,7 +127,9 @@ void LocalSocketSource::readClient(QLocalSocket *client)
         }
         deliverNumber(line);
         client->write("OK\n");
+        delivered = true;
     }
+    return delivered;
 }
 
 bool LocalSocketSource::sendNumber(const QString &socketPath, const QString &number, QString *error)

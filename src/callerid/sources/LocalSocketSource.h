@@ -38,7 +38,7 @@ public:
 private:
     void listen();
     void accept();
-    void readClient(QLocalSocket *client);
+    bool readClient(QLocalSocket *client); // true when it delivered a number
 
     QString m_path;
     QLocalServer *m_server;
