@@ -3,6 +3,7 @@
 #include "callerid/sources/Reconnector.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 NcidSource::NcidSource(QString host, int port, QString areaCode, QObject *parent)
     : LineSource(std::move(areaCode), parent)
@@ -81,7 +82,13 @@ QString NcidSource::callerName(const QHash<QString, QString> &fields)
 
 void NcidSource::readLines()
 {
-    for (const QByteArray &raw : m_lines.feed(m_socket->readAll())) {
+    // A bounded bite per turn of the event loop: a flood from the server
+    // never holds the window; the rest is read at the next turn.
+    constexpr qint64 Bite = 16 * 1024;
+    const QByteArray bytes = m_socket->read(Bite);
+    if (m_socket->bytesAvailable() > 0)
+        QTimer::singleShot(0, this, &NcidSource::readLines);
+    for (const QByteArray &raw : m_lines.feed(bytes)) {
         if (!raw.startsWith("CID:"))
             continue;
         const QHash<QString, QString> call = fields(QString::fromUtf8(raw));
