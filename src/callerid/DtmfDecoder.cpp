@@ -3,6 +3,7 @@
 #include "callerid/Biquad.h"
 #include "callerid/DtmfToneDetector.h"
 #include "callerid/FlushSubnormals.h"
+#include "callerid/Resampling.h"
 
 #include <samplerate.h>
 
@@ -69,24 +70,8 @@ struct DtmfDecoder::State
 
     void resample()
     {
-        const double ratio = double(DetectorRate) / inputRate;
-        out.resize(size_t(double(pending.size()) * ratio) + 64);
-        SRC_DATA data {};
-        data.data_in = pending.data();
-        data.input_frames = long(pending.size());
-        data.data_out = out.data();
-        data.output_frames = long(out.size());
-        data.src_ratio = ratio;
-        size_t used = 0;
-        while (data.input_frames > 0) {
-            if (src_process(resampler, &data) != 0 || (data.input_frames_used == 0 && data.output_frames_gen == 0))
-                break;
-            detect8k(out.data(), size_t(data.output_frames_gen));
-            used += size_t(data.input_frames_used);
-            data.data_in += data.input_frames_used;
-            data.input_frames -= data.input_frames_used;
-        }
-        pending.erase(pending.begin(), pending.begin() + long(used));
+        resamplePending(resampler, double(DetectorRate) / inputRate, pending, out,
+            [this](const float *samples, std::size_t count) { detect8k(samples, count); });
     }
 
     // Audio at 8 kHz, as floats of full scale 1.0.
