@@ -2,9 +2,12 @@
 
 #include "contacts/CallRecord.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -28,8 +31,11 @@ public:
     int newCalls() const { return int(m_unseen.size()); }
     // The attendant looked at the log: the calls that were new until now.
     QSet<qint64> markSeen();
-    // Waits until every call handed over is written.
+    // Waits until every call recorded is written.
     void flush();
+
+    static constexpr int SettleMs = 300;
+    static constexpr int MaxDelayMs = 1000;
 
 signals:
     void logged(const CallRecord &call);
@@ -37,6 +43,12 @@ signals:
     void newCallsChanged(int count);
 
 private:
+    struct Waiting
+    {
+        CallRecord call;
+        bool unseen;
+    };
+    void handOver();
     void written(const CallRecord &call, bool unseen);
 
     QString m_dataDir;
@@ -44,5 +56,8 @@ private:
     std::unique_ptr<Register> m_register; // used on the writer's thread only
     QThread m_writer;
     QObject *m_worker; // lives on m_writer: the calls are written in its event loop
+    QList<Waiting> m_waiting; // recorded, not handed to the writer yet
+    QElapsedTimer m_firstWaiting;
+    QTimer m_settle;
     QSet<qint64> m_unseen;
 };

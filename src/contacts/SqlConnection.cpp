@@ -6,9 +6,12 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUrl>
 
 #include <sqlite3.h>
+
+#include <algorithm>
 
 namespace {
 QAtomicInteger<quint64> g_counter;
@@ -37,6 +40,7 @@ SqlConnection::SqlConnection(const QString &filePath, Mode mode, int busyTimeout
         m_code = db.lastError().nativeErrorCode();
         return;
     }
+    waitFinely(busyTimeoutMs);
     // SQLite reads the file lazily: ask for the schema now so that a file that
     // is not a database is reported here rather than by a later statement.
     QSqlQuery probe(db);
@@ -60,14 +64,44 @@ QSqlDatabase SqlConnection::database() const
     return QSqlDatabase::database(m_name, false);
 }
 
-bool SqlConnection::setInterruptCheck(std::function<bool()> shouldStop)
+void SqlConnection::waitFinely(int busyTimeoutMs)
+{
+    // SQLite's own waiting sleeps 1, 2, 5, 10 ms and longer between tries, so
+    // a read that meets another connection's commit of a millisecond or two
+    // waits ten. The register's commits are short: try every quarter of a
+    // millisecond for the first 10 ms, then every 2 ms, up to the same limit.
+    if (busyTimeoutMs <= 0)
+        return;
+    sqlite3 *db = nativeHandle();
+    if (!db)
+        return; // Qt's own waiting stays
+    m_busyTimeoutMs = busyTimeoutMs;
+    sqlite3_busy_handler(
+        db,
+        [](void *self, int tries) {
+            constexpr int QuickTries = 40;
+            const double waitedMs = 0.25 * std::min(tries, QuickTries) + 2.0 * std::max(0, tries - QuickTries);
+            if (waitedMs >= static_cast<SqlConnection *>(self)->m_busyTimeoutMs)
+                return 0;
+            QThread::usleep(tries < QuickTries ? 250 : 2000);
+            return 1;
+        },
+        this);
+}
+
+sqlite3 *SqlConnection::nativeHandle() const
 {
     // Qt's SQLite driver hands out the library's own handle; Debian builds it
     // against the system library this program links too.
     const QVariant handle = database().driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+bool SqlConnection::setInterruptCheck(std::function<bool()> shouldStop)
+{
+    sqlite3 *db = nativeHandle();
     if (!db)
         return false;
     m_shouldStop = std::move(shouldStop);

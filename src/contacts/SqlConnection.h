@@ -9,6 +9,8 @@
 // object goes. It never creates the file: a missing file is an error, so that
 // a start on a wrong folder changes nothing on disk. Queries on it must be
 // finished before it is destroyed (declare them after it in the same scope).
+struct sqlite3;
+
 class SqlConnection
 {
 public:
@@ -40,8 +42,12 @@ public:
     static constexpr int BusyTimeoutMs = 5000;
 
 private:
+    void waitFinely(int busyTimeoutMs);
+    sqlite3 *nativeHandle() const;
+
     QString m_name;
     QString m_error;
+    int m_busyTimeoutMs = 0;
     QString m_code;
     std::function<bool()> m_shouldStop;
 };
