@@ -64,8 +64,6 @@ MessageBoxes::Answer ModalMessageBoxes::show(
     if (buttons != Buttons::Ok) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(buttons == Buttons::YesNo ? QMessageBox::Yes : QMessageBox::No);
-        box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
-        box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
