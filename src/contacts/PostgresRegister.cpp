@@ -4,6 +4,7 @@
 #include "contacts/PostgresConnection.h"
 #include "contacts/PostgresReader.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqlRows.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,44 +31,6 @@ const QString SortKey = QStringLiteral("(zuna_chave_nome(a1) COLLATE \"C\")");
 // Rows sent in one statement when a register is copied to the server.
 constexpr int CopyBatch = 500;
 
-QString text(const QSqlQuery &query, int column)
-{
-    return query.value(column).toString(); // NULL reads as empty text
-}
-
-ContactRecord readRecord(const QSqlQuery &query)
-{
-    ContactRecord r;
-    r.cd = query.value(0).toLongLong();
-    r.a1 = text(query, 1);
-    r.a4 = text(query, 2);
-    r.a9 = text(query, 3);
-    r.a10 = text(query, 4);
-    r.a11 = text(query, 5);
-    r.a12 = text(query, 6);
-    r.a13 = text(query, 7);
-    r.a14 = text(query, 8);
-    r.ob = text(query, 9);
-    return r;
-}
-
-CallRecord readCall(const QSqlQuery &query)
-{
-    CallRecord c;
-    c.id = query.value(0).toLongLong();
-    c.when = QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()); // local time
-    c.kind = CallRecord::kindFromName(query.value(2).toString());
-    c.received = text(query, 3);
-    c.key = text(query, 4);
-    c.laidOut = text(query, 5);
-    c.callerName = text(query, 6);
-    c.source = text(query, 7);
-    c.line = text(query, 8);
-    c.contactCode = query.value(9).toLongLong();
-    c.contactName = text(query, 10);
-    return c;
-}
-
 // A text for LIKE that matches itself only.
 QString likeLiteral(const QString &text)
 {
@@ -86,13 +49,6 @@ QString scriptText(const QString &resource, QString *error)
         return {};
     }
     return QString::fromUtf8(file.readAll());
-}
-
-void bindFields(QSqlQuery &query, const ContactRecord &r)
-{
-    // Empty fields are stored as empty text, never as NULL.
-    for (const QString &f : { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob })
-        query.addBindValue(f.isNull() ? QString(QLatin1String("")) : f);
 }
 
 // The pattern as a POSIX regular expression over the case-folded name,
@@ -139,6 +95,13 @@ QString schemaScript(QString *error)
         lowers += QLatin1Char(char(c + 32));
     }
     return script.arg(accented, bases, uppers, lowers);
+}
+
+// A call of the log: its time travels as seconds since the epoch, read as
+// local time, so no time zone is read wrong.
+CallRecord callAt(const QSqlQuery &query)
+{
+    return SqlRows::readCall(query, QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()));
 }
 
 } // namespace
@@ -349,12 +312,7 @@ bool PostgresRegister::logCall(CallRecord *call, QString *error)
                        "linha, cd, nome, busca) VALUES (to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
     // Times travel as seconds since the epoch: no time zone is read wrong.
     query.addBindValue(call->when.toSecsSinceEpoch());
-    for (const QString &text : { CallRecord::kindName(call->kind), call->received, call->key, call->laidOut,
-             call->callerName, call->source, call->line })
-        query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
-    query.addBindValue(call->contactCode > 0 ? QVariant(call->contactCode) : QVariant(QMetaType(QMetaType::LongLong)));
-    query.addBindValue(call->contactName.isNull() ? QString(QLatin1String("")) : call->contactName);
-    query.addBindValue(CallFilter::searchText(call->contactName, call->callerName, call->key));
+    SqlRows::bindCall(query, *call);
     if (!query.exec() || !query.next())
         return fail(error, QStringLiteral("Erro ao registrar a chamada."), query);
     call->id = query.value(0).toLongLong();
@@ -399,7 +357,7 @@ bool PostgresRegister::listCalls(
         return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
     rows->clear();
     while (query.next())
-        rows->append(readCall(query));
+        rows->append(callAt(query));
     return true;
 }
 
@@ -417,7 +375,7 @@ bool PostgresRegister::forEachCall(
     if (!query.exec())
         return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
     while (query.next()) {
-        if (!visit(readCall(query)))
+        if (!visit(callAt(query)))
             return false;
     }
     return true;
@@ -496,7 +454,7 @@ bool PostgresRegister::findByCode(qint64 code, std::optional<ContactRecord> *res
         return fail(error, QStringLiteral("Erro ao ler o contato."), query);
     result->reset();
     if (query.next())
-        *result = readRecord(query);
+        *result = SqlRows::readContact(query);
     return true;
 }
 
@@ -516,7 +474,7 @@ bool PostgresRegister::findByKeys(
     if (!query.exec())
         return fail(error, QStringLiteral("Erro ao procurar o número no cadastro."), query);
     if (query.next())
-        *result = readRecord(query);
+        *result = SqlRows::readContact(query);
     return true;
 }
 
@@ -528,7 +486,7 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     QSqlQuery query(db);
     query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd"));
-    bindFields(query, record);
+    SqlRows::bindContact(query, record);
     if (!query.exec() || !query.next())
         return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
     *newCode = query.value(0).toLongLong();
@@ -549,10 +507,10 @@ bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *
                               "AND coalesce(a13, '') = ? AND coalesce(a14, '') = ? AND coalesce(ob, '') = ?");
     QSqlQuery query(db);
     query.prepare(sql);
-    bindFields(query, record);
+    SqlRows::bindContact(query, record);
     query.addBindValue(record.cd);
     if (asLoaded)
-        bindFields(query, *asLoaded);
+        SqlRows::bindContact(query, *asLoaded);
     if (!query.exec())
         return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
     if (query.numRowsAffected() > 0) {
@@ -577,7 +535,7 @@ bool PostgresRegister::forEachContact(const std::function<bool(const ContactReco
     if (!query.exec(QStringLiteral("SELECT %1 FROM cada ORDER BY cd").arg(Columns)))
         return fail(error, QStringLiteral("Erro ao ler os contatos."), query);
     while (query.next()) {
-        if (!visit(readRecord(query)))
+        if (!visit(SqlRows::readContact(query)))
             return false;
     }
     return true;
@@ -668,15 +626,7 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
     }
     rows->clear();
     while (query.next()) {
-        ListRow row;
-        row.cd = query.value(0).toLongLong();
-        row.a1 = text(query, 1);
-        row.a4 = text(query, 2);
-        row.a9 = text(query, 3);
-        row.a12 = text(query, 4);
-        row.a13 = text(query, 5);
-        row.key = text(query, 6);
-        rows->append(row);
+        rows->append(SqlRows::readListRow(query));
     }
     return true;
 }

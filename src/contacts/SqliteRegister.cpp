@@ -2,6 +2,7 @@
 
 #include "contacts/NameKey.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqlRows.h"
 #include "contacts/SqliteReader.h"
 
 #include <QElapsedTimer>
@@ -126,35 +127,6 @@ bool failQuery(QString *error, const QString &file, const QSqlQuery &query)
     else if (what.isEmpty())
         what = QStringLiteral("Erro ao acessar o cadastro de contatos.");
     return sqlFailure(error, what, file, query.lastError().text());
-}
-
-QString text(const QSqlQuery &query, int column)
-{
-    return query.value(column).toString(); // NULL reads as empty text
-}
-
-ContactRecord readRecord(const QSqlQuery &query)
-{
-    ContactRecord r;
-    r.cd = query.value(0).toLongLong();
-    r.a1 = text(query, 1);
-    r.a4 = text(query, 2);
-    r.a9 = text(query, 3);
-    r.a10 = text(query, 4);
-    r.a11 = text(query, 5);
-    r.a12 = text(query, 6);
-    r.a13 = text(query, 7);
-    r.a14 = text(query, 8);
-    r.ob = text(query, 9);
-    return r;
-}
-
-void bindFields(QSqlQuery &query, const ContactRecord &r)
-{
-    // Empty fields are stored as empty text, never as NULL.
-    const QString fields[] = { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob };
-    for (const QString &f : fields)
-        query.addBindValue(f.isNull() ? QString(QLatin1String("")) : f);
 }
 
 // One write transaction; IMMEDIATE takes the write lock at the start, so a
@@ -341,23 +313,6 @@ bool fewRowsHold(const QSqlDatabase &db, const QString &part)
     return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
 }
 
-CallRecord readCall(const QSqlQuery &query)
-{
-    CallRecord c;
-    c.id = query.value(0).toLongLong();
-    c.when = QDateTime::fromString(query.value(1).toString(), CallTimeFormat);
-    c.kind = CallRecord::kindFromName(query.value(2).toString());
-    c.received = query.value(3).toString();
-    c.key = query.value(4).toString();
-    c.laidOut = query.value(5).toString();
-    c.callerName = query.value(6).toString();
-    c.source = query.value(7).toString();
-    c.line = query.value(8).toString();
-    c.contactCode = query.value(9).toLongLong();
-    c.contactName = query.value(10).toString();
-    return c;
-}
-
 // Whether the calls holding this text are few enough to be found by their
 // trigrams and sorted, rather than by reading the log newest first.
 bool fewCallsHold(const QSqlDatabase &db, const QString &part)
@@ -368,6 +323,12 @@ bool fewCallsHold(const QSqlDatabase &db, const QString &part)
     query.addBindValue(trigramQuery(part));
     query.addBindValue(DenseMatches + 1);
     return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
+}
+
+// A call of the log, its time as this backend keeps it.
+CallRecord callAt(const QSqlQuery &query)
+{
+    return SqlRows::readCall(query, QDateTime::fromString(query.value(1).toString(), CallTimeFormat));
 }
 
 } // namespace
@@ -446,7 +407,7 @@ bool SqliteRegister::findByCode(qint64 code, std::optional<ContactRecord> *resul
         return failQuery(error, m_filePath, query);
     result->reset();
     if (query.next())
-        *result = readRecord(query);
+        *result = SqlRows::readContact(query);
     return true;
 }
 
@@ -515,7 +476,7 @@ bool SqliteRegister::findByKeys(
     if (!query.exec())
         return failQuery(error, m_filePath, query);
     if (query.next())
-        *result = readRecord(query);
+        *result = SqlRows::readContact(query);
     return true;
 }
 
@@ -554,13 +515,7 @@ bool SqliteRegister::logCall(CallRecord *call, QString *error)
                                    "FONTE, LINHA, CD, NOME, BUSCA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
                 return false;
             query.addBindValue(call->when.toString(CallTimeFormat));
-            for (const QString &text : { CallRecord::kindName(call->kind), call->received, call->key, call->laidOut,
-                     call->callerName, call->source, call->line })
-                query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
-            query.addBindValue(
-                call->contactCode > 0 ? QVariant(call->contactCode) : QVariant(QMetaType(QMetaType::LongLong)));
-            query.addBindValue(call->contactName.isNull() ? QString(QLatin1String("")) : call->contactName);
-            query.addBindValue(CallFilter::searchText(call->contactName, call->callerName, call->key));
+            SqlRows::bindCall(query, *call);
             if (!query.exec())
                 return false;
             call->id = query.lastInsertId().toLongLong();
@@ -616,7 +571,7 @@ bool SqliteRegister::listCalls(
         return failQuery(error, m_filePath, query);
     rows->clear();
     while (query.next())
-        rows->append(readCall(query));
+        rows->append(callAt(query));
     return true;
 }
 
@@ -634,7 +589,7 @@ bool SqliteRegister::forEachCall(
     if (!query.exec())
         return failQuery(error, m_filePath, query);
     while (query.next()) {
-        if (!visit(readCall(query)))
+        if (!visit(callAt(query)))
             return false;
     }
     return true;
@@ -676,7 +631,7 @@ bool SqliteRegister::insert(const ContactRecord &record, qint64 *newCode, QStrin
             if (!query.prepare(QStringLiteral("INSERT INTO CADA (A1, A4, A9, A10, A11, A12, A13, A14, OB) "
                                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
                 return false;
-            bindFields(query, record);
+            SqlRows::bindContact(query, record);
             if (!query.exec())
                 return false;
             *newCode = query.lastInsertId().toLongLong();
@@ -698,10 +653,10 @@ bool SqliteRegister::update(const ContactRecord &record, const ContactRecord *as
                                       "AND coalesce(A13, '') = ? AND coalesce(A14, '') = ? AND coalesce(OB, '') = ?");
             if (!query.prepare(sql))
                 return false;
-            bindFields(query, record);
+            SqlRows::bindContact(query, record);
             query.addBindValue(record.cd);
             if (asLoaded)
-                bindFields(query, *asLoaded);
+                SqlRows::bindContact(query, *asLoaded);
             if (!query.exec())
                 return false;
             if (query.numRowsAffected() > 0) {
@@ -730,7 +685,7 @@ bool SqliteRegister::forEachContact(const std::function<bool(const ContactRecord
     if (!query.exec(QStringLiteral("SELECT %1 FROM CADA ORDER BY CD").arg(Columns)))
         return failQuery(error, m_filePath, query);
     while (query.next()) {
-        if (!visit(readRecord(query)))
+        if (!visit(SqlRows::readContact(query)))
             return false;
     }
     return true;
@@ -822,15 +777,7 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
         return failQuery(error, filePath, query);
     rows->clear();
     while (query.next()) {
-        ListRow row;
-        row.cd = query.value(0).toLongLong();
-        row.a1 = text(query, 1);
-        row.a4 = text(query, 2);
-        row.a9 = text(query, 3);
-        row.a12 = text(query, 4);
-        row.a13 = text(query, 5);
-        row.key = text(query, 6);
-        rows->append(row);
+        rows->append(SqlRows::readListRow(query));
     }
     return true;
 }
