@@ -29,6 +29,7 @@
 //    window's own slow statements (auto_explain).
 #include "BenchSupport.h"
 #include "PostgresServer.h"
+#include "SilentBoxes.h"
 
 #include "app/CallListModel.h"
 #include "app/CallsWindow.h"
@@ -99,19 +100,6 @@ void row(const QString &what, const QString &sqlite, const QString &postgres)
 {
     out << what.leftJustified(50) << ' ' << sqlite.leftJustified(42) << ' ' << postgres << '\n';
 }
-
-// The program's notices and questions answered without a window, the last
-// one kept for telling why a start failed.
-class SilentBoxes : public MessageBoxes
-{
-public:
-    Answer show(QWidget *, Icon, const QString &, const QString &text, Buttons buttons) override
-    {
-        last = text;
-        return buttons == Buttons::Ok ? Answer::Ok : Answer::Yes;
-    }
-    QString last;
-};
 
 // --- 1. the calls
 
@@ -657,7 +645,7 @@ QStringList sqliteStatements(const State &state, const QSqlDatabase &db)
     const CallFilter filter = state.filter();
     if (filter.since.isValid()) {
         const QString since = sqlText(filter.since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        where << QStringLiteral("QUANDO >= %1 AND ID >= (SELECT min(ID) FROM CHAMADAS WHERE QUANDO >= %1)").arg(since);
+        where << QStringLiteral("QUANDO >= %1 AND ID >= (SELECT min(+ID) FROM CHAMADAS WHERE QUANDO >= %1)").arg(since);
     }
     if (filter.unknownOnly)
         where << QStringLiteral("CD IS NULL");

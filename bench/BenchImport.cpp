@@ -5,8 +5,8 @@
 //    rows can be written on this platform, so a small real file is read again).
 #include "contacts/AccessImport.h"
 #include "contacts/AccessReader.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

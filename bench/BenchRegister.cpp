@@ -9,6 +9,9 @@
 #include "contacts/ContactListModel.h"
 #include "platform/MessageBoxes.h"
 
+#include "BenchSupport.h"
+#include "SilentBoxes.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,28 +27,7 @@
 
 namespace {
 
-class SilentBoxes : public MessageBoxes
-{
-public:
-    Answer show(QWidget *, Icon, const QString &, const QString &text, Buttons buttons) override
-    {
-        last = text;
-        return buttons == Buttons::Ok ? Answer::Ok : Answer::Yes;
-    }
-    QString last;
-};
-
-struct Figures
-{
-    QList<double> ms;
-    double median() const
-    {
-        QList<double> v = ms;
-        std::sort(v.begin(), v.end());
-        return v.at(v.size() / 2);
-    }
-    double max() const { return *std::max_element(ms.begin(), ms.end()); }
-};
+using Bench::Figures;
 
 double timeMs(const std::function<void()> &work)
 {

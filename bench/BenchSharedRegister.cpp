@@ -63,9 +63,8 @@ bool pipeRows(const QString &registerFile, const QString &url, const QStringList
     psql.setProcessEnvironment(env);
     sqlite.setStandardOutputProcess(&psql);
     psql.setProcessChannelMode(QProcess::MergedChannels);
-    QStringList psqlArguments
-        = { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-1"), QStringLiteral("-v"),
-              QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), url };
+    QStringList psqlArguments = { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-1"),
+        QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), url };
     for (const QString &command : psqlCommands)
         psqlArguments << QStringLiteral("-c") << command;
     QElapsedTimer t;
@@ -128,8 +127,7 @@ QString copies(PostgresServer &server, const QString &deskDir, const QString &re
     // register's own table, its indexes dropped and made again after the
     // rows, the count set once, in one transaction. Each statement timed.
     const QString fullUrl = server.newDatabase(true);
-    const QString indexFilter
-        = QStringLiteral("FROM pg_indexes WHERE tablename = 'cada' AND indexname <> 'cada_pkey'");
+    const QString indexFilter = QStringLiteral("FROM pg_indexes WHERE tablename = 'cada' AND indexname <> 'cada_pkey'");
     const QStringList indexNames
         = server.value(fullUrl, QStringLiteral("SELECT string_agg(indexname, ',' ORDER BY indexname) ") + indexFilter)
               .split(QLatin1Char(','));
@@ -147,8 +145,8 @@ QString copies(PostgresServer &server, const QString &deskDir, const QString &re
         "SELECT setval(pg_get_serial_sequence('cada', 'cd'), greatest((SELECT max(cd) FROM cada), 1))");
     double fullMs = 0;
     QString fullOutput;
-    const bool fullOk
-        = pipeRows(registerFile, fullUrl, QStringList { QStringLiteral("\\timing on") } + statements, &fullMs, &fullOutput);
+    const bool fullOk = pipeRows(
+        registerFile, fullUrl, QStringList { QStringLiteral("\\timing on") } + statements, &fullMs, &fullOutput);
     server.exec(fullUrl, QStringLiteral("CHECKPOINT"));
 
     row(QString(), QStringLiteral("time"), QStringLiteral("vs zuna's copy"));
@@ -180,7 +178,7 @@ QString copies(PostgresServer &server, const QString &deskDir, const QString &re
     out << "  rows on the server: zuna's copy " << zunaRows << "; floors " << bareRows << " / " << fullRows
         << "; zuna's count table says " << counted << " -> "
         << (zunaRows == bareRows && zunaRows == fullRows && counted.toLongLong() == contacts ? "same rows, none lost"
-                                                                                               : "DIFFERENT")
+                                                                                             : "DIFFERENT")
         << '\n';
     out << "  load average at the end: " << loadAverage() << '\n';
     out << "  database size after zuna's copy: "
@@ -445,8 +443,8 @@ void reportDesks(const DeskResults &sqlite, const DeskResults &postgres)
     out << "  load average at the end: " << loadAverage() << '\n';
     for (const auto &[name, r] : { std::pair { "sqlite", &sqlite }, std::pair { "postgresql", &postgres } }) {
         for (qsizetype i = 0; i < std::min<qsizetype>(5, r->errors.size()); ++i)
-            out << "  " << name << " error: " << QString(r->errors.at(i)).replace(QLatin1Char('\n'), QLatin1String(" / "))
-                << '\n';
+            out << "  " << name
+                << " error: " << QString(r->errors.at(i)).replace(QLatin1Char('\n'), QLatin1String(" / ")) << '\n';
     }
 }
 
@@ -503,8 +501,8 @@ int main(int argc, char *argv[])
                                   "current_setting('full_page_writes') || ', shared_buffers ' || "
                                   "current_setting('shared_buffers')"))
             << "\nmachine: " << QThread::idealThreadCount() << " cores, load average " << loadAverage() << '\n';
-        server->exec(probe.section(QLatin1Char('/'), 0, 2) + QStringLiteral("/postgres?")
-                + probe.section(QLatin1Char('?'), 1),
+        server->exec(
+            probe.section(QLatin1Char('/'), 0, 2) + QStringLiteral("/postgres?") + probe.section(QLatin1Char('?'), 1),
             QStringLiteral("DROP DATABASE %1").arg(databaseOf(probe)));
     }
     out.flush();
@@ -515,8 +513,8 @@ int main(int argc, char *argv[])
     awaitStatistics(*server, url);
     out.flush();
 
-    bool ok = paired(QStringLiteral("bench-register"), { deskDir, runs },
-        { deskDir, runs, QStringLiteral("--database"), url });
+    bool ok = paired(
+        QStringLiteral("bench-register"), { deskDir, runs }, { deskDir, runs, QStringLiteral("--database"), url });
     ok = paired(QStringLiteral("bench-callerid"), { QStringLiteral("--calls-only"), deskDir },
              { QStringLiteral("--calls-only"), deskDir, QStringLiteral("--database"), url })
         && ok;

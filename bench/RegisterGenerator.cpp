@@ -1,8 +1,8 @@
 #include "RegisterGenerator.h"
 
 #include "app/DataInit.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QDir>
 #include <QRandomGenerator>
