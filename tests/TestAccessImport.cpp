@@ -4,8 +4,8 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "contacts/AccessImport.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QDir>
 #include <QFile>

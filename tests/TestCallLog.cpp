@@ -222,7 +222,8 @@ private slots:
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(11)98765-4321") }));
         text->setText(QStringLiteral("jose da"));
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(21)95555-4444") }));
-        QCOMPARE(callsWindow()->model()->index(0, CallListModel::Name).data().toString(), QStringLiteral("JOSÉ DA SILVA"));
+        QCOMPARE(
+            callsWindow()->model()->index(0, CallListModel::Name).data().toString(), QStringLiteral("JOSÉ DA SILVA"));
         text->setText(QStringLiteral("4004 1234"));
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(11)4004-1234") }));
         text->clear();

@@ -282,9 +282,9 @@ private slots:
         QVERIFY2(s.applyLine(line, &error), qPrintable(error));
         QCOMPARE(int(s.source), source);
         const QString got = s.source == CallerIdSettings::Source::SoundCard ? s.soundDevice
-            : s.source == CallerIdSettings::Source::AudioFile              ? s.audioFile
-            : s.source == CallerIdSettings::Source::Modem                  ? s.modemPort
-                                                                           : s.ncidHost + QLatin1Char(':') + QString::number(s.ncidPort);
+            : s.source == CallerIdSettings::Source::AudioFile               ? s.audioFile
+            : s.source == CallerIdSettings::Source::Modem                   ? s.modemPort
+                                                          : s.ncidHost + QLatin1Char(':') + QString::number(s.ncidPort);
         QCOMPARE(got, where);
     }
 

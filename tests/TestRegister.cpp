@@ -2,8 +2,8 @@
 
 #include "app/MainWindow.h"
 #include "contacts/ContactListModel.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -319,14 +319,10 @@ private slots:
         // Names folded as the name search folds them; numbers however typed.
         filter = {};
         for (const auto &[typed, expected] : std::initializer_list<std::pair<QString, QList<qint64>>> {
-                 { QStringLiteral("conceicao"), { known } },
-                 { QStringLiteral("ANGELA"), { known } },
-                 { QStringLiteral("josé"), { unknown } },
-                 { QStringLiteral("(11) 98765"), { known } },
-                 { QStringLiteral("3333-4444"), { old } },
-                 { QStringLiteral("11"), { known, old } },
-                 { QStringLiteral("50%"), {} },
-                 { QStringLiteral("a_b"), {} },
+                 { QStringLiteral("conceicao"), { known } }, { QStringLiteral("ANGELA"), { known } },
+                 { QStringLiteral("josé"), { unknown } }, { QStringLiteral("(11) 98765"), { known } },
+                 { QStringLiteral("3333-4444"), { old } }, { QStringLiteral("11"), { known, old } },
+                 { QStringLiteral("50%"), {} }, { QStringLiteral("a_b"), {} },
                  { QStringLiteral("( -"), { unknown, withheld, known, old } }, // nothing to look for yet
              }) {
             filter.text = typed;

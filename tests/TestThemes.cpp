@@ -68,7 +68,8 @@ private slots:
         QApplication::setPalette(palette);
         {
             WindowFixture fx;
-            fx.data().addContact(fx.data().contact(QStringLiteral("Ângela Conceição"), QStringLiteral("(11)3333-4444")));
+            fx.data().addContact(
+                fx.data().contact(QStringLiteral("Ângela Conceição"), QStringLiteral("(11)3333-4444")));
             QVERIFY(fx.start());
             MainWindow *w = fx.window();
             fx.control<QLineEdit>("Text1")->setFocus(); // one field yellow, the others white
@@ -98,8 +99,8 @@ private slots:
                 // A label that paints its own background, or one drawn straight
                 // on the window's blue.
                 const QWidget *ground = label->autoFillBackground() ? label
-                    : label->parentWidget() == w                   ? static_cast<const QWidget *>(w)
-                                                                   : nullptr;
+                    : label->parentWidget() == w                    ? static_cast<const QWidget *>(w)
+                                                                    : nullptr;
                 if (!ground)
                     continue;
                 check(label, ground->palette().color(QPalette::Window), label->palette().color(QPalette::WindowText));
@@ -109,7 +110,8 @@ private slots:
             QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
 
             QDir().mkpath(QStringLiteral("screens"));
-            const QString shot = QStringLiteral("screens/zuna-%1.png").arg(QString::fromLatin1(QTest::currentDataTag()));
+            const QString shot
+                = QStringLiteral("screens/zuna-%1.png").arg(QString::fromLatin1(QTest::currentDataTag()));
             QVERIFY(w->grab().save(shot));
             qInfo("screenshot: %s", qPrintable(QDir(QStringLiteral("screens")).absoluteFilePath(shot.mid(8))));
         }

@@ -1,8 +1,8 @@
 #include "contacts/AccessImport.h"
 
 #include "contacts/AccessReader.h"
-#include "contacts/SqliteRegister.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 
 #include <QDir>
 #include <QFile>

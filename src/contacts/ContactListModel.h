@@ -1,7 +1,7 @@
 #pragma once
 
-#include "contacts/Register.h"
 #include "contacts/NameSearchWorker.h"
+#include "contacts/Register.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -65,8 +65,7 @@ private:
     bool reload(QString *error);
     // Reads a page on the window's thread within the budget; `tooLong` tells
     // that the budget ran out first.
-    bool readPage(
-        const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error);
+    bool readPage(const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error);
     void readPageInBackground(std::optional<Register::ListRow> after);
     void pageArrived(bool first, bool ok, const QList<Register::ListRow> &page, const QString &error);
     void waitFor(const QString &why);

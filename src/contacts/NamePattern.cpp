@@ -15,14 +15,14 @@ NamePattern NamePattern::fromTyped(const QString &typed)
         if (c == u'*' || c == u'?' || c == u'#') {
             inPrefix = false;
             if (!run.isEmpty())
-                pattern.pieces.append({Piece::Kind::Literal, run});
+                pattern.pieces.append({ Piece::Kind::Literal, run });
             if (run.size() > pattern.infix.size())
                 pattern.infix = run;
             run.clear();
-            pattern.pieces.append({c == u'*' ? Piece::Kind::AnyRun
-                                   : c == u'?' ? Piece::Kind::AnyCharacter
-                                               : Piece::Kind::Digit,
-                                   {}});
+            pattern.pieces.append({ c == u'*' ? Piece::Kind::AnyRun
+                    : c == u'?'               ? Piece::Kind::AnyCharacter
+                                              : Piece::Kind::Digit,
+                {} });
             continue;
         }
         run += c;
@@ -30,7 +30,7 @@ NamePattern NamePattern::fromTyped(const QString &typed)
             literalPrefix += c;
     }
     if (!run.isEmpty())
-        pattern.pieces.append({Piece::Kind::Literal, run});
+        pattern.pieces.append({ Piece::Kind::Literal, run });
     if (run.size() > pattern.infix.size())
         pattern.infix = run;
     if (pattern.infix.size() < 3 || !literalPrefix.isEmpty())

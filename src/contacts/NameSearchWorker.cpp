@@ -1,6 +1,5 @@
 #include "contacts/NameSearchWorker.h"
 
-
 #include <QThread>
 
 #include <limits>
@@ -31,8 +30,8 @@ void NameSearchWorker::cancel(quint64 generation)
     m_latest = generation;
 }
 
-void NameSearchWorker::request(quint64 generation, const NamePattern &pattern,
-    std::optional<Register::ListRow> after, int limit, QObject *receiver, Done done)
+void NameSearchWorker::request(quint64 generation, const NamePattern &pattern, std::optional<Register::ListRow> after,
+    int limit, QObject *receiver, Done done)
 {
     m_latest = generation;
     QMetaObject::invokeMethod(

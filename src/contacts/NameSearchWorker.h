@@ -20,8 +20,8 @@ class NameSearchWorker : public QObject
     Q_OBJECT
 
 public:
-    using Done = std::function<void(
-        quint64 generation, bool ok, const QList<Register::ListRow> &rows, const QString &error)>;
+    using Done
+        = std::function<void(quint64 generation, bool ok, const QList<Register::ListRow> &rows, const QString &error)>;
 
     explicit NameSearchWorker(const Register &reg);
     ~NameSearchWorker() override;
@@ -34,8 +34,8 @@ public:
     void cancel(quint64 generation);
 
 private:
-    void run(quint64 generation, const NamePattern &pattern, const std::optional<Register::ListRow> &after,
-        int limit, QObject *receiver, const Done &done);
+    void run(quint64 generation, const NamePattern &pattern, const std::optional<Register::ListRow> &after, int limit,
+        QObject *receiver, const Done &done);
 
     const Register &m_register;
     QThread *m_thread;

@@ -14,11 +14,11 @@ struct DtmfSignal
     int rate = 8000;
     int onMs = 70;
     int offMs = 70;
-    double levelDbm0 = -10;  // per tone
-    double highTwistDb = 0;  // the high tone this much weaker
-    double lowTwistDb = 0;   // the low tone this much weaker
+    double levelDbm0 = -10; // per tone
+    double highTwistDb = 0; // the high tone this much weaker
+    double lowTwistDb = 0; // the low tone this much weaker
     double frequencyError = 0; // relative, e.g. 0.015
-    double leadMs = 300;     // silence before and after
+    double leadMs = 300; // silence before and after
     quint32 seed = 1;
 
     // Digits with their on/off timing.
