@@ -470,6 +470,16 @@ private slots:
                                     << "1133334444";
         QTest::newRow("arabic-indic digits are not digits") << QString::fromUtf8("١١٣٣٣٣٤٤٤٤") << "21"
                                                             << "";
+        // From SIP or NCID with the country code: no category digit to take off.
+        QTest::newRow("+55 landline") << "+551133334444"
+                                      << "21"
+                                      << "1133334444";
+        QTest::newRow("+55 mobile") << "+5511987654321"
+                                    << "21"
+                                    << "11987654321";
+        QTest::newRow("foreign number keeps its first digit")
+            << "+14155550123"
+            << "21" << PhoneNumber::read(QStringLiteral("+14155550123")).key();
         QTest::newRow("too short to be a number") << "190"
                                                   << "21"
                                                   << "190";

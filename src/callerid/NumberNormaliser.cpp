@@ -44,6 +44,13 @@ QString withoutCategory(const QString &digits)
 
 QString normalise(const QString &received, const QString &localAreaCode)
 {
+    // A number with its country code ("+55...", from SIP or NCID) carries no
+    // caller category and is read as written.
+    if (received.trimmed().startsWith(u'+')) {
+        const PhoneNumber number = PhoneNumber::read(received.trimmed(), localAreaCode);
+        if (number.isNumber())
+            return number.key();
+    }
     QString digits;
     for (const QChar c : received) {
         if (c >= u'0' && c <= u'9')
