@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
   mdbtools-dev libphonenumber-dev
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev qt6-serialport-dev
+  libre-dev kamailio baresip-core
   espeak-ng pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-liberation
   sqlite3 libsqlite3-dev

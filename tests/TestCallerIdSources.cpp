@@ -270,6 +270,12 @@ private slots:
         QTest::newRow("ncid") << "ncid:pbx.local" << int(S::Ncid) << "pbx.local:3333";
         QTest::newRow("ncid with port") << "ncid:10.0.0.5:3334" << int(S::Ncid) << "10.0.0.5:3334";
         QTest::newRow("ncid on IPv6") << "ncid:[fe80::1]:3335" << int(S::Ncid) << "fe80::1:3335";
+        QTest::newRow("sip account") << "sip:2001@pabx.local" << int(S::Sip) << "2001@pabx.local";
+        QTest::newRow("sip account over tcp")
+            << "sip:2001@10.0.0.2:5080;transport=tcp" << int(S::Sip) << "2001@10.0.0.2:5080;transport=tcp";
+        QTest::newRow("sip listening") << "sip-escuta:5062" << int(S::SipListen) << "5062";
+        QTest::newRow("sip listening on an address")
+            << "sip-escuta:192.168.0.10:5060" << int(S::SipListen) << "192.168.0.10:5060";
     }
 
     void aLineNamedForOneRunIsRead()
@@ -284,7 +290,10 @@ private slots:
         const QString got = s.source == CallerIdSettings::Source::SoundCard ? s.soundDevice
             : s.source == CallerIdSettings::Source::AudioFile               ? s.audioFile
             : s.source == CallerIdSettings::Source::Modem                   ? s.modemPort
-                                                          : s.ncidHost + QLatin1Char(':') + QString::number(s.ncidPort);
+            : s.source == CallerIdSettings::Source::Sip                     ? s.sipAccount
+            : s.source == CallerIdSettings::Source::SipListen
+            ? s.sipListen
+            : s.ncidHost + QLatin1Char(':') + QString::number(s.ncidPort);
         QCOMPARE(got, where);
     }
 

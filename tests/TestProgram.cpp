@@ -69,6 +69,12 @@ private slots:
         QTest::newRow("unknown line") << QStringList { QStringLiteral("--line"), QStringLiteral("telefone:1") };
         QTest::newRow("line without its file") << QStringList { QStringLiteral("--line"), QStringLiteral("arquivo") };
         QTest::newRow("line with a bad port") << QStringList { QStringLiteral("--line"), QStringLiteral("ncid:pbx:0") };
+        QTest::newRow("sip account without a user")
+            << QStringList { QStringLiteral("--line"), QStringLiteral("sip:pabx.local") };
+        QTest::newRow("sip account with an unknown parameter")
+            << QStringList { QStringLiteral("--line"), QStringLiteral("sip:2001@pabx;transport=sctp") };
+        QTest::newRow("sip listening on no port")
+            << QStringList { QStringLiteral("--line"), QStringLiteral("sip-escuta:pabx") };
     }
     void aWrongCommandLineExitsWithStatusTwo()
     {

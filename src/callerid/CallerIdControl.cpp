@@ -180,6 +180,8 @@ QString CallerIdControl::callLine() const
         const QString server = QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
         return ncid && !ncid->lineLabel().isEmpty() ? server + QLatin1Char(' ') + ncid->lineLabel() : server;
     }
+    case CallerIdSettings::Source::Sip: return m_settings.sipAccount;
+    case CallerIdSettings::Source::SipListen: return m_settings.sipListen;
     case CallerIdSettings::Source::None: break;
     }
     return {};

@@ -1,5 +1,6 @@
 #include "callerid/CallerIdSettings.h"
 
+#include "callerid/sources/SipAddress.h"
 #include "platform/DataFiles.h"
 
 #include <QDir>
@@ -9,7 +10,7 @@
 #include <variant>
 
 namespace {
-const char *const SourceKeys[] = { "nenhuma", "placa-de-som", "arquivo", "modem", "ncid" };
+const char *const SourceKeys[] = { "nenhuma", "placa-de-som", "arquivo", "modem", "ncid", "sip", "sip-escuta" };
 }
 
 QString CallerIdSettings::filePath(const QString &dataDir)
@@ -56,6 +57,11 @@ const Key Keys[] = {
     { "linha/modem-inicializacao", &CallerIdSettings::modemInit },
     { "linha/ncid-servidor", &CallerIdSettings::ncidHost },
     { "linha/ncid-porta", &CallerIdSettings::ncidPort },
+    { "linha/sip-conta", &CallerIdSettings::sipAccount },
+    { "linha/sip-usuario-autenticacao", &CallerIdSettings::sipAuthUser },
+    { "linha/sip-arquivo-senha", &CallerIdSettings::sipPasswordFile },
+    { "linha/sip-escuta", &CallerIdSettings::sipListen },
+    { "linha/sip-validade", &CallerIdSettings::sipExpires },
     { "chamadas/dias-guardados", &CallerIdSettings::callLogDays },
 };
 // The source is kept by name, not by number.
@@ -110,14 +116,31 @@ bool CallerIdSettings::applyLine(const QString &line, QString *error)
         ncidPort = port;
         return true;
     }
-    if (kind == QLatin1String("sip") || kind == QLatin1String("sip-escuta")) {
-        *error = QStringLiteral("a fonte %1 ainda não existe nesta versão do Zuna").arg(kind);
-        return false;
+    if (kind == QLatin1String("sip")) {
+        SipAddress account;
+        if (!SipAddress::readAccount(rest, &account, error))
+            return false;
+        source = Source::Sip;
+        sipAccount = rest;
+        return true;
     }
-    *error = QStringLiteral("linha desconhecida: %1 (use som[:DISPOSITIVO], arquivo:ARQUIVO, modem:PORTA ou "
-                            "ncid:SERVIDOR[:PORTA])")
+    if (kind == QLatin1String("sip-escuta")) {
+        SipAddress listening;
+        if (!SipAddress::readListening(rest, &listening, error))
+            return false;
+        source = Source::SipListen;
+        sipListen = rest;
+        return true;
+    }
+    *error = QStringLiteral("linha desconhecida: %1 (use som[:DISPOSITIVO], arquivo:ARQUIVO, modem:PORTA, "
+                            "ncid:SERVIDOR[:PORTA], sip:USUÁRIO@SERVIDOR[:PORTA] ou sip-escuta:[ENDEREÇO:]PORTA)")
                  .arg(hasRest || !line.isEmpty() ? line : QStringLiteral("(vazia)"));
     return false;
+}
+
+QString CallerIdSettings::sipPasswordPath() const
+{
+    return QDir(dataDir).filePath(sipPasswordFile);
 }
 
 CallerIdSettings CallerIdSettings::load(const QString &dataDir)
@@ -134,6 +157,8 @@ CallerIdSettings CallerIdSettings::load(const QString &dataDir)
             key.member);
     }
     s.a8Sensibility = std::clamp(s.a8Sensibility, 1, 10);
+    s.sipExpires = std::clamp(s.sipExpires, 60, 86400);
+    s.dataDir = dataDir;
     s.source = sourceFromKey(ini.value(QLatin1String(SourceName), sourceKey(s.source)).toString());
     return s;
 }

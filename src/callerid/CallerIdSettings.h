@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/DataFiles.h"
+
 #include <QString>
 
 // The caller-ID monitor's own settings, kept in callerid.ini in the data
@@ -7,7 +9,7 @@
 // the monitor's fixed properties, and the line source with its parameters.
 struct CallerIdSettings
 {
-    enum class Source { None, SoundCard, AudioFile, Modem, Ncid };
+    enum class Source { None, SoundCard, AudioFile, Modem, Ncid, Sip, SipListen };
 
     QString a2DDDLocal = QStringLiteral("00");
     QString a3RootPlugIn = QStringLiteral("Não informado");
@@ -25,6 +27,14 @@ struct CallerIdSettings
     QString modemInit = QStringLiteral("AT+VCID=1");
     QString ncidHost = QStringLiteral("localhost");
     int ncidPort = 3333;
+    QString sipAccount; // USER@HOST[:PORT][;transport=tcp], registered
+    QString sipAuthUser; // empty: the account's user
+    QString sipPasswordFile = DataFiles::SipPassword; // relative: in the data folder
+    QString sipListen = QStringLiteral("5060"); // [ADDRESS:]PORT, for INVITEs sent straight here
+    int sipExpires = 600; // seconds a registration lasts before it is renewed
+
+    // The data folder the settings were read from: relative paths are in it.
+    QString dataDir;
 
     int callLogDays = 730; // calls older than this are removed at start-up
 
@@ -33,9 +43,13 @@ struct CallerIdSettings
     bool save(const QString &dataDir) const;
 
     // A line for one run, as `zuna --line` names it: som[:DEVICE],
-    // arquivo:FILE, modem:PORT or ncid:HOST[:PORT]. False, with a Portuguese
-    // message, for anything else; nothing changes then.
+    // arquivo:FILE, modem:PORT, ncid:HOST[:PORT], sip:USER@HOST[:PORT] or
+    // sip-escuta:[ADDRESS:]PORT. False, with a Portuguese message, for
+    // anything else; nothing changes then.
     bool applyLine(const QString &line, QString *error);
+
+    // The SIP password file, with a relative name taken in the data folder.
+    QString sipPasswordPath() const;
 
     static QString sourceKey(Source source);
     static Source sourceFromKey(const QString &key);

@@ -22,7 +22,8 @@ namespace {
 
 // The order of the source list and of the pages.
 const CallerIdSettings::Source Sources[] = { CallerIdSettings::Source::SoundCard, CallerIdSettings::Source::AudioFile,
-    CallerIdSettings::Source::Modem, CallerIdSettings::Source::Ncid, CallerIdSettings::Source::None };
+    CallerIdSettings::Source::Modem, CallerIdSettings::Source::Ncid, CallerIdSettings::Source::Sip,
+    CallerIdSettings::Source::SipListen, CallerIdSettings::Source::None };
 
 int indexOf(CallerIdSettings::Source source)
 {
@@ -45,7 +46,8 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     m_source = new QComboBox(this);
     m_source->setObjectName(QStringLiteral("fonte"));
     m_source->addItems({ QStringLiteral("Placa de som"), QStringLiteral("Arquivo de áudio"), QStringLiteral("Modem"),
-        QStringLiteral("Servidor NCID"), QStringLiteral("Nenhuma") });
+        QStringLiteral("Servidor NCID"), QStringLiteral("Conta SIP (registro no PABX)"),
+        QStringLiteral("SIP direto (escuta)"), QStringLiteral("Nenhuma") });
     form->addRow(QStringLiteral("&Fonte da linha:"), m_source);
 
     m_pages = new QStackedWidget(this);
@@ -97,6 +99,31 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     ncidForm->addRow(QStringLiteral("Servidor:"), m_ncidHost);
     ncidForm->addRow(QStringLiteral("Porta:"), m_ncidPort);
     m_pages->addWidget(ncid);
+
+    auto *sip = new QWidget;
+    auto *sipForm = new QFormLayout(sip);
+    m_sipAccount = new QLineEdit(m_settings.sipAccount, sip);
+    m_sipAccount->setObjectName(QStringLiteral("sip-conta"));
+    m_sipAccount->setPlaceholderText(QStringLiteral("ramal@pabx.local:5060"));
+    m_sipAuthUser = new QLineEdit(m_settings.sipAuthUser, sip);
+    m_sipAuthUser->setObjectName(QStringLiteral("sip-usuario"));
+    m_sipAuthUser->setPlaceholderText(QStringLiteral("(o da conta)"));
+    m_sipPasswordFile = new QLineEdit(m_settings.sipPasswordFile, sip);
+    m_sipPasswordFile->setObjectName(QStringLiteral("sip-arquivo-senha"));
+    m_sipPasswordFile->setToolTip(QStringLiteral("Arquivo com a senha na primeira linha, legível só por você "
+                                                 "(chmod 600); um nome sem pasta fica na pasta de dados"));
+    sipForm->addRow(QStringLiteral("Conta:"), m_sipAccount);
+    sipForm->addRow(QStringLiteral("Usuário de autenticação:"), m_sipAuthUser);
+    sipForm->addRow(QStringLiteral("Arquivo da senha:"), m_sipPasswordFile);
+    m_pages->addWidget(sip);
+
+    auto *sipListen = new QWidget;
+    auto *sipListenForm = new QFormLayout(sipListen);
+    m_sipListen = new QLineEdit(m_settings.sipListen, sipListen);
+    m_sipListen->setObjectName(QStringLiteral("sip-escuta"));
+    m_sipListen->setPlaceholderText(QStringLiteral("[endereço:]porta, ex.: 5060"));
+    sipListenForm->addRow(QStringLiteral("Escutar em:"), m_sipListen);
+    m_pages->addWidget(sipListen);
     m_pages->addWidget(new QWidget); // no source
 
     auto *common = new QFormLayout;
@@ -231,6 +258,10 @@ CallerIdSettings CallerIdSetupDialog::settings() const
     s.modemInit = m_modemInit->text();
     s.ncidHost = m_ncidHost->text();
     s.ncidPort = m_ncidPort->value();
+    s.sipAccount = m_sipAccount->text().trimmed();
+    s.sipAuthUser = m_sipAuthUser->text().trimmed();
+    s.sipPasswordFile = m_sipPasswordFile->text().trimmed();
+    s.sipListen = m_sipListen->text().trimmed();
     s.a2DDDLocal = m_areaCode->text();
     s.a8Sensibility = m_sensitivity->value();
     return s;

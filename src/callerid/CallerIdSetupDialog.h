@@ -49,6 +49,10 @@ private:
     QLineEdit *m_modemInit;
     QLineEdit *m_ncidHost;
     QSpinBox *m_ncidPort;
+    QLineEdit *m_sipAccount;
+    QLineEdit *m_sipAuthUser;
+    QLineEdit *m_sipPasswordFile;
+    QLineEdit *m_sipListen;
     QLineEdit *m_areaCode;
     QSpinBox *m_sensitivity;
     SoundCardSource *m_testSource = nullptr;

@@ -15,6 +15,8 @@ inline const QString CallerIdSettings = QStringLiteral("callerid.ini");
 inline const QString Lock = QStringLiteral(".zuna.lock");
 // Where numbers come in from scripts and `zuna --call` while the monitor is on.
 inline const QString CallSocket = QStringLiteral(".zuna-chamadas.sock");
+// The SIP account's password, on its first line; readable by its owner alone.
+inline const QString SipPassword = QStringLiteral("sip-senha");
 // The same data as the original platform kept them, brought over by --init.
 inline const QString AccessContacts = QStringLiteral("CADA.MDB");
 inline const QString AccessAreaCode = QStringLiteral("ddd.MDB");

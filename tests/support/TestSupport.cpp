@@ -19,7 +19,9 @@
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTest>
+#include <QUdpSocket>
 
 DataFolderFixture::DataFolderFixture()
 {
@@ -197,4 +199,18 @@ QString WindowFixture::focusedName()
     while (f && (f->objectName().isEmpty() || f->objectName().startsWith(QLatin1String("qt_"))))
         f = f->parentWidget();
     return f ? f->objectName() : QString();
+}
+
+quint16 freeLocalPort()
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QTcpServer tcp;
+        if (!tcp.listen(QHostAddress::LocalHost, 0))
+            continue;
+        QUdpSocket udp;
+        // Binding UDP on the same port as well: both transports must be free.
+        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
+            return tcp.serverPort();
+    }
+    return 0;
 }

@@ -140,3 +140,7 @@ private:
     MainWindow *m_window = nullptr;
     QString m_databaseUrl;
 };
+
+// A port on 127.0.0.1 that is free for both UDP and TCP right now, for a
+// server the test starts.
+quint16 freeLocalPort();

@@ -4,6 +4,7 @@
 #include "callerid/sources/AudioFileSource.h"
 #include "callerid/sources/ModemSource.h"
 #include "callerid/sources/NcidSource.h"
+#include "callerid/sources/SipSource.h"
 #include "callerid/sources/SoundCardSource.h"
 
 LineSource *createLineSource(const CallerIdSettings &s, QObject *parent)
@@ -16,6 +17,16 @@ LineSource *createLineSource(const CallerIdSettings &s, QObject *parent)
     case CallerIdSettings::Source::Modem:
         return new ModemSource(s.modemPort, s.modemBaud, s.modemInit, s.a2DDDLocal, parent);
     case CallerIdSettings::Source::Ncid: return new NcidSource(s.ncidHost, s.ncidPort, s.a2DDDLocal, parent);
+    case CallerIdSettings::Source::Sip:
+    case CallerIdSettings::Source::SipListen: {
+        SipSource::Setup setup;
+        setup.registering = s.source == CallerIdSettings::Source::Sip;
+        setup.address = setup.registering ? s.sipAccount : s.sipListen;
+        setup.authUser = s.sipAuthUser;
+        setup.passwordFile = s.sipPasswordPath();
+        setup.expiresSeconds = s.sipExpires;
+        return new SipSource(setup, s.a2DDDLocal, parent);
+    }
     case CallerIdSettings::Source::None: break;
     }
     return nullptr;
