@@ -1,3 +1,4 @@
+#include "BaresipPhone.h"
 #include "DtmfSignal.h"
 #include "TestSupport.h"
 
@@ -321,18 +322,52 @@ private slots:
         QCOMPARE(after.audioFile, s.audioFile);
     }
 
+    void aSipCallFillsTheFormAndLeavesThePhoneRinging()
+    {
+        ContactRecord ana = m_fx->data().contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        m_fx->data().addContact(ana);
+        QVERIFY(m_fx->start());
+        const quint16 port = freeLocalPort();
+        m_fx->window()->callerId()->setLineOverride(QStringLiteral("sip-escuta:127.0.0.1:%1").arg(port));
+        QTest::keyClick(edit("Text1"), Qt::Key_F1);
+        QString why;
+        auto phone = BaresipPhone::start(QStringLiteral("\"Padaria\" <sip:+551133334444@127.0.0.1>;regint=0"), &why);
+        if (!phone)
+            QSKIP(qPrintable(why));
+        // The source listens once the monitor is on.
+        QTRY_VERIFY(m_fx->window()->callerId()->callSource() == QLatin1String("sip-escuta"));
+        phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(port));
+        QTRY_COMPARE_WITH_TIMEOUT(edit("A1")->text(), QStringLiteral("Ana"), 10000);
+        QTRY_VERIFY(phone->events().contains(QLatin1String("CALL_RINGING")));
+        QVERIFY(!phone->events().contains(QLatin1String("CALL_ESTABLISHED")));
+        phone->hangUp();
+        QTest::keyClick(edit("Text1"), Qt::Key_F2);
+    }
+
     void theModemReportsNumbersFromItsLines()
     {
         FakeModem modem;
         ModemSource source(modem.port(), 115200, QStringLiteral("AT+VCID=1"), QStringLiteral("11"));
         QSignalSpy numbers(&source, &LineSource::numberReceived);
         QSignalSpy texts(&source, &LineSource::textReceived);
+        QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
         QByteArray init;
         QTRY_VERIFY2((init += modem.received()).contains("AT+VCID=1\r"), init.constData());
-        modem.send("\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 0130\r\nNMBR = 33334444\r\nNAME = ANA\r\n");
+        modem.send("\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 0130\r\nNMBR = 33334444\r\nNAME = ANA SOUZA\r\n");
         QTRY_COMPARE(numbers.size(), 1);
         QCOMPARE(numbers.first().first().toString(), QStringLiteral("1133334444"));
+        QCOMPARE(callers.first().at(1).toString(), QStringLiteral("ANA SOUZA"));
+        // A name sent first, a name the line withholds, and no name at all.
+        modem.send("NAME = BAR DO ZE\r\nNMBR = 1144445555\r\n");
+        QTRY_COMPARE(callers.size(), 2);
+        QCOMPARE(callers.at(1), (QVariantList { QStringLiteral("1144445555"), QStringLiteral("BAR DO ZE") }));
+        modem.send("NMBR = 1155556666\r\nNAME = P\r\n");
+        QTRY_COMPARE(callers.size(), 3);
+        QCOMPARE(callers.at(2), (QVariantList { QStringLiteral("1155556666"), QString() }));
+        modem.send("NMBR = 1133336666\r\n");
+        QTRY_COMPARE(callers.size(), 4);
+        QCOMPARE(callers.at(3), (QVariantList { QStringLiteral("1133336666"), QString() }));
         modem.send(QByteArray(5000, '\x7f') + "\r\nNMBR = P\r\n");
         QTRY_COMPARE(texts.size(), 1);
         QCOMPARE(texts.first().first().toString(), QStringLiteral("Número restrito"));

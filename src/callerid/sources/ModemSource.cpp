@@ -4,6 +4,8 @@
 
 #include <QSerialPort>
 
+#include <utility>
+
 ModemSource::ModemSource(QString port, int baud, QString init, QString areaCode, QObject *parent)
     : LineSource(std::move(areaCode), parent)
     , m_portName(std::move(port))
@@ -13,6 +15,9 @@ ModemSource::ModemSource(QString port, int baud, QString init, QString areaCode,
     , m_reconnect(new Reconnector([this] { open(); }, this))
 {
     connect(m_port, &QSerialPort::readyRead, this, &ModemSource::readLines);
+    m_nameWait.setSingleShot(true);
+    m_nameWait.setInterval(NameWaitMs);
+    connect(&m_nameWait, &QTimer::timeout, this, &ModemSource::deliverPending);
     connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
         if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError && m_port->isOpen())
             fail(m_port->errorString());
@@ -70,14 +75,39 @@ void ModemSource::readLines()
 {
     for (const QByteArray &raw : m_lines.feed(m_port->readAll())) {
         const QString line = QString::fromLatin1(raw).trimmed();
-        if (!line.startsWith(QLatin1String("NMBR")))
-            continue;
+        const QString field = line.section(QLatin1Char('='), 0, 0).trimmed();
         const QString value = line.section(QLatin1Char('='), 1).trimmed();
-        if (value == QLatin1String("P"))
-            deliverText(textFor(CallerIdMessage::Kind::Withheld));
-        else if (value == QLatin1String("O"))
-            deliverText(textFor(CallerIdMessage::Kind::Unavailable));
-        else
-            deliverNumber(value);
+        if (field == QLatin1String("NMBR")) {
+            const QString nameBefore = std::exchange(m_pendingName, QString());
+            deliverPending(); // an earlier number that got no name
+            if (value == QLatin1String("P"))
+                deliverText(textFor(CallerIdMessage::Kind::Withheld));
+            else if (value == QLatin1String("O"))
+                deliverText(textFor(CallerIdMessage::Kind::Unavailable));
+            else if (!nameBefore.isNull())
+                deliverNumber(value, nameBefore);
+            else {
+                // The name, when the line sends one, comes on the next line.
+                m_pendingNumber = value;
+                m_nameWait.start();
+            }
+        } else if (field == QLatin1String("NAME")) {
+            // "O" and "P": no name sent (unavailable, private).
+            const QString name = value == QLatin1String("O") || value == QLatin1String("P") ? QString() : value;
+            if (!m_pendingNumber.isEmpty()) {
+                m_nameWait.stop();
+                deliverNumber(std::exchange(m_pendingNumber, QString()), name);
+            } else {
+                m_pendingName = name.isNull() ? QLatin1String("") : name;
+            }
+        }
     }
+}
+
+void ModemSource::deliverPending()
+{
+    m_nameWait.stop();
+    m_pendingName = QString();
+    if (!m_pendingNumber.isEmpty())
+        deliverNumber(std::exchange(m_pendingNumber, QString()));
 }
