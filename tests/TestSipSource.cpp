@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 namespace {
 
@@ -331,6 +332,44 @@ private slots:
         phone->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(sentResponse(QStringLiteral("SIP/2.0 487")), 10000);
         QVERIFY(!answeredACall());
+    }
+
+    void aFloodOfInvitesAndGarbageIsBounded()
+    {
+        SipSource::Setup setup;
+        const quint16 port = freeLocalPort();
+        setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
+        SipSource source(setup, QStringLiteral("11"));
+        QSignalSpy status(&source, &LineSource::statusChanged);
+        QSignalSpy callers(&source, &LineSource::callerReceived);
+        source.start();
+        QTRY_VERIFY(!status.isEmpty());
+        QUdpSocket flood;
+        QVERIFY(flood.bind(QHostAddress::LocalHost, 0));
+        const quint16 from = flood.localPort();
+        for (int i = 0; i < 70; ++i) {
+            const QByteArray invite = "INVITE sip:zuna@127.0.0.1:" + QByteArray::number(port)
+                + " SIP/2.0\r\n"
+                  "Via: SIP/2.0/UDP 127.0.0.1:"
+                + QByteArray::number(from) + ";branch=z9hG4bK-enxurrada-" + QByteArray::number(i)
+                + "\r\n"
+                  "Max-Forwards: 70\r\n"
+                  "From: <sip:11333344"
+                + QByteArray::number(10 + i) + "@127.0.0.1>;tag=" + QByteArray::number(i)
+                + "\r\n"
+                  "To: <sip:zuna@127.0.0.1>\r\n"
+                  "Call-ID: enxurrada-"
+                + QByteArray::number(i)
+                + "\r\n"
+                  "CSeq: 1 INVITE\r\n"
+                  "Content-Length: 0\r\n\r\n";
+            flood.writeDatagram(invite, QHostAddress::LocalHost, port);
+            flood.writeDatagram(QByteArray(i * 7 % 1400, char(i)), QHostAddress::LocalHost, port);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(sent().filter(QStringLiteral("SIP/2.0 180")).size(), 64, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sent().filter(QStringLiteral("SIP/2.0 480")).size(), 6, 10000);
+        // Handed on at the source's pace, the latest kept.
+        QTRY_VERIFY_WITH_TIMEOUT(callers.size() >= 1, 5000);
     }
 
     void aWrongPasswordIsShownAndRetried()

@@ -22,6 +22,7 @@ namespace {
 enum Command { Retry = 1, Stop = 2 };
 
 constexpr const char *Allowed = "INVITE, ACK, CANCEL, OPTIONS";
+constexpr size_t MaxRingingCalls = 64;
 
 QString errorText(int err)
 {
@@ -197,10 +198,16 @@ struct SipAgent::Stack
         tmr_start(&dropTimer, 0, &Stack::onDropRegistration, this);
     }
 
+    // The whole stack goes with a failed registration: the next attempt binds
+    // again, to the address that reaches the registrar then (a laptop that
+    // changed networks, an interface that came back).
     static void onDropRegistration(void *arg)
     {
         auto *self = static_cast<Stack *>(arg);
         self->registration = static_cast<struct sipreg *>(mem_deref(self->registration));
+        while (!self->calls.empty())
+            self->finish(self->calls.front());
+        self->dropStack();
     }
 
     static int onAuthenticate(char **user, char **password, const char *, void *arg)
@@ -265,6 +272,11 @@ struct SipAgent::Stack
 
     void ring(const struct sip_msg *msg)
     {
+        // A flood of INVITEs cannot grow the agent without bound.
+        if (calls.size() >= MaxRingingCalls) {
+            sip_reply(sip, msg, 480, "Temporarily Unavailable");
+            return;
+        }
         RingingCall &call = calls.emplace_back();
         call.owner = this;
         tmr_init(&call.ringLimit);
