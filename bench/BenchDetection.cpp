@@ -8,11 +8,18 @@
 // --false-alarms: digits heard in speech (espeak-ng, pt-BR) and music (sox
 // synthesis), which hold none.
 // --speed: decoding time on a recording with exact digital silence between
-// calls, with dither, and with noise, beside bare spandsp on the same audio.
+// calls, with dither, and with noise, beside bare spandsp on the same audio;
+// then the FSK decoder's time on silence, dither, noise at three levels and
+// speech and music, at 8 and 48 kHz, beside spandsp's two bare ADSI receivers
+// on the same 8 kHz audio.
+// --false-alarms also counts the FSK messages heard in the speech and music.
+#include "BenchSupport.h"
 #include "DtmfSignal.h"
+#include "FskSignal.h"
 
 #include "callerid/DtmfDecoder.h"
 #include "callerid/DtmfMessageParser.h"
+#include "callerid/FskDecoder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +31,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+// The bare receivers get the signal cutoff Zuna sets, which adsi.h offers
+// no setter for.
+#define SPANDSP_EXPOSE_INTERNAL_STRUCTURES
 extern "C" {
 #include <spandsp.h>
 }
@@ -31,6 +41,7 @@ extern "C" {
 #include <sys/resource.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -153,6 +164,44 @@ QString multimon(const QString &program, const std::vector<int16_t> &audio22k, c
     return digits;
 }
 
+// Messages heard by the FSK decoder, fed 20 ms at a time as a sound card
+// gives them.
+int zunaFsk(const std::vector<int16_t> &audio, int rate, QList<qint64> *times = nullptr)
+{
+    int messages = 0;
+    FskDecoder decoder(rate, [&](const CallerIdMessage &m) {
+        ++messages;
+        if (times)
+            *times << m.endMs;
+    });
+    const auto chunk = size_t(rate / 50);
+    for (size_t i = 0; i < audio.size(); i += chunk)
+        decoder.feed(audio.data() + i, std::min(chunk, audio.size() - i));
+    decoder.finish();
+    return messages;
+}
+
+// spandsp's two ADSI receivers, V.23 and Bell 202, with Zuna's signal cutoff,
+// fed the 8 kHz samples directly: the floor for the FSK decoder. Messages
+// from either receiver are counted, so a call heard by both counts twice.
+int bareAdsi(const std::vector<int16_t> &audio)
+{
+    int messages = 0;
+    const auto count = [](void *user, const uint8_t *, int) { ++*static_cast<int *>(user); };
+    adsi_rx_state_t *rx[] = { adsi_rx_init(nullptr, ADSI_STANDARD_CLIP, count, &messages),
+        adsi_rx_init(nullptr, ADSI_STANDARD_CLASS, count, &messages) };
+    std::vector<int16_t> copy = audio;
+    for (adsi_rx_state_t *r : rx)
+        fsk_rx_signal_cutoff(&r->fskrx, FskDecoder::SignalCutoffDbm0);
+    for (size_t i = 0; i < copy.size(); i += 160) {
+        for (adsi_rx_state_t *r : rx)
+            adsi_rx(r, copy.data() + i, int(std::min<size_t>(160, copy.size() - i)));
+    }
+    for (adsi_rx_state_t *r : rx)
+        adsi_rx_free(r);
+    return messages;
+}
+
 double cpuSeconds()
 {
     rusage usage {};
@@ -269,6 +318,14 @@ void runGrid(int messages)
 // chords, a bass line and a melody; none of it holds a digit.
 std::vector<int16_t> speechAndMusic(int minutes, const QString &dir, size_t *speechSamples)
 {
+    // Without them the loops below would never reach their length.
+    for (const QString &program : { QStringLiteral("espeak-ng"), QStringLiteral("sox") }) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            out << program << " is needed for speech and music (apt-get install " << program << ")\n";
+            out.flush();
+            std::exit(1);
+        }
+    }
     const QString wav = QDir(dir).filePath(QStringLiteral("fala.wav"));
     const QString text = QStringLiteral(
         "Bom dia, aqui é da pizzaria, qual é o seu pedido? Eu queria uma pizza grande de calabresa com borda "
@@ -355,6 +412,13 @@ void runFalseAlarms(int minutes)
         out << ", multimon-ng " << multimon(program, audio22, dir.path()).size();
     }
     out << '\n';
+    QList<qint64> fskTimes;
+    const int fsk = zunaFsk(audio, 8000, &fskTimes);
+    out << "  FSK messages heard by Zuna " << fsk << ", by bare spandsp's two ADSI receivers " << bareAdsi(audio)
+        << " (load average " << Bench::loadAverage() << ")\n";
+    for (qsizetype i = 0; i < fskTimes.size() && i < 40; ++i)
+        out << "  Zuna heard an FSK message at " << fskTimes.at(i) / 1000.0 << " s, in the "
+            << (fskTimes.at(i) < qint64(speechSamples / 8) ? "speech" : "music") << '\n';
     for (qsizetype i = 0; i < zunaDigits.size() && i < 40; ++i)
         out << "  Zuna heard " << zunaDigits.at(i) << " at " << times.at(i) / 1000.0 << " s, in the "
             << (times.at(i) < qint64(speechSamples / 8) ? "speech" : "music") << '\n';
@@ -409,6 +473,112 @@ void runSpeed(int minutes)
     }
 }
 
+// 8 kHz audio at another rate, by sox.
+std::vector<int16_t> resampled(const std::vector<int16_t> &audio8k, int rate, const QString &dir)
+{
+    const QString from = QDir(dir).filePath(QStringLiteral("de8k.raw"));
+    const QString to = QDir(dir).filePath(QStringLiteral("para.raw"));
+    QFile f(from);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(reinterpret_cast<const char *>(audio8k.data()), qint64(audio8k.size() * 2));
+    f.close();
+    const QStringList format = { QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-e"),
+        QStringLiteral("signed"), QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-c"), QStringLiteral("1"),
+        QStringLiteral("-r") };
+    QProcess::execute(QStringLiteral("sox"),
+        QStringList { QStringLiteral("-V1") } + format + QStringList { QStringLiteral("8000"), from } + format
+            + QStringList { QString::number(rate), to });
+    QFile wide(to);
+    wide.open(QIODevice::ReadOnly);
+    const QByteArray bytes = wide.readAll();
+    std::vector<int16_t> result(size_t(bytes.size() / 2));
+    memcpy(result.data(), bytes.constData(), result.size() * 2);
+    return result;
+}
+
+// A line between calls as the FSK decoder meets it: a call every 20 s
+// (V.23 and Bell 202 in turn, at -13 dBm0) and the line's quiet between them
+// as exact zeros, dither, or white noise at `noiseDbm0`; or speech and music
+// without calls.
+std::vector<int16_t> fskLine(const QString &kind, double noiseDbm0, int rate, int minutes,
+    const std::vector<int16_t> &speech8k, const QString &dir, int *calls)
+{
+    *calls = 0;
+    if (kind == QLatin1String("speech")) {
+        std::vector<int16_t> audio = rate == 8000 ? speech8k : resampled(speech8k, rate, dir);
+        return audio;
+    }
+    std::vector<int16_t> audio;
+    FskSignal s;
+    s.rate = rate;
+    while (audio.size() < size_t(minutes) * 60 * rate) {
+        s.standard = *calls % 2 ? FskSignal::Standard::Bell202 : FskSignal::Standard::V23;
+        const auto call
+            = s.render(FskSignal::mdmf({ { 0x01, "12081030" }, { 0x02, "1133334444" }, { 0x07, "MARIA DA SILVA" } }));
+        audio.insert(audio.end(), call.begin(), call.end());
+        audio.resize(size_t(20 * rate) * size_t(++*calls), 0);
+        ++s.seed;
+    }
+    QRandomGenerator rng(5);
+    if (kind == QLatin1String("dither")) {
+        for (int16_t &x : audio)
+            x = int16_t(x + rng.bounded(3) - 1);
+    } else if (kind == QLatin1String("noise")) {
+        // addWhiteNoise sets the noise against two tones: 3 dB less each
+        // gives noise of `noiseDbm0` in all.
+        DtmfSignal::addWhiteNoise(audio, 0, noiseDbm0 - 3.0103, 5);
+    }
+    return audio;
+}
+
+void runFskSpeed(int minutes)
+{
+    QTemporaryDir dir;
+    size_t speechSamples = 0;
+    const std::vector<int16_t> speech = speechAndMusic(minutes, dir.path(), &speechSamples);
+    out << "FSK decoder, " << minutes << " min of each, fed 20 ms at a time (load average " << Bench::loadAverage()
+        << ")\n";
+    struct Input
+    {
+        const char *name;
+        QString kind;
+        double noiseDbm0;
+    };
+    const Input inputs[] = {
+        { "exact digital silence", QStringLiteral("silence"), 0 },
+        { "dither (1 LSB)", QStringLiteral("dither"), 0 },
+        { "noise -60 dBm0", QStringLiteral("noise"), -60 },
+        { "noise -45 dBm0", QStringLiteral("noise"), -45 },
+        { "noise -20 dBm0", QStringLiteral("noise"), -20 },
+        { "speech and music", QStringLiteral("speech"), 0 },
+    };
+    for (const Input &input : inputs) {
+        int calls = 0;
+        const std::vector<int16_t> audio8k
+            = fskLine(input.kind, input.noiseDbm0, 8000, minutes, speech, dir.path(), &calls);
+        double start = cpuSeconds();
+        const int bareMessages = bareAdsi(audio8k);
+        const double bare = double(audio8k.size()) / 8000 / (cpuSeconds() - start);
+        for (int rate : { 8000, 48000 }) {
+            const std::vector<int16_t> audio = rate == 8000
+                ? audio8k
+                : fskLine(input.kind, input.noiseDbm0, rate, minutes, speech, dir.path(), &calls);
+            start = cpuSeconds();
+            const int messages = zunaFsk(audio, rate);
+            const double zuna = double(audio.size()) / rate / (cpuSeconds() - start);
+            out << QStringLiteral("  %1 %2 kHz: Zuna %3x real time (%4 of %5 calls), bare spandsp at 8 kHz %6x (%7 "
+                                  "messages from its two receivers); load average %8\n")
+                       .arg(QString::fromLatin1(input.name), -22)
+                       .arg(rate / 1000, 2)
+                       .arg(qint64(zuna), 7)
+                       .arg(messages)
+                       .arg(calls)
+                       .arg(qint64(bare))
+                       .arg(bareMessages)
+                       .arg(Bench::loadAverage());
+        }
+    }
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -422,8 +592,10 @@ int main(int argc, char *argv[])
     const bool all = args.size() == 1;
     if (all || args.contains(QStringLiteral("--messages")))
         runGrid(value(QStringLiteral("--messages"), 25));
-    if (all || args.contains(QStringLiteral("--speed")))
+    if (all || args.contains(QStringLiteral("--speed"))) {
         runSpeed(value(QStringLiteral("--speed"), 10));
+        runFskSpeed(value(QStringLiteral("--speed"), 10));
+    }
     if (args.contains(QStringLiteral("--false-alarms")))
         runFalseAlarms(value(QStringLiteral("--false-alarms"), 30));
     return 0;
