@@ -236,6 +236,46 @@ private slots:
             QCOMPARE(decode(audio, 44100, chunk), QStringList { QStringLiteral("1133334444/MARIA DA SILVA") });
     }
 
+    // The receivers rest while the line holds only noise; a message that
+    // follows a long stretch of it, starting anywhere within the decoder's
+    // 10 ms blocks, is read whole.
+    void aMessageAfterLongNoiseIsRead_data()
+    {
+        QTest::addColumn<FskSignal::Standard>("standard");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<double>("noiseDbm0");
+        QTest::addColumn<int>("offset"); // samples at 8 kHz before the message
+        for (const auto &[standard, label] : { std::pair { FskSignal::Standard::V23, "V.23" },
+                 std::pair { FskSignal::Standard::Bell202, "Bell 202" } }) {
+            for (const double noise : { -60.0, -45.0, -33.0 }) {
+                for (const int offset : { 0, 1, 29, 40, 79 })
+                    QTest::addRow("%s noise %.0f dBm0, offset %d", label, noise, offset)
+                        << standard << 8000 << noise << offset;
+                QTest::addRow("%s noise %.0f dBm0, 48 kHz", label, noise) << standard << 48000 << noise << 13;
+            }
+        }
+    }
+
+    void aMessageAfterLongNoiseIsRead()
+    {
+        QFETCH(FskSignal::Standard, standard);
+        QFETCH(int, rate);
+        QFETCH(double, noiseDbm0);
+        QFETCH(int, offset);
+        FskSignal signal;
+        signal.standard = standard;
+        signal.rate = rate;
+        signal.leadMs = 0;
+        const std::vector<int16_t> message = signal.render(FskSignal::mdmf(CallWithName));
+        std::vector<int16_t> audio(size_t(rate) * 30 + size_t(offset * rate / 8000), 0);
+        audio.insert(audio.end(), message.begin(), message.end());
+        audio.resize(audio.size() + size_t(rate), 0);
+        // addWhiteNoise sets the noise against two tones: 3 dB less each.
+        DtmfSignal::addWhiteNoise(audio, 0, noiseDbm0 - 3.0, quint32(offset + 1));
+        for (const size_t chunk : { size_t(160), size_t(rate / 50), size_t(4093) })
+            QCOMPARE(decode(audio, rate, chunk), QStringList { QStringLiteral("1133334444/MARIA DA SILVA") });
+    }
+
     void speechIsNeverTakenForAMessage()
     {
         const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));

@@ -34,6 +34,26 @@ constexpr int BlockSamples = FskDecoder::ReceiverRate / 100;
 constexpr int QuietAmplitude = 4;
 constexpr int QuietMs = 50;
 
+// The receivers demodulate whatever they are given, noise too, and that is
+// where the time goes. A block is handed to them only while a carrier could
+// be on the line: over the last GateWindowBlocks, the power in the FSK band
+// (1000-2600 Hz, both standards with 2 % to spare) is at least within
+// GateMarginDb of their signal cutoff and at least InBandShare of all the
+// power above the hum filter. White noise puts about 43 % of its power in
+// that band, a carrier more than 75 % even 6 dB under noise. Once a carrier
+// is gone, GateHoldBlocks more are given, so a message's last bits and its
+// end reach them. Blocks not given are kept, HistoryBlocks of them, and given
+// first when the gate opens: channel seizure and mark are never cut, and the
+// receivers hear the same samples in the same order as without the gate.
+constexpr int GateWindowBlocks = 4;
+constexpr int GateHoldBlocks = 30;
+constexpr int HistoryBlocks = 50;
+constexpr double GateMarginDb = 6.0;
+constexpr double InBandShare = 0.6;
+// The power of a sine at 0 dBm0, for samples scaled to +-1: 3.14 dB below
+// full scale.
+const double PowerAt0Dbm0 = std::pow(10.0, -3.14 / 10.0) / 2.0;
+
 constexpr uint8_t SdmfCallerId = 0x04;
 constexpr uint8_t MdmfCallerId = 0x80;
 constexpr uint8_t DateTimeField = 0x01;
@@ -79,12 +99,33 @@ struct FskDecoder::State
     int inputRate = ReceiverRate;
     bool usable = true;
     SRC_STATE *resampler = nullptr;
+    // A whole multiple of 8 kHz (16, 48, 96 kHz) needs no interpolation:
+    // after the anti-alias filter every decimation-th sample is kept, which
+    // is what the linear resampler gives there, for a fraction of its time.
+    int decimation = 0;
+    int decimationPhase = 0;
     Biquad antiAlias1, antiAlias2;
     // Hum and a DC offset would otherwise count as a carrier.
     Biquad highPass = Biquad::highPass(300.0, ReceiverRate);
+    // The FSK band for the gate: fourth-order Butterworth edges.
+    Biquad bandLow1 = Biquad::highPass(1000.0, ReceiverRate, 0.5412);
+    Biquad bandLow2 = Biquad::highPass(1000.0, ReceiverRate, 1.3066);
+    Biquad bandHigh1 = Biquad::lowPass(2600.0, ReceiverRate, 0.5412);
+    Biquad bandHigh2 = Biquad::lowPass(2600.0, ReceiverRate, 1.3066);
+    // Power of the block under way and of the last blocks, in the band and
+    // in all.
+    double blockInBand = 0, blockTotal = 0;
+    std::array<double, GateWindowBlocks> inBand {}, total {};
+    size_t windowAt = 0;
+    double minInBand = 0; // over the window, at the gate's level
+    int hold = 0; // blocks the gate stays open
+    // Blocks not given to the receivers, oldest first, as a ring.
+    std::vector<int16_t> history;
+    size_t historyFirst = 0, historyCount = 0;
     MessageHandler onMessage;
     std::array<Receiver, 2> receivers;
-    qint64 position = 0; // samples at 8 kHz handed to the receivers
+    qint64 position = 0; // samples at 8 kHz in whole blocks so far
+    qint64 heardAt = 0; // where the block the receivers hear starts
     qint64 quietRun = 0; // input samples in a row near zero
     qint64 quietNeeded = 0; // QuietMs of input samples
     double skipped = 0; // quiet input not filtered yet, in 8 kHz samples
@@ -105,7 +146,7 @@ struct FskDecoder::State
     {
         if (len < 2 || (msg[0] != SdmfCallerId && msg[0] != MdmfCallerId))
             return;
-        const qint64 atMs = (position + BlockSamples) * 1000 / ReceiverRate;
+        const qint64 atMs = (heardAt + BlockSamples) * 1000 / ReceiverRate;
         const QByteArray bytes(reinterpret_cast<const char *>(msg), len);
         if (bytes == lastMessage && atMs - lastMs < RepeatWindowMs)
             return;
@@ -181,19 +222,63 @@ struct FskDecoder::State
     void receive8k(const float *samples, size_t count)
     {
         for (size_t i = 0; i < count; ++i) {
-            const float x = std::clamp(highPass(samples[i]) * 32768.0f, -32768.0f, 32767.0f);
+            const float y = highPass(samples[i]);
+            const float b = bandHigh2(bandHigh1(bandLow2(bandLow1(y))));
+            blockTotal += double(y) * y;
+            blockInBand += double(b) * b;
+            const float x = std::clamp(y * 32768.0f, -32768.0f, 32767.0f);
             block.push_back(int16_t(x >= 0 ? x + 0.5f : x - 0.5f));
             if (block.size() == size_t(BlockSamples)) {
-                for (Receiver &r : receivers)
-                    adsi_rx(r.rx, block.data(), BlockSamples);
-                position += BlockSamples;
+                gate(block.data());
                 block.clear();
             }
         }
     }
 
+    void hear(const int16_t *samples, qint64 at)
+    {
+        heardAt = at;
+        for (Receiver &r : receivers)
+            adsi_rx(r.rx, const_cast<int16_t *>(samples), BlockSamples);
+    }
+
+    // A whole block: to the receivers while a carrier could be on the line,
+    // otherwise into the history.
+    void gate(const int16_t *samples)
+    {
+        inBand[windowAt] = blockInBand;
+        total[windowAt] = blockTotal;
+        windowAt = (windowAt + 1) % GateWindowBlocks;
+        blockInBand = blockTotal = 0;
+        double in = 0, all = 0;
+        for (size_t i = 0; i < GateWindowBlocks; ++i) {
+            in += inBand[i];
+            all += total[i];
+        }
+        if (in >= minInBand && in >= InBandShare * all)
+            hold = GateHoldBlocks;
+        if (hold > 0) {
+            --hold;
+            const qint64 first = position - qint64(historyCount) * BlockSamples;
+            for (size_t i = 0; i < historyCount; ++i)
+                hear(&history[(historyFirst + i) % HistoryBlocks * BlockSamples], first + qint64(i) * BlockSamples);
+            historyFirst = historyCount = 0;
+            hear(samples, position);
+        } else {
+            const size_t slot = (historyFirst + historyCount) % HistoryBlocks;
+            std::copy(samples, samples + BlockSamples, history.begin() + long(slot * BlockSamples));
+            if (historyCount < size_t(HistoryBlocks))
+                ++historyCount;
+            else
+                historyFirst = (historyFirst + 1) % HistoryBlocks;
+        }
+        position += BlockSamples;
+    }
+
     // Quiet input left out: the block under way is completed with zeros,
-    // then whole blocks are only counted.
+    // and zero blocks go through the gate as long as they can change
+    // anything (the gate's hold, its window, the history); the rest are only
+    // counted.
     void skipQuiet()
     {
         auto samples = qint64(skipped);
@@ -203,7 +288,18 @@ struct FskDecoder::State
             receive8k(&zero, 1);
             --samples;
         }
-        position += samples / BlockSamples * BlockSamples;
+        qint64 blocks = samples / BlockSamples;
+        const std::array<int16_t, BlockSamples> zeros {};
+        for (; blocks > 0 && hold > 0; --blocks)
+            gate(zeros.data());
+        const qint64 counted = std::max<qint64>(0, blocks - HistoryBlocks - GateWindowBlocks);
+        if (counted > 0) {
+            historyFirst = historyCount = 0;
+            position += counted * BlockSamples;
+            blocks -= counted;
+        }
+        for (; blocks > 0; --blocks)
+            gate(zeros.data());
         const std::vector<float> rest(size_t(samples % BlockSamples), 0.0f);
         receive8k(rest.data(), rest.size());
     }
@@ -223,6 +319,9 @@ FskDecoder::FskDecoder(int inputRate, MessageHandler onMessage)
     s.inputRate = inputRate;
     s.usable = inputRate >= MinRate && inputRate <= MaxRate;
     s.block.reserve(BlockSamples);
+    s.history.resize(size_t(HistoryBlocks) * BlockSamples);
+    s.minInBand
+        = PowerAt0Dbm0 * std::pow(10.0, (SignalCutoffDbm0 - GateMarginDb) / 10.0) * BlockSamples * GateWindowBlocks;
     s.quietNeeded = qint64(inputRate) * QuietMs / 1000;
     const int standards[] = { ADSI_STANDARD_CLIP, ADSI_STANDARD_CLASS };
     for (size_t i = 0; i < s.receivers.size(); ++i) {
@@ -232,8 +331,12 @@ FskDecoder::FskDecoder(int inputRate, MessageHandler onMessage)
         fsk_rx_signal_cutoff(&r.rx->fskrx, SignalCutoffDbm0);
     }
     if (s.usable && inputRate != ReceiverRate) {
-        int error = 0;
-        s.resampler = src_new(SRC_LINEAR, 1, &error);
+        if (inputRate % ReceiverRate == 0) {
+            s.decimation = inputRate / ReceiverRate;
+        } else {
+            int error = 0;
+            s.resampler = src_new(SRC_LINEAR, 1, &error);
+        }
         s.antiAlias1 = Biquad::lowPass(3400.0, inputRate, 0.5412);
         s.antiAlias2 = Biquad::lowPass(3400.0, inputRate, 1.3066);
     }
@@ -270,7 +373,17 @@ void FskDecoder::feed(const int16_t *samples, size_t count)
                 s.skipQuiet();
             s.in.resize(i - from);
             src_short_to_float_array(samples + from, s.in.data(), int(i - from));
-            if (!s.resampler) {
+            if (s.decimation > 0) {
+                s.out.clear();
+                for (const float x : s.in) {
+                    const float y = s.antiAlias2(s.antiAlias1(x));
+                    if (++s.decimationPhase == s.decimation) {
+                        s.decimationPhase = 0;
+                        s.out.push_back(y);
+                    }
+                }
+                s.receive8k(s.out.data(), s.out.size());
+            } else if (!s.resampler) {
                 s.receive8k(s.in.data(), s.in.size());
             } else {
                 for (const float x : s.in)
