@@ -132,6 +132,10 @@ private slots:
             << QByteArray("\"Clínica \\\"Boa\\\" Vida, Ltda\" <sip:+551133335555@rede;user=phone>, <tel:+551133335555>")
             << QByteArray() << from << QByteArray() << int(K::Number) << "+551133335555"
             << "Clínica \"Boa\" Vida, Ltda";
+        QTest::newRow("a name is not percent-decoded, a user part is")
+            << QByteArray() << QByteArray() << QByteArray("\"Pizza 100%25\" <sip:%2B551133334444@pabx>") << QByteArray()
+            << int(K::Number) << "+551133334444"
+            << "Pizza 100%25";
         QTest::newRow("remote party id before From")
             << QByteArray() << QByteArray("\"Bar\" <sip:2133334444@gw>;party=calling;screen=yes") << from
             << QByteArray() << int(K::Number) << "2133334444"

@@ -40,7 +40,7 @@ QString unquoted(QByteArray text)
         }
         text = plain;
     }
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(text)).simplified();
+    return QString::fromUtf8(text).simplified();
 }
 
 bool isNumber(const QString &user)
