@@ -258,6 +258,29 @@ private slots:
         QCOMPARE(s.a8Sensibility, 10);
     }
 
+    void aSipAccountGoesThroughTheConfigurationScreenUnchanged()
+    {
+        QTemporaryDir dir;
+        CallerIdSettings before;
+        before.dataDir = dir.path();
+        QString error;
+        QVERIFY2(before.applyLine(QStringLiteral("sip:2001@pabx.local;transport=tcp"), &error), qPrintable(error));
+        before.sipAuthUser = QStringLiteral("mesa1");
+        QVERIFY(before.save(dir.path()));
+        {
+            CallerIdSetupDialog dialog(dir.path());
+            QCOMPARE(dialog.findChild<QComboBox *>(QStringLiteral("fonte"))->currentText(),
+                QStringLiteral("Conta SIP (registro no PABX)"));
+            QVERIFY(dialog.findChild<QLineEdit *>(QStringLiteral("sip-conta"))->isVisibleTo(&dialog));
+            dialog.accept();
+        }
+        const CallerIdSettings after = CallerIdSettings::load(dir.path());
+        QCOMPARE(after.source, CallerIdSettings::Source::Sip);
+        QCOMPARE(after.sipAccount, QStringLiteral("2001@pabx.local;transport=tcp"));
+        QCOMPARE(after.sipAuthUser, QStringLiteral("mesa1"));
+        QCOMPARE(after.sipPasswordPath(), QDir(dir.path()).filePath(QStringLiteral("sip-senha")));
+    }
+
     void aLineNamedForOneRunIsRead_data()
     {
         QTest::addColumn<QString>("line");
