@@ -304,8 +304,8 @@ private slots:
         QTest::addColumn<int>("rate");
         QTest::addColumn<bool>("noise");
         QTest::addColumn<double>("minSpeed"); // times real time
-        // The bare receivers cost about 100 ns a sample each on noise; on
-        // silence, after a short settling, they are not run at all.
+        // The receivers are not run on silence, nor on noise, whose power is
+        // not gathered in the FSK band.
         QTest::newRow("silence 8 kHz") << 8000 << false << 1000.0;
         QTest::newRow("silence 48 kHz") << 48000 << false << 1000.0;
         QTest::newRow("noise 8 kHz") << 8000 << true << 50.0;
