@@ -7,7 +7,7 @@ packages=(
   mdbtools-dev libphonenumber-dev
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev qt6-serialport-dev
   libre-dev kamailio baresip-core
-  espeak-ng pulseaudio pulseaudio-utils
+  espeak-ng sox pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-liberation
   sqlite3 libsqlite3-dev
   dunst xvfb dbus python3
