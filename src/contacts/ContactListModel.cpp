@@ -11,6 +11,11 @@ void ContactListModel::setWindowBudgetMs(int ms)
     g_windowBudgetMs = ms;
 }
 
+int ContactListModel::windowBudgetMs()
+{
+    return g_windowBudgetMs;
+}
+
 ContactListModel::ContactListModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -96,13 +101,17 @@ bool ContactListModel::reload(QString *error)
 void ContactListModel::readPageInBackground(std::optional<Register::ListRow> after)
 {
     if (!m_worker)
-        m_worker = std::make_unique<NameSearchWorker>(*m_register);
+        m_worker = std::make_unique<ReaderWorker>(*m_register);
     m_searching = true;
     const bool first = !after;
-    m_worker->request(m_generation, m_pattern, std::move(after), PageSize, this,
-        [this, first](quint64, bool ok, const QList<Register::ListRow> &page, const QString &error) {
-            pageArrived(first, ok, page, error);
-        });
+    auto page = std::make_shared<QList<Register::ListRow>>();
+    m_worker->request(
+        m_generation,
+        [pattern = m_pattern, after = std::move(after), page](
+            Register::Reader &reader, const Register::Limits &limits, QString *error) {
+            return reader.listPage(pattern, after ? &*after : nullptr, PageSize, page.get(), error, limits);
+        },
+        this, [this, first, page](bool ok, const QString &error) { pageArrived(first, ok, *page, error); });
 }
 
 void ContactListModel::waitFor(const QString &why)

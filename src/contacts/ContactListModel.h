@@ -1,6 +1,6 @@
 #pragma once
 
-#include "contacts/NameSearchWorker.h"
+#include "contacts/ReaderWorker.h"
 #include "contacts/Register.h"
 
 #include <QAbstractTableModel>
@@ -37,11 +37,13 @@ public:
     // A page is being read in the background.
     bool isSearching() const { return m_searching; }
 
-    // How long a page may keep the window waiting before its reading moves to
-    // the background: half a frame at 60 Hz, leaving the rest to the window's
-    // own work. Tests set 0 to take the background path every time.
+    // How long a page (of contacts, or of calls) may keep the window waiting
+    // before its reading moves to the background: half a frame at 60 Hz,
+    // leaving the rest to the window's own work. Tests set 0 to take the
+    // background path every time.
     static constexpr int DefaultWindowBudgetMs = 8;
     static void setWindowBudgetMs(int ms);
+    static int windowBudgetMs();
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -73,7 +75,7 @@ private:
 
     const Register *m_register = nullptr;
     std::unique_ptr<Register::Reader> m_reader; // the window's own connection
-    std::unique_ptr<NameSearchWorker> m_worker;
+    std::unique_ptr<ReaderWorker> m_worker;
     NamePattern m_pattern;
     QList<Register::ListRow> m_rows;
     bool m_atEnd = true;

@@ -2,6 +2,9 @@
 
 #include "contacts/Register.h"
 
+#include <QSqlDatabase>
+
+#include <functional>
 #include <memory>
 
 class PostgresConnection;
@@ -17,8 +20,13 @@ public:
     bool isOpen(QString *error) override;
     bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
         QString *error, const Register::Limits &limits) override;
+    bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error,
+        const Register::Limits &limits) override;
 
 private:
+    // `read` on the reader's connection, stopped when it runs past the budget.
+    bool readWithin(const Register::Limits &limits, QString *error, const std::function<bool(QSqlDatabase)> &read);
+
     QString m_server;
     std::unique_ptr<PostgresConnection> m_connection;
 };

@@ -325,6 +325,28 @@ bool PostgresRegister::listCalls(
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    QSqlQuery query = callsQuery(db, filter, beforeId, limit);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
+    readCallRows(query, rows);
+    return true;
+}
+
+bool PostgresRegister::readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId,
+    int limit, QList<CallRecord> *rows, QString *error)
+{
+    QSqlQuery query = callsQuery(db, filter, beforeId, limit);
+    if (!query.exec()) {
+        const QString problem = PostgresConnection::lost(query) ? PostgresConnection::Unreachable
+                                                                : QStringLiteral("Erro ao ler as chamadas.");
+        return PostgresConnection::failure(error, problem, server, query.lastError().text());
+    }
+    readCallRows(query, rows);
+    return true;
+}
+
+QSqlQuery PostgresRegister::callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit)
+{
     QStringList where;
     QVariantList values;
     if (filter.since.isValid()) {
@@ -353,12 +375,14 @@ bool PostgresRegister::listCalls(
     query.prepare(sql);
     for (const QVariant &v : std::as_const(values))
         query.addBindValue(v);
-    if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
+    return query;
+}
+
+void PostgresRegister::readCallRows(QSqlQuery &query, QList<CallRecord> *rows)
+{
     rows->clear();
     while (query.next())
         rows->append(callAt(query));
-    return true;
 }
 
 bool PostgresRegister::forEachCall(

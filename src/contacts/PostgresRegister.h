@@ -67,6 +67,9 @@ public:
     // The list page statement, shared with the readers.
     static bool listPage(QSqlDatabase db, const QString &server, const NamePattern &pattern, const ListRow *after,
         int limit, QList<ListRow> *rows, QString *error);
+    // The calls statement, shared with the readers.
+    static bool readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId, int limit,
+        QList<CallRecord> *rows, QString *error);
 
 protected:
     bool findByKeys(
@@ -79,6 +82,8 @@ private:
     // A statement failed: when the server is out of reach, say so once and
     // drop the connection, so that the next use connects anew.
     bool fail(QString *error, const QString &what, const QSqlQuery &query);
+    static QSqlQuery callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit);
+    static void readCallRows(QSqlQuery &query, QList<CallRecord> *rows);
     void listen(QSqlDatabase db);
     void notified(const QString &name, QSqlDriver::NotificationSource source, const QVariant &payload);
     void watch();

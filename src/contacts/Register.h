@@ -72,6 +72,11 @@ public:
         virtual bool listPage(const NamePattern &pattern, const ListRow *after, int limit, QList<ListRow> *rows,
             QString *error, const Limits &limits)
             = 0;
+        // Up to `limit` calls that pass `filter`, newest first, older than
+        // the call `beforeId` when it is not 0.
+        virtual bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
+            QString *error, const Limits &limits)
+            = 0;
     };
 
     ~Register() override;

@@ -18,6 +18,21 @@ bool SqliteReader::isOpen(QString *error)
 bool SqliteReader::listPage(const NamePattern &pattern, const Register::ListRow *after, int limit,
     QList<Register::ListRow> *rows, QString *error, const Register::Limits &limits)
 {
+    return readWithin(limits, error, [&] {
+        return SqliteRegister::listPage(m_connection.database(), m_filePath, pattern, after, limit, rows, error);
+    });
+}
+
+bool SqliteReader::listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
+    QString *error, const Register::Limits &limits)
+{
+    return readWithin(limits, error, [&] {
+        return SqliteRegister::readCalls(m_connection.database(), m_filePath, filter, beforeId, limit, rows, error);
+    });
+}
+
+bool SqliteReader::readWithin(const Register::Limits &limits, QString *error, const std::function<bool()> &read)
+{
     if (!isOpen(error))
         return false;
     QElapsedTimer timer;
@@ -28,7 +43,7 @@ bool SqliteReader::listPage(const NamePattern &pattern, const Register::ListRow 
             return tooLong = true;
         return limits.cancelled && limits.cancelled();
     });
-    bool ok = SqliteRegister::listPage(m_connection.database(), m_filePath, pattern, after, limit, rows, error);
+    const bool ok = read();
     m_connection.setInterruptCheck({});
     // The window does not wait for a file another program holds busy: the
     // background reader does.

@@ -14,8 +14,13 @@ public:
     bool isOpen(QString *error) override;
     bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
         QString *error, const Register::Limits &limits) override;
+    bool listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error,
+        const Register::Limits &limits) override;
 
 private:
+    // `read`, stopped when it runs past the budget or is cancelled.
+    bool readWithin(const Register::Limits &limits, QString *error, const std::function<bool()> &read);
+
     QString m_filePath;
     SqlConnection m_connection;
 };

@@ -530,7 +530,12 @@ bool SqliteRegister::listCalls(
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
     if (!conn.isOpen())
         return failOpen(error, m_filePath, conn);
-    const QSqlDatabase db = conn.database();
+    return readCalls(conn.database(), m_filePath, filter, beforeId, limit, rows, error);
+}
+
+bool SqliteRegister::readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter,
+    qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
+{
     QStringList where;
     QVariantList values;
     if (filter.since.isValid()) {
@@ -564,11 +569,11 @@ bool SqliteRegister::listCalls(
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
-        return failQuery(error, m_filePath, query);
+        return failQuery(error, filePath, query);
     for (const QVariant &v : std::as_const(values))
         query.addBindValue(v);
     if (!query.exec())
-        return failQuery(error, m_filePath, query);
+        return failQuery(error, filePath, query);
     rows->clear();
     while (query.next())
         rows->append(callAt(query));

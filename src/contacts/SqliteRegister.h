@@ -55,6 +55,9 @@ public:
 
     static bool listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
         const ListRow *after, int limit, QList<ListRow> *rows, QString *error);
+    // The calls statement, shared with the readers.
+    static bool readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter, qint64 beforeId,
+        int limit, QList<CallRecord> *rows, QString *error);
     // Why a connection to the register's file did not open, in words; false.
     static bool openFailure(QString *error, const QString &filePath, const SqlConnection &conn);
 

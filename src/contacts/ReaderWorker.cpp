@@ -1,10 +1,10 @@
-#include "contacts/NameSearchWorker.h"
+#include "contacts/ReaderWorker.h"
 
 #include <QThread>
 
 #include <limits>
 
-NameSearchWorker::NameSearchWorker(const Register &reg)
+ReaderWorker::ReaderWorker(const Register &reg)
     : m_register(reg)
     , m_thread(new QThread(this))
     , m_context(new QObject)
@@ -14,7 +14,7 @@ NameSearchWorker::NameSearchWorker(const Register &reg)
     m_thread->start();
 }
 
-NameSearchWorker::~NameSearchWorker()
+ReaderWorker::~ReaderWorker()
 {
     cancel(std::numeric_limits<quint64>::max());
     // The connection belongs to the worker's thread: it is closed there.
@@ -25,34 +25,31 @@ NameSearchWorker::~NameSearchWorker()
     delete m_context;
 }
 
-void NameSearchWorker::cancel(quint64 generation)
+void ReaderWorker::cancel(quint64 generation)
 {
     m_latest = generation;
 }
 
-void NameSearchWorker::request(quint64 generation, const NamePattern &pattern, std::optional<Register::ListRow> after,
-    int limit, QObject *receiver, Done done)
+void ReaderWorker::request(quint64 generation, Job job, QObject *receiver, Done done)
 {
     m_latest = generation;
     QMetaObject::invokeMethod(
-        m_context, [=, this] { run(generation, pattern, after, limit, receiver, done); }, Qt::QueuedConnection);
+        m_context, [=, this] { run(generation, job, receiver, done); }, Qt::QueuedConnection);
 }
 
-void NameSearchWorker::run(quint64 generation, const NamePattern &pattern,
-    const std::optional<Register::ListRow> &after, int limit, QObject *receiver, const Done &done)
+void ReaderWorker::run(quint64 generation, const Job &job, QObject *receiver, const Done &done)
 {
     if (generation != m_latest)
         return; // superseded before it started
     QString error;
     if (!m_reader)
         m_reader = m_register.reader(true);
-    QList<Register::ListRow> rows;
     bool ok = m_reader->isOpen(&error);
     if (ok) {
         // Each request checks its own generation: a newer one stops this one.
         Register::Limits limits;
         limits.cancelled = [this, generation] { return m_latest != generation; };
-        ok = m_reader->listPage(pattern, after ? &*after : nullptr, limit, &rows, &error, limits);
+        ok = job(*m_reader, limits, &error);
     }
     if (generation != m_latest)
         return;
@@ -60,7 +57,7 @@ void NameSearchWorker::run(quint64 generation, const NamePattern &pattern,
         receiver,
         [=, this] {
             if (generation == m_latest)
-                done(generation, ok, rows, error);
+                done(ok, error);
         },
         Qt::QueuedConnection);
 }
