@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "contacts/ContactListModel.h"
+
 #include "PostgresServer.h"
 #include "app/CallListModel.h"
 #include "app/CallLog.h"
@@ -242,6 +244,40 @@ private slots:
         QCOMPARE(edit("A1")->text(), QString());
         QCOMPARE(edit("A4")->text(), QStringLiteral("(21)95555-4444"));
         QCOMPARE(m_fx->control<QLabel>("CD")->text(), QString());
+    }
+
+    void aFilterThatTakesLongGoesOnInTheBackground()
+    {
+        QVERIFY(startWindow({}));
+        for (int i = 0; i < 250; ++i) {
+            CallRecord call;
+            call.when = QDateTime::currentDateTime().addSecs(-3600 + i);
+            call.key = call.received = QStringLiteral("113300%1").arg(i, 4, 10, QLatin1Char('0'));
+            call.laidOut = QStringLiteral("(11)3300-%1").arg(i, 4, 10, QLatin1Char('0'));
+            QVERIFY(reg().logCall(&call, nullptr));
+        }
+        ContactListModel::setWindowBudgetMs(0); // every page is read in the background
+        QTest::keyClick(edit("Text1"), Qt::Key_F4);
+        QTRY_VERIFY(callsWindow()->isVisible());
+        CallListModel *model = callsWindow()->model();
+        auto *notice = callsWindow()->findChild<QLabel *>(QStringLiteral("avisoChamadas"));
+        QTRY_COMPARE(model->rowCount(), CallListModel::PageSize);
+        QVERIFY(!model->isSearching());
+        QVERIFY(!notice->isVisible());
+        // Scrolling reads the next pages in the background too.
+        while (model->canFetchMore() || model->isSearching()) {
+            callsGrid()->scrollToBottom();
+            QTRY_VERIFY(!model->isSearching());
+        }
+        QCOMPARE(model->rowCount(), 250);
+        QCOMPARE(model->call(249).laidOut, QStringLiteral("(11)3300-0000"));
+
+        // Each key stops the read before it: only the last text's calls show.
+        auto *text = callsWindow()->findChild<QLineEdit *>(QStringLiteral("filtroChamadas"));
+        QTest::keyClicks(text, QStringLiteral("3300 0201"));
+        QTRY_VERIFY(!model->isSearching());
+        QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(11)3300-0201") }));
+        QVERIFY(!notice->isVisible());
     }
 
     void callsThatCameWhileTheAttendantWasElsewhereAreNewUntilSeen()

@@ -1,6 +1,7 @@
 #include "app/CallListModel.h"
 
-#include "contacts/Register.h"
+#include "contacts/ContactListModel.h"
+#include "contacts/ReaderWorker.h"
 
 #include <QFont>
 
@@ -9,17 +10,94 @@ CallListModel::CallListModel(QObject *parent)
 {
 }
 
+CallListModel::~CallListModel() = default;
+
+void CallListModel::setRegister(Register *reg)
+{
+    m_worker.reset();
+    m_reader.reset();
+    m_register = reg;
+}
+
 bool CallListModel::setFilter(const CallFilter &filter, QString *error)
 {
+    if (!m_register)
+        return false;
+    ++m_generation;
+    if (m_worker)
+        m_worker->cancel(m_generation);
+    setSearching(false);
+    m_filter = filter;
     QList<CallRecord> rows;
-    if (!m_register || !m_register->listCalls(filter, 0, PageSize, &rows, error))
+    bool tooLong = false;
+    if (!readPage(0, &rows, &tooLong, error) && !tooLong)
         return false;
     beginResetModel();
-    m_filter = filter;
-    m_rows = rows;
-    m_atEnd = rows.size() < PageSize;
+    m_rows = tooLong ? QList<CallRecord>() : rows;
+    m_atEnd = tooLong || rows.size() < PageSize;
     endResetModel();
+    if (tooLong)
+        readPageInBackground(0);
     return true;
+}
+
+bool CallListModel::readPage(qint64 beforeId, QList<CallRecord> *rows, bool *tooLong, QString *error)
+{
+    if (!m_reader)
+        m_reader = m_register->reader();
+    if (!m_reader->isOpen(error))
+        return false;
+    Register::Limits limits;
+    limits.budgetMs = ContactListModel::windowBudgetMs();
+    limits.tooLong = tooLong;
+    if (limits.budgetMs <= 0) {
+        *tooLong = true;
+        return false;
+    }
+    return m_reader->listCalls(m_filter, beforeId, PageSize, rows, error, limits);
+}
+
+void CallListModel::readPageInBackground(qint64 beforeId)
+{
+    if (!m_worker)
+        m_worker = std::make_unique<ReaderWorker>(*m_register);
+    setSearching(true);
+    auto rows = std::make_shared<QList<CallRecord>>();
+    m_worker->request(
+        m_generation,
+        [filter = m_filter, beforeId, rows](Register::Reader &reader, const Register::Limits &limits, QString *error) {
+            return reader.listCalls(filter, beforeId, PageSize, rows.get(), error, limits);
+        },
+        this,
+        [this, first = beforeId == 0, rows](bool ok, const QString &error) { pageArrived(first, ok, *rows, error); });
+}
+
+void CallListModel::pageArrived(bool first, bool ok, const QList<CallRecord> &rows, const QString &error)
+{
+    setSearching(false);
+    if (!ok) {
+        m_atEnd = true; // read again on the next refresh
+        emit readFailed(error);
+        return;
+    }
+    m_atEnd = rows.size() < PageSize;
+    if (first) {
+        beginResetModel();
+        m_rows = rows;
+        endResetModel();
+    } else if (!rows.isEmpty()) {
+        beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + rows.size()) - 1);
+        m_rows.append(rows);
+        endInsertRows();
+    }
+}
+
+void CallListModel::setSearching(bool searching)
+{
+    if (m_searching == searching)
+        return;
+    m_searching = searching;
+    emit searchingChanged(searching);
 }
 
 void CallListModel::setNewCalls(const QSet<qint64> &ids)
@@ -83,24 +161,20 @@ QVariant CallListModel::headerData(int section, Qt::Orientation orientation, int
 
 bool CallListModel::canFetchMore(const QModelIndex &parent) const
 {
-    return !parent.isValid() && !m_atEnd;
+    return !parent.isValid() && !m_atEnd && !m_searching;
 }
 
 void CallListModel::fetchMore(const QModelIndex &parent)
 {
-    if (parent.isValid() || m_atEnd || m_rows.isEmpty())
+    if (parent.isValid() || m_atEnd || m_searching || m_rows.isEmpty())
         return;
     QList<CallRecord> rows;
+    bool tooLong = false;
     QString error;
-    if (!m_register->listCalls(m_filter, m_rows.constLast().id, PageSize, &rows, &error)) {
-        m_atEnd = true; // read again on the next refresh
-        emit readFailed(error);
+    const bool ok = readPage(m_rows.constLast().id, &rows, &tooLong, &error);
+    if (tooLong) {
+        readPageInBackground(m_rows.constLast().id);
         return;
     }
-    m_atEnd = rows.size() < PageSize;
-    if (rows.isEmpty())
-        return;
-    beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + rows.size()) - 1);
-    m_rows.append(rows);
-    endInsertRows();
+    pageArrived(false, ok, rows, error);
 }

@@ -12,6 +12,10 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+namespace {
+const QString Searching = QStringLiteral("Procurando chamadas...");
+} // namespace
+
 CallsWindow::CallsWindow(Register *reg, CallLog *log, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_log(log)
@@ -75,6 +79,16 @@ CallsWindow::CallsWindow(Register *reg, CallLog *log, QWidget *parent)
     connect(m_text, &QLineEdit::textChanged, this, &CallsWindow::applyFilter);
     connect(m_grid, &QTableView::doubleClicked, this, &CallsWindow::pickCurrentCall);
     connect(m_model, &CallListModel::readFailed, this, &CallsWindow::showTrouble);
+    // A page read in the background: said so until it comes.
+    connect(m_model, &CallListModel::searchingChanged, this, [this](bool searching) {
+        if (searching) {
+            m_notice->setText(Searching);
+            m_notice->setToolTip({});
+            m_notice->show();
+        } else if (m_notice->text() == Searching) {
+            m_notice->hide();
+        }
+    });
 }
 
 void CallsWindow::showLog(qint64 selected)
@@ -113,7 +127,7 @@ void CallsWindow::applyFilter()
     QString error;
     if (!m_model->setFilter(filter, &error))
         showTrouble(error);
-    else
+    else if (!m_model->isSearching())
         m_notice->hide();
 }
 
