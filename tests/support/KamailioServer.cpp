@@ -4,13 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QThread>
 
 namespace {
 
-// {port}, {dir} and {password} are filled in.
+// {port}, {modules} and {password} are filled in.
 const char *const Configuration = R"(#!KAMAILIO
 debug=2
 log_stderror=yes
@@ -19,7 +20,7 @@ tcp_children=1
 listen=udp:127.0.0.1:{port}
 listen=tcp:127.0.0.1:{port}
 auto_aliases=no
-mpath="/usr/lib/x86_64-linux-gnu/kamailio/modules/"
+mpath="{modules}"
 loadmodule "tm.so"
 loadmodule "sl.so"
 loadmodule "rr.so"
@@ -69,8 +70,18 @@ std::unique_ptr<KamailioServer> KamailioServer::start(const QByteArray &password
     std::unique_ptr<KamailioServer> server(new KamailioServer);
     server->m_dir = std::make_unique<QTemporaryDir>();
     server->m_port = freeLocalPort();
+    // Debian keeps the modules under the architecture's library folder.
+    const QStringList modules
+        = QDir(QStringLiteral("/usr/lib")).entryList({ QStringLiteral("*-linux-gnu*") }, QDir::Dirs);
+    QString modulePath = QStringLiteral("/usr/lib/kamailio/modules/");
+    for (const QString &arch : modules) {
+        if (QFileInfo::exists(QStringLiteral("/usr/lib/%1/kamailio/modules/tm.so").arg(arch)))
+            modulePath = QStringLiteral("/usr/lib/%1/kamailio/modules/").arg(arch);
+    }
     QByteArray text(Configuration);
-    text.replace("{port}", QByteArray::number(server->m_port)).replace("{password}", password);
+    text.replace("{port}", QByteArray::number(server->m_port))
+        .replace("{modules}", modulePath.toUtf8())
+        .replace("{password}", password);
     QFile file(server->m_dir->filePath(QStringLiteral("kamailio.cfg")));
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
         *why = QStringLiteral("cannot write the configuration");
