@@ -40,6 +40,7 @@
 #include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteRegister.h"
 #include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 #include "platform/MessageBoxes.h"
@@ -644,17 +645,6 @@ QString sqlText(const QString &text)
     return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
 }
 
-// The text as trigrams the FTS5 index is asked for, as SqliteRegister asks.
-QString trigramQuery(const QString &part)
-{
-    QStringList trigrams;
-    for (qsizetype i = 0; i + 3 <= part.size(); ++i)
-        trigrams << QLatin1Char('"') + part.mid(i, 3).replace(QLatin1Char('"'), QLatin1String("\"\""))
-                + QLatin1Char('"');
-    trigrams.removeDuplicates();
-    return trigrams.join(QLatin1String(" AND "));
-}
-
 // The statements the register runs for a filter, with literals for its
 // values: the page, after the probe of how many calls hold the text when
 // SQLite asks it (its answer, read here, decides the page's statement).
@@ -672,7 +662,7 @@ QStringList sqliteStatements(const State &state, const QSqlDatabase &db)
     if (!needle.isEmpty()) {
         where << QStringLiteral("instr(BUSCA, %1) > 0").arg(sqlText(needle));
         if (needle.size() >= 3) {
-            const QString match = sqlText(trigramQuery(needle));
+            const QString match = sqlText(SqliteRegister::trigramQuery(needle));
             const QString probe = QStringLiteral(
                 "SELECT count(*) FROM (SELECT 1 FROM CHAMADAS_BUSCA WHERE CHAMADAS_BUSCA MATCH %1 LIMIT %2)")
                                       .arg(match)

@@ -288,18 +288,6 @@ bool fillNameSearch(const QSqlDatabase &db, QString *detail)
         detail);
 }
 
-// The trigrams of a part of a name, each quoted, all required: a query the
-// trigram index answers without positions.
-QString trigramQuery(const QString &part)
-{
-    QStringList trigrams;
-    for (qsizetype i = 0; i + 3 <= part.size(); ++i)
-        trigrams << QLatin1Char('"') + part.mid(i, 3).replace(QLatin1Char('"'), QLatin1String("\"\""))
-                + QLatin1Char('"');
-    trigrams.removeDuplicates();
-    return trigrams.join(QLatin1String(" AND "));
-}
-
 // Whether the rows holding this part of a name are few enough to be found by
 // their trigrams and sorted, rather than by reading the name index in order.
 bool fewRowsHold(const QSqlDatabase &db, const QString &part)
@@ -308,7 +296,7 @@ bool fewRowsHold(const QSqlDatabase &db, const QString &part)
         return false;
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ? LIMIT ?)"));
-    query.addBindValue(trigramQuery(part));
+    query.addBindValue(SqliteRegister::trigramQuery(part));
     query.addBindValue(DenseMatches + 1);
     return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
 }
@@ -320,7 +308,7 @@ bool fewCallsHold(const QSqlDatabase &db, const QString &part)
     QSqlQuery query(db);
     query.prepare(
         QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM CHAMADAS_BUSCA WHERE CHAMADAS_BUSCA MATCH ? LIMIT ?)"));
-    query.addBindValue(trigramQuery(part));
+    query.addBindValue(SqliteRegister::trigramQuery(part));
     query.addBindValue(DenseMatches + 1);
     return query.exec() && query.next() && query.value(0).toInt() <= DenseMatches;
 }
@@ -332,6 +320,16 @@ CallRecord callAt(const QSqlQuery &query)
 }
 
 } // namespace
+
+QString SqliteRegister::trigramQuery(const QString &part)
+{
+    QStringList trigrams;
+    for (qsizetype i = 0; i + 3 <= part.size(); ++i)
+        trigrams << QLatin1Char('"') + part.mid(i, 3).replace(QLatin1Char('"'), QLatin1String("\"\""))
+                + QLatin1Char('"');
+    trigrams.removeDuplicates();
+    return trigrams.join(QLatin1String(" AND "));
+}
 
 SqliteRegister::SqliteRegister(QString filePath, QString areaCodePath, Patience patience, QObject *parent)
     : Register(parent)

@@ -55,6 +55,9 @@ public:
 
     static bool listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
         const ListRow *after, int limit, QList<ListRow> *rows, QString *error);
+    // The trigrams of a part of a name or a call's text, each quoted, all
+    // required: a query the trigram indexes answer without positions.
+    static QString trigramQuery(const QString &part);
     // The calls statement, shared with the readers.
     static bool readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter, qint64 beforeId,
         int limit, QList<CallRecord> *rows, QString *error);
