@@ -80,6 +80,13 @@ class TestSipSource : public QObject
         return setup;
     }
 
+    static SipSource::Setup listeningOn(quint16 port)
+    {
+        SipSource::Setup setup;
+        setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
+        return setup;
+    }
+
     static std::unique_ptr<BaresipPhone> caller()
     {
         QString why;
@@ -315,10 +322,8 @@ private slots:
 
     void aDirectInviteReachesTheListeningSource()
     {
-        SipSource::Setup setup;
         const quint16 port = freeLocalPort();
-        setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
-        SipSource source(setup, QStringLiteral("11"));
+        SipSource source(listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -340,10 +345,8 @@ private slots:
 
     void aFloodOfInvitesAndGarbageIsBounded()
     {
-        SipSource::Setup setup;
         const quint16 port = freeLocalPort();
-        setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
-        SipSource source(setup, QStringLiteral("11"));
+        SipSource source(listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
