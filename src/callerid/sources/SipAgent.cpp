@@ -140,7 +140,7 @@ struct SipAgent::Stack
         QString why;
         if (setup.registering) {
             if (!localAddressToward(&local, &why)) {
-                handlers.status(QStringLiteral("Sem registro em %1: %2; tentando de novo.").arg(where(), why), false);
+                failRegistration(why);
                 return false;
             }
         } else {
@@ -159,11 +159,12 @@ struct SipAgent::Stack
             err = sip_listen(&listener, sip, true, &Stack::onRequest, this);
         if (err) {
             dropStack();
-            handlers.status(setup.registering
-                    ? QStringLiteral("Sem registro em %1: %2; tentando de novo.").arg(where(), errorText(err))
-                    : QStringLiteral("Não foi possível escutar chamadas SIP em %1: %2; tentando de novo.")
-                          .arg(where(), errorText(err)),
-                false);
+            if (setup.registering)
+                failRegistration(errorText(err));
+            else
+                handlers.status(QStringLiteral("Não foi possível escutar chamadas SIP em %1: %2; tentando de novo.")
+                                    .arg(where(), errorText(err)),
+                    false);
             return false;
         }
         if (lcSip().isDebugEnabled())
