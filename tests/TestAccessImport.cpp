@@ -21,7 +21,7 @@ namespace {
 
 QString fixture(const char *name)
 {
-    return QStringLiteral(ZUNA_SHARED_DIR "/fixtures/access/") + QLatin1String(name);
+    return QStringLiteral(ZUNA_FIXTURES_DIR "/access/") + QLatin1String(name);
 }
 
 QByteArray bytesOf(const QString &path)
