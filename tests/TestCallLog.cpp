@@ -154,6 +154,25 @@ private slots:
         QCOMPARE(withheld.laidOut, QStringLiteral("Número restrito"));
     }
 
+    void aCallRecordedJustBeforeTheEndIsKept()
+    {
+        // The program ends within the moment the log waits to gather calls.
+        REGISTER_FIXTURE(fx);
+        CallRecord call;
+        call.when = QDateTime::currentDateTime();
+        call.received = call.key = QStringLiteral("1133334444");
+        call.laidOut = QStringLiteral("(11)3333-4444");
+        {
+            CallLog log(fx.data().path(), QString());
+            log.record(call, true);
+        }
+        QList<CallRecord> rows;
+        QString error;
+        QVERIFY2(fx.reg().listCalls({}, 0, 10, &rows, &error), qPrintable(error));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.at(0).key, call.key);
+    }
+
     void aCallIsLoggedWhileAMessageBoxIsOpen()
     {
         QVERIFY(startWindow({ { QStringLiteral("Beto"), QStringLiteral("(11)3333-5555") } }));

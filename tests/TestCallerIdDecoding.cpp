@@ -111,7 +111,8 @@ private slots:
         QTest::newRow("terminator alone") << "C#" << QStringList {};
         QTest::newRow("over-long") << "A" + QString(30, u'1') + "C" << QStringList {};
         QTest::newRow("two calls") << "A1133334444C|A1133334444C" << QStringList { "1133334444", "1133334444" };
-        QTest::newRow("unknown D code") << "D7#" << QStringList {};
+        for (const char code : { '0', '4', '5', '6', '7', '8', '9' })
+            QTest::addRow("unknown code D%c#", code) << QStringLiteral("D%1#").arg(QLatin1Char(code)) << QStringList {};
     }
     void parserReadsEveryVariant()
     {

@@ -107,11 +107,13 @@ void DtmfMessageParser::complete(qint64 atMs)
         if (!plausible(a))
             message.kind = CallerIdMessage::Kind::Unreadable;
     } else if (hadD && d.size() == 1) {
-        static const CallerIdMessage::Kind codes[] = { CallerIdMessage::Kind::Withheld,
-            CallerIdMessage::Kind::International, CallerIdMessage::Kind::Unavailable };
-        if (d.at(0) < u'1' || d.at(0) > u'3')
-            return;
-        message.kind = codes[d.at(0).unicode() - u'1'];
+        // D1#, D2#, D3#; any other one-digit code means nothing we know.
+        switch (d.at(0).unicode()) {
+        case u'1': message.kind = CallerIdMessage::Kind::Withheld; break;
+        case u'2': message.kind = CallerIdMessage::Kind::International; break;
+        case u'3': message.kind = CallerIdMessage::Kind::Unavailable; break;
+        default: return;
+        }
     } else if (!d.isEmpty()) {
         message.digits = d;
         if (!plausible(d))
