@@ -82,9 +82,15 @@ int decodeRecording(const QString &dataDir, const QString &file)
                                      .arg(m.endMs / 60000, 2, 10, QLatin1Char('0'))
                                      .arg(m.endMs / 1000 % 60, 2, 10, QLatin1Char('0'))
                                      .arg(m.endMs % 1000, 3, 10, QLatin1Char('0'));
-            QString what = m.kind == CallerIdMessage::Kind::Number
-                ? QStringLiteral("número %1").arg(NumberNormaliser::normalise(m.digits, settings.a2DDDLocal))
-                : LineSource::textFor(m.kind);
+            QString what = LineSource::textFor(m.kind);
+            if (m.kind == CallerIdMessage::Kind::Number) {
+                // Digits that read two ways are given both ways.
+                QStringList keys;
+                for (const NumberNormaliser::Reading &r : NumberNormaliser::readings(m.digits, settings.a2DDDLocal))
+                    keys << r.key;
+                what = keys.size() > 1 ? QStringLiteral("número incerto: %1").arg(keys.join(QStringLiteral(" ou ")))
+                                       : QStringLiteral("número %1").arg(keys.value(0));
+            }
             if (!m.name.isEmpty())
                 what += QStringLiteral(", nome %1").arg(m.name);
             out << time << "  " << m.raw << "  " << what << '\n';

@@ -57,6 +57,7 @@ private slots:
         add(QStringLiteral("Beto"), QStringLiteral("11 8765-4321")); // before the ninth digit
         add(QStringLiteral("Caio"), QStringLiteral("0800 777 1234"));
         add(QStringLiteral("Duda"), QStringLiteral("+55 21 99876-5432"));
+        add(QStringLiteral("Eva"), QStringLiteral("(19) 3333-4444"));
         QVERIFY(m_fx->start());
         switchOn();
         const QList<std::tuple<QString, QString, QString>> calls = {
@@ -64,6 +65,10 @@ private slots:
             { QStringLiteral("987654321"), QStringLiteral("(11)98765-4321"), QStringLiteral("Beto") },
             { QStringLiteral("08007771234"), QStringLiteral("0800 777 1234"), QStringLiteral("Caio") },
             { QStringLiteral("021998765432"), QStringLiteral("(21)99876-5432"), QStringLiteral("Duda") },
+            { QStringLiteral("551133334444"), QStringLiteral("(11)3333-4444"), QStringLiteral("Ana") },
+            // Category 1 and Eva's landline, or a mobile of area 11: the
+            // register knows Eva.
+            { QStringLiteral("11933334444"), QStringLiteral("(19)3333-4444"), QStringLiteral("Eva") },
         };
         for (const auto &[number, shown, name] : calls) {
             QCOMPARE(callWithZunaCall(number), 0);

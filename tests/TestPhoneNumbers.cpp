@@ -1,6 +1,5 @@
 #include "TestSupport.h"
 
-#include "callerid/NumberNormaliser.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/SqlConnection.h"
 #include "contacts/SqliteRegister.h"
@@ -237,6 +236,16 @@ private slots:
                                                    << "11987654321"
                                                    << "(11)8765-4321"
                                                    << "Beto";
+        QTest::newRow("old mobile beginning with 6") << "(11)6123-4567"
+                                                     << "11"
+                                                     << "11961234567"
+                                                     << "(11)6123-4567"
+                                                     << "";
+        QTest::newRow("old local mobile beginning with 7") << "7123-4567"
+                                                           << "11"
+                                                           << "11971234567"
+                                                           << "(11)7123-4567"
+                                                           << "";
         QTest::newRow("mobile, stored locally") << "11981112222"
                                                 << "11"
                                                 << "11981112222"
@@ -410,86 +419,6 @@ private slots:
             QVERIFY(reg->remove(code, nullptr));
             QVERIFY2(found && found->cd == code, qPrintable(reg->where()));
         }
-    }
-
-    void theLineNormaliserGivesTheLookupKey_data()
-    {
-        QTest::addColumn<QString>("received");
-        QTest::addColumn<QString>("area");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("7 local") << "3334444"
-                                 << "11"
-                                 << "113334444";
-        QTest::newRow("8 local") << "33334444"
-                                 << "21"
-                                 << "2133334444";
-        QTest::newRow("8 without area code set") << "33334444"
-                                                 << ""
-                                                 << "33334444";
-        QTest::newRow("9 local mobile") << "987654321"
-                                        << "11"
-                                        << "11987654321";
-        QTest::newRow("9 category and local") << "133334444"
-                                              << "11"
-                                              << "1133334444";
-        QTest::newRow("10") << "1133334444"
-                            << "21"
-                            << "1133334444";
-        QTest::newRow("10, mobile before the 9th digit") << "1187654321"
-                                                         << "21"
-                                                         << "11987654321";
-        QTest::newRow("11 mobile") << "11987654321"
-                                   << "21"
-                                   << "11987654321";
-        QTest::newRow("11 category") << "11133334444"
-                                     << "21"
-                                     << "1133334444";
-        QTest::newRow("12 category and mobile") << "711987654321"
-                                                << "21"
-                                                << "11987654321";
-        QTest::newRow("long distance") << "01133334444"
-                                       << "21"
-                                       << "1133334444";
-        QTest::newRow("carrier") << "0211133334444"
-                                 << "21"
-                                 << "1133334444";
-        QTest::newRow("carrier and mobile") << "02111987654321"
-                                            << "21"
-                                            << "11987654321";
-        QTest::newRow("0800") << "08007771234"
-                              << "21"
-                              << "08007771234";
-        QTest::newRow("category and 0800") << "108007771234"
-                                           << "21"
-                                           << "08007771234";
-        QTest::newRow("4004, no area code added") << "40041234"
-                                                  << "21"
-                                                  << "40041234";
-        QTest::newRow("not digits") << "(11) 3333-4444"
-                                    << "21"
-                                    << "1133334444";
-        QTest::newRow("arabic-indic digits are not digits") << QString::fromUtf8("١١٣٣٣٣٤٤٤٤") << "21"
-                                                            << "";
-        // From SIP or NCID with the country code: no category digit to take off.
-        QTest::newRow("+55 landline") << "+551133334444"
-                                      << "21"
-                                      << "1133334444";
-        QTest::newRow("+55 mobile") << "+5511987654321"
-                                    << "21"
-                                    << "11987654321";
-        QTest::newRow("foreign number keeps its first digit")
-            << "+14155550123"
-            << "21" << PhoneNumber::read(QStringLiteral("+14155550123")).key();
-        QTest::newRow("too short to be a number") << "190"
-                                                  << "21"
-                                                  << "190";
-    }
-    void theLineNormaliserGivesTheLookupKey()
-    {
-        QFETCH(QString, received);
-        QFETCH(QString, area);
-        QFETCH(QString, expected);
-        QCOMPARE(NumberNormaliser::normalise(received, area), expected);
     }
 
     void severalMatchesPreferTheExactWritingThenTheOldestCode()

@@ -272,6 +272,11 @@ void MainWindow::buildCallerIdArea()
     captionLabel(this, QStringLiteral("LIGAÇÃO RECEBIDA:"), { 8, 8, 94, 12 }, Qt::white, 0);
     m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", { 8, 24, 169, 21 });
     m_callerId->setDataDir(m_dataDir);
+    // Digits from the line that read two ways: the reading the register knows.
+    m_callerId->setCallerLookup([this](const QString &key) {
+        std::optional<ContactRecord> found;
+        return m_register && m_register->findCaller(PhoneNumber::read(key, m_text11->text()), &found, nullptr) && found;
+    });
 
     // The line's state, beside the tab strip where it hides nothing: the
     // display keeps the last number.

@@ -70,6 +70,7 @@ void CallerIdControl::activate()
     for (LineSource *source : { m_source, m_socket }) {
         if (!source)
             continue;
+        source->setCallerLookup(m_callerLookup);
         connect(source, &LineSource::callerReceived, this, [this, source](const QString &number, const QString &name) {
             m_lastSource = source;
             reportNumber(number, name);

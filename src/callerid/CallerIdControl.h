@@ -1,13 +1,12 @@
 #pragma once
 
 #include "callerid/CallerIdSettings.h"
+#include "callerid/LineSource.h"
 
 #include <QHash>
 #include <QLabel>
 
 #include <functional>
-
-class LineSource;
 
 // The caller-ID monitor on the main window: a display of the last number
 // reported (navy, aqua bold text) and the operations the window uses to set it
@@ -35,6 +34,10 @@ public:
     // A line for this run (zuna --line), in place of the one callerid.ini
     // names, which stays as it is.
     void setLineOverride(const QString &line) { m_lineOverride = line; }
+
+    // How the line's sources ask the register whether it knows a number,
+    // for digits that read two ways; taken up when the monitor is switched on.
+    void setCallerLookup(LineSource::CallerLookup lookup) { m_callerLookup = std::move(lookup); }
 
     void activate();
     void deactivate();
@@ -82,6 +85,7 @@ private:
     const LineSource *m_lastSource = nullptr; // of the last number or text
     QString m_shown = InitialText; // the last number or text reported
     QString m_lastCallerName;
+    LineSource::CallerLookup m_callerLookup;
     struct State
     {
         QString text;

@@ -1,6 +1,7 @@
 #include "callerid/LineSource.h"
 
 #include "callerid/NumberNormaliser.h"
+#include "contacts/PhoneNumber.h"
 
 LineSource::LineSource(QString areaCode, QObject *parent)
     : QObject(parent)
@@ -51,7 +52,7 @@ void LineSource::handOver()
 {
     while (!m_waiting.isEmpty()) {
         const Waiting next = m_waiting.takeFirst();
-        const QString number = NumberNormaliser::normalise(next.number, m_areaCode);
+        const QString number = chooseReading(next.number);
         if (number.isEmpty() || isRepeat(number))
             continue;
         m_pace.start(PaceMs);
@@ -66,4 +67,36 @@ void LineSource::deliverText(const QString &text)
     if (isRepeat(text))
         return;
     emit textReceived(text);
+}
+
+QString LineSource::chooseReading(const QString &received)
+{
+    const QList<NumberNormaliser::Reading> readings = NumberNormaliser::readings(received, m_areaCode);
+    if (readings.size() < 2) {
+        if (!readings.isEmpty() && readings.first().exists)
+            ++(readings.first().category ? m_withCategory : m_withoutCategory);
+        return readings.isEmpty() ? QString() : readings.first().key;
+    }
+    // The one reading the register knows.
+    if (m_lookup) {
+        QStringList known;
+        for (const NumberNormaliser::Reading &r : readings) {
+            if (m_lookup(r.key))
+                known << r.key;
+        }
+        if (known.size() == 1)
+            return known.first();
+    }
+    // The one reading this line's habit allows.
+    if ((m_withCategory > 0) != (m_withoutCategory > 0)) {
+        for (const NumberNormaliser::Reading &r : readings) {
+            if (r.category == (m_withCategory > 0))
+                return r.key;
+        }
+    }
+    QStringList shown;
+    for (const NumberNormaliser::Reading &r : readings)
+        shown << PhoneNumber::read(r.key, m_areaCode).layout();
+    deliverText(QStringLiteral("Número incerto: %1").arg(shown.join(QStringLiteral(" ou "))));
+    return {};
 }

@@ -7,14 +7,19 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 // Where the calls come from: a sound card, a recording, a modem, an NCID
 // server or a local socket. Each call becomes one number event (digits only,
 // the local area code in front of a local number) or one text event for a
 // number withheld or unavailable. A repeat of the same message within a few
 // seconds is the same call. Numbers are handed on at most one per PaceMs, the
 // latest few kept when more come: a flood from a server or a client cannot
-// hold the window. A source that fails says so through its status, keeps
-// retrying and never blocks the window.
+// hold the window. Digits that read two ways (a caller category in front, or
+// a digit of the number) are settled by the register, then by the line's
+// habit; else both readings are shown as text and neither is looked up. A
+// source that fails says so through its status, keeps retrying and never
+// blocks the window.
 class LineSource : public QObject
 {
     Q_OBJECT
@@ -30,6 +35,11 @@ public:
     virtual void stop() = 0;
 
     static QString textFor(CallerIdMessage::Kind kind);
+
+    // Whether the register has a contact with this telephone key: digits
+    // that read two ways are the number the register knows.
+    using CallerLookup = std::function<bool(const QString &key)>;
+    void setCallerLookup(CallerLookup lookup) { m_lookup = std::move(lookup); }
 
 signals:
     void numberReceived(const QString &number);
@@ -51,6 +61,9 @@ protected:
 private:
     bool isRepeat(const QString &what);
     void handOver();
+    // The key the digits stand for; empty, and the readings shown as text,
+    // when neither the register nor the line's habit tells which it is.
+    QString chooseReading(const QString &received);
 
     QString m_areaCode;
     QString m_last;
@@ -62,4 +75,9 @@ private:
     };
     QList<Waiting> m_waiting; // not handed on yet
     QTimer m_pace;
+    CallerLookup m_lookup;
+    // The line's habit, from the messages that read one way only: how many
+    // came with a caller category and how many without.
+    int m_withCategory = 0;
+    int m_withoutCategory = 0;
 };

@@ -6,60 +6,59 @@ namespace NumberNormaliser {
 
 namespace {
 
-bool startsLandline(QChar c)
-{
-    return c >= u'2' && c <= u'5';
-}
-
-// The exchange may put a one-digit caller category (1 ordinary, 2 prepaid,
-// 3 test, 5 operator, 6 data, 7 payphone) in front of the number. Only the
-// shape of what follows tells it from a digit of the number.
 bool isCategory(QChar c)
 {
-    return c >= u'1' && c <= u'7';
-}
-
-QString withoutCategory(const QString &digits)
-{
-    switch (digits.size()) {
-    case 12: // category, area code, mobile (or category and 0800 ...)
-        if (isCategory(digits.at(0)))
-            return digits.mid(1);
-        break;
-    case 11: // area code and mobile, or category, area code and landline
-        if (digits.at(2) != u'9' && isCategory(digits.at(0)) && PhoneNumber::isAreaCode(digits.mid(1, 2))
-            && startsLandline(digits.at(3)))
-            return digits.mid(1);
-        break;
-    case 9: // a local mobile, or category and a local landline
-        if (digits.at(0) != u'9' && isCategory(digits.at(0)) && startsLandline(digits.at(1)))
-            return digits.mid(1);
-        break;
-    default: break;
-    }
-    return digits;
+    return c == u'1' || c == u'2' || c == u'3' || c == u'5' || c == u'6' || c == u'7';
 }
 
 } // namespace
 
-QString normalise(const QString &received, const QString &localAreaCode)
+QList<Reading> readings(const QString &received, const QString &localAreaCode)
 {
     // A number with its country code ("+55...", from SIP or NCID) carries no
     // caller category and is read as written.
-    if (received.trimmed().startsWith(u'+')) {
-        const PhoneNumber number = PhoneNumber::read(received.trimmed(), localAreaCode);
+    const QString trimmed = received.trimmed();
+    if (trimmed.startsWith(u'+')) {
+        const PhoneNumber number = PhoneNumber::read(trimmed, localAreaCode);
         if (number.isNumber())
-            return number.key();
+            return { { number.key(), false, number.existsToday() } };
     }
     QString digits;
     for (const QChar c : received) {
         if (c >= u'0' && c <= u'9')
             digits += c;
     }
-    if (!digits.startsWith(u'0'))
-        digits = withoutCategory(digits);
-    const PhoneNumber number = PhoneNumber::read(digits, localAreaCode);
-    return number.isNumber() ? number.key() : digits;
+    if (digits.isEmpty())
+        return {};
+    // 55 and a national number: the country code written without its "+".
+    // A category in front of twelve digits would leave an area code and a
+    // mobile, which the country code's reading never is; it is the country
+    // code wherever it reads as one.
+    if ((digits.size() == 12 || digits.size() == 13) && digits.startsWith(QLatin1String("55"))) {
+        const PhoneNumber number = PhoneNumber::read(QLatin1Char('+') + digits, localAreaCode);
+        if (number.kind() == PhoneNumber::Kind::National && number.existsToday())
+            return { { number.key(), false, true } };
+    }
+    QList<Reading> found;
+    const auto consider = [&](const QString &candidate, bool category) {
+        const PhoneNumber number = PhoneNumber::read(candidate, localAreaCode);
+        if (number.existsToday() && (found.isEmpty() || found.first().key != number.key()))
+            found.append({ number.key(), category, true });
+    };
+    consider(digits, false);
+    if (isCategory(digits.at(0)))
+        consider(digits.mid(1), true);
+    if (found.isEmpty()) {
+        const PhoneNumber number = PhoneNumber::read(digits, localAreaCode);
+        found.append({ number.isNumber() ? number.key() : digits, false, false });
+    }
+    return found;
+}
+
+QString normalise(const QString &received, const QString &localAreaCode)
+{
+    const QList<Reading> all = readings(received, localAreaCode);
+    return all.size() == 1 ? all.first().key : QString();
 }
 
 } // namespace NumberNormaliser

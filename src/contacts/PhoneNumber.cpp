@@ -153,6 +153,30 @@ PhoneNumber PhoneNumber::read(const QString &text, const QString &localAreaCode)
     return n;
 }
 
+bool PhoneNumber::existsToday() const
+{
+    const auto valid = [](const QString &international) {
+        i18n::phonenumbers::PhoneNumber parsed;
+        return util().Parse(international.toStdString(), "BR", &parsed) == PhoneNumberUtil::NO_PARSING_ERROR
+            && util().IsValidNumber(parsed);
+    };
+    switch (m_kind) {
+    case Kind::National:
+    case Kind::Local: {
+        const bool mobile = m_subscriber.size() == 9 && m_subscriber.at(0) == u'9';
+        const bool landline = m_subscriber.size() == 8 && m_subscriber.at(0) >= u'2' && m_subscriber.at(0) <= u'5';
+        if (!mobile && !landline)
+            return false;
+        const QString area = m_kind == Kind::National ? m_areaCode : m_localAreaCode;
+        return area.isEmpty() || valid(QStringLiteral("+55") + area + m_subscriber);
+    }
+    case Kind::NonGeographic: return true;
+    case Kind::Foreign: return valid(QLatin1Char('+') + m_digits);
+    case Kind::NotANumber: break;
+    }
+    return false;
+}
+
 QString PhoneNumber::key() const
 {
     switch (m_kind) {

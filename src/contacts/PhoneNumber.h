@@ -36,6 +36,14 @@ public:
     Kind kind() const { return m_kind; }
     bool isNumber() const { return m_kind != Kind::NotANumber; }
 
+    // Whether a number can be dialled today: a mobile has nine digits
+    // beginning with 9, a landline eight beginning with 2 to 5, and the area
+    // code and range are ones libphonenumber knows. A local number is judged
+    // with the desk's area code, or by its shape alone when that is unknown.
+    // Old 8-digit mobiles and 7-digit numbers, which registers still hold,
+    // no longer exist on the line.
+    bool existsToday() const;
+
     // The number's key (empty for a text that is not a number).
     QString key() const;
     // Every key that a stored telephone of this line may carry: the key itself
