@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what Zuna installs: the install tree file by file, the desktop entry
 # and AppStream metainfo through their validators, the manual page, then the
-# Debian package made by CPack, installed with apt and started. Run as root
+# Debian package made by CPack, checked by lintian, installed with apt and
+# started. Run as root
 # after a build: bash scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "${1:?usage: check-package.sh BUILD_DIR}")
@@ -27,9 +28,10 @@ icon_sizes=(16 32 48 64 128 256)
 expected=(
   bin/zuna
   share/applications/zuna.desktop
+  share/doc/zuna/changelog.gz
   share/doc/zuna/copyright
   share/icons/hicolor/scalable/apps/zuna.svg
-  share/man/man1/zuna.1
+  share/man/man1/zuna.1.gz
   share/metainfo/zuna.metainfo.xml
 )
 for s in "${icon_sizes[@]}"; do expected+=("share/icons/hicolor/${s}x${s}/apps/zuna.png"); done
@@ -58,7 +60,7 @@ for s in "${icon_sizes[@]}"; do
 done
 python3 -c 'import sys, xml.dom.minidom as m; r=m.parse(sys.argv[1]).documentElement; assert r.tagName=="svg"' \
   "$prefix/share/icons/hicolor/scalable/apps/zuna.svg" || fail "scalable/apps/zuna.svg is not an SVG"
-cmp -s "$prefix/share/doc/zuna/copyright" "$source_dir/LICENSE" || fail "share/doc/zuna/copyright is not LICENSE"
+cmp -s "$prefix/share/doc/zuna/copyright" "$source_dir/packaging/copyright" || fail "share/doc/zuna/copyright is not packaging/copyright"
 desktop=$prefix/share/applications/zuna.desktop
 for line in Name=Zuna Exec=zuna Icon=zuna Terminal=false "Categories=Office;Telephony;" StartupWMClass=zuna; do
   grep -qxF "$line" "$desktop" || fail "zuna.desktop lacks $line"
@@ -97,6 +99,10 @@ done
 mkdir "$work/deb"
 dpkg-deb -x "$deb" "$work/deb"
 check_tree "$work/deb/usr" "Debian package"
+
+step "lintian $(basename "$deb")"
+# Every tag at warning level or above fails the check (info and pedantic tags are shown only).
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian reports errors or warnings"
 
 step "apt-get install $(basename "$deb")"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300 "$deb" >"$work/apt.log" 2>&1 \
