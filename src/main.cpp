@@ -74,6 +74,7 @@ int decodeRecording(const QString &dataDir, const QString &file)
     QTextStream out(stdout);
     int found = 0;
     QString error;
+    QString damage;
     const bool ok = AudioFileSource::decodeFile(
         file, settings.a8Sensibility,
         [&](const CallerIdMessage &m) {
@@ -95,12 +96,17 @@ int decodeRecording(const QString &dataDir, const QString &file)
                 what += QStringLiteral(", nome %1").arg(m.name);
             out << time << "  " << m.raw << "  " << what << '\n';
         },
-        &error);
+        &error, nullptr, &damage);
     if (!ok) {
         QTextStream(stderr) << "zuna: " << error << '\n';
         return 1;
     }
     out << found << (found == 1 ? " mensagem encontrada\n" : " mensagens encontradas\n");
+    if (!damage.isEmpty()) {
+        out.flush();
+        QTextStream(stderr) << "zuna: " << damage << '\n';
+        return CommandLine::RecordingDamaged;
+    }
     return 0;
 }
 

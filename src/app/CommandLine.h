@@ -31,4 +31,7 @@ struct CommandLine
 
     // Exit status for a command line that cannot be understood.
     static constexpr int UsageError = 2;
+    // zuna --decode: the recording is cut short or has damaged samples; what
+    // could be heard in it is listed all the same.
+    static constexpr int RecordingDamaged = 3;
 };

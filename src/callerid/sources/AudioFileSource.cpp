@@ -11,6 +11,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -18,6 +20,44 @@ namespace {
 // A recording holds a few calls; far more is not a line recording, and is
 // not kept in memory.
 constexpr qsizetype MaxMessages = 10000;
+
+// The frames a WAV file's data chunk says it holds, which a file cut short
+// no longer has (libsndfile counts only the frames that are there); 0 when
+// that cannot be told.
+sf_count_t declaredFrames(SNDFILE *file, const SF_INFO &info)
+{
+    int bytes = 0;
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW: bytes = 1; break;
+    case SF_FORMAT_PCM_16: bytes = 2; break;
+    case SF_FORMAT_PCM_24: bytes = 3; break;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT: bytes = 4; break;
+    case SF_FORMAT_DOUBLE: bytes = 8; break;
+    default: return 0;
+    }
+    SF_CHUNK_INFO chunk {};
+    std::snprintf(chunk.id, sizeof chunk.id, "data");
+    chunk.id_size = 4;
+    SF_CHUNK_ITERATOR *data = sf_get_chunk_iterator(file, &chunk);
+    // A recorder writing to a pipe cannot come back to fill the size in: it
+    // leaves 0 or the largest size there, and the file is whole.
+    if (!data || sf_get_chunk_size(data, &chunk) != SF_ERR_NO_ERROR || chunk.datalen >= 0x7fff0000U)
+        return 0;
+    return sf_count_t(chunk.datalen) / (bytes * info.channels);
+}
+
+// A time in the recording as `zuna --decode` prints it: mm:ss.mmm.
+QString timeText(qint64 ms)
+{
+    return QStringLiteral("%1:%2.%3")
+        .arg(ms / 60000, 2, 10, QLatin1Char('0'))
+        .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
 
 } // namespace
 
@@ -44,16 +84,17 @@ void AudioFileSource::start()
     m_worker = QThread::create([this, path = m_path, sensitivity = m_sensitivity, stop = m_stop] {
         QList<CallerIdMessage> messages;
         QString error;
+        QString damage;
         const bool ok = decodeFile(
             path, sensitivity,
             [&](const CallerIdMessage &m) {
                 if (messages.size() < MaxMessages)
                     messages << m;
             },
-            &error, stop.get());
+            &error, stop.get(), &damage);
         if (!*stop)
             QMetaObject::invokeMethod(
-                this, [=, this] { decoded(ok, messages, error); }, Qt::QueuedConnection);
+                this, [=, this] { decoded(ok, messages, ok ? damage : error); }, Qt::QueuedConnection);
     });
     m_worker->start();
 }
@@ -76,8 +117,11 @@ void AudioFileSource::decoded(bool ok, const QList<CallerIdMessage> &messages, c
         emit statusChanged(error, false);
         return;
     }
-    emit statusChanged(
-        QStringLiteral("Gravação %1: %2 mensagens").arg(QFileInfo(m_path).fileName()).arg(messages.size()), true);
+    // A recording cut short or damaged is shown as failing, with what was
+    // heard in it all the same.
+    const QString heard
+        = QStringLiteral("Gravação %1: %2 mensagens").arg(QFileInfo(m_path).fileName()).arg(messages.size());
+    emit statusChanged(error.isEmpty() ? heard : heard + QLatin1Char('\n') + error, error.isEmpty());
     m_messages = messages;
     deliverNext();
 }
@@ -94,7 +138,8 @@ void AudioFileSource::deliverNext()
 }
 
 bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
-    const std::function<void(const CallerIdMessage &)> &onMessage, QString *error, const std::atomic<bool> *stop)
+    const std::function<void(const CallerIdMessage &)> &onMessage, QString *error, const std::atomic<bool> *stop,
+    QString *damage)
 {
     const QString name = QFileInfo(path).fileName();
     // A pipe or a device would block the reading for ever.
@@ -121,8 +166,12 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
                      .arg(MaxRate);
         return false;
     }
-    // Floating-point samples are read scaled to the 16-bit range.
-    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    // Samples as numbers where full scale is 1.0, integer and floating-point
+    // alike, so that a recording keeps its level; floating-point values
+    // beyond full scale are clipped as a converter would.
+    sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_FALSE);
+    const sf_count_t declared = declaredFrames(file, info);
     // DTMF and FSK messages in the order they end in the recording: each
     // decoder runs ahead of the other by at most one read.
     QList<CallerIdMessage> heard;
@@ -137,27 +186,50 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
     DtmfDecoder decoder(info.samplerate, sensitivity, collect);
     FskDecoder fsk(info.samplerate, collect);
     constexpr sf_count_t Frames = 4096;
-    std::vector<int16_t> frames(size_t(Frames * info.channels));
+    std::vector<float> frames(size_t(Frames * info.channels));
     std::vector<int16_t> mono(Frames);
     sf_count_t got = 0;
-    while ((got = sf_readf_short(file, frames.data(), Frames)) > 0) {
+    sf_count_t read = 0;
+    qint64 damaged = 0;
+    while ((got = sf_readf_float(file, frames.data(), Frames)) > 0) {
         if (stop && *stop)
             return true;
         for (sf_count_t i = 0; i < got; ++i) {
-            int sum = 0;
-            for (int c = 0; c < info.channels; ++c)
-                sum += frames[size_t(i * info.channels + c)];
-            mono[size_t(i)] = int16_t(sum / info.channels);
+            float sum = 0;
+            for (int c = 0; c < info.channels; ++c) {
+                const float v = frames[size_t(i * info.channels + c)];
+                // NaN and infinities are damage, not sound: heard as silence.
+                if (!std::isfinite(v))
+                    ++damaged;
+                else
+                    sum += std::clamp(v, -1.0F, 1.0F);
+            }
+            mono[size_t(i)] = int16_t(std::clamp(std::lrint(sum / float(info.channels) * 32768.0F), -32768L, 32767L));
         }
         decoder.feed(mono.data(), size_t(got));
         fsk.feed(mono.data(), size_t(got));
         handOn();
+        read += got;
     }
-    if (sf_error(file) != SF_ERR_NO_ERROR) {
-        *error = QStringLiteral("A gravação %1 está danificada.\nDetalhe: %2")
-                     .arg(name, QString::fromUtf8(sf_strerror(file)));
-        return false;
+    // A file cut short (a copy broken off, a disk full while recording) is
+    // decoded as far as it goes, and says so.
+    QStringList trouble;
+    if (sf_error(file) != SF_ERR_NO_ERROR || read < std::max(declared, info.frames)) {
+        trouble << QStringLiteral("A gravação %1 está cortada: foi lida até %2%3.")
+                       .arg(name, timeText(read * 1000 / info.samplerate),
+                           sf_error(file) != SF_ERR_NO_ERROR
+                               ? QStringLiteral(" (%1)").arg(QString::fromUtf8(sf_strerror(file)))
+                               : QStringLiteral(" de %1").arg(
+                                   timeText(std::max(declared, info.frames) * 1000 / info.samplerate)));
     }
+    if (damaged > 0) {
+        trouble << QStringLiteral(
+            "A gravação %1 tem %2 amostras danificadas (NaN ou infinitas), ouvidas como silêncio.")
+                       .arg(name)
+                       .arg(damaged);
+    }
+    if (damage)
+        *damage = trouble.join(QLatin1Char('\n'));
     decoder.finish();
     fsk.finish();
     handOn();

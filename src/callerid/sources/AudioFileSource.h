@@ -30,13 +30,17 @@ public:
     void stop() override;
 
     // Decodes a whole file; `onMessage` gets each message with its time. A
-    // file that cannot be decoded gives false and a Portuguese reason. `stop`,
-    // when given, ends the work early.
+    // file that cannot be decoded gives false and a Portuguese reason. One
+    // that is cut short, or holds samples that are no numbers (NaN,
+    // infinities), is decoded as far as it goes and `damage` says so in
+    // Portuguese (empty for a sound file). `stop`, when given, ends the work
+    // early.
     static bool decodeFile(const QString &path, int sensitivity,
         const std::function<void(const CallerIdMessage &)> &onMessage, QString *error,
-        const std::atomic<bool> *stop = nullptr);
+        const std::atomic<bool> *stop = nullptr, QString *damage = nullptr);
 
 private:
+    // `error`: why it failed, or what was wrong with a recording decoded all the same.
     void decoded(bool ok, const QList<CallerIdMessage> &messages, const QString &error);
     void deliverNext();
 
