@@ -38,6 +38,7 @@ request_route {
   xlog("L_INFO", "pedido $rm de $fu para $ru via $proto\n");
   if (!mf_process_maxfwd_header("10")) { sl_send_reply("483", "Too Many Hops"); exit; }
   if (is_method("REGISTER")) {
+    if (is_present_hf("Authorization")) xlog("L_INFO", "REGISTER com credenciais\n");
     if (!pv_www_authenticate("$td", "{password}", "0")) { www_challenge("$td", "0"); exit; }
     if (!save("location")) sl_reply_error();
     xlog("L_INFO", "registrado $tu em $ct\n");

@@ -1,7 +1,10 @@
 #include "callerid/sources/SipAgent.h"
 
 #include "callerid/sources/SipCaller.h"
+#include "callerid/sources/SipRequestCheck.h"
+#include "callerid/sources/SipRingPlaces.h"
 #include "callerid/sources/SipStack.h"
+#include "callerid/sources/SipTcpCap.h"
 
 #include <QLoggingCategory>
 
@@ -10,10 +13,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <list>
 #include <mutex>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcSip, "zuna.sip", QtWarningMsg)
 
@@ -22,7 +27,9 @@ namespace {
 enum Command { Retry = 1, Stop = 2 };
 
 constexpr const char *Allowed = "INVITE, ACK, CANCEL, OPTIONS";
-constexpr size_t MaxRingingCalls = 64;
+// Over TCP the registrar's connection is probed this often (CRLF keep-alive)
+// and its loss noticed at once.
+constexpr uint32_t KeepaliveSeconds = 30;
 
 QString errorText(int err)
 {
@@ -48,6 +55,22 @@ QByteArray uriHost(const QString &host)
     return host.contains(u':') ? '[' + host.toUtf8() + ']' : host.toUtf8();
 }
 
+// The share of the validity after which libre renews a registration: every
+// RefreshSeconds at most, never later than 90 % of it.
+uint32_t refreshPercent(uint32_t expires)
+{
+    return std::clamp<uint32_t>(uint32_t(SipAgent::RefreshSeconds) * 100 / std::max<uint32_t>(expires, 1), 5, 90);
+}
+
+// Who sent a request, as ringing places are shared: its source address and
+// its From host.
+QByteArray senderOf(const struct sip_msg *msg)
+{
+    char address[64] = {};
+    sa_ntop(&msg->src, address, sizeof(address));
+    return QByteArray(address) + ' ' + QByteArray(msg->from.uri.host.p, int(msg->from.uri.host.l)).toLower();
+}
+
 } // namespace
 
 struct SipAgent::Stack
@@ -58,6 +81,7 @@ struct SipAgent::Stack
         struct sip_strans *transaction = nullptr;
         struct sip_msg *invite = nullptr;
         struct tmr ringLimit;
+        uint64_t place = 0;
     };
 
     Setup setup;
@@ -66,9 +90,15 @@ struct SipAgent::Stack
     struct sip *sip = nullptr;
     struct sip_lsnr *listener = nullptr;
     struct sipreg *registration = nullptr;
+    struct sip_keepalive *keepalive = nullptr;
     struct tmr dropTimer;
     QByteArray registrarAddress; // resolved, as a URI writes it
+    std::vector<struct sa> registrarAddresses; // every one its name resolves to
+    bool credentialsOffered = false; // in this attempt
+    bool registered = false;
     std::list<RingingCall> calls;
+    SipRingPlaces places;
+    SipTcpCap tcpCap;
 
     QString where() const
     {
@@ -79,6 +109,9 @@ struct SipAgent::Stack
     void run(std::promise<bool> &ready)
     {
         re_thread_init();
+        // As many descriptors as the process may open (libre's own default
+        // is lower).
+        fd_setsize(SipTcpCap::fileLimit());
         tmr_init(&dropTimer);
         const bool ok = mqueue_alloc(&queue, &Stack::onCommand, this) == 0;
         ready.set_value(ok);
@@ -115,6 +148,12 @@ struct SipAgent::Stack
         }
         struct sa registrar;
         sa_set_sa(&registrar, found->ai_addr);
+        registrarAddresses.clear();
+        for (const struct addrinfo *a = found; a; a = a->ai_next) {
+            struct sa one;
+            if (sa_set_sa(&one, a->ai_addr) == 0)
+                registrarAddresses.push_back(one);
+        }
         freeaddrinfo(found);
         const int probe = socket(sa_af(&registrar), SOCK_DGRAM, 0);
         bool ok = probe >= 0 && ::connect(probe, &registrar.u.sa, registrar.len) == 0;
@@ -169,12 +208,38 @@ struct SipAgent::Stack
         }
         if (lcSip().isDebugEnabled())
             sip_set_trace_handler(sip, &Stack::onTrace);
+        capConnections(local);
         return true;
+    }
+
+    void capConnections(const struct sa &bound)
+    {
+        struct sa tcp;
+        const int cap = setup.maxTcpConnections > 0 ? setup.maxTcpConnections : SipTcpCap::defaultCap();
+        const bool watched = sip_transp_laddr(sip, &tcp, SIP_TRANSP_TCP, &bound) == 0
+            && tcpCap.start(&tcp, cap, [this](const struct sa *peer) {
+                   // A call still ringing keeps its connection; so does the registrar.
+                   return isRegistrar(peer) || std::any_of(calls.begin(), calls.end(), [peer](const RingingCall &c) {
+                       return c.invite->tp == SIP_TRANSP_TCP && sa_cmp(&c.invite->src, peer, SA_ALL);
+                   });
+               });
+        if (!watched)
+            qCWarning(lcSip) << "as conexões TCP não serão limitadas";
+    }
+
+    bool isRegistrar(const struct sa *peer) const
+    {
+        return setup.registering
+            && std::any_of(registrarAddresses.begin(), registrarAddresses.end(),
+                [peer](const struct sa &a) { return sa_cmp(&a, peer, SA_ADDR); });
     }
 
     void registerNow()
     {
         registration = static_cast<struct sipreg *>(mem_deref(registration));
+        keepalive = static_cast<struct sip_keepalive *>(mem_deref(keepalive));
+        credentialsOffered = false;
+        const uint32_t expires = uint32_t(std::clamp(setup.expiresSeconds, 1, MaxExpiresSeconds));
         const SipAddress &a = setup.address;
         const QByteArray transport = a.tcp ? ";transport=tcp" : "";
         const QByteArray host = uriHost(a.host);
@@ -185,15 +250,22 @@ struct SipAgent::Stack
         const QByteArray route = "sip:" + registrarAddress + ':' + QByteArray::number(a.port) + transport + ";lr";
         const char *routes[] = { route.constData() };
         const int err = sipreg_register(&registration, sip, registrar.constData(), account.constData(), "Zuna",
-            account.constData(), uint32_t(setup.expiresSeconds), a.user.toUtf8().constData(), routes, 1, 0,
-            &Stack::onAuthenticate, this, false, &Stack::onRegistered, this, nullptr, nullptr);
+            account.constData(), expires, a.user.toUtf8().constData(), routes, 1, 0, &Stack::onAuthenticate, this,
+            false, &Stack::onRegistered, this, nullptr, nullptr);
         if (err)
             failRegistration(errorText(err));
+        else
+            sipreg_set_rwait(registration, refreshPercent(expires));
     }
 
-    void failRegistration(const QString &why)
+    void failRegistration(const QString &why, bool credentials = false)
     {
-        handlers.status(QStringLiteral("Sem registro em %1: %2; tentando de novo.").arg(where(), why), false);
+        registered = false;
+        const QString text = QStringLiteral("Sem registro em %1: %2").arg(where(), why);
+        if (credentials && handlers.refused)
+            handlers.refused(text);
+        else
+            handlers.status(text + QStringLiteral("; tentando de novo."), false);
         // Retries are paced by the source; libre's own (from 30 s up) stop here.
         // Not from inside libre's handler: the registration is still in use.
         tmr_start(&dropTimer, 0, &Stack::onDropRegistration, this);
@@ -206,6 +278,7 @@ struct SipAgent::Stack
     {
         auto *self = static_cast<Stack *>(arg);
         self->registration = static_cast<struct sipreg *>(mem_deref(self->registration));
+        self->keepalive = static_cast<struct sip_keepalive *>(mem_deref(self->keepalive));
         while (!self->calls.empty())
             self->finish(self->calls.front());
         self->dropStack();
@@ -214,6 +287,14 @@ struct SipAgent::Stack
     static int onAuthenticate(char **user, char **password, const char *, void *arg)
     {
         auto *self = static_cast<Stack *>(arg);
+        // libre asks again at each challenge, up to 16 times in a row: the
+        // same password refused once is refused again, and each try is one
+        // more failed login at the provider (whose intrusion protection bans
+        // the whole office's address). One try per attempt; a stale nonce
+        // after a renewal is the attempt's first challenge.
+        if (self->credentialsOffered)
+            return EAUTH;
+        self->credentialsOffered = true;
         const QByteArray name
             = self->setup.authUser.isEmpty() ? self->setup.address.user.toUtf8() : self->setup.authUser;
         int err = str_dup(user, name.constData());
@@ -235,15 +316,35 @@ struct SipAgent::Stack
         const QString reason
             = QStringLiteral("%1 %2").arg(msg->scode).arg(QString::fromUtf8(msg->reason.p, int(msg->reason.l)));
         if (msg->scode < 300) {
-            self->handlers.status(QStringLiteral("Registrado em %1 como %2 (%3)")
-                                      .arg(self->where(), self->setup.address.user,
-                                          self->setup.address.tcp ? QStringLiteral("TCP") : QStringLiteral("UDP")),
-                true);
+            self->registeredBy(msg);
         } else if (msg->scode == 401 || msg->scode == 403 || msg->scode == 407) {
-            self->failRegistration(QStringLiteral("usuário ou senha recusados (%1)").arg(reason));
+            self->failRegistration(QStringLiteral("usuário ou senha recusados (%1)").arg(reason), true);
         } else {
             self->failRegistration(QStringLiteral("o servidor recusou (%1)").arg(reason));
         }
+    }
+
+    void registeredBy(const struct sip_msg *msg)
+    {
+        credentialsOffered = false;
+        // The registrar may grant less than asked: renewed in time all the same.
+        if (const uint32_t granted = sipreg_proxy_expires(registration))
+            sipreg_set_rwait(registration, refreshPercent(granted));
+        if (!keepalive && msg->tp != SIP_TRANSP_UDP)
+            sip_keepalive_start(&keepalive, sip, msg, KeepaliveSeconds, &Stack::onConnectionLost, this);
+        if (registered)
+            return;
+        registered = true;
+        handlers.status(
+            QStringLiteral("Registrado em %1 como %2 (%3)")
+                .arg(where(), setup.address.user, setup.address.tcp ? QStringLiteral("TCP") : QStringLiteral("UDP")),
+            true);
+    }
+
+    static void onConnectionLost(int err, void *arg)
+    {
+        static_cast<Stack *>(arg)->failRegistration(
+            QStringLiteral("a conexão com o servidor caiu (%1)").arg(errorText(err)));
     }
 
     static bool onRequest(const struct sip_msg *msg, void *arg)
@@ -252,6 +353,16 @@ struct SipAgent::Stack
         struct sip *sip = self->sip;
         if (!pl_strcmp(&msg->met, "ACK"))
             return true;
+        // Registered, calls come through the registrar; anyone else may not
+        // ring the desk.
+        if (self->setup.registering && !self->isRegistrar(&msg->src)) {
+            sip_reply(sip, msg, 403, "Forbidden");
+            return true;
+        }
+        if (const SipRequestCheck::Verdict verdict = SipRequestCheck::check(msg); verdict.code) {
+            sip_reply(sip, msg, verdict.code, verdict.reason);
+            return true;
+        }
         if (!pl_strcmp(&msg->met, "INVITE")) {
             if (pl_isset(&msg->to.tag))
                 sip_reply(sip, msg, 481, "Call/Transaction Does Not Exist");
@@ -273,12 +384,19 @@ struct SipAgent::Stack
 
     void ring(const struct sip_msg *msg)
     {
-        // A flood of INVITEs cannot grow the agent without bound.
-        if (calls.size() >= MaxRingingCalls) {
-            sip_reply(sip, msg, 480, "Temporarily Unavailable");
-            return;
+        // A flood of INVITEs cannot grow the agent without bound, nor take
+        // every place: the flood's own oldest call gives its place up.
+        const QByteArray sender = senderOf(msg);
+        while (const uint64_t loser = places.placeToFree(sender)) {
+            const auto holder
+                = std::find_if(calls.begin(), calls.end(), [loser](const RingingCall &c) { return c.place == loser; });
+            if (holder == calls.end())
+                places.release(loser);
+            else
+                end(*holder, 480, "Temporarily Unavailable");
         }
         RingingCall &call = calls.emplace_back();
+        call.place = places.take(sender);
         call.owner = this;
         tmr_init(&call.ringLimit);
         call.invite = static_cast<struct sip_msg *>(mem_ref(const_cast<struct sip_msg *>(msg)));
@@ -316,6 +434,7 @@ struct SipAgent::Stack
     void finish(RingingCall &call)
     {
         tmr_cancel(&call.ringLimit);
+        places.release(call.place);
         call.transaction = static_cast<struct sip_strans *>(mem_deref(call.transaction));
         call.invite = static_cast<struct sip_msg *>(mem_deref(call.invite));
         calls.remove_if([&call](const RingingCall &c) { return &c == &call; });
@@ -352,6 +471,8 @@ struct SipAgent::Stack
 
     void dropStack()
     {
+        tcpCap.stop();
+        keepalive = static_cast<struct sip_keepalive *>(mem_deref(keepalive));
         listener = static_cast<struct sip_lsnr *>(mem_deref(listener));
         if (sip)
             sip_close(sip, true);

@@ -20,11 +20,24 @@
 // open. Everything sent and received is written to the "zuna.sip" logging
 // category (off by default); digest answers carry no password.
 //
+// What a peer may cost is bounded: ringing places are shared among senders
+// (SipRingPlaces), TCP connections kept under a cap (SipTcpCap), malformed
+// requests refused (SipRequestCheck); registered, only the registrar's
+// addresses may call. The registration is renewed at least every
+// RefreshSeconds, so that a registrar that restarted and forgot it has it
+// back within a minute; over TCP a lost connection is noticed at once.
+//
 // The handlers are called on the agent's thread.
 class SipAgent
 {
 public:
-    static constexpr int MaxRingSeconds = 180;
+    // A caller's phone gives up long before (a PBX rings a desk 20 to 60 s
+    // before it sends the call elsewhere); the place is not held past that.
+    static constexpr int MaxRingSeconds = 60;
+    static constexpr int RefreshSeconds = 45;
+    // Longer validities are asked as this: renewing every RefreshSeconds
+    // takes a refresh of at least 5 % of it, libre's least.
+    static constexpr int MaxExpiresSeconds = 900;
 
     struct Setup
     {
@@ -33,11 +46,15 @@ public:
         QByteArray authUser; // empty: the account's user
         QByteArray password;
         int expiresSeconds = 600;
+        int maxTcpConnections = 0; // 0: below the process's file limit
     };
     struct Handlers
     {
         std::function<void(const CallerIdMessage &)> call;
         std::function<void(const QString &status, bool healthy)> status;
+        // The registrar refused the account's user or password; `why` says
+        // where and how, without what to do next.
+        std::function<void(const QString &why)> refused;
     };
 
     SipAgent(Setup setup, Handlers handlers);

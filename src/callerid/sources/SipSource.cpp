@@ -5,6 +5,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
 
 SipSource::SipSource(Setup setup, QString areaCode, QObject *parent)
     : LineSource(std::move(areaCode), parent)
@@ -15,7 +18,13 @@ SipSource::SipSource(Setup setup, QString areaCode, QObject *parent)
                   m_agent->retry();
           },
           this))
+    , m_patience(new QTimer(this))
 {
+    m_patience->setSingleShot(true);
+    connect(m_patience, &QTimer::timeout, this, [this] {
+        if (m_agent)
+            m_agent->retry();
+    });
 }
 
 SipSource::~SipSource()
@@ -65,6 +74,7 @@ void SipSource::start()
     }
     setup.authUser = m_setup.authUser.toUtf8();
     setup.expiresSeconds = m_setup.expiresSeconds;
+    setup.maxTcpConnections = m_setup.maxTcpConnections;
     if (setup.registering) {
         if (!readPassword(m_setup.passwordFile, &setup.password, &why)) {
             emit statusChanged(QStringLiteral("Conta SIP %1 sem senha: %2.").arg(m_setup.address, why), false);
@@ -94,6 +104,15 @@ void SipSource::start()
             },
             Qt::QueuedConnection);
     };
+    handlers.refused = [this, generation](const QString &why) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, why] {
+                if (generation == m_generation)
+                    refused(why);
+            },
+            Qt::QueuedConnection);
+    };
     m_agent = std::make_unique<SipAgent>(std::move(setup), std::move(handlers));
 }
 
@@ -101,14 +120,35 @@ void SipSource::stop()
 {
     ++m_generation;
     m_reconnect->stop();
+    m_patience->stop();
+    m_refusals = 0;
     m_agent.reset();
 }
 
 void SipSource::report(const QString &status, bool healthy)
 {
-    if (healthy)
+    if (healthy) {
         m_reconnect->succeeded();
-    else
+        m_refusals = 0;
+    } else {
         m_reconnect->failed();
+    }
     emit statusChanged(status, healthy);
+}
+
+void SipSource::refused(const QString &why)
+{
+    if (++m_refusals < RefusalsBeforeWaiting) {
+        report(why + QStringLiteral("; tentando de novo."), false);
+        return;
+    }
+    const int minutes
+        = std::min(FirstWaitMinutes << std::min(m_refusals - RefusalsBeforeWaiting, 8), LongestWaitMinutes);
+    m_reconnect->stop();
+    m_patience->start(minutes * 60 * 1000);
+    emit statusChanged(QStringLiteral("%1; nova tentativa em %2 min, para que o provedor não bloqueie este endereço "
+                                      "por tentativas erradas. Confira a conta e a senha.")
+                           .arg(why)
+                           .arg(minutes),
+        false);
 }
