@@ -283,24 +283,6 @@ private slots:
         QVERIFY(m_fixture->endedWith.isEmpty());
     }
 
-    void helpStartsTheHelpProgramAndIgnoresItsAbsence()
-    {
-        RecordingMessageBoxes boxes;
-        auto *help = control<QPushButton>("Command7");
-        QTest::mouseClick(help, Qt::LeftButton); // no help program: nothing happens
-        QVERIFY(boxes.shown.isEmpty());
-
-        const QString marker = m_data->file(QStringLiteral("ajuda-aberta"));
-        QFile script(m_data->file(QStringLiteral("AJUDA")));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
-        QTest::mouseClick(help, Qt::LeftButton);
-        QTRY_VERIFY(QFile::exists(marker));
-        QVERIFY(boxes.shown.isEmpty());
-    }
-
     void aBrokenRegisterDuringTheRunIsReportedAndEnds()
     {
         RecordingMessageBoxes boxes;

@@ -6,6 +6,7 @@
 #include "app/CallsWindow.h"
 #include "callerid/LineSource.h"
 
+#include "app/HelpDialog.h"
 #include "app/KeyPreview.h"
 #include "app/SiteFile.h"
 #include "app/enterrrr.h"
@@ -1030,11 +1031,8 @@ void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
 
 void MainWindow::openHelp()
 {
-    // Any failure to start the help program is ignored, without a message.
-    QString program = DataFolder::findFile(m_dataDir, DataFiles::Help);
-    if (program.isEmpty())
-        program = DataFolder::findFile(m_dataDir, DataFiles::HelpExe);
-    ProgramLauncher::startDetached(program);
+    // The data folder's help program when there is one, else the built-in manual.
+    HelpDialog::open(m_dataDir, m_register ? m_register->where() : QString(), this);
 }
 
 void MainWindow::startCallLog()

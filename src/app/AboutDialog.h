@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDialog>
+
+class QTextBrowser;
+
+// "Sobre o Zuna": the version, the licence, the libraries and their versions,
+// the data folder and register in use, where messages go and how to report a
+// fault. "Copiar" puts the same facts as plain text on the clipboard, for a
+// fault report.
+class AboutDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // `registerWhere`: the register in use as it is shown (a file, or a
+    // server never with its password); empty when none is open.
+    AboutDialog(const QString &dataDir, const QString &registerWhere, QWidget *parent = nullptr);
+
+    // The facts as plain text, one per line.
+    QString factsText() const { return m_facts; }
+
+private:
+    QString m_facts;
+    QTextBrowser *m_text = nullptr;
+};
