@@ -580,7 +580,7 @@ bool MainWindow::load(QString *error)
     startCallLog();
 
     QString areaCode;
-    if (!m_register->loadAreaCode(&areaCode, error))
+    if (!CallerIdSettings::loadAreaCode(*m_register, m_dataDir, &areaCode, error))
         return false;
     m_text11->setText(areaCode);
     // The focus starts in Text1, highlighted, even before the window manager
@@ -970,7 +970,7 @@ void MainWindow::checkTelephone()
 void MainWindow::storeAreaCode()
 {
     QString error;
-    if (!m_register->storeAreaCode(m_text11->text(), &error))
+    if (!CallerIdSettings::storeAreaCode(*m_register, m_dataDir, m_text11->text(), &error))
         reportFailure(QStringLiteral("Não foi possível gravar o DDD local."), error);
 }
 

@@ -1,6 +1,8 @@
 #include "callerid/CallerIdSettings.h"
 
 #include "callerid/sources/SipAddress.h"
+#include "contacts/PhoneNumber.h"
+#include "contacts/Register.h"
 #include "platform/DataFiles.h"
 
 #include <QDir>
@@ -171,4 +173,32 @@ bool CallerIdSettings::save(const QString &dataDir) const
     ini.setValue(QLatin1String(SourceName), sourceKey(source));
     ini.sync();
     return ini.status() == QSettings::NoError;
+}
+
+bool CallerIdSettings::loadAreaCode(Register &reg, const QString &dataDir, QString *value, QString *error)
+{
+    if (!reg.loadAreaCode(value, error))
+        return false;
+    if (value->isEmpty()) {
+        const QString older = load(dataDir).a2DDDLocal;
+        if (PhoneNumber::isAreaCode(older))
+            *value = older;
+    }
+    return true;
+}
+
+bool CallerIdSettings::storeAreaCode(Register &reg, const QString &dataDir, const QString &value, QString *error)
+{
+    if (!reg.storeAreaCode(value, error))
+        return false;
+    CallerIdSettings settings = load(dataDir);
+    if (settings.a2DDDLocal == value)
+        return true;
+    settings.a2DDDLocal = value;
+    if (!settings.save(dataDir)) {
+        if (error)
+            *error = QStringLiteral("Não foi possível gravar %1.").arg(filePath(dataDir));
+        return false;
+    }
+    return true;
 }

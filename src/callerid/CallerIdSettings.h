@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class Register;
+
 // The caller-ID monitor's own settings, kept in callerid.ini in the data
 // folder: the properties the window hands over (area code, plug-in path),
 // the monitor's fixed properties, and the line source with its parameters.
@@ -47,6 +49,14 @@ struct CallerIdSettings
     // sip-escuta:[ADDRESS:]PORT. False, with a Portuguese message, for
     // anything else; nothing changes then.
     bool applyLine(const QString &line, QString *error);
+
+    // The desk's area code has one store, the register's (ddd.sqlite or the
+    // server), which the window's DDD field shows; a2DDDLocal here follows it
+    // for what reads only callerid.ini. A register without one takes the
+    // code an older callerid.ini holds (not the default "00").
+    static bool loadAreaCode(Register &reg, const QString &dataDir, QString *value, QString *error);
+    // Stores `value` in the register, then as a2DDDLocal when it differs.
+    static bool storeAreaCode(Register &reg, const QString &dataDir, const QString &value, QString *error);
 
     // The SIP password file, with a relative name taken in the data folder.
     QString sipPasswordPath() const;

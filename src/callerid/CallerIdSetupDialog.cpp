@@ -2,6 +2,7 @@
 
 #include "callerid/sources/PulseAudioCapture.h"
 #include "callerid/sources/SoundCardSource.h"
+#include "contacts/Register.h"
 #include "platform/MessageBoxes.h"
 
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -32,11 +34,19 @@ int indexOf(CallerIdSettings::Source source)
 
 } // namespace
 
-CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent)
+CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent, Register *reg)
     : QDialog(parent)
     , m_dataDir(dataDir)
     , m_settings(CallerIdSettings::load(dataDir))
+    , m_register(reg)
 {
+    if (!m_register) {
+        m_ownRegister = Register::open(dataDir, {}, Register::Patience::Window, nullptr);
+        m_register = m_ownRegister.get();
+    }
+    QString areaCode;
+    if (m_register && CallerIdSettings::loadAreaCode(*m_register, dataDir, &areaCode, nullptr))
+        m_settings.a2DDDLocal = areaCode;
     setObjectName(QStringLiteral("CallerIdSetup"));
     setWindowTitle(QStringLiteral("Configuração do identificador de chamadas"));
     auto *layout = new QVBoxLayout(this);
@@ -132,6 +142,8 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     m_areaCode->setObjectName(QStringLiteral("ddd"));
     m_areaCode->setMaxLength(2);
     m_areaCode->setInputMask(QString());
+    m_areaCode->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), m_areaCode));
     common->addRow(QStringLiteral("&DDD local:"), m_areaCode);
     m_sensitivity = new QSpinBox(this);
     m_sensitivity->setObjectName(QStringLiteral("sensibilidade"));
@@ -270,9 +282,16 @@ CallerIdSettings CallerIdSetupDialog::settings() const
 void CallerIdSetupDialog::accept()
 {
     stopTest();
-    if (!settings().save(m_dataDir)) {
+    const CallerIdSettings chosen = settings();
+    if (!chosen.save(m_dataDir)) {
         MessageBoxes::error(this, windowTitle(),
             QStringLiteral("Não foi possível gravar %1.").arg(CallerIdSettings::filePath(m_dataDir)));
+        return;
+    }
+    QString error;
+    if (m_register && !CallerIdSettings::storeAreaCode(*m_register, m_dataDir, chosen.a2DDDLocal, &error)) {
+        MessageBoxes::error(
+            this, windowTitle(), QStringLiteral("Não foi possível gravar o DDD local.\n\n%1").arg(error));
         return;
     }
     QDialog::accept();

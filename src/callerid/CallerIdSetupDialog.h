@@ -4,7 +4,10 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class QComboBox;
+class Register;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -15,13 +18,16 @@ class SoundCardSource;
 
 // The caller-ID monitor's configuration screen: which line source and which
 // device, the local area code, the detection threshold, and for a sound card a
-// live level meter and a test that shows the digits as they arrive.
+// live level meter and a test that shows the digits as they arrive. The area
+// code is the register's, the one the window's DDD field shows.
 class CallerIdSetupDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit CallerIdSetupDialog(const QString &dataDir, QWidget *parent = nullptr);
+    // `reg`: the register the running window uses; without one the data
+    // folder's own register is opened for the area code.
+    explicit CallerIdSetupDialog(const QString &dataDir, QWidget *parent = nullptr, Register *reg = nullptr);
     ~CallerIdSetupDialog() override;
 
     CallerIdSettings settings() const;
@@ -36,6 +42,8 @@ private:
 
     QString m_dataDir;
     CallerIdSettings m_settings;
+    std::unique_ptr<Register> m_ownRegister;
+    Register *m_register = nullptr; // null: no register could be opened, callerid.ini alone
     QComboBox *m_source;
     QStackedWidget *m_pages;
     QComboBox *m_soundDevice;
