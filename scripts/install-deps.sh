@@ -9,7 +9,7 @@ packages=(
   cmake g++ make pkg-config gzip
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql qt6-serialport-dev
   libqt6svg6 qt6-translations-l10n
-  mdbtools-dev libphonenumber-dev libsqlite3-dev
+  mdbtools-dev libphonenumber-dev libsqlite3-dev zlib1g-dev
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev libre-dev
   fonts-dejavu-core fonts-liberation
   librsvg2-bin dpkg-dev file

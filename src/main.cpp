@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
 #include "app/MainWindow.h"
+#include "app/RegisterCommands.h"
 #include "app/Startup.h"
 #include "app/Translations.h"
 #include "callerid/CallerIdControl.h"
@@ -160,13 +161,22 @@ int main(int argc, char *argv[])
 
     QCoreApplication::setApplicationName(QStringLiteral("zuna"));
     if (options.init || !options.decodeFile.isEmpty() || !options.callNumber.isEmpty()
-        || !options.copyRegisterTo.isEmpty() || options.listCalls) {
+        || !options.copyRegisterTo.isEmpty() || options.listCalls || options.backup || !options.restoreFile.isEmpty()
+        || !options.exportFile.isEmpty() || !options.importFile.isEmpty()) {
         QCoreApplication app(argc, argv);
         const QString dir = DataFolder::locate(options.dataDir);
         if (options.init)
             return initDataFolder(dir, options.areaCode, options.databaseUrl);
         if (!options.copyRegisterTo.isEmpty())
             return copyRegister(dir, options.copyRegisterTo);
+        if (options.backup)
+            return RegisterCommands::backup(dir, options.databaseUrl, options.backupFile);
+        if (!options.restoreFile.isEmpty())
+            return RegisterCommands::restore(dir, options.restoreFile);
+        if (!options.exportFile.isEmpty())
+            return RegisterCommands::exportContacts(dir, options.databaseUrl, options.exportFile);
+        if (!options.importFile.isEmpty())
+            return RegisterCommands::importContacts(dir, options.databaseUrl, options.importFile, options.yes);
         if (options.listCalls)
             return printCalls(dir, options.databaseUrl, options.callsSince, options.csv);
         if (!options.decodeFile.isEmpty())

@@ -75,6 +75,14 @@ private slots:
             << QStringList { QStringLiteral("--line"), QStringLiteral("sip:2001@pabx;transport=sctp") };
         QTest::newRow("sip listening on no port")
             << QStringList { QStringLiteral("--line"), QStringLiteral("sip-escuta:pabx") };
+        QTest::newRow("backup into two files")
+            << QStringList { QStringLiteral("--backup"), QStringLiteral("a.sqlite"), QStringLiteral("b.sqlite") };
+        QTest::newRow("restore without its file") << QStringList { QStringLiteral("--restore") };
+        QTest::newRow("backup and restore at once")
+            << QStringList { QStringLiteral("--backup"), QStringLiteral("--restore"), QStringLiteral("a.sqlite") };
+        QTest::newRow("export to neither csv nor vcf")
+            << QStringList { QStringLiteral("--export-contacts"), QStringLiteral("contatos.txt") };
+        QTest::newRow("--yes without an import") << QStringList { QStringLiteral("--yes") };
     }
     void aWrongCommandLineExitsWithStatusTwo()
     {

@@ -38,10 +38,15 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption calls(QStringLiteral("chamadas"));
     const QCommandLineOption since(QStringLiteral("desde"), QString(), QStringLiteral("AAAA-MM-DD"));
     const QCommandLineOption csv(QStringLiteral("csv"));
+    const QCommandLineOption backup(QStringLiteral("backup"));
+    const QCommandLineOption restore(QStringLiteral("restore"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption exportContacts(QStringLiteral("export-contacts"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption importContacts(QStringLiteral("import-contacts"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
-    parser.addOptions(
-        { dataDir, init, ddd, setup, decode, call, database, copyRegister, line, calls, since, csv, help, version });
+    parser.addOptions({ dataDir, init, ddd, setup, decode, call, database, copyRegister, line, calls, since, csv,
+        backup, restore, exportContacts, importContacts, yes, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -52,8 +57,38 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
                                     "--database URL, --copy-register URL)");
         return false;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("argumento inesperado: %1").arg(parser.positionalArguments().first());
+    // --backup takes its file, when given, as the one plain argument.
+    const QStringList plain = parser.positionalArguments();
+    if (plain.size() > (parser.isSet(backup) ? 1 : 0)) {
+        *error = QStringLiteral("argumento inesperado: %1").arg(plain.last());
+        return false;
+    }
+    result->backup = parser.isSet(backup);
+    result->backupFile = plain.value(0);
+    result->restoreFile = parser.value(restore);
+    result->exportFile = parser.value(exportContacts);
+    result->importFile = parser.value(importContacts);
+    result->yes = parser.isSet(yes);
+    const int registerCommands = int(result->backup) + int(parser.isSet(restore)) + int(parser.isSet(exportContacts))
+        + int(parser.isSet(importContacts));
+    if (registerCommands > 1 || (registerCommands == 1 && (parser.isSet(init) || parser.isSet(copyRegister)))) {
+        *error = QStringLiteral("as opções --backup, --restore, --export-contacts e --import-contacts são usadas "
+                                "uma de cada vez");
+        return false;
+    }
+    if ((parser.isSet(restore) && result->restoreFile.isEmpty())
+        || (parser.isSet(exportContacts) && result->exportFile.isEmpty())
+        || (parser.isSet(importContacts) && result->importFile.isEmpty())) {
+        *error = QStringLiteral("as opções --restore, --export-contacts e --import-contacts precisam de um arquivo");
+        return false;
+    }
+    if (parser.isSet(exportContacts) && !result->exportFile.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
+        && !result->exportFile.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive)) {
+        *error = QStringLiteral("a opção --export-contacts escreve um arquivo .csv ou .vcf");
+        return false;
+    }
+    if (result->yes && !parser.isSet(importContacts)) {
+        *error = QStringLiteral("a opção --yes acompanha --import-contacts");
         return false;
     }
     result->dataDir = parser.value(dataDir);
@@ -143,6 +178,15 @@ QString CommandLine::helpText()
                           "                    recente, e sai\n"
                           "  --desde AAAA-MM-DD  com --chamadas: só as chamadas desde esse dia\n"
                           "  --csv             com --chamadas: em CSV (UTF-8, com cabeçalho)\n"
+                          "  --backup [ARQUIVO]  faz agora uma cópia do cadastro (também do servidor),\n"
+                          "                    verificada, em ARQUIVO (.sqlite, ou .gz compactado) ou,\n"
+                          "                    sem ARQUIVO, na pasta de cópias (backups), e sai\n"
+                          "  --restore ARQUIVO  põe a cópia ARQUIVO no lugar do cadastro, depois de\n"
+                          "                    verificá-la e guardar o cadastro atual como mais uma cópia\n"
+                          "  --export-contacts ARQUIVO  grava os contatos em ARQUIVO.csv (UTF-8) ou\n"
+                          "                    ARQUIVO.vcf (vCard 4.0)\n"
+                          "  --import-contacts ARQUIVO  traz contatos de um CSV ou vCard: mostra o que\n"
+                          "                    será gravado e pergunta; com --yes grava sem perguntar\n"
                           "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
                           "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
                           "                    gravação da linha (WAV, FLAC ou OGG), com o tempo e o número\n"

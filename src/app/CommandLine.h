@@ -19,6 +19,12 @@ struct CommandLine
     bool listCalls = false; // --chamadas: print the call log
     QDate callsSince; // --desde AAAA-MM-DD, with --chamadas
     bool csv = false; // --csv, with --chamadas
+    bool backup = false; // --backup [FILE]: a copy of the register now
+    QString backupFile; // empty: into the folder of copies
+    QString restoreFile; // --restore FILE
+    QString exportFile; // --export-contacts FILE.csv|FILE.vcf
+    QString importFile; // --import-contacts FILE
+    bool yes = false; // --yes, with --import-contacts: no question asked
     bool help = false;
     bool version = false;
 

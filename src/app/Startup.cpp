@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/AutoBackup.h"
 #include "app/MainWindow.h"
 #include "app/StartupWindow.h"
 #include "callerid/CallerIdSettings.h"
@@ -11,6 +12,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/SingleInstance.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QThreadPool>
@@ -111,6 +113,16 @@ Startup::Outcome Startup::start()
             reg->pruneCalls(QDateTime::currentDateTime().addDays(-keptDays), &removed, nullptr);
         }
     });
+    // A register on a server is copied by the server's own tools.
+    if (Register::serverFor(m_dataDir, m_databaseUrl).isEmpty()) {
+        m_backup = std::make_unique<AutoBackup>(m_dataDir);
+        QObject::connect(m_backup.get(), &AutoBackup::statusChanged, m_main.get(), &MainWindow::showLineStatus);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_backup.get(), [backup = m_backup.get()] {
+            QString error;
+            backup->copyAtExit(&error);
+        });
+        m_backup->start();
+    }
     m_main->show();
     m_veri.reset();
     warnIfReadableByOthers();

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class AutoBackup;
 class MainWindow;
 class SingleInstance;
 class StartupWindow;
@@ -45,4 +46,5 @@ private:
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<StartupWindow> m_veri;
     std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<AutoBackup> m_backup; // a desk alone: copies of its register
 };

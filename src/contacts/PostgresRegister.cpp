@@ -753,3 +753,53 @@ bool PostgresRegister::copyFrom(Register &source, const QString &server, qint64 
     *copied = total;
     return true;
 }
+
+bool PostgresRegister::insertAll(
+    const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("BEGIN")))
+        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query);
+    for (qsizetype from = 0; from < records.size(); from += CopyBatch) {
+        const qsizetype n = std::min<qsizetype>(CopyBatch, records.size() - from);
+        QStringList rows(n, QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) VALUES %1")
+                          .arg(rows.join(QLatin1Char(','))));
+        for (qsizetype i = from; i < from + n; ++i)
+            SqlRows::bindContact(query, records.at(i));
+        if (!query.exec()) {
+            const bool failed = fail(error, QStringLiteral("Erro ao gravar os contatos."), query);
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            return failed;
+        }
+        if (progress)
+            progress(from + n);
+    }
+    if (!query.exec(QStringLiteral("COMMIT")))
+        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query);
+    return true;
+}
+
+bool PostgresRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    for (qsizetype from = 0; from < keys.size(); from += CopyBatch) {
+        const QStringList part = keys.mid(from, CopyBatch);
+        query.prepare(QStringLiteral("SELECT DISTINCT zuna_chave_fone(a4) FROM cada WHERE zuna_chave_fone(a4) IN (%1)")
+                          .arg(QStringList(part.size(), QStringLiteral("?")).join(QLatin1Char(','))));
+        for (const QString &k : part)
+            query.addBindValue(k);
+        if (!query.exec())
+            return fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), query);
+        while (query.next())
+            known->insert(query.value(0).toString());
+    }
+    return true;
+}

@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -114,6 +115,14 @@ public:
     // Every contact in code order, as stored (NULL as a null string), until
     // `visit` says stop; false when the reading failed or was stopped.
     virtual bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) = 0;
+
+    // Stores new contacts in one transaction: all of them or, on a failure,
+    // none. Each gets a new code. `progress` is told how many are in so far.
+    virtual bool insertAll(
+        const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
+        = 0;
+    // Of these telephone keys, those that a stored contact's telephone has.
+    virtual bool knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error) = 0;
 
     // --- the call log
     // Keeps a call; `call->id` receives the id it was given.

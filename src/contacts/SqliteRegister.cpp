@@ -3,6 +3,7 @@
 #include "contacts/NameKey.h"
 #include "contacts/SqlConnection.h"
 #include "contacts/SqlRows.h"
+#include "contacts/SqliteContactWriter.h"
 #include "contacts/SqliteReader.h"
 
 #include <QElapsedTimer>
@@ -843,5 +844,68 @@ bool SqliteRegister::storeAreaCode(const QString &value, QString *error)
     if (query.numRowsAffected() == 0)
         return sqlFailure(
             error, QStringLiteral("A tabela a1 do arquivo do DDD local não tem nenhuma linha."), m_areaCodePath, {});
+    return true;
+}
+
+// --- many contacts at once
+
+bool SqliteRegister::insertAll(
+    const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
+{
+    SqliteContactWriter writer(m_filePath, SqliteContactWriter::Codes::New);
+    if (!writer.begin(error))
+        return false;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (!writer.add(records.at(i), error))
+            return false;
+        if (progress && (i + 1) % 1000 == 0)
+            progress(i + 1);
+    }
+    return writer.commit(error);
+}
+
+bool SqliteRegister::copyContacts(Register &source, const QString &filePath, qint64 *copied, QString *error,
+    const std::function<void(qint64)> &progress)
+{
+    SqliteContactWriter writer(filePath, SqliteContactWriter::Codes::Kept);
+    if (!writer.begin(error))
+        return false;
+    *copied = 0;
+    QString writeError;
+    const bool read = source.forEachContact(
+        [&](const ContactRecord &r) {
+            if (!writer.add(r, &writeError))
+                return false;
+            if (++*copied % 1000 == 0 && progress)
+                progress(*copied);
+            return true;
+        },
+        error);
+    if (!writeError.isEmpty() && error)
+        *error = writeError;
+    return read && writer.commit(error);
+}
+
+bool SqliteRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error)
+{
+    constexpr qsizetype Batch = 500;
+    SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
+    if (!conn.isOpen())
+        return failOpen(error, m_filePath, conn);
+    QSqlQuery query(conn.database());
+    query.setForwardOnly(true);
+    for (qsizetype from = 0; from < keys.size(); from += Batch) {
+        const QStringList part = keys.mid(from, Batch);
+        QStringList marks(part.size(), QStringLiteral("?"));
+        if (!query.prepare(QStringLiteral("SELECT DISTINCT CHAVE FROM CADA_FONES WHERE CHAVE IN (%1)")
+                               .arg(marks.join(QLatin1Char(',')))))
+            return failQuery(error, m_filePath, query);
+        for (const QString &k : part)
+            query.addBindValue(k);
+        if (!query.exec())
+            return failQuery(error, m_filePath, query);
+        while (query.next())
+            known->insert(query.value(0).toString());
+    }
     return true;
 }

@@ -41,6 +41,9 @@ public:
     bool update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error) override;
     bool remove(qint64 code, QString *error) override;
     bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) override;
+    bool insertAll(
+        const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error) override;
+    bool knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error) override;
     bool logCall(CallRecord *call, QString *error) override;
     bool listCalls(
         const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error) override;
@@ -61,6 +64,10 @@ public:
     // The calls statement, shared with the readers.
     static bool readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter, qint64 beforeId,
         int limit, QList<CallRecord> *rows, QString *error);
+    // Copies every contact of `source`, codes kept, into the register file
+    // `filePath` in one transaction (a portable copy of a server's register).
+    static bool copyContacts(Register &source, const QString &filePath, qint64 *copied, QString *error,
+        const std::function<void(qint64)> &progress = {});
     // Why a connection to the register's file did not open, in words; false.
     static bool openFailure(QString *error, const QString &filePath, const SqlConnection &conn);
 

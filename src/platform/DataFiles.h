@@ -15,6 +15,9 @@ inline const QString CallerIdSettings = QStringLiteral("callerid.ini");
 inline const QString Lock = QStringLiteral(".zuna.lock");
 // Where numbers come in from scripts and `zuna --call` while the monitor is on.
 inline const QString CallSocket = QStringLiteral(".zuna-chamadas.sock");
+// The copies of the register (see BackupFolder), unless registro.ini names
+// another folder for them.
+inline const QString Backups = QStringLiteral("backups");
 // The SIP account's password, on its first line; readable by its owner alone.
 inline const QString SipPassword = QStringLiteral("sip-senha");
 // The same data as the original platform kept them, brought over by --init.

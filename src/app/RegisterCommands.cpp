@@ -1,0 +1,182 @@
+#include "app/RegisterCommands.h"
+
+#include "app/TerminalProgress.h"
+#include "contacts/BackupFolder.h"
+#include "contacts/ContactExport.h"
+#include "contacts/ContactImport.h"
+#include "contacts/Register.h"
+#include "contacts/RegisterBackup.h"
+#include "contacts/RegisterRestore.h"
+#include "platform/DataFiles.h"
+#include "platform/DataFolder.h"
+#include "platform/DurableFile.h"
+#include "platform/GzipFile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+int failed(const QString &error, const QString &after = {})
+{
+    QTextStream(stderr) << "zuna: " << error << '\n' << after;
+    return 1;
+}
+
+// A copy of the register into `file`: plain SQLite, or gzip when its name ends
+// in .gz; written beside it and renamed when whole.
+bool copyInto(const QString &dataDir, const QString &databaseUrl, const QString &file, qint64 *contacts, QString *error)
+{
+    if (QFileInfo::exists(file)) {
+        *error = QStringLiteral("O arquivo %1 já existe; a cópia não o substitui.").arg(file);
+        return false;
+    }
+    const QString plain = file + QStringLiteral(".part");
+    const QString packed = file + QStringLiteral(".gz.part");
+    QFile::remove(plain);
+    TerminalProgress progress(QStringLiteral("Copiando o cadastro"));
+    const auto show = [&](qint64 done, qint64 total) { progress.show(done, total); };
+    bool ok = false;
+    if (Register::serverFor(dataDir, databaseUrl).isEmpty()) {
+        const QString source = DataFolder::findFile(dataDir, DataFiles::Contacts);
+        if (source.isEmpty()) {
+            *error = QStringLiteral("A pasta de dados %1 não tem o cadastro %2.").arg(dataDir, DataFiles::Contacts);
+            return false;
+        }
+        ok = RegisterBackup::copyFile(source, plain, error, show);
+    } else {
+        const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, error);
+        ok = reg && RegisterBackup::copyRegister(*reg, plain, error, show);
+    }
+    ok = ok && RegisterBackup::check(plain, contacts, error);
+    progress.finish();
+    if (ok && file.endsWith(QLatin1String(".gz"), Qt::CaseInsensitive)) {
+        QString detail;
+        ok = GzipFile::compress(plain, packed, &detail) && DurableFile::replace(packed, file, &detail);
+        if (!ok)
+            *error = QStringLiteral("Não foi possível gravar %1.\nDetalhe: %2").arg(file, detail);
+        QFile::remove(packed);
+    } else if (ok) {
+        QString detail;
+        ok = DurableFile::replace(plain, file, &detail);
+        if (!ok)
+            *error = QStringLiteral("Não foi possível gravar %1.\nDetalhe: %2").arg(file, detail);
+    }
+    QFile::remove(plain);
+    QFile::remove(plain + QStringLiteral("-journal"));
+    return ok;
+}
+
+} // namespace
+
+namespace RegisterCommands {
+
+int backup(const QString &dataDir, const QString &databaseUrl, const QString &file)
+{
+    QTextStream out(stdout);
+    if (!file.isEmpty()) {
+        qint64 contacts = 0;
+        QString error;
+        if (!copyInto(dataDir, databaseUrl, file, &contacts, &error))
+            return failed(error);
+        out << "Cópia do cadastro feita e verificada: " << file << " (" << contacts << " contatos)\n";
+        return 0;
+    }
+    if (!Register::serverFor(dataDir, databaseUrl).isEmpty())
+        return failed(QStringLiteral("O cadastro fica no servidor: diga o arquivo da cópia (zuna --backup "
+                                     "ARQUIVO.sqlite) ou faça as cópias no servidor (pg_dump)."));
+    QString path, error;
+    TerminalProgress progress(QStringLiteral("Copiando o cadastro"));
+    if (!BackupFolder::makeCopy(dataDir, BackupFolder::Kind::Automatic, QDateTime::currentDateTime(), &path, &error,
+            [&](qint64 done, qint64 total) { progress.show(done, total); }))
+        return failed(error);
+    progress.finish();
+    out << "Cópia do cadastro feita e verificada: " << path << '\n';
+    return 0;
+}
+
+int restore(const QString &dataDir, const QString &file)
+{
+    QTextStream out(stdout);
+    RegisterRestore restore(dataDir, file);
+    QString error;
+    if (!restore.lock(&error))
+        return failed(error, QStringLiteral("Nada foi mudado.\n"));
+    qint64 contacts = 0;
+    {
+        TerminalProgress progress(QStringLiteral("Verificando a cópia"));
+        if (!restore.prepare(&contacts, &error, [&](qint64 done, qint64 total) { progress.show(done, total); }))
+            return failed(error, QStringLiteral("Nada foi mudado.\n"));
+    }
+    out << "Cópia verificada (integridade e tabelas): " << contacts << " contatos.\n";
+    out.flush();
+    QString kept;
+    if (!restore.replace(&kept, &error))
+        return failed(error, QStringLiteral("Nada foi mudado.\n"));
+    if (!kept.isEmpty())
+        out << "O cadastro anterior foi guardado em " << kept << '\n';
+    out << "Cadastro restaurado: " << contacts << " contatos.\n";
+    return 0;
+}
+
+int exportContacts(const QString &dataDir, const QString &databaseUrl, const QString &file)
+{
+    QString error;
+    const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, &error);
+    if (!reg)
+        return failed(error);
+    qint64 written = 0;
+    TerminalProgress progress(QStringLiteral("Gravando os contatos"));
+    if (!ContactExport::write(
+            *reg, file, &written, &error, [&](qint64 done, qint64 total) { progress.show(done, total); }))
+        return failed(error, QStringLiteral("Nenhum arquivo foi gravado.\n"));
+    progress.finish();
+    QTextStream(stdout) << written << " contatos gravados em " << file << '\n';
+    return 0;
+}
+
+int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes)
+{
+    QString error;
+    const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, &error);
+    if (!reg)
+        return failed(error);
+    QString areaCode;
+    reg->loadAreaCode(&areaCode, nullptr);
+    ContactImport::Preview preview;
+    if (!ContactImport::read(file, *reg, areaCode, &preview, &error))
+        return failed(error, QStringLiteral("Nada foi gravado.\n"));
+    QTextStream out(stdout);
+    out << ContactImport::describe(preview);
+    if (preview.toAdd.isEmpty()) {
+        out << "Não há contatos novos para gravar.\n";
+        return preview.damaged.isEmpty() ? 0 : 1;
+    }
+    if (!yes) {
+        if (isatty(STDIN_FILENO) != 1)
+            return failed(QStringLiteral("nada foi gravado: para gravar sem perguntar, use --yes."));
+        out << "Gravar os " << preview.toAdd.size() << " contatos no cadastro"
+            << (preview.damaged.isEmpty() ? "" : ", pulando as linhas danificadas") << "? [s/N] ";
+        out.flush();
+        const QString answer = QTextStream(stdin).readLine().trimmed().toLower();
+        if (answer != QLatin1String("s") && answer != QLatin1String("sim")) {
+            out << "Nada foi gravado.\n";
+            return 1;
+        }
+    }
+    TerminalProgress progress(QStringLiteral("Gravando os contatos"));
+    const qint64 total = preview.toAdd.size();
+    if (!ContactImport::write(
+            *reg, preview, [&](qint64 done) { progress.show(done, total); }, &error))
+        return failed(error, QStringLiteral("Nada foi gravado.\n"));
+    progress.finish();
+    out << total << " contatos importados.\n";
+    return 0;
+}
+
+} // namespace RegisterCommands

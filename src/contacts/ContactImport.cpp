@@ -1,0 +1,141 @@
+#include "contacts/ContactImport.h"
+
+#include "contacts/ContactCsv.h"
+#include "contacts/ContactVCard.h"
+#include "contacts/PhoneNumber.h"
+#include "contacts/Register.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+// Large enough for any register's export; a bigger file is not contacts.
+constexpr qint64 MaxFileBytes = 512LL << 20;
+
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return text.size() > 60 ? text.left(59) + QChar(0x2026) : text;
+}
+
+QString shownRow(const ImportRow &row)
+{
+    return QStringLiteral("linha %1: %2  %3").arg(row.line).arg(oneLine(row.record.a1), oneLine(row.record.a4));
+}
+
+} // namespace
+
+bool ContactImport::read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("Não foi possível ler o arquivo %1.\nDetalhe: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (file.size() > MaxFileBytes) {
+        *error = QStringLiteral("O arquivo %1 é grande demais para uma lista de contatos.").arg(path);
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    QList<ImportRow> rows;
+    if (ContactVCard::looksLikeVCard(bytes)) {
+        preview->format = QStringLiteral("vCard");
+        rows = ContactVCard::read(bytes);
+    } else {
+        ContactCsv::Read csv;
+        if (!ContactCsv::read(bytes, &csv, error))
+            return false;
+        const QString separator = csv.separator == u'\t' ? QStringLiteral("tabulação") : QString(csv.separator);
+        preview->format = QStringLiteral("CSV (%1, separador %2)").arg(csv.encoding, separator);
+        preview->ignoredColumns = csv.ignoredColumns;
+        rows = std::move(csv.rows);
+    }
+
+    // Telephones repeated within the file: the first row keeps it.
+    QHash<QString, int> firstLineOf;
+    QList<QStringList> keysOf(rows.size());
+    QList<bool> left(rows.size(), false);
+    QStringList asked;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        ImportRow &row = rows[i];
+        left[i] = true;
+        if (!row.damage.isEmpty()) {
+            preview->damaged << row;
+            continue;
+        }
+        const PhoneNumber number = PhoneNumber::read(row.record.a4, areaCode);
+        left[i] = false;
+        if (!number.isNumber())
+            continue;
+        const QString key = number.key();
+        if (const auto it = firstLineOf.constFind(key); it != firstLineOf.cend()) {
+            row.damage = QStringLiteral("telefone repetido da linha %1").arg(*it);
+            preview->duplicates << row;
+            left[i] = true;
+            continue;
+        }
+        firstLineOf.insert(key, row.line);
+        keysOf[i] = number.lookupKeys();
+        asked << keysOf[i];
+    }
+    QSet<QString> known;
+    if (!reg.knownPhoneKeys(asked, &known, error))
+        return false;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (left.at(i))
+            continue;
+        ImportRow &row = rows[i];
+        const QStringList &keys = keysOf.at(i);
+        if (std::any_of(keys.cbegin(), keys.cend(), [&](const QString &k) { return known.contains(k); })) {
+            row.damage = QStringLiteral("o telefone já está no cadastro");
+            preview->duplicates << row;
+        } else {
+            preview->toAdd << row;
+        }
+    }
+    std::stable_sort(preview->duplicates.begin(), preview->duplicates.end(),
+        [](const ImportRow &a, const ImportRow &b) { return a.line < b.line; });
+    return true;
+}
+
+QString ContactImport::describe(const Preview &p, int shown)
+{
+    QStringList out;
+    out << QStringLiteral("Arquivo: %1").arg(p.format);
+    out << QStringLiteral("%1 contatos a importar, %2 repetidos (pulados), %3 linhas danificadas (puladas).")
+               .arg(p.toAdd.size())
+               .arg(p.duplicates.size())
+               .arg(p.damaged.size());
+    if (!p.ignoredColumns.isEmpty())
+        out << QStringLiteral("Colunas não reconhecidas, ignoradas: %1")
+                   .arg(p.ignoredColumns.join(QStringLiteral(", ")));
+    for (qsizetype i = 0; i < p.toAdd.size() && i < shown; ++i)
+        out << QStringLiteral("  + %1").arg(shownRow(p.toAdd.at(i)));
+    if (p.toAdd.size() > shown)
+        out << QStringLiteral("  ... e mais %1").arg(p.toAdd.size() - shown);
+    for (const auto &[title, list] : { std::pair { QStringLiteral("Repetidos:"), &p.duplicates },
+             std::pair { QStringLiteral("Danificadas:"), &p.damaged } }) {
+        if (list->isEmpty())
+            continue;
+        out << title;
+        for (qsizetype i = 0; i < list->size() && i < 4 * shown; ++i)
+            out << QStringLiteral("  - %1 (%2)").arg(shownRow(list->at(i)), list->at(i).damage);
+        if (list->size() > 4 * shown)
+            out << QStringLiteral("  ... e mais %1").arg(list->size() - 4 * shown);
+    }
+    return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+bool ContactImport::write(
+    Register &reg, const Preview &preview, const std::function<void(qint64)> &progress, QString *error)
+{
+    QList<ContactRecord> records;
+    records.reserve(preview.toAdd.size());
+    for (const ImportRow &row : preview.toAdd)
+        records << row.record;
+    return reg.insertAll(records, progress, error);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "contacts/ImportRow.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class Register;
+
+// Contacts brought in from a CSV or vCard file: read and checked first, so
+// that the attendant sees what will be written before anything is; then
+// written in one transaction. A contact whose telephone the register already
+// has (compared by key, however either was written), or an earlier row of the
+// file has, is left out and reported; so is a damaged row, with its line.
+class ContactImport
+{
+public:
+    struct Preview
+    {
+        QString format; // "CSV (UTF-8, separador ;)", "vCard"
+        QList<ImportRow> toAdd;
+        QList<ImportRow> duplicates; // damage holds what it repeats
+        QList<ImportRow> damaged;
+        QStringList ignoredColumns;
+    };
+
+    // Reads and checks the file against the register; `areaCode` is the
+    // desk's, for telephones written without one.
+    static bool read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error);
+    // The preview as the terminal shows it: counts, the first contacts, the
+    // duplicates and the damaged rows with their lines.
+    static QString describe(const Preview &preview, int shown = 5);
+    // Writes the contacts to add, all or none.
+    static bool write(
+        Register &reg, const Preview &preview, const std::function<void(qint64)> &progress, QString *error);
+};

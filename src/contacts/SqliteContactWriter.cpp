@@ -1,0 +1,69 @@
+#include "contacts/SqliteContactWriter.h"
+
+#include "contacts/SqlRows.h"
+#include "contacts/SqliteRegister.h"
+
+#include <QSqlError>
+
+SqliteContactWriter::SqliteContactWriter(const QString &filePath, Codes codes)
+    : m_filePath(filePath)
+    , m_codes(codes)
+{
+}
+
+SqliteContactWriter::~SqliteContactWriter()
+{
+    if (m_open)
+        m_insert->exec(QStringLiteral("ROLLBACK"));
+    m_insert.reset(); // before its connection
+}
+
+bool SqliteContactWriter::begin(QString *error)
+{
+    m_conn = std::make_unique<SqlConnection>(m_filePath, SqlConnection::Mode::OpenExisting);
+    if (!m_conn->isOpen())
+        return SqliteRegister::openFailure(error, m_filePath, *m_conn);
+    m_insert = std::make_unique<QSqlQuery>(m_conn->database());
+    if (!m_insert->exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(error, *m_insert);
+    m_open = true;
+    const bool kept = m_codes == Codes::Kept;
+    if (!m_insert->prepare(
+            QStringLiteral("INSERT INTO CADA (%1A1, A4, A9, A10, A11, A12, A13, A14, OB) "
+                           "VALUES (%2?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                .arg(kept ? QStringLiteral("CD, ") : QString(), kept ? QStringLiteral("?, ") : QString())))
+        return fail(error, *m_insert);
+    return true;
+}
+
+bool SqliteContactWriter::add(const ContactRecord &record, QString *error)
+{
+    if (m_codes == Codes::Kept) {
+        // A copy keeps NULL apart from empty text, as the source stored it.
+        m_insert->addBindValue(record.cd);
+        for (const QString *f : { &record.a1, &record.a4, &record.a9, &record.a10, &record.a11, &record.a12,
+                 &record.a13, &record.a14, &record.ob })
+            m_insert->addBindValue(*f);
+    } else {
+        SqlRows::bindContact(*m_insert, record);
+    }
+    return m_insert->exec() || fail(error, *m_insert);
+}
+
+bool SqliteContactWriter::commit(QString *error)
+{
+    m_insert->finish();
+    QSqlQuery end(m_conn->database());
+    if (!end.exec(QStringLiteral("COMMIT")))
+        return fail(error, end);
+    m_open = false;
+    return true;
+}
+
+bool SqliteContactWriter::fail(QString *error, const QSqlQuery &query)
+{
+    QString what = sqlProblem(query.lastError().nativeErrorCode());
+    if (what.isEmpty())
+        what = QStringLiteral("Não foi possível gravar os contatos no cadastro.");
+    return sqlFailure(error, what, m_filePath, query.lastError().text());
+}

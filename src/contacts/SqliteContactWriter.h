@@ -1,0 +1,36 @@
+#pragma once
+
+#include "contacts/ContactRecord.h"
+#include "contacts/SqlConnection.h"
+
+#include <QSqlQuery>
+#include <QString>
+
+#include <memory>
+
+// Many contacts written into an SQLite register in one transaction: an import
+// or a copy. Nothing is kept unless commit() succeeds; the triggers keep the
+// telephone keys, the count and the name index as for any other write.
+class SqliteContactWriter
+{
+public:
+    enum class Codes { New, Kept };
+
+    SqliteContactWriter(const QString &filePath, Codes codes);
+    ~SqliteContactWriter();
+
+    // False, with the reason, when the file could not be opened or its write
+    // lock could not be had.
+    bool begin(QString *error);
+    bool add(const ContactRecord &record, QString *error);
+    bool commit(QString *error);
+
+private:
+    bool fail(QString *error, const QSqlQuery &query);
+
+    QString m_filePath;
+    Codes m_codes;
+    std::unique_ptr<SqlConnection> m_conn;
+    std::unique_ptr<QSqlQuery> m_insert;
+    bool m_open = false;
+};
