@@ -217,10 +217,12 @@ QList<ImportRow> ContactVCard::read(const QByteArray &bytes)
         const bool continues = !raw.isEmpty() && (raw.at(0) == ' ' || raw.at(0) == '\t');
         const bool softBreak = !lines.isEmpty() && lines.last().text.endsWith('=')
             && lines.last().text.toUpper().contains("QUOTED-PRINTABLE");
-        if (!lines.isEmpty() && continues)
-            lines.last().text += raw.mid(1);
-        else if (softBreak)
+        // A quoted-printable soft break keeps the next line whole, its
+        // leading blank too; a folded line loses the blank.
+        if (softBreak)
             lines.last().text = lines.last().text.chopped(1) + raw;
+        else if (!lines.isEmpty() && continues)
+            lines.last().text += raw.mid(1);
         else if (!raw.trimmed().isEmpty())
             lines.append({ number, raw });
     }
