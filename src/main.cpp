@@ -1,6 +1,7 @@
 #include "app/CallLogExport.h"
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
+#include "app/FirstRunAssistant.h"
 #include "app/MainWindow.h"
 #include "app/RegisterCommands.h"
 #include "app/Startup.h"
@@ -16,6 +17,7 @@
 #include "platform/DataFolder.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QTextStream>
 
@@ -194,7 +196,16 @@ int main(int argc, char *argv[])
         CallerIdSetupDialog dialog(DataFolder::locate(options.dataDir));
         return dialog.exec() == QDialog::Accepted ? 0 : 1;
     }
-    Startup startup(DataFolder::locate(options.dataDir), options.databaseUrl);
+    const QString dataDir = DataFolder::locate(options.dataDir);
+    // Started from the menu with no data folder yet: the first-run assistant
+    // makes one. A folder named with --data-dir that is not there is more
+    // likely a mistake, which Startup reports.
+    if (options.dataDir.isEmpty() && !QFileInfo::exists(dataDir)) {
+        FirstRunAssistant assistant(dataDir, QCoreApplication::applicationFilePath());
+        if (assistant.exec() != QDialog::Accepted)
+            return 1;
+    }
+    Startup startup(dataDir, options.databaseUrl);
     const Startup::Outcome outcome = startup.start();
     if (outcome == Startup::Outcome::Failed)
         return Startup::exitStatus(outcome, 0);

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/FirstRunSetup.h"
+
+#include <QTemporaryDir>
+#include <QWizard>
+
+#include <memory>
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+// The first start from the menu, with no data folder yet: a short assistant
+// in Portuguese instead of an error, asking the site's name, the desk's area
+// code, where the register lives (a new one here, or one brought over from
+// the original platform's CADA.MDB) and the telephone line (the
+// configuration screen, with its level meter and test). Finish makes the
+// folder, with the Access import's progress; Cancel leaves nothing behind.
+class FirstRunAssistant : public QWizard
+{
+    Q_OBJECT
+
+public:
+    enum PageId { SitePage, AreaCodePage, RegisterPage, LinePage };
+
+    // `workerProgram`: the program that reads an Access file (this one).
+    FirstRunAssistant(QString dataDir, QString workerProgram, QWidget *parent = nullptr);
+    ~FirstRunAssistant() override;
+
+    FirstRunSetup choices() const;
+    // What making the folder did, one line each.
+    const QStringList &report() const { return m_report; }
+
+    bool validateCurrentPage() override;
+
+public slots:
+    void accept() override;
+
+private:
+    QWizardPage *makeSitePage();
+    QWizardPage *makeAreaCodePage();
+    QWizardPage *makeRegisterPage();
+    QWizardPage *makeLinePage();
+    void chooseAccessFile();
+    void configureLine();
+    void showLineChoice();
+    // Shows `text` as the problem on the current page (empty: none).
+    void complain(const QString &text);
+
+    QString m_dataDir;
+    QString m_workerProgram;
+    QLineEdit *m_site = nullptr;
+    QLineEdit *m_areaCode = nullptr;
+    QButtonGroup *m_registerChoice = nullptr;
+    QLineEdit *m_accessFile = nullptr;
+    QLabel *m_accessAreaCode = nullptr;
+    QLabel *m_lineChoice = nullptr;
+    QLabel *m_problem[4] = {};
+    // The line's settings while the assistant runs, apart from any data folder.
+    std::unique_ptr<QTemporaryDir> m_lineDir;
+    bool m_lineConfigured = false;
+    QStringList m_report;
+};

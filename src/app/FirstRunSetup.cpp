@@ -1,0 +1,130 @@
+#include "app/FirstRunSetup.h"
+
+#include "app/DataInit.h"
+#include "callerid/CallerIdSettings.h"
+#include "platform/DataFiles.h"
+#include "platform/DataFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
+namespace {
+
+// The folders mkpath would create for `dir`, deepest first.
+QStringList missingFolders(const QString &dir)
+{
+    QStringList missing;
+    for (QString path = QDir::cleanPath(QDir(dir).absolutePath()); !QFileInfo::exists(path);
+         path = QFileInfo(path).path())
+        missing << path;
+    return missing;
+}
+
+bool writeSiteName(const QString &path, const QString &name, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(name.toUtf8() + '\n');
+        if (file.commit())
+            return true;
+    }
+    *error = QStringLiteral("Não foi possível gravar o nome do local.\nArquivo: %1\nDetalhe: %2")
+                 .arg(path, file.errorString());
+    return false;
+}
+
+} // namespace
+
+QString FirstRunSetup::accessAreaCodeFile() const
+{
+    if (accessFile.isEmpty())
+        return {};
+    return DataFolder::findFile(QFileInfo(accessFile).path(), DataFiles::AccessAreaCode);
+}
+
+bool FirstRunSetup::create(
+    const QString &dataDir, const QString &workerProgram, QStringList *report, QString *error) const
+{
+    if (QFileInfo::exists(dataDir)) {
+        *error = QStringLiteral("A pasta de dados já existe: %1").arg(dataDir);
+        return false;
+    }
+    const QString parent = QFileInfo(QDir::cleanPath(dataDir)).path();
+    const QStringList madeParents = missingFolders(parent);
+    // Nothing of a failed attempt stays: the folders made for it go too.
+    const auto removeParents = [&] {
+        for (const QString &folder : madeParents)
+            QDir().rmdir(folder);
+    };
+    if (!QDir().mkpath(parent)) {
+        *error = QStringLiteral("Não foi possível criar a pasta %1.").arg(parent);
+        removeParents();
+        return false;
+    }
+    bool done = false;
+    {
+        QTemporaryDir staging(QDir(parent).filePath(QStringLiteral(".zuna-nova-XXXXXX")));
+        if (!staging.isValid()) {
+            *error = QStringLiteral("Não foi possível criar uma pasta em %1.\nDetalhe: %2")
+                         .arg(parent, staging.errorString());
+        } else {
+            done = fill(staging.path(), workerProgram, report, error);
+            report->replaceInStrings(staging.path(), dataDir); // the files where they end up
+            if (done && !QDir().rename(staging.path(), dataDir)) {
+                *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dataDir);
+                done = false;
+            }
+            staging.setAutoRemove(!done);
+        }
+    }
+    if (!done)
+        removeParents();
+    return done;
+}
+
+bool FirstRunSetup::fill(const QString &dir, const QString &workerProgram, QStringList *report, QString *error) const
+{
+    // The Access files are read where they are: DataInit finds them in the
+    // folder by their names, so links with those names stand in for them
+    // while it reads, whatever the chosen file is called.
+    QStringList links;
+    if (registerChoice == RegisterChoice::Access) {
+        const std::pair<QString, QString> sources[]
+            = { { accessFile, DataFiles::AccessContacts }, { accessAreaCodeFile(), DataFiles::AccessAreaCode } };
+        for (const auto &[source, name] : sources) {
+            if (source.isEmpty())
+                continue;
+            const QString link = QDir(dir).filePath(name);
+            if (!QFile::link(QFileInfo(source).absoluteFilePath(), link)) {
+                *error = QStringLiteral("Não foi possível ler %1.").arg(source);
+                return false;
+            }
+            links << link;
+        }
+    }
+    const QString serverUrl = registerChoice == RegisterChoice::Server ? server : QString();
+    const bool ok = DataInit::initDataFolder(dir, workerProgram, report, error, areaCode, serverUrl);
+    for (const QString &link : std::as_const(links))
+        QFile::remove(link);
+    if (!ok)
+        return false;
+    if (!siteName.trimmed().isEmpty()
+        && !writeSiteName(DataFolder::pathFor(dir, DataFiles::Site), siteName.trimmed(), error))
+        return false;
+    const QString target = CallerIdSettings::filePath(dir);
+    if (!callerIdSettingsFile.isEmpty() && !QFile::copy(callerIdSettingsFile, target)) {
+        *error = QStringLiteral("Não foi possível gravar %1.").arg(target);
+        return false;
+    }
+    // The line's settings hold the register's area code, as every change of it leaves them.
+    CallerIdSettings line = CallerIdSettings::load(dir);
+    line.a2DDDLocal = areaCode;
+    if (!line.save(dir) || !DataFolder::makePrivate(target)) {
+        *error = QStringLiteral("Não foi possível gravar %1.").arg(target);
+        return false;
+    }
+    return true;
+}
