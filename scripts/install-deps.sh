@@ -7,7 +7,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config gzip
-  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql qt6-serialport-dev
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev qt6-serialport-dev
   libqt6svg6 qt6-translations-l10n
   mdbtools-dev libphonenumber-dev libsqlite3-dev zlib1g-dev
   libspandsp-dev libsamplerate0-dev libsndfile1-dev libpulse-dev libre-dev

@@ -111,6 +111,10 @@ private slots:
         QTest::newRow("brackets are letters") << "*_[x" << QStringList { "50% Pizza_[x]" };
         QTest::newRow("a regular expression is letters") << "*a.a" << QStringList {};
         QTest::newRow("nobody") << "*xyz" << QStringList {};
+        // No stored name holds a NUL (PostgreSQL's text cannot), nor these.
+        QTest::newRow("a NUL is a character") << QStringLiteral("ana") + QChar(0) << QStringList {};
+        QTest::newRow("a NUL after a wildcard") << QStringLiteral("*") + QChar(0) << QStringList {};
+        QTest::newRow("a control character is a character") << "*a\x01" << QStringList {};
     }
     void namesMatchWhatWasTyped()
     {
@@ -323,6 +327,7 @@ private slots:
                  { QStringLiteral("josé"), { unknown } }, { QStringLiteral("(11) 98765"), { known } },
                  { QStringLiteral("3333-4444"), { old } }, { QStringLiteral("11"), { known, old } },
                  { QStringLiteral("50%"), {} }, { QStringLiteral("a_b"), {} },
+                 { QStringLiteral("ana") + QChar(0), {} }, { QStringLiteral("ana\x01"), {} },
                  { QStringLiteral("( -"), { unknown, withheld, known, old } }, // nothing to look for yet
              }) {
             filter.text = typed;

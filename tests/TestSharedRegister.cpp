@@ -3,6 +3,7 @@
 #include "PostgresServer.h"
 #include "app/MainWindow.h"
 #include "contacts/ContactListModel.h"
+#include "contacts/PostgresConnection.h"
 #include "contacts/Register.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
 
@@ -86,7 +88,11 @@ private slots:
         m_boxes = std::make_unique<RecordingMessageBoxes>();
     }
 
-    void cleanup() { m_boxes.reset(); }
+    void cleanup()
+    {
+        m_server->resume();
+        m_boxes.reset();
+    }
 
     void aSaveOrDeleteAtOneDeskShowsAtTheOtherWithinASecond()
     {
@@ -153,6 +159,133 @@ private slots:
         const qint64 again = second->control<QLabel>("CD")->text().toLongLong();
         QVERIFY(again != code);
         QCOMPARE(stored(again)->a9, QStringLiteral("Rua da Segunda Mesa, 2"));
+    }
+
+    void aHeldLockRefusesTheSaveAtOnceAndKeepsTheTyping_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<bool>("asNew");
+        QTest::newRow("the contact's row") << QStringLiteral("SELECT * FROM cada FOR UPDATE") << false;
+        QTest::newRow("the count row") << QStringLiteral("SELECT * FROM cada_contagem FOR UPDATE") << true;
+    }
+    void aHeldLockRefusesTheSaveAtOnceAndKeepsTheTyping()
+    {
+        QFETCH(QString, held);
+        QFETCH(bool, asNew);
+        const auto desk = startDesk();
+        edit(*desk, "A1")->setText(QStringLiteral("Daniel"));
+        edit(*desk, "A4")->setText(QStringLiteral("(11)4444-5555"));
+        desk->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        if (asNew) {
+            desk->window()->clearForm();
+            edit(*desk, "A1")->setText(QStringLiteral("Elisa"));
+            edit(*desk, "A4")->setText(QStringLiteral("(11)4444-6666"));
+        }
+        edit(*desk, "A9")->setText(QStringLiteral("Rua Nova, 10"));
+
+        // Another program holds the lock in an open transaction (ended by the
+        // server after 6 s, should the desk wait for it).
+        PostgresConnection other(m_url);
+        QSqlDatabase db = other.database();
+        QSqlQuery hold(db);
+        QVERIFY(hold.exec(QStringLiteral("SET idle_in_transaction_session_timeout = '6s'")));
+        QVERIFY(db.transaction());
+        QVERIFY(hold.exec(held));
+
+        QElapsedTimer saving;
+        saving.start();
+        desk->window()->saveContact();
+        qInfo("save under a held lock refused after %lld ms", saving.elapsed());
+        QVERIFY2(saving.elapsed() < 2000, qPrintable(QString::number(saving.elapsed())));
+        QVERIFY2(lastShown().contains(QStringLiteral("ocupado por outra mesa")), qPrintable(lastShown()));
+        QCOMPARE(edit(*desk, "A9")->text(), QStringLiteral("Rua Nova, 10"));
+        QCOMPARE(desk->control<QLabel>("CD")->text().isEmpty(), asNew);
+
+        hold.finish();
+        db.rollback();
+        desk->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(stored(desk->control<QLabel>("CD")->text().toLongLong())->a9, QStringLiteral("Rua Nova, 10"));
+        QCOMPARE(count(*desk), asNew ? QStringLiteral("2") : QStringLiteral("1"));
+    }
+
+    void aHungServerIsShownWithinTwoSecondsWithoutFreezingTheWindow()
+    {
+        const auto desk = startDesk();
+        auto *notice = desk->window()->findChild<QLabel *>(QStringLiteral("avisoCadastro"));
+        QVERIFY(notice);
+        edit(*desk, "A4")->setText(QStringLiteral("(11)2222-4444"));
+        edit(*desk, "A9")->setText(QStringLiteral("Av. Paulista, 1"));
+
+        // The server stops answering, as a hung host does, while the
+        // attendant types a name (each key searches the list).
+        QVERIFY(m_server->suspend(8000));
+        QElapsedTimer hung;
+        hung.start();
+        qint64 longestKey = 0;
+        for (const QChar c : QStringLiteral("Fernanda")) {
+            QElapsedTimer key;
+            key.start();
+            QTest::keyClicks(edit(*desk, "A1"), QString(c));
+            longestKey = std::max(longestKey, key.elapsed());
+            if (notice->isVisible())
+                break;
+            QTest::qWait(100); // the attendant's pace
+        }
+        qInfo("hung server: longest key %lld ms", longestKey);
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 6000);
+        const qint64 noticeAfter = hung.elapsed();
+        qInfo("hung server: notice after %lld ms", noticeAfter);
+        QVERIFY2(noticeAfter < 2000, qPrintable(QString::number(noticeAfter)));
+        QVERIFY2(longestKey < 2000, qPrintable(QString::number(longestKey)));
+
+        // Meanwhile a save is refused at once, with everything typed kept.
+        QElapsedTimer saving;
+        saving.start();
+        desk->window()->saveContact();
+        qInfo("save while hung refused after %lld ms", saving.elapsed());
+        QVERIFY2(saving.elapsed() < 500, qPrintable(QString::number(saving.elapsed())));
+        QVERIFY2(lastShown().contains(QStringLiteral("Sem conexão")), qPrintable(lastShown()));
+        QVERIFY(edit(*desk, "A1")->text().startsWith(QLatin1Char('F')));
+        QCOMPARE(edit(*desk, "A9")->text(), QStringLiteral("Av. Paulista, 1"));
+
+        m_server->resume();
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 8000);
+        desk->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(count(*desk), QStringLiteral("1"));
+    }
+
+    void aSaveWhoseAnswerWasLostIsStoredOnce()
+    {
+        // Commits are written and then wait for a standby that never comes:
+        // the desk never hears that its save was stored.
+        m_server->holdCommits(m_url, 8000);
+        const auto desk = startDesk();
+        auto *notice = desk->window()->findChild<QLabel *>(QStringLiteral("avisoCadastro"));
+        edit(*desk, "A1")->setText(QStringLiteral("Gabriel"));
+        edit(*desk, "A4")->setText(QStringLiteral("(11)5555-6666"));
+        QElapsedTimer saving;
+        saving.start();
+        desk->window()->saveContact();
+        QVERIFY2(saving.elapsed() < 2000, qPrintable(QString::number(saving.elapsed())));
+        QVERIFY(lastShown() != QStringLiteral("Operação realizada com sucesso."));
+        QVERIFY2(lastShown().contains(QStringLiteral("grave de novo")), qPrintable(lastShown()));
+        QCOMPARE(edit(*desk, "A1")->text(), QStringLiteral("Gabriel"));
+
+        // It was stored after all; saved again, it is not stored twice.
+        m_server->releaseCommits();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_server->value(m_url, QStringLiteral("SELECT count(*) FROM cada")), QStringLiteral("1"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 8000);
+        edit(*desk, "A9")->setText(QStringLiteral("Rua do Retorno, 3"));
+        desk->window()->saveContact();
+        QCOMPARE(lastShown(), QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT count(*) FROM cada")), QStringLiteral("1"));
+        QCOMPARE(desk->control<QLabel>("CD")->text(), m_server->value(m_url, QStringLiteral("SELECT cd FROM cada")));
+        QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT a9 FROM cada")), QStringLiteral("Rua do Retorno, 3"));
+        QCOMPARE(count(*desk), QStringLiteral("1"));
     }
 
     // Stops the server under a running window; last, as the server is the

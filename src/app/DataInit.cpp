@@ -2,6 +2,7 @@
 
 #include "contacts/AccessImport.h"
 #include "contacts/PhoneNumber.h"
+#include "contacts/PostgresConnection.h"
 #include "contacts/PostgresRegister.h"
 #include "contacts/Register.h"
 #include "contacts/SqliteRegister.h"
@@ -30,7 +31,19 @@ bool writeSiteFile(const QString &path, QString *error)
     return false;
 }
 
-// registro.ini naming the server, unless the folder has one already.
+// What to do with a password given on the command line: it is used for this
+// run, never written down.
+QString passwordAdvice(const QString &server)
+{
+    if (!PostgresConnection::hasPassword(server))
+        return {};
+    return QStringLiteral("A senha do servidor não foi gravada: o Zuna nunca a guarda. Ponha-a em ~/.pgpass "
+                          "(uma linha servidor:porta:banco:usuário:senha, e chmod 600 ~/.pgpass) ou no arquivo "
+                          "de serviço do PostgreSQL.");
+}
+
+// registro.ini naming the server (without a password), unless the folder
+// has one already.
 bool writeRegisterSettings(const QString &dir, const QString &server, QStringList *report, QString *error)
 {
     const QString existing = DataFolder::findFile(dir, DataFiles::RegisterSettings);
@@ -40,7 +53,7 @@ bool writeRegisterSettings(const QString &dir, const QString &server, QStringLis
     }
     const QString path = QDir(dir).filePath(DataFiles::RegisterSettings);
     QSettings ini(path, QSettings::IniFormat);
-    ini.setValue(Register::ServerKey, server);
+    ini.setValue(Register::ServerKey, PostgresConnection::shown(server));
     ini.sync();
     if (ini.status() != QSettings::NoError) {
         *error = QStringLiteral("Não foi possível criar o arquivo %1.").arg(path);
@@ -48,6 +61,8 @@ bool writeRegisterSettings(const QString &dir, const QString &server, QStringLis
     }
     DataFolder::makePrivate(path);
     report->append(QStringLiteral("Criado: %1 (cadastro no servidor %2)").arg(path, PostgresRegister::shown(server)));
+    if (const QString advice = passwordAdvice(server); !advice.isEmpty())
+        report->append(advice);
     return true;
 }
 
@@ -154,7 +169,9 @@ bool copyRegister(const QString &dir, const QString &databaseUrl, QStringList *r
                        .arg(contacts, PostgresRegister::shown(databaseUrl)));
     report->append(QStringLiteral("Para esta mesa usar o cadastro do servidor, execute:\n"
                                   "zuna --init --data-dir \"%1\" --database \"%2\"")
-                       .arg(dir, databaseUrl));
+                       .arg(dir, PostgresRegister::shown(databaseUrl)));
+    if (const QString advice = passwordAdvice(databaseUrl); !advice.isEmpty())
+        report->append(advice);
     return true;
 }
 

@@ -17,4 +17,7 @@ struct CallFilter
     // number typed with blanks, brackets or dashes), else the folded text;
     // empty (no filter) while it holds neither a letter nor a digit.
     static QString needle(const QString &typed);
+    // Whether the typed filter holds what no call's text can (a NUL): then
+    // no call matches, on either backend.
+    static bool findsNothing(const QString &typed) { return typed.contains(QChar(0)); }
 };

@@ -7,6 +7,10 @@ NamePattern NamePattern::fromTyped(const QString &typed)
     NamePattern pattern;
     if (typed.isEmpty())
         return pattern;
+    if (typed.contains(QChar(0))) {
+        pattern.nobody = true;
+        return pattern;
+    }
 
     QString literalPrefix;
     bool inPrefix = true;

@@ -29,6 +29,11 @@ struct NamePattern
     // three literal characters, case-folded, which every match contains.
     QString infix;
 
+    // A NUL typed or pasted: no name holds one (PostgreSQL's text cannot),
+    // so nobody matches, on either backend.
+    bool nobody = false;
+
     static NamePattern fromTyped(const QString &typed);
-    bool matchesEveryone() const { return pieces.isEmpty(); }
+    bool matchesEveryone() const { return pieces.isEmpty() && !nobody; }
+    bool matchesNobody() const { return nobody; }
 };

@@ -8,30 +8,86 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <libpq-fe.h>
+
 namespace {
 
 QAtomicInteger<quint64> g_counter;
 
+struct Option
+{
+    QString key;
+    QString value;
+    bool operator==(const Option &) const = default;
+};
+
+// libpq's reading of the server's terms: the options given, by name. The
+// parser's own message is dropped, for it may quote the text it met.
+bool parsed(const QString &server, QList<Option> *options)
+{
+    char *message = nullptr;
+    PQconninfoOption *all = PQconninfoParse(server.toUtf8().constData(), &message);
+    if (message)
+        PQfreemem(message);
+    if (!all)
+        return false;
+    for (const PQconninfoOption *o = all; o->keyword; ++o) {
+        if (o->val)
+            options->append({ QString::fromUtf8(o->keyword), QString::fromUtf8(o->val) });
+    }
+    PQconninfoFree(all);
+    return true;
+}
+
+bool isSecret(const QString &key)
+{
+    return key == QLatin1String("password") || key == QLatin1String("sslpassword");
+}
+
 // A value in libpq's key='value' form, so that spaces and quotes pass.
 QString quoted(const QString &value)
 {
+    if (!value.isEmpty() && !value.contains(QLatin1Char(' ')) && !value.contains(QLatin1Char('\''))
+        && !value.contains(QLatin1Char('\\')))
+        return value;
     QString escaped = value;
     escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
     return QLatin1Char('\'') + escaped + QLatin1Char('\'');
 }
 
-bool isUri(const QUrl &url)
+QString keyValueText(const QList<Option> &options)
 {
-    return url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres");
+    QStringList pairs;
+    for (const Option &o : options)
+        pairs << o.key + QLatin1Char('=') + quoted(o.value);
+    return pairs.join(QLatin1Char(' '));
+}
+
+bool isUri(const QString &server)
+{
+    return server.startsWith(QLatin1String("postgresql://")) || server.startsWith(QLatin1String("postgres://"));
+}
+
+PGconn *nativeHandle(const QSqlDriver *driver)
+{
+    if (!driver)
+        return nullptr;
+    const QVariant handle = driver->handle();
+    // Qt's driver names the type by libpq's struct (pg_conn*).
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
 }
 
 } // namespace
 
-PostgresConnection::PostgresConnection(const QString &server)
+PostgresConnection::PostgresConnection(const QString &server, int connectTimeoutS)
     : m_name(newName())
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-    db.setConnectOptions(options(server));
+    if (!configure(db, server, &m_error, connectTimeoutS))
+        return;
     if (!db.open())
         m_error = db.lastError().text();
 }
@@ -50,41 +106,76 @@ QString PostgresConnection::newName()
     return QStringLiteral("zuna-pg-%1").arg(++g_counter);
 }
 
-QString PostgresConnection::options(const QString &server)
+bool PostgresConnection::configure(QSqlDatabase &db, const QString &server, QString *error, int connectTimeoutS)
 {
-    // A connection URI is taken apart into key=value options; "service=zuna"
-    // and other key=value strings pass as they are.
-    QStringList options;
-    const QUrl url(server);
-    if (isUri(url)) {
-        if (!url.host().isEmpty())
-            options << QStringLiteral("host=%1").arg(quoted(url.host()));
-        if (url.port() > 0)
-            options << QStringLiteral("port=%1").arg(url.port());
-        if (!url.userName().isEmpty())
-            options << QStringLiteral("user=%1").arg(quoted(url.userName()));
-        if (!url.password().isEmpty())
-            options << QStringLiteral("password=%1").arg(quoted(url.password()));
-        const QString database = url.path().mid(1);
-        if (!database.isEmpty())
-            options << QStringLiteral("dbname=%1").arg(quoted(database));
-        for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
-            options << QStringLiteral("%1=%2").arg(key, quoted(value));
-    } else {
-        options = server.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QList<Option> options;
+    if (!parsed(server, &options)) {
+        *error = Unreadable;
+        return false;
     }
-    options << QStringLiteral("connect_timeout=5") << QStringLiteral("application_name=zuna");
-    return options.join(QLatin1Char(';'));
+    // Qt's driver quotes what its own fields hold; the other options pass
+    // as key='value' pairs (Qt joins them with spaces in place of ';').
+    QStringList others;
+    bool timeoutGiven = false, nameGiven = false;
+    for (const Option &o : std::as_const(options)) {
+        bool isNumber = false;
+        const int port = o.value.toInt(&isNumber);
+        if (o.key == QLatin1String("host"))
+            db.setHostName(o.value);
+        else if (o.key == QLatin1String("dbname"))
+            db.setDatabaseName(o.value);
+        else if (o.key == QLatin1String("user"))
+            db.setUserName(o.value);
+        else if (o.key == QLatin1String("password"))
+            db.setPassword(o.value);
+        else if (o.key == QLatin1String("port") && isNumber)
+            db.setPort(port);
+        else
+            others << o.key + QLatin1Char('=') + quoted(o.value);
+        timeoutGiven = timeoutGiven || o.key == QLatin1String("connect_timeout");
+        nameGiven = nameGiven || o.key == QLatin1String("application_name");
+    }
+    if (!timeoutGiven)
+        others << QStringLiteral("connect_timeout=%1").arg(connectTimeoutS);
+    if (!nameGiven)
+        others << QStringLiteral("application_name=zuna");
+    db.setConnectOptions(others.join(QLatin1Char(';')));
+    return true;
 }
 
 QString PostgresConnection::shown(const QString &server)
 {
-    const QUrl url(server);
-    if (isUri(url))
-        return url.toDisplayString(QUrl::RemovePassword);
-    QStringList options = server.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    options.removeIf([](const QString &o) { return o.startsWith(QLatin1String("password=")); });
-    return options.join(QLatin1Char(' '));
+    QList<Option> options;
+    if (!parsed(server, &options))
+        return QStringLiteral("(endereço ilegível)");
+    QList<Option> kept = options;
+    kept.removeIf([](const Option &o) { return isSecret(o.key); });
+    if (kept.size() == options.size())
+        return server.trimmed();
+    // A URI stays a URI when the one without the password reads as the same
+    // server; otherwise the options are written out one by one.
+    if (isUri(server.trimmed())) {
+        QUrl url(server.trimmed(), QUrl::StrictMode);
+        if (url.isValid()) {
+            url.setPassword({});
+            QUrlQuery query(url);
+            query.removeAllQueryItems(QStringLiteral("password"));
+            query.removeAllQueryItems(QStringLiteral("sslpassword"));
+            url.setQuery(query);
+            const QString candidate = url.toString(QUrl::FullyEncoded);
+            QList<Option> again;
+            if (parsed(candidate, &again) && again == kept)
+                return candidate;
+        }
+    }
+    return keyValueText(kept);
+}
+
+bool PostgresConnection::hasPassword(const QString &server)
+{
+    QList<Option> options;
+    return parsed(server, &options)
+        && std::any_of(options.cbegin(), options.cend(), [](const Option &o) { return isSecret(o.key); });
 }
 
 bool PostgresConnection::failure(QString *error, const QString &what, const QString &server, const QString &detail)
@@ -97,11 +188,45 @@ bool PostgresConnection::failure(QString *error, const QString &what, const QStr
     return false;
 }
 
-bool PostgresConnection::lost(const QSqlQuery &query)
+PostgresConnection::Problem PostgresConnection::problemOf(const QSqlQuery &query, bool gaveUp)
 {
-    const QSqlError e = query.lastError();
-    const QString text = e.text().toLower();
-    return e.type() == QSqlError::ConnectionError || text.contains(QLatin1String("connection"))
-        || text.contains(QLatin1String("terminating")) || text.contains(QLatin1String("server closed"))
-        || !query.driver() || !query.driver()->isOpen();
+    return problemOf(query.lastError(), query.driver(), gaveUp);
+}
+
+PostgresConnection::Problem PostgresConnection::problemOf(const QSqlError &e, const QSqlDriver *driver, bool gaveUp)
+{
+    if (gaveUp)
+        return Problem::NoAnswer;
+    if (e.type() == QSqlError::NoError)
+        return Problem::None;
+    const QString state = e.nativeErrorCode();
+    // SQLSTATE class 08 and the server's shutdowns: the connection is gone.
+    if (state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01") || state == QLatin1String("57P02")
+        || state == QLatin1String("57P03"))
+        return Problem::Lost;
+    if (state == QLatin1String("55P03") || state == QLatin1String("40P01") || state == QLatin1String("40001"))
+        return Problem::Busy;
+    if (state == QLatin1String("57014"))
+        return Problem::Slow;
+    if (state == QLatin1String("42P01") || state == QLatin1String("42883"))
+        return Problem::NoRegister;
+    const PGconn *conn = nativeHandle(driver);
+    if (e.type() == QSqlError::ConnectionError || !driver || !driver->isOpen()
+        || (conn && PQstatus(conn) == CONNECTION_BAD))
+        return Problem::Lost;
+    return Problem::Other;
+}
+
+QString PostgresConnection::textFor(Problem problem, const QString &what)
+{
+    switch (problem) {
+    case Problem::Lost:
+    case Problem::NoAnswer: return Unreachable;
+    case Problem::Busy: return HeldElsewhere;
+    case Problem::Slow: return TooSlow;
+    case Problem::NoRegister: return QStringLiteral("O banco de dados não tem o cadastro do Zuna.");
+    case Problem::None:
+    case Problem::Other: break;
+    }
+    return what;
 }

@@ -3,16 +3,37 @@
 #include <QSqlDatabase>
 #include <QString>
 
+class QSqlDriver;
+class QSqlError;
 class QSqlQuery;
 
 // A connection to the register's server for one piece of work (a reader, a
 // copy, a check whether the server is back), closed at its end; and the
 // server's terms shared by everything that talks to it: libpq's options, the
 // server as it is shown, and how failures are put into words.
+//
+// The server is named in libpq's own terms (a connection URI or key=value
+// options) and read by libpq itself (PQconninfoParse), so that every form
+// libpq takes is understood the same way here, and a password in any of them
+// is known for what it is and never shown.
 class PostgresConnection
 {
 public:
-    explicit PostgresConnection(const QString &server);
+    // What a failed statement met, decided from the SQLSTATE the server sent
+    // and from the connection's state, never from the message's words.
+    enum class Problem {
+        None,
+        Lost, // the connection is gone
+        NoAnswer, // the server did not answer in time: the connection was given up
+        Busy, // a row it needed is held by another desk (a lock, a deadlock)
+        Slow, // the server ended the statement at its time limit
+        NoRegister, // the database lacks the register's tables or functions
+        Other,
+    };
+
+    // `connectTimeoutS`: how long a connection attempt waits for an answer,
+    // unless the server's terms say.
+    explicit PostgresConnection(const QString &server, int connectTimeoutS = ConnectTimeoutS);
     ~PostgresConnection();
     PostgresConnection(const PostgresConnection &) = delete;
     PostgresConnection &operator=(const PostgresConnection &) = delete;
@@ -21,19 +42,35 @@ public:
     const QString &errorText() const { return m_error; }
     QSqlDatabase database() const { return QSqlDatabase::database(m_name, false); }
 
+    static constexpr int ConnectTimeoutS = 5;
     static inline const QString Unreachable = QStringLiteral("Sem conexão com o servidor do cadastro.");
+    static inline const QString HeldElsewhere
+        = QStringLiteral("O cadastro está ocupado por outra mesa; tente de novo em instantes.");
+    static inline const QString TooSlow
+        = QStringLiteral("O servidor do cadastro demorou demais para responder; tente de novo em instantes.");
+    static inline const QString Unreadable
+        = QStringLiteral("O endereço do servidor do cadastro não pôde ser lido. Escreva-o como "
+                         "postgresql://usuário@servidor/banco ou como opções chave=valor (ex.: service=zuna).");
 
     // A connection name no other connection of the program has.
     static QString newName();
-    // libpq's options, as Qt's driver takes them, for a connection URI or a
-    // key=value string such as "service=zuna".
-    static QString options(const QString &server);
-    // The server as the attendant is shown it: never with a password.
+    // Gives `db` (a QPSQL connection not yet open) the server's options.
+    // False, with the reason in `error`, when libpq cannot read them.
+    static bool configure(
+        QSqlDatabase &db, const QString &server, QString *error, int connectTimeoutS = ConnectTimeoutS);
+    // The server without its password, in the form it was written in where
+    // that can be kept (a URI stays a URI), for messages and registro.ini.
+    // Unreadable by libpq: a placeholder, for nothing of it may be a password.
     static QString shown(const QString &server);
+    // Whether the server's terms hold a password.
+    static bool hasPassword(const QString &server);
     // Puts `what`, the server and the driver's detail into `error`; false.
     static bool failure(QString *error, const QString &what, const QString &server, const QString &detail);
-    // Whether a query failed because the connection is gone.
-    static bool lost(const QSqlQuery &query);
+    // What `query` met; `gaveUp` when the program's own time limit ended it.
+    static Problem problemOf(const QSqlQuery &query, bool gaveUp);
+    static Problem problemOf(const QSqlError &error, const QSqlDriver *driver, bool gaveUp);
+    // The attendant's words for a problem; `what` for one that has none.
+    static QString textFor(Problem problem, const QString &what);
 
 private:
     QString m_name;

@@ -1,12 +1,15 @@
 #include "contacts/PostgresReader.h"
 
-#include "contacts/PostgresConnection.h"
+#include "contacts/PostgresDeadline.h"
 #include "contacts/PostgresRegister.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 
-PostgresReader::PostgresReader(QString server)
+PostgresReader::PostgresReader(QString server, std::shared_ptr<std::atomic<bool>> reachable, int answerMs)
     : m_server(std::move(server))
+    , m_reachable(std::move(reachable))
+    , m_answerMs(answerMs)
 {
 }
 
@@ -14,46 +17,69 @@ PostgresReader::~PostgresReader() = default;
 
 bool PostgresReader::isOpen(QString *error)
 {
+    if (m_reachable && !m_reachable->load())
+        return gone(error, {});
     if (!m_connection || !m_connection->isOpen())
         m_connection = std::make_unique<PostgresConnection>(m_server);
     if (m_connection->isOpen())
         return true;
-    return PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, m_connection->errorText());
+    return gone(error, m_connection->errorText());
+}
+
+bool PostgresReader::gone(QString *error, const QString &detail)
+{
+    m_connection.reset(); // connect anew next time
+    if (m_reachable)
+        m_reachable->store(false);
+    return PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, detail);
 }
 
 bool PostgresReader::listPage(const NamePattern &pattern, const Register::ListRow *after, int limit,
     QList<Register::ListRow> *rows, QString *error, const Register::Limits &limits)
 {
-    return readWithin(limits, error,
-        [&](QSqlDatabase db) { return PostgresRegister::listPage(db, m_server, pattern, after, limit, rows, error); });
+    return readWithin(limits, error, [&](QSqlDatabase db, PostgresConnection::Problem *problem) {
+        return PostgresRegister::listPage(db, m_server, pattern, after, limit, rows, error, problem);
+    });
 }
 
 bool PostgresReader::listCalls(const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows,
     QString *error, const Register::Limits &limits)
 {
-    return readWithin(limits, error, [&](QSqlDatabase db) {
-        return PostgresRegister::readCalls(db, m_server, filter, beforeId, limit, rows, error);
+    return readWithin(limits, error, [&](QSqlDatabase db, PostgresConnection::Problem *problem) {
+        return PostgresRegister::readCalls(db, m_server, filter, beforeId, limit, rows, error, problem);
     });
 }
 
-bool PostgresReader::readWithin(
-    const Register::Limits &limits, QString *error, const std::function<bool(QSqlDatabase)> &read)
+bool PostgresReader::readWithin(const Register::Limits &limits, QString *error, const Read &read)
 {
+    using Problem = PostgresConnection::Problem;
     if (!isOpen(error))
         return false;
-    QSqlDatabase db = m_connection->database();
-    // On the window's thread the server gets a moment only; a read that
-    // needs longer is cancelled there and done in the background.
-    QSqlQuery timeout(db);
-    if (limits.budgetMs > 0)
-        timeout.exec(QStringLiteral("SET statement_timeout = %1").arg(limits.budgetMs));
-    const bool ok = read(db);
-    if (limits.budgetMs > 0) {
-        timeout.exec(QStringLiteral("SET statement_timeout = 0"));
-        if (limits.tooLong)
-            *limits.tooLong = !ok && error->contains(QLatin1String("statement timeout"));
+    Problem problem = Problem::None;
+    bool ok = false;
+    {
+        QSqlDatabase db = m_connection->database();
+        PostgresDeadline answer(db, m_answerMs);
+        // On the window's thread the server gets a moment only; a read that
+        // needs longer is cancelled there and done in the background.
+        QSqlQuery timeout(db);
+        if (limits.budgetMs > 0 && !timeout.exec(QStringLiteral("SET statement_timeout = %1").arg(limits.budgetMs))) {
+            problem = PostgresConnection::problemOf(timeout, answer.passed());
+            PostgresConnection::failure(error, PostgresConnection::textFor(problem, PostgresConnection::Unreachable),
+                m_server, timeout.lastError().text());
+        } else {
+            ok = read(db, &problem);
+            if (limits.budgetMs > 0 && db.isOpen())
+                timeout.exec(QStringLiteral("SET statement_timeout = 0"));
+        }
+        if (answer.passed())
+            problem = Problem::NoAnswer;
     }
-    if (!ok && (!db.isOpen() || error->startsWith(PostgresConnection::Unreachable)))
-        m_connection.reset(); // connect anew next time
+    if (limits.tooLong)
+        *limits.tooLong = !ok && problem == Problem::Slow;
+    if (!ok && (problem == Problem::Lost || problem == Problem::NoAnswer))
+        return gone(error,
+            problem == Problem::NoAnswer ? QStringLiteral("o servidor não respondeu em %1 ms").arg(m_answerMs)
+                                         : error->section(QStringLiteral("\nDetalhe: "), 1));
     return ok;
 }

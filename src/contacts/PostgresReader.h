@@ -1,20 +1,24 @@
 #pragma once
 
+#include "contacts/PostgresConnection.h"
 #include "contacts/Register.h"
 
 #include <QSqlDatabase>
 
+#include <atomic>
 #include <functional>
 #include <memory>
-
-class PostgresConnection;
 
 // The grid's and the background reader's connection to the server register.
 // It connects anew after the server was lost.
 class PostgresReader : public Register::Reader
 {
 public:
-    explicit PostgresReader(QString server);
+    // A reader on the window's thread is given what the register knows of
+    // the server (`reachable`: it neither connects nor reads while the server
+    // is out of reach, and says so when it finds it gone) and the program's
+    // limit on a read, `answerMs`.
+    explicit PostgresReader(QString server, std::shared_ptr<std::atomic<bool>> reachable = {}, int answerMs = 0);
     ~PostgresReader() override;
 
     bool isOpen(QString *error) override;
@@ -24,9 +28,13 @@ public:
         const Register::Limits &limits) override;
 
 private:
+    using Read = std::function<bool(QSqlDatabase, PostgresConnection::Problem *)>;
     // `read` on the reader's connection, stopped when it runs past the budget.
-    bool readWithin(const Register::Limits &limits, QString *error, const std::function<bool(QSqlDatabase)> &read);
+    bool readWithin(const Register::Limits &limits, QString *error, const Read &read);
+    bool gone(QString *error, const QString &detail);
 
     QString m_server;
+    std::shared_ptr<std::atomic<bool>> m_reachable;
+    int m_answerMs = 0;
     std::unique_ptr<PostgresConnection> m_connection;
 };

@@ -2,18 +2,17 @@
 
 #include "contacts/NameKey.h"
 #include "contacts/PostgresConnection.h"
+#include "contacts/PostgresDeadline.h"
 #include "contacts/PostgresReader.h"
+#include "contacts/PostgresWatch.h"
 #include "contacts/SqlConnection.h"
 #include "contacts/SqlRows.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
-#include <QThreadPool>
 #include <QVariant>
 
 #include <algorithm>
@@ -106,16 +105,17 @@ CallRecord callAt(const QSqlQuery &query)
 
 } // namespace
 
-PostgresRegister::PostgresRegister(QString server, Patience, QObject *parent)
+PostgresRegister::PostgresRegister(QString server, Patience patience, QObject *parent)
     : Register(parent)
     , m_server(std::move(server))
+    , m_windowLimits(patience == Patience::Window)
+    , m_reachable(std::make_shared<std::atomic<bool>>(true))
 {
-    m_watch.setInterval(WatchMs);
-    connect(&m_watch, &QTimer::timeout, this, &PostgresRegister::watch);
 }
 
 PostgresRegister::~PostgresRegister()
 {
+    m_watch.reset();
     // Every thread that used the register is done with it by now.
     QMutexLocker lock(&m_mutex);
     const QList<QString> names = m_connections.values();
@@ -130,33 +130,26 @@ PostgresRegister::~PostgresRegister()
     }
 }
 
-void PostgresRegister::watch()
+void PostgresRegister::answered(bool answers, const QString &why)
 {
-    if (m_reachable) {
-        // A server that went away is noticed even while nobody reads or writes.
-        QString error;
-        QSqlDatabase db = connection(&error);
-        QSqlQuery query(db);
-        if (db.isOpen() && !query.exec(QStringLiteral("SELECT 1")))
-            fail(&error, QString(), query);
+    if (answers == m_reachable->load())
+        return;
+    if (!answers) {
+        m_reachable->store(false);
+        closeOwnConnection();
+        emit reachabilityChanged(false, why);
         return;
     }
-    if (m_probing)
+    // Back: the window's connection is made anew, now that the server
+    // answers (connection() does not try while it is out of reach).
+    closeOwnConnection();
+    m_reachable->store(true);
+    QString error;
+    if (!connection(&error).isOpen()) {
+        m_reachable->store(false);
         return;
-    // Whether it is back is asked off the window's thread: an unreachable
-    // machine may keep a connection attempt waiting for seconds.
-    m_probing = true;
-    QThreadPool::globalInstance()->start([server = m_server, self = QPointer<PostgresRegister>(this)] {
-        const bool back = PostgresConnection(server).isOpen();
-        QMetaObject::invokeMethod(qApp, [self, back] {
-            if (!self)
-                return;
-            self->m_probing = false;
-            QString error;
-            if (back)
-                self->connection(&error); // says it is reachable again
-        });
-    });
+    }
+    emit reachabilityChanged(true, QString());
 }
 
 QString PostgresRegister::where() const
@@ -169,6 +162,18 @@ QString PostgresRegister::shown(const QString &server)
     return PostgresConnection::shown(server);
 }
 
+int PostgresRegister::answerMs() const
+{
+    return m_windowLimits && QThread::currentThread() == thread() ? WindowAnswerMs : 0;
+}
+
+void PostgresRegister::closeOwnConnection()
+{
+    QMutexLocker lock(&m_mutex);
+    QSqlDatabase db = QSqlDatabase::database(m_connections.value(QThread::currentThreadId()), false);
+    db.close(); // connect anew at the next use
+}
+
 QSqlDatabase PostgresRegister::connection(QString *error)
 {
     QMutexLocker lock(&m_mutex);
@@ -178,27 +183,44 @@ QSqlDatabase PostgresRegister::connection(QString *error)
         m_connections.insert(QThread::currentThreadId(), name);
     }
     lock.unlock();
+    const bool windowThread = m_windowLimits && QThread::currentThread() == thread();
+    // While the server is out of reach the window neither waits on a
+    // connection attempt (a hung host keeps one for seconds) nor on one it
+    // has: the watch says when the server answers again.
+    if (windowThread && m_watch && !m_reachable->load()) {
+        PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, {});
+        return QSqlDatabase();
+    }
     QSqlDatabase db = QSqlDatabase::database(name, false);
     if (db.isOpen())
         return db;
+    QString why;
     if (!db.isValid()) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        db.setConnectOptions(PostgresConnection::options(m_server));
+        if (!PostgresConnection::configure(db, m_server, &why)) {
+            PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, why);
+            return db;
+        }
     }
     if (!db.open()) {
-        QString why;
         PostgresConnection::failure(&why, PostgresConnection::Unreachable, m_server, db.lastError().text());
         if (error)
             *error = why;
-        if (m_reachable.exchange(false))
+        if (m_reachable->exchange(false))
             emit reachabilityChanged(false, why);
         return db;
     }
-    if (thread() == QThread::currentThread()) {
+    if (QThread::currentThread() == thread())
         listen(db);
-        m_watch.start();
+    if (windowThread) {
+        QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = %1; SET lock_timeout = %2")
+                               .arg(WindowStatementMs)
+                               .arg(WindowLockMs));
+        if (!m_watch)
+            m_watch = std::make_unique<PostgresWatch>(
+                m_server, this, [this](bool answers, const QString &why) { answered(answers, why); });
     }
-    if (!m_reachable.exchange(true))
+    if (!m_reachable->exchange(true))
         emit reachabilityChanged(true, QString());
     return db;
 }
@@ -223,23 +245,71 @@ bool PostgresRegister::connectNow(QString *error)
     return connection(error).isOpen();
 }
 
-bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery &query)
+bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery &query, PostgresDeadline &limit)
 {
-    if (PostgresConnection::lost(query)) {
-        PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, query.lastError().text());
-        {
-            QMutexLocker lock(&m_mutex);
-            QSqlDatabase db = QSqlDatabase::database(m_connections.value(QThread::currentThreadId()), false);
-            db.close(); // connect anew at the next use
-        }
-        if (m_reachable.exchange(false))
-            emit reachabilityChanged(false, *error);
+    return fail(error, what, query.lastError(), query.driver(), limit);
+}
+
+bool PostgresRegister::fail(
+    QString *error, const QString &what, const QSqlError &e, const QSqlDriver *driver, PostgresDeadline &limit)
+{
+    using Problem = PostgresConnection::Problem;
+    const Problem problem = PostgresConnection::problemOf(e, driver, limit.passed());
+    const QString detail = problem == Problem::NoAnswer
+        ? QStringLiteral("o servidor não respondeu em %1 ms").arg(WindowAnswerMs)
+        : e.text();
+    limit.end();
+    if (problem == Problem::Lost || problem == Problem::NoAnswer) {
+        QString why;
+        PostgresConnection::failure(&why, PostgresConnection::Unreachable, m_server, detail);
+        if (error)
+            *error = why;
+        closeOwnConnection();
+        if (m_reachable->exchange(false))
+            emit reachabilityChanged(false, why);
         return false;
     }
-    const QString problem = query.lastError().text().contains(QLatin1String("does not exist"))
-        ? QStringLiteral("O banco de dados não tem o cadastro do Zuna.")
-        : what;
-    return PostgresConnection::failure(error, problem, m_server, query.lastError().text());
+    return PostgresConnection::failure(error, PostgresConnection::textFor(problem, what), m_server, detail);
+}
+
+bool PostgresRegister::failCommit(QString *error, QSqlDatabase db, PostgresDeadline &limit, const LostSave &save)
+{
+    using Problem = PostgresConnection::Problem;
+    const QSqlError e = db.lastError();
+    const Problem problem = PostgresConnection::problemOf(e, db.driver(), limit.passed());
+    fail(error, QStringLiteral("Erro ao gravar o contato."), e, db.driver(), limit);
+    if (problem == Problem::Lost || problem == Problem::NoAnswer) {
+        // The server may have stored it before the answer was lost.
+        m_lostSave = save;
+        if (error)
+            error->replace(0, PostgresConnection::Unreachable.size(),
+                PostgresConnection::Unreachable
+                    + QStringLiteral(" Não se sabe se o contato foi gravado: grave de novo quando a conexão "
+                                     "voltar, sem risco de gravá-lo duas vezes."));
+    }
+    return false;
+}
+
+bool PostgresRegister::settleLostSave(QSqlDatabase db, PostgresDeadline &limit, QString *error)
+{
+    if (!m_lostSave || m_lostSave->stored)
+        return true;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT txid_status(?)"));
+    query.addBindValue(m_lostSave->txid);
+    if (!query.exec() || !query.next())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), query, limit);
+    const QString status = query.value(0).toString();
+    if (status == QLatin1String("in progress"))
+        return PostgresConnection::failure(error,
+            QStringLiteral("O servidor ainda não disse se a gravação anterior deste contato foi concluída; "
+                           "tente de novo em instantes."),
+            m_server, {});
+    if (status == QLatin1String("committed"))
+        m_lostSave->stored = true;
+    else
+        m_lostSave.reset(); // rolled back: nothing of it was stored
+    return true;
 }
 
 bool PostgresRegister::createSchema(const QString &server, QString *error, bool *alreadyThere)
@@ -276,18 +346,19 @@ bool PostgresRegister::upgrade(QString *error)
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
-        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query);
+        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
     if (!query.value(0).toBool())
         return PostgresConnection::failure(error,
             QStringLiteral("O banco de dados não tem o cadastro do Zuna. Para criá-lo, execute:\n"
                            "zuna --init --database \"%1\"")
-                .arg(m_server),
+                .arg(PostgresConnection::shown(m_server)),
             m_server, {});
     // A register made before the call log gets it now.
     if (!query.exec(QStringLiteral("SELECT to_regclass('chamadas') IS NOT NULL")) || !query.next())
-        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query);
+        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
     if (query.value(0).toBool())
         return true;
     QString detail;
@@ -306,6 +377,7 @@ bool PostgresRegister::logCall(CallRecord *call, QString *error)
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.prepare(
         QStringLiteral("INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, "
@@ -314,7 +386,7 @@ bool PostgresRegister::logCall(CallRecord *call, QString *error)
     query.addBindValue(call->when.toSecsSinceEpoch());
     SqlRows::bindCall(query, *call);
     if (!query.exec() || !query.next())
-        return fail(error, QStringLiteral("Erro ao registrar a chamada."), query);
+        return fail(error, QStringLiteral("Erro ao registrar a chamada."), query, limit);
     call->id = query.value(0).toLongLong();
     return true;
 }
@@ -325,21 +397,25 @@ bool PostgresRegister::listCalls(
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline answer(db, answerMs());
     QSqlQuery query = callsQuery(db, filter, beforeId, limit);
     if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
+        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query, answer);
     readCallRows(query, rows);
     return true;
 }
 
 bool PostgresRegister::readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId,
-    int limit, QList<CallRecord> *rows, QString *error)
+    int limit, QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem)
 {
     QSqlQuery query = callsQuery(db, filter, beforeId, limit);
     if (!query.exec()) {
-        const QString problem = PostgresConnection::lost(query) ? PostgresConnection::Unreachable
-                                                                : QStringLiteral("Erro ao ler as chamadas.");
-        return PostgresConnection::failure(error, problem, server, query.lastError().text());
+        const auto met = PostgresConnection::problemOf(query, false);
+        if (problem)
+            *problem = met;
+        return PostgresConnection::failure(error,
+            PostgresConnection::textFor(met, QStringLiteral("Erro ao ler as chamadas.")), server,
+            query.lastError().text());
     }
     readCallRows(query, rows);
     return true;
@@ -357,7 +433,9 @@ QSqlQuery PostgresRegister::callsQuery(QSqlDatabase db, const CallFilter &filter
     if (filter.unknownOnly)
         where << QStringLiteral("cd IS NULL");
     const QString needle = CallFilter::needle(filter.text);
-    if (!needle.isEmpty()) {
+    if (CallFilter::findsNothing(filter.text)) {
+        where << QStringLiteral("false");
+    } else if (!needle.isEmpty()) {
         where << QStringLiteral("busca LIKE ?");
         values << QLatin1Char('%') + likeLiteral(needle) + QLatin1Char('%');
     }
@@ -391,13 +469,14 @@ bool PostgresRegister::forEachCall(
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.setForwardOnly(true);
     query.prepare(
         QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id").arg(CallColumns));
     query.addBindValue(since.isValid() ? since.toSecsSinceEpoch() : std::numeric_limits<qint32>::min());
     if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query);
+        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query, limit);
     while (query.next()) {
         if (!visit(callAt(query)))
             return false;
@@ -411,6 +490,7 @@ bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QStr
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     // Each slice commits on its own: a desk logging a call meanwhile is not
     // held up by one long delete.
     for (;;) {
@@ -420,7 +500,7 @@ bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QStr
                            "ORDER BY quando LIMIT 10000)"));
         query.addBindValue(before.toSecsSinceEpoch());
         if (!query.exec())
-            return fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), query);
+            return fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), query, limit);
         const int deleted = query.numRowsAffected();
         *removed += deleted;
         if (deleted < 10000)
@@ -439,18 +519,21 @@ Register::Health PostgresRegister::health()
     QSqlDatabase db = connection(&error);
     if (!db.isOpen())
         return Health::Busy; // out of reach for now: it is tried again
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     if (query.exec(QStringLiteral("SELECT n FROM cada_contagem")) && query.next())
         return Health::Ok;
-    if (PostgresConnection::lost(query)) {
-        fail(&error, QString(), query);
-        return Health::Busy;
-    }
-    return Health::Gone;
+    using Problem = PostgresConnection::Problem;
+    const Problem problem = PostgresConnection::problemOf(query, limit.passed());
+    fail(&error, QString(), query, limit);
+    return problem == Problem::NoRegister || problem == Problem::Other ? Health::Gone : Health::Busy;
 }
 
-std::unique_ptr<Register::Reader> PostgresRegister::reader(bool) const
+std::unique_ptr<Register::Reader> PostgresRegister::reader(bool patient) const
 {
+    // The window's readers share what the register knows of the server.
+    if (!patient && m_windowLimits)
+        return std::make_unique<PostgresReader>(m_server, m_reachable, WindowReadAnswerMs);
     return std::make_unique<PostgresReader>(m_server);
 }
 
@@ -459,9 +542,10 @@ bool PostgresRegister::count(qint64 *result, QString *error)
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT n FROM cada_contagem")) || !query.next())
-        return fail(error, QStringLiteral("Erro ao contar os contatos."), query);
+        return fail(error, QStringLiteral("Erro ao contar os contatos."), query, limit);
     *result = query.value(0).toLongLong();
     return true;
 }
@@ -471,11 +555,12 @@ bool PostgresRegister::findByCode(qint64 code, std::optional<ContactRecord> *res
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT %1 FROM cada WHERE cd = ?").arg(Columns));
     query.addBindValue(code);
     if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao ler o contato."), query);
+        return fail(error, QStringLiteral("Erro ao ler o contato."), query, limit);
     result->reset();
     if (query.next())
         *result = SqlRows::readContact(query);
@@ -488,6 +573,7 @@ bool PostgresRegister::findByKeys(
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT %1 FROM cada WHERE zuna_chave_fone(a4) IN (?, ?) "
                                  "ORDER BY coalesce(a4 = ?, false) DESC, cd LIMIT 1")
@@ -496,7 +582,7 @@ bool PostgresRegister::findByKeys(
     query.addBindValue(keys.value(1, keys.value(0)));
     query.addBindValue(laidOut);
     if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao procurar o número no cadastro."), query);
+        return fail(error, QStringLiteral("Erro ao procurar o número no cadastro."), query, limit);
     if (query.next())
         *result = SqlRows::readContact(query);
     return true;
@@ -507,13 +593,48 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd"));
-    SqlRows::bindContact(query, record);
-    if (!query.exec() || !query.next())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
-    *newCode = query.value(0).toLongLong();
+    PostgresDeadline limit(db, answerMs());
+    if (!settleLostSave(db, limit, error))
+        return false;
+    // The same contact again after a save whose answer was lost but which
+    // was stored: that row is this contact, written with what is typed now.
+    const std::optional<LostSave> lost = std::exchange(m_lostSave, std::nullopt);
+    if (lost && lost->stored && lost->record.a1 == record.a1 && lost->record.a4 == record.a4) {
+        ContactRecord again = record;
+        again.cd = lost->code;
+        Saved saved = Saved::Missing;
+        if (!rewrite(db, limit, again, &lost->record, &saved, error)
+            || (saved == Saved::ChangedElsewhere && !rewrite(db, limit, again, nullptr, &saved, error)))
+            return false;
+        if (saved == Saved::Updated) {
+            *newCode = lost->code;
+            return true;
+        }
+    }
+    // In a transaction of its own, so that a COMMIT whose answer is lost can
+    // be asked about by its transaction id.
+    if (!db.transaction())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
+    QSqlError failed;
+    LostSave save { 0, 0, record, false };
+    {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd, txid_current()"));
+        SqlRows::bindContact(query, record);
+        if (!query.exec() || !query.next()) {
+            failed = query.lastError();
+            db.rollback(); // before the statement is freed, which an aborted transaction refuses
+        } else {
+            save.code = query.value(0).toLongLong();
+            save.txid = query.value(1).toLongLong();
+        }
+    }
+    if (failed.isValid())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
+    if (!db.commit())
+        return failCommit(error, db, limit, save);
+    *newCode = save.code;
     return true;
 }
 
@@ -522,6 +643,20 @@ bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
+    if (!settleLostSave(db, limit, error))
+        return false;
+    // A save of this row whose answer was lost but which was stored: the row
+    // holds what this desk wrote then, not what it loaded.
+    const std::optional<LostSave> lost = std::exchange(m_lostSave, std::nullopt);
+    if (lost && lost->stored && lost->code == record.cd && asLoaded)
+        asLoaded = &lost->record;
+    return rewrite(db, limit, record, asLoaded, result, error);
+}
+
+bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const ContactRecord &record,
+    const ContactRecord *asLoaded, Saved *result, QString *error)
+{
     QString sql = QStringLiteral("UPDATE cada SET a1 = ?, a4 = ?, a9 = ?, a10 = ?, a11 = ?, a12 = ?, a13 = ?, a14 = ?, "
                                  "ob = ? WHERE cd = ?");
     // Only while the row holds what was loaded (NULL read as empty).
@@ -529,22 +664,41 @@ bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *
         sql += QStringLiteral(" AND coalesce(a1, '') = ? AND coalesce(a4, '') = ? AND coalesce(a9, '') = ? "
                               "AND coalesce(a10, '') = ? AND coalesce(a11, '') = ? AND coalesce(a12, '') = ? "
                               "AND coalesce(a13, '') = ? AND coalesce(a14, '') = ? AND coalesce(ob, '') = ?");
-    QSqlQuery query(db);
-    query.prepare(sql);
-    SqlRows::bindContact(query, record);
-    query.addBindValue(record.cd);
-    if (asLoaded)
-        SqlRows::bindContact(query, *asLoaded);
-    if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
-    if (query.numRowsAffected() > 0) {
+    sql += QStringLiteral(" RETURNING txid_current()");
+    if (!db.transaction())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
+    QSqlError failed;
+    bool updated = false;
+    LostSave save { 0, record.cd, record, false };
+    {
+        QSqlQuery query(db);
+        query.prepare(sql);
+        SqlRows::bindContact(query, record);
+        query.addBindValue(record.cd);
+        if (asLoaded)
+            SqlRows::bindContact(query, *asLoaded);
+        if (!query.exec()) {
+            failed = query.lastError();
+            db.rollback(); // before the statement is freed, which an aborted transaction refuses
+        } else if (query.next()) {
+            updated = true;
+            save.txid = query.value(0).toLongLong();
+        }
+    }
+    if (failed.isValid())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
+    if (!db.commit())
+        return updated ? failCommit(error, db, limit, save)
+                       : fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
+    if (updated) {
         *result = Saved::Updated;
         return true;
     }
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT count(*) FROM cada WHERE cd = ?"));
     query.addBindValue(record.cd);
     if (!query.exec() || !query.next())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), query);
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), query, limit);
     *result = query.value(0).toInt() > 0 ? Saved::ChangedElsewhere : Saved::Missing;
     return true;
 }
@@ -554,10 +708,11 @@ bool PostgresRegister::forEachContact(const std::function<bool(const ContactReco
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT %1 FROM cada ORDER BY cd").arg(Columns)))
-        return fail(error, QStringLiteral("Erro ao ler os contatos."), query);
+        return fail(error, QStringLiteral("Erro ao ler os contatos."), query, limit);
     while (query.next()) {
         if (!visit(SqlRows::readContact(query)))
             return false;
@@ -570,11 +725,12 @@ bool PostgresRegister::remove(qint64 code, QString *error)
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.prepare(QStringLiteral("DELETE FROM cada WHERE cd = ?"));
     query.addBindValue(code);
     if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao apagar o contato."), query);
+        return fail(error, QStringLiteral("Erro ao apagar o contato."), query, limit);
     return true;
 }
 
@@ -583,9 +739,10 @@ bool PostgresRegister::loadAreaCode(QString *value, QString *error)
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT a1 FROM a1 LIMIT 1")))
-        return fail(error, QStringLiteral("Erro ao ler o DDD local."), query);
+        return fail(error, QStringLiteral("Erro ao ler o DDD local."), query, limit);
     *value = query.next() ? query.value(0).toString() : QString(QLatin1String(""));
     return true;
 }
@@ -595,17 +752,21 @@ bool PostgresRegister::storeAreaCode(const QString &value, QString *error)
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
     query.addBindValue(value.isNull() ? QString(QLatin1String("")) : value);
     if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao gravar o DDD local."), query);
+        return fail(error, QStringLiteral("Erro ao gravar o DDD local."), query, limit);
     return true;
 }
 
 bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const NamePattern &pattern,
-    const ListRow *after, int limit, QList<ListRow> *rows, QString *error)
+    const ListRow *after, int limit, QList<ListRow> *rows, QString *error, PostgresConnection::Problem *problem)
 {
+    rows->clear();
+    if (pattern.matchesNobody())
+        return true;
     QStringList where;
     QVariantList values;
     // The sort-key range keeps the search on the name index; the regular
@@ -644,9 +805,12 @@ bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const Na
     for (const QVariant &v : values)
         query.addBindValue(v);
     if (!query.exec()) {
-        const QString problem = PostgresConnection::lost(query) ? PostgresConnection::Unreachable
-                                                                : QStringLiteral("Erro ao ler a lista de contatos.");
-        return PostgresConnection::failure(error, problem, server, query.lastError().text());
+        const auto met = PostgresConnection::problemOf(query, false);
+        if (problem)
+            *problem = met;
+        return PostgresConnection::failure(error,
+            PostgresConnection::textFor(met, QStringLiteral("Erro ao ler a lista de contatos.")), server,
+            query.lastError().text());
     }
     rows->clear();
     while (query.next()) {
@@ -760,9 +924,10 @@ bool PostgresRegister::insertAll(
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("BEGIN")))
-        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query);
+        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query, limit);
     for (qsizetype from = 0; from < records.size(); from += CopyBatch) {
         const qsizetype n = std::min<qsizetype>(CopyBatch, records.size() - from);
         QStringList rows(n, QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -771,7 +936,7 @@ bool PostgresRegister::insertAll(
         for (qsizetype i = from; i < from + n; ++i)
             SqlRows::bindContact(query, records.at(i));
         if (!query.exec()) {
-            const bool failed = fail(error, QStringLiteral("Erro ao gravar os contatos."), query);
+            const bool failed = fail(error, QStringLiteral("Erro ao gravar os contatos."), query, limit);
             QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             return failed;
         }
@@ -779,7 +944,7 @@ bool PostgresRegister::insertAll(
             progress(from + n);
     }
     if (!query.exec(QStringLiteral("COMMIT")))
-        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query);
+        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query, limit);
     return true;
 }
 
@@ -788,6 +953,7 @@ bool PostgresRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *kn
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
+    PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.setForwardOnly(true);
     for (qsizetype from = 0; from < keys.size(); from += CopyBatch) {
@@ -797,7 +963,7 @@ bool PostgresRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *kn
         for (const QString &k : part)
             query.addBindValue(k);
         if (!query.exec())
-            return fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), query);
+            return fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), query, limit);
         while (query.next())
             known->insert(query.value(0).toString());
     }

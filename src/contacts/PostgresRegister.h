@@ -1,15 +1,18 @@
 #pragma once
 
+#include "contacts/PostgresConnection.h"
 #include "contacts/Register.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlDriver>
-#include <QTimer>
 
 #include <atomic>
+#include <memory>
 
+class PostgresDeadline;
+class PostgresWatch;
 class QSqlQuery;
 
 // The register of several desks, on a PostgreSQL server, through Qt's QPSQL
@@ -20,13 +23,28 @@ class QSqlQuery;
 // the others (LISTEN/NOTIFY). A server that goes away is said so and
 // reconnected to when it comes back; meanwhile every operation fails with a
 // message saying the server is out of reach.
+//
+// The window's register (Patience::Window) never lets its thread wait long
+// on the server: each operation there has the server's own limits (a lock
+// waited for, a statement run) and the program's limit on the whole, after
+// which the connection is given up and the server taken as out of reach. A
+// thread of its own (PostgresWatch) says when it answers again. A save whose
+// answer was lost on the way may have been stored: its transaction is asked
+// about at the next save, so that saving again never stores it twice.
 class PostgresRegister : public Register
 {
     Q_OBJECT
 
 public:
-    // How often the window's connection is checked, and a lost server tried.
-    static constexpr int WatchMs = 2000;
+    // On the window's thread: how long a row another desk holds is waited
+    // for, how long the server may run a statement, and how long the program
+    // waits for an operation's answers before it gives the connection up.
+    static constexpr int WindowLockMs = 500;
+    static constexpr int WindowStatementMs = 1000;
+    static constexpr int WindowAnswerMs = 1500;
+    // The same for a list page read on the window's thread (the page's own
+    // budget is far shorter: this is for a server that answers nothing).
+    static constexpr int WindowReadAnswerMs = 500;
 
     PostgresRegister(QString server, Patience patience = Patience::Background, QObject *parent = nullptr);
     ~PostgresRegister() override;
@@ -68,34 +86,58 @@ public:
     bool upgrade(QString *error) override;
 
     // The list page statement, shared with the readers.
+    // `problem` receives what a failure met.
     static bool listPage(QSqlDatabase db, const QString &server, const NamePattern &pattern, const ListRow *after,
-        int limit, QList<ListRow> *rows, QString *error);
+        int limit, QList<ListRow> *rows, QString *error, PostgresConnection::Problem *problem = nullptr);
     // The calls statement, shared with the readers.
     static bool readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId, int limit,
-        QList<CallRecord> *rows, QString *error);
+        QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem = nullptr);
 
 protected:
     bool findByKeys(
         const QStringList &keys, const QString &laidOut, std::optional<ContactRecord> *result, QString *error) override;
 
 private:
+    // A save whose COMMIT got no answer: its transaction, and what it wrote.
+    struct LostSave
+    {
+        qint64 txid = 0;
+        qint64 code = 0;
+        ContactRecord record;
+        bool stored = false; // found committed
+    };
+
     // The calling thread's connection, opened on first use (and again after
     // the server came back).
     QSqlDatabase connection(QString *error);
+    // The program's limit for an operation on the calling thread (0: none).
+    int answerMs() const;
     // A statement failed: when the server is out of reach, say so once and
     // drop the connection, so that the next use connects anew.
-    bool fail(QString *error, const QString &what, const QSqlQuery &query);
+    bool fail(QString *error, const QString &what, const QSqlQuery &query, PostgresDeadline &limit);
+    bool fail(
+        QString *error, const QString &what, const QSqlError &e, const QSqlDriver *driver, PostgresDeadline &limit);
+    // A COMMIT failed: when its answer was lost, `save` is kept to be asked about.
+    bool failCommit(QString *error, QSqlDatabase db, PostgresDeadline &limit, const LostSave &save);
+    // Asks whether the lost save was stored; false while that is not known.
+    bool settleLostSave(QSqlDatabase db, PostgresDeadline &limit, QString *error);
+    // Rewrites the row, in a transaction whose outcome can be asked about.
+    bool rewrite(QSqlDatabase db, PostgresDeadline &limit, const ContactRecord &record, const ContactRecord *asLoaded,
+        Saved *result, QString *error);
+    void closeOwnConnection();
+    // The watch's answer, on the window's thread.
+    void answered(bool answers, const QString &why);
     static QSqlQuery callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit);
     static void readCallRows(QSqlQuery &query, QList<CallRecord> *rows);
     void listen(QSqlDatabase db);
     void notified(const QString &name, QSqlDriver::NotificationSource source, const QVariant &payload);
-    void watch();
 
     QString m_server;
+    const bool m_windowLimits;
     mutable QMutex m_mutex;
     QHash<Qt::HANDLE, QString> m_connections; // by thread
-    std::atomic<bool> m_reachable { true };
-    // On the window's thread: whether the server is still there, or back.
-    QTimer m_watch;
-    bool m_probing = false;
+    // Shared with the window's readers, which also see the server go.
+    std::shared_ptr<std::atomic<bool>> m_reachable;
+    std::unique_ptr<PostgresWatch> m_watch;
+    std::optional<LostSave> m_lostSave; // the window's saves
 };

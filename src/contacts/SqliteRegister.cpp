@@ -548,7 +548,9 @@ bool SqliteRegister::readCalls(const QSqlDatabase &db, const QString &filePath, 
     if (filter.unknownOnly)
         where << QStringLiteral("CD IS NULL");
     const QString needle = CallFilter::needle(filter.text);
-    if (!needle.isEmpty()) {
+    if (CallFilter::findsNothing(filter.text)) {
+        where << QStringLiteral("0");
+    } else if (!needle.isEmpty()) {
         where << QStringLiteral("instr(BUSCA, ?) > 0");
         values << needle;
         if (needle.size() >= 3 && fewCallsHold(db, needle)) {
@@ -741,6 +743,9 @@ std::unique_ptr<Register::Reader> SqliteRegister::reader(bool patient) const
 bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
     const ListRow *after, int limit, QList<ListRow> *rows, QString *error)
 {
+    rows->clear();
+    if (pattern.matchesNobody())
+        return true;
     const QString key = sortKeySql(QStringLiteral("A1"));
     QStringList where;
     QVariantList values;

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cerrno>
 #include <signal.h>
@@ -45,6 +47,7 @@ std::unique_ptr<PostgresServer> PostgresServer::startNew(Durability durability, 
 
 PostgresServer::~PostgresServer()
 {
+    undoNow();
     if (m_port != 0) // a server that never got as far as starting has nothing to stop
         stop();
 }
@@ -145,6 +148,93 @@ bool PostgresServer::start()
         { QStringLiteral("-D"), m_socketDir + QStringLiteral("/data"), QStringLiteral("-l"),
             m_socketDir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-o"), options,
             QStringLiteral("start") });
+}
+
+QString PostgresServer::adminUrl() const
+{
+    return QStringLiteral("postgresql:///postgres?host=%1&port=%2&user=postgres").arg(m_socketDir).arg(m_port);
+}
+
+QList<qint64> PostgresServer::processes() const
+{
+    QFile pidFile(m_socketDir + QStringLiteral("/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 postmaster = pidFile.readLine().trimmed().toLongLong();
+    QList<qint64> found { postmaster };
+    // A child's stat reads "pid (name) state ppid ...".
+    static const QRegularExpression stat(QStringLiteral("\\) \\S+ (\\d+) "));
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const auto match = stat.match(QString::fromLatin1(f.readAll()));
+        if (match.hasMatch() && match.captured(1).toLongLong() == postmaster)
+            found << entry.toLongLong();
+    }
+    return found;
+}
+
+void PostgresServer::signalAll(int signal) const
+{
+    for (const qint64 pid : processes())
+        ::kill(pid_t(pid), signal);
+}
+
+void PostgresServer::undoLater(int atMostMs, std::function<void()> undo)
+{
+    undoNow();
+    std::lock_guard lock(m_undoMutex);
+    m_undoDue = false;
+    m_undo = std::move(undo);
+    m_undoThread = std::thread([this, atMostMs] {
+        std::unique_lock lock(m_undoMutex);
+        m_undoWake.wait_for(lock, std::chrono::milliseconds(atMostMs), [this] { return m_undoDue; });
+        if (m_undo)
+            std::exchange(m_undo, {})();
+    });
+}
+
+void PostgresServer::undoNow()
+{
+    {
+        std::lock_guard lock(m_undoMutex);
+        m_undoDue = true;
+    }
+    m_undoWake.notify_all();
+    if (m_undoThread.joinable())
+        m_undoThread.join();
+}
+
+bool PostgresServer::suspend(int atMostMs)
+{
+    if (processes().size() < 2)
+        return false;
+    signalAll(SIGSTOP);
+    undoLater(atMostMs, [this] { signalAll(SIGCONT); });
+    return true;
+}
+
+void PostgresServer::resume()
+{
+    undoNow();
+}
+
+void PostgresServer::holdCommits(const QString &url, int atMostMs)
+{
+    const QString database = QUrl(url).path().mid(1);
+    exec(adminUrl(), QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = on").arg(database));
+    exec(adminUrl(), QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = 'ninguem'"));
+    exec(adminUrl(), QStringLiteral("SELECT pg_reload_conf()"));
+    undoLater(atMostMs, [this] {
+        exec(adminUrl(), QStringLiteral("ALTER SYSTEM RESET synchronous_standby_names"));
+        exec(adminUrl(), QStringLiteral("SELECT pg_reload_conf()"));
+    });
+}
+
+void PostgresServer::releaseCommits()
+{
+    undoNow();
 }
 
 bool PostgresServer::stop()

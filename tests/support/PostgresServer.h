@@ -3,7 +3,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 // A PostgreSQL server of the test's own: initdb and pg_ctl from Debian's
 // postgresql package, a cluster in a temporary folder, reachable only on a
@@ -39,6 +43,17 @@ public:
     // Stops and starts the server under running clients.
     bool stop();
     bool start();
+    // Freezes the server and every process of it (SIGSTOP), as a host that
+    // hangs: connections stay open and nothing answers. It thaws at
+    // resume(), or by itself after `atMostMs`, so that a client that never
+    // gives up cannot hang the test program for good.
+    bool suspend(int atMostMs);
+    void resume();
+    // Makes every commit on database `url`'s new sessions wait, after it is
+    // written, for a standby that never comes: the commit is stored, its
+    // answer never sent. Released at releaseCommits(), or after `atMostMs`.
+    void holdCommits(const QString &url, int atMostMs);
+    void releaseCommits();
 
 private:
     explicit PostgresServer(Durability durability)
@@ -49,6 +64,13 @@ private:
     // Stops the servers of test programs that ended without stopping them.
     void stopAbandoned() const;
     bool run(const QString &program, const QStringList &arguments, QString *output = nullptr) const;
+    // The server's processes: the postmaster first.
+    QList<qint64> processes() const;
+    void signalAll(int signal) const;
+    // Runs `undo` after `atMostMs` unless undoNow() comes first.
+    void undoLater(int atMostMs, std::function<void()> undo);
+    void undoNow();
+    QString adminUrl() const;
 
     Durability m_durability;
     QString m_bin;
@@ -56,4 +78,9 @@ private:
     QString m_socketDir;
     int m_port = 0;
     int m_databases = 0;
+    std::mutex m_undoMutex;
+    std::condition_variable m_undoWake;
+    bool m_undoDue = false;
+    std::function<void()> m_undo;
+    std::thread m_undoThread;
 };
