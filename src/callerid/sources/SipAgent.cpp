@@ -27,9 +27,12 @@ namespace {
 enum Command { Retry = 1, Stop = 2 };
 
 constexpr const char *Allowed = "INVITE, ACK, CANCEL, OPTIONS";
-// Over TCP the registrar's connection is probed this often (CRLF keep-alive)
-// and its loss noticed at once.
-constexpr uint32_t KeepaliveSeconds = 30;
+// Over TCP libre tells when the registrar's connection ends (a registrar that
+// restarts closes it). It also sends CRLF pings at this interval and drops a
+// connection whose ping goes unanswered for 10 s; answering them is optional
+// (RFC 5626), so they are made rare: a connection that dies without closing
+// is noticed at the next renewal instead.
+constexpr uint32_t KeepaliveSeconds = 24 * 3600;
 
 QString errorText(int err)
 {

@@ -143,6 +143,9 @@ int SipTcpCap::trim()
         }
         closedir(dir);
     }
+    // Fewer files open than the cap: nothing to count.
+    if (fds.size() <= size_t(m_cap))
+        return -1;
     struct Open
     {
         int fd;

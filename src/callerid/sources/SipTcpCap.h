@@ -35,7 +35,8 @@ public:
     // peers keep their connection whatever its age (a call still ringing).
     bool start(const struct sa *local, int cap, std::function<bool(const struct sa *peer)> spare);
     void stop();
-    // Shuts down connections past the cap; the number left open.
+    // Shuts down connections past the cap; the number left open, or -1
+    // when fewer files are open than the cap (nothing counted).
     int trim();
 
 private:
