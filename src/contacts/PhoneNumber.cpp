@@ -1,5 +1,7 @@
 #include "contacts/PhoneNumber.h"
 
+#include <algorithm>
+
 #include <phonenumbers/logger.h>
 #include <phonenumbers/phonenumber.pb.h>
 #include <phonenumbers/phonenumberutil.h>
@@ -69,7 +71,74 @@ QString dashed(const QString &subscriber)
     return subscriber.left(subscriber.size() - 4) + QLatin1Char('-') + subscriber.right(4);
 }
 
+bool globs(const QString &digits, QLatin1StringView head)
+{
+    // SQL's GLOB 'head*' where head holds digits, '[3589]'-style sets and
+    // '[1-9]'-style ranges.
+    qsizetype at = 0;
+    for (qsizetype i = 0; i < head.size(); ++i, ++at) {
+        if (at >= digits.size())
+            return false;
+        const QChar c = digits.at(at);
+        if (head.at(i) != u'[') {
+            if (c != head.at(i))
+                return false;
+            continue;
+        }
+        bool inSet = false;
+        for (++i; head.at(i) != u']'; ++i) {
+            if (i + 2 < head.size() && head.at(i + 1) == u'-' && head.at(i + 2) != u']') {
+                inSet = inSet || (c >= head.at(i) && c <= head.at(i + 2));
+                i += 2;
+            } else {
+                inSet = inSet || c == head.at(i);
+            }
+        }
+        if (!inSet)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+QString PhoneNumber::storedKey(const QString &text)
+{
+    // 1. The digits, without what people put between them.
+    QString d = text.toLower();
+    d.removeIf([](QChar c) { return QStringView(u" ()-./+\t\u00A0\u2013").contains(c); });
+    d.replace(QLatin1String("0xx"), QLatin1String("0"));
+    if (d.isEmpty() || !std::all_of(d.cbegin(), d.cend(), isAsciiDigit))
+        return {};
+    // 2. The national number: without +55, a carrier's code, the long-distance 0.
+    const qsizetype size = d.size();
+    QString n = d;
+    if (globs(d, QLatin1StringView("0[3589]00")))
+        n = d;
+    else if ((size == 12 || size == 13) && globs(d, QLatin1StringView("55[1-9][1-9]")))
+        n = d.mid(2);
+    else if ((size == 13 || size == 14) && globs(d, QLatin1StringView("0[1-9][0-9][1-9][1-9]")))
+        n = d.mid(3);
+    else if (size >= 10 && size <= 12 && globs(d, QLatin1StringView("0[1-9][1-9]")))
+        n = d.mid(1);
+    // 3. The key.
+    const qsizetype length = n.size();
+    if ((length == 10 || length == 11) && globs(n, QLatin1StringView("0[3589]00")))
+        return n;
+    if ((length == 9 || length == 10) && globs(n, QLatin1StringView("[3589]00")))
+        return QLatin1Char('0') + n;
+    if (n.startsWith(u'0'))
+        return {};
+    if (length == 10 && globs(n, QLatin1StringView("[1-9][1-9][34]00")))
+        return n.mid(2);
+    if (length == 10 && globs(n, QLatin1StringView("[1-9][1-9][6-9]")))
+        return n.left(2) + QLatin1Char('9') + n.mid(2);
+    if (length == 8 && globs(n, QLatin1StringView("[6-9]")))
+        return QLatin1Char('9') + n;
+    if (length >= 7 && length <= 11)
+        return n;
+    return {};
+}
 
 bool PhoneNumber::isAreaCode(const QString &text)
 {
@@ -179,19 +248,15 @@ bool PhoneNumber::existsToday() const
 
 QString PhoneNumber::key() const
 {
-    switch (m_kind) {
-    case Kind::National: return m_areaCode + withNinthDigit(m_subscriber);
-    case Kind::Local: return m_localAreaCode + withNinthDigit(m_subscriber);
-    case Kind::NonGeographic:
-    case Kind::Foreign: return m_digits;
-    case Kind::NotANumber: break;
-    }
-    return {};
+    const QString stored = storedKey(m_text);
+    if (m_kind == Kind::Local && !stored.isEmpty())
+        return m_localAreaCode + stored;
+    return stored;
 }
 
 QStringList PhoneNumber::lookupKeys() const
 {
-    if (m_kind == Kind::NotANumber)
+    if (m_kind == Kind::NotANumber || key().isEmpty())
         return {};
     QStringList keys { key() };
     const bool ownArea = m_kind == Kind::Local || (m_kind == Kind::National && m_areaCode == m_localAreaCode);

@@ -44,8 +44,18 @@ public:
     // no longer exist on the line.
     bool existsToday() const;
 
-    // The number's key (empty for a text that is not a number).
+    // The key a register gives this telephone when it is stored; a local
+    // number gets the desk's area code in front when it is known. Empty when
+    // the text has none. A text that is not a number may still have one, but
+    // is never looked up (lookupKeys is empty).
     QString key() const;
+    // The key of a stored telephone, by the same rules as the SQLite
+    // triggers (data/phone-key.sql) and the PostgreSQL function
+    // (data/postgres-schema.sql), which compute it for rows any program
+    // writes; TestTelephoneKey holds the three to one answer. The rules keep
+    // what older registers hold: a 7-digit number, an old 8-digit mobile
+    // (keyed with its ninth digit).
+    static QString storedKey(const QString &text);
     // Every key that a stored telephone of this line may carry: the key itself
     // and, for a number of the desk's own area, the subscriber number alone
     // (a telephone stored without an area code is keyed so).
