@@ -257,8 +257,15 @@ private slots:
         QCOMPARE(count(*desk), QStringLiteral("1"));
     }
 
+    void aSaveWhoseAnswerWasLostIsStoredOnce_data()
+    {
+        QTest::addColumn<bool>("serverKilled");
+        QTest::newRow("answered late") << false;
+        QTest::newRow("server killed meanwhile") << true;
+    }
     void aSaveWhoseAnswerWasLostIsStoredOnce()
     {
+        QFETCH(bool, serverKilled);
         // Commits are written and then wait for a standby that never comes:
         // the desk never hears that its save was stored.
         m_server->holdCommits(m_url, 8000);
@@ -275,6 +282,10 @@ private slots:
         QCOMPARE(edit(*desk, "A1")->text(), QStringLiteral("Gabriel"));
 
         // It was stored after all; saved again, it is not stored twice.
+        if (serverKilled) {
+            QVERIFY(m_server->crash());
+            QVERIFY(m_server->start()); // recovered from its log, the commit with it
+        }
         m_server->releaseCommits();
         QTRY_COMPARE_WITH_TIMEOUT(
             m_server->value(m_url, QStringLiteral("SELECT count(*) FROM cada")), QStringLiteral("1"), 5000);

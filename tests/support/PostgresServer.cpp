@@ -4,9 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <QUrl>
 
 #include <cerrno>
@@ -213,6 +215,21 @@ bool PostgresServer::suspend(int atMostMs)
     signalAll(SIGSTOP);
     undoLater(atMostMs, [this] { signalAll(SIGCONT); });
     return true;
+}
+
+bool PostgresServer::crash()
+{
+    const QList<qint64> pids = processes();
+    if (pids.isEmpty())
+        return false;
+    for (const qint64 pid : pids)
+        ::kill(pid_t(pid), SIGKILL);
+    // Gone once the kernel has reaped them (a zombie keeps its pid a moment).
+    QElapsedTimer waited;
+    waited.start();
+    while (::kill(pid_t(pids.first()), 0) == 0 && waited.elapsed() < 10000)
+        QThread::msleep(5);
+    return ::kill(pid_t(pids.first()), 0) != 0;
 }
 
 void PostgresServer::resume()

@@ -48,6 +48,9 @@ public:
     // resume(), or by itself after `atMostMs`, so that a client that never
     // gives up cannot hang the test program for good.
     bool suspend(int atMostMs);
+    // Kills the server and every process of it at once (SIGKILL), as a
+    // machine that loses its power; start() recovers it from its log.
+    bool crash();
     void resume();
     // Makes every commit on database `url`'s new sessions wait, after it is
     // written, for a standby that never comes: the commit is stored, its
