@@ -12,6 +12,19 @@ public:
     static Biquad highPass(double hz, double rate, double q = M_SQRT1_2) { return make(hz, rate, q, true); }
     static Biquad lowPass(double hz, double rate, double q = M_SQRT1_2) { return make(hz, rate, q, false); }
 
+    // A notch at `hz`, `hz / q` wide at its -3 dB points (RBJ cookbook).
+    static Biquad notch(double hz, double rate, double q)
+    {
+        const double w = 2 * M_PI * hz / rate;
+        const double alpha = std::sin(w) / (2 * q);
+        const double norm = 1.0 / (1.0 + alpha);
+        Biquad b;
+        b.m_b0 = b.m_b2 = norm;
+        b.m_b1 = b.m_a1 = -2.0 * std::cos(w) * norm;
+        b.m_a2 = (1.0 - alpha) * norm;
+        return b;
+    }
+
     float operator()(float x)
     {
         const double y = m_b0 * x + m_s1;

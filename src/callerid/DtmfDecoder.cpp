@@ -35,6 +35,10 @@ struct DtmfDecoder::State
     // The line as the detector weighs the tones' share against it: hum and a
     // DC offset removed, a voice's pitch harmonics from 300 Hz up kept.
     Biquad lineHighPass = Biquad::highPass(300.0, DetectorRate);
+    // The dial tone (425 Hz; 400-450 Hz in other countries) is steady and
+    // may be as loud as the tones: it is no voice, and would otherwise take
+    // their share.
+    Biquad lineNotch = Biquad::notch(425.0, DetectorRate, 10.0);
     // Before a higher input rate is brought down to 8 kHz: a fourth-order
     // low-pass at 3.4 kHz, so that plain linear interpolation aliases nothing
     // into the DTMF band and stays cheap.
@@ -81,7 +85,7 @@ struct DtmfDecoder::State
         line.resize(count);
         for (size_t i = 0; i < count; ++i) {
             block[i] = highPass2(highPass1(samples[i]));
-            line[i] = lineHighPass(samples[i]);
+            line[i] = lineNotch(lineHighPass(samples[i]));
         }
         detector.process(block.data(), line.data(), count);
         parser.advanceTo(nowMs());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -9,25 +10,36 @@ constexpr double Frequencies[8] = { 697, 770, 852, 941, 1209, 1336, 1477, 1633 }
 constexpr char Keys[4][4]
     = { { '1', '2', '3', 'A' }, { '4', '5', '6', 'B' }, { '7', '8', '9', 'C' }, { '*', '0', '#', 'D' } };
 // Beside each frequency, these relative steps: a tone nearer to a side than
-// to the centre is more than about 2 % off.
-constexpr double SideStep = 0.04;
+// to the centre is more than about 2.5 % off (one 1.5 % + 2 Hz off, 1.8 % at
+// 697 Hz, is still a DTMF tone). The near ones, 10 ms filters only, take the
+// level of a tone off by that much whole.
+constexpr double SideStep = 0.05;
+constexpr double NearStep = 0.0175;
 
-// Twist allowed: the high tone up to this much weaker (or stronger).
-constexpr double HighWeakerDb = 9.5;
-constexpr double LowWeakerDb = 6.5;
+// Twist allowed, as measured: a tone 1.8 % off and what the other tone spills
+// into its 10 ms filter move the measure by up to 2.5 dB: a line's high tone
+// 8 dB weaker or its low tone 4 dB weaker is heard with every other limit at
+// once, the low tone 6 dB weaker alone.
+constexpr double HighWeakerDb = 10.5;
+constexpr double LowWeakerDb = 7.0;
 // A group's tone stands this far above the group's others.
 constexpr double GroupMarginDb = 8.0;
 // The two tones carry at least this share of the window's energy.
-constexpr double ToneShare = 0.62;
+constexpr double ToneShare = 0.66;
+// The line's steady part may take at most this share off the energy the
+// tones are weighed against.
+constexpr float SteadyShareMax = 0.5f;
 // A DTMF tone is a pure sine: a voice or an instrument on the same note has
 // overtones. A harmonic stronger than this (below the tone) is one.
 constexpr double HarmonicDb = -12.0;
 // Between and above the two groups a DTMF signal holds nothing; a voice's
 // pitch harmonics fall there too. What these hold, next to the weaker tone,
 // may not reach this: what the tones themselves spill there stays 10 dB
-// under it even at 8 dB twist.
+// under it even at 8 dB twist. The stronger tone 1.8 % off spills up to
+// -17 dB of itself into the 1075 Hz probe: against it, ProbeStrongDb.
 constexpr double Probes[] = { 1075, 1800 };
 constexpr double ProbeDb = -10.0;
+constexpr double ProbeStrongDb = -14.0;
 // A digit begins with this many windows in a row (each 20 ms, 10 ms apart:
 // a tone of 30 ms or more), each within NearPeakDb of the strongest: a tone
 // under 20 ms cannot give three.
@@ -37,6 +49,14 @@ constexpr double NearPeakDb = 6.0;
 // threshold.
 constexpr float HopGate = 0.25f;
 constexpr int MissesToEnd = 3;
+// A tone's frequency, measured from the phase its filter turns through
+// from one hop to the next, may be this far off (Q.24's 1.5 % + 2 Hz, and
+// what noise and the other tone add to the measure). A digit needs
+// InTuneToBegin windows with both tones that near: a voice's harmonic
+// glides through the band and is there for one window at most.
+constexpr double TunedShare = 0.015;
+constexpr double TunedHz = 2.0 + 5.0;
+constexpr int InTuneToBegin = 2;
 
 float dbToRatio(double db)
 {
@@ -56,6 +76,8 @@ DtmfToneDetector::DtmfToneDetector(double thresholdDbm0, DigitHandler onDigit)
     : m_onDigit(std::move(onDigit))
     , m_thresholdPower(float(dbm0Power(thresholdDbm0)))
 {
+    // Nothing heard yet: no steady part.
+    m_lineFloor.fill(std::numeric_limits<float>::max());
     auto tune = [](Bin &b, double hz) {
         const double w = 2 * M_PI * hz / Rate;
         b.coefficient = float(2 * std::cos(w));
@@ -66,6 +88,8 @@ DtmfToneDetector::DtmfToneDetector(double thresholdDbm0, DigitHandler onDigit)
         for (int side = 0; side < 3; ++side)
             tune(m_bins[size_t(f * 3 + side)], Frequencies[f] * (1.0 + (side - 1) * SideStep));
         tune(m_bins[size_t(HarmonicBins + f)], 2 * Frequencies[f]);
+        for (int side = 0; side < 2; ++side)
+            tune(m_bins[size_t(NearBins + f * 2 + side)], Frequencies[f] * (1.0 + (side * 2 - 1) * NearStep));
     }
     for (int p = 0; p < ProbeCount; ++p)
         tune(m_bins[size_t(ProbeBins + p)], Probes[p]);
@@ -111,6 +135,7 @@ void DtmfToneDetector::endHop()
 
     char candidate = 0;
     double level = 0;
+    bool inTune = false;
     if (windowEnergy >= m_thresholdPower * WindowSamples) {
         // The window's coefficients, as a tone's mean square.
         std::array<float, Bins> power;
@@ -127,12 +152,21 @@ void DtmfToneDetector::endHop()
             return best;
         };
         const int row = strongest(0), col = strongest(4);
-        const float rowPower = centre(row), colPower = centre(col);
+        // The tones' levels from the two 10 ms hops: a tone 1.5 % + 2 Hz
+        // off loses up to 4.5 dB in the 20 ms filter (which tells the
+        // frequencies apart), at most 1.2 dB in these.
+        auto hopLevel = [&](int f) {
+            float best = 0;
+            for (const int b : { f * 3 + 1, NearBins + f * 2, NearBins + f * 2 + 1 })
+                best = std::max(best, std::norm(m_previous[size_t(b)]) + std::norm(current[size_t(b)]));
+            return best / float(HopSamples * HopSamples);
+        };
+        const float rowPower = hopLevel(row), colPower = hopLevel(col);
         bool ok = rowPower >= m_thresholdPower && colPower >= m_thresholdPower
             && colPower >= rowPower / dbToRatio(HighWeakerDb) && rowPower >= colPower / dbToRatio(LowWeakerDb);
         for (int f = 0; ok && f < 8; ++f) {
             const int mine = f < 4 ? row : col;
-            if (f != mine && centre(f) * dbToRatio(GroupMarginDb) > centre(mine))
+            if (f != mine && centre(f) * dbToRatio(GroupMarginDb) > hopLevel(mine))
                 ok = false;
         }
         for (const int f : { row, col }) {
@@ -140,36 +174,51 @@ void DtmfToneDetector::endHop()
                 ok = false; // nearer to a side than to the DTMF frequency
             // The second harmonics of 697, 770 and 852 Hz lie within 75 Hz of
             // a high tone, which spills into their filter: only the others tell.
-            if (f >= 3 && power[size_t(HarmonicBins + f)] > centre(f) * dbToRatio(HarmonicDb))
+            if (f >= 3 && power[size_t(HarmonicBins + f)] > hopLevel(f) * dbToRatio(HarmonicDb))
                 ok = false; // a note with overtones, not a tone
         }
         for (int p = 0; ok && p < ProbeCount; ++p) {
-            if (power[size_t(ProbeBins + p)] > std::min(rowPower, colPower) * dbToRatio(ProbeDb))
+            if (power[size_t(ProbeBins + p)] > std::max(std::min(rowPower, colPower) * dbToRatio(ProbeDb),
+                    std::max(rowPower, colPower) * dbToRatio(ProbeStrongDb)))
                 ok = false; // more than two tones: a voice, music
         }
         // The tones' share is measured hop by hop: a 10 ms filter is wide
         // enough to take a tone 1.5 % off whole, where the 20 ms one loses
         // up to 4 dB of it.
-        float toneEnergy = 0;
-        for (const int f : { row, col }) {
-            const size_t b = size_t(f * 3 + 1);
-            toneEnergy += (std::norm(m_previous[b]) + std::norm(current[b])) * 2.0f / HopSamples;
-        }
-        if (ok && toneEnergy >= ToneShare * (m_previousLineEnergy + lineEnergy)) {
+        const float toneEnergy = (rowPower + colPower) * HopSamples * 2;
+        // What stays on the line between tones (hum, the dial tone, noise)
+        // is no voice: the share is judged against the rest, but never
+        // against less than half the line.
+        const float line = m_previousLineEnergy + lineEnergy;
+        const float steady = 2 * *std::min_element(m_lineFloor.cbegin(), m_lineFloor.cend());
+        const float reference = std::max(line - steady, line * SteadyShareMax);
+        // Each tone's frequency, from how far its phase turns from one hop
+        // to the next, relative to the DTMF frequency.
+        auto offsetHz = [&](int f) {
+            const Bin &bin = m_bins[size_t(f * 3 + 1)];
+            const std::complex<float> turn
+                = current[size_t(f * 3 + 1)] * std::conj(m_previous[size_t(f * 3 + 1)]) * bin.hop;
+            return std::arg(turn) * float(Rate / (2 * M_PI * HopSamples));
+        };
+        if (ok && toneEnergy >= ToneShare * reference) {
             candidate = Keys[row][col - 4];
             level = 10 * std::log10(std::min(rowPower, colPower) / dbm0Power(0));
+            inTune = std::abs(offsetHz(row)) <= Frequencies[row] * TunedShare + TunedHz
+                && std::abs(offsetHz(col)) <= Frequencies[col] * TunedShare + TunedHz;
         }
     }
-    decide(candidate, level);
+    decide(candidate, level, inTune);
 
     m_previous = current;
     m_previousEnergy = energy;
     m_previousLineEnergy = lineEnergy;
+    m_lineFloor[m_lineFloorAt] = lineEnergy;
+    m_lineFloorAt = (m_lineFloorAt + 1) % m_lineFloor.size();
     m_filled = 0;
     m_samples += HopSamples;
 }
 
-void DtmfToneDetector::decide(char candidate, double levelDbm0)
+void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune)
 {
     // The window just analysed began one hop before this hop.
     const int64_t windowStart = m_samples - HopSamples;
@@ -193,11 +242,18 @@ void DtmfToneDetector::decide(char candidate, double levelDbm0)
         if (!candidate)
             return;
     }
-    m_run.push_back(levelDbm0);
-    const double peak = *std::max_element(m_run.cbegin(), m_run.cend());
-    const auto strong
-        = std::count_if(m_run.cbegin(), m_run.cend(), [peak](double l) { return l >= peak - NearPeakDb; });
-    if (strong < HitsToBegin)
+    m_run.push_back({ levelDbm0, inTune });
+    double peak = m_run.front().level;
+    for (const Window &w : m_run)
+        peak = std::max(peak, w.level);
+    int strong = 0, tuned = 0;
+    for (const Window &w : m_run) {
+        if (w.level >= peak - NearPeakDb) {
+            ++strong;
+            tuned += w.inTune;
+        }
+    }
+    if (strong < HitsToBegin || tuned < InTuneToBegin)
         return;
     m_held = candidate;
     m_candidate = 0;

@@ -10,16 +10,20 @@
 // more and stand alone on the line, so each analysis may look at 20 ms.
 //
 // Every 10 ms a 20 ms window is analysed with Goertzel filters at the eight
-// DTMF frequencies and, beside each, at 4 % below and above. A window holds a
-// digit when one frequency of each group stands above the threshold and 6 dB
+// DTMF frequencies and, beside each, at 5 % below and above. A window holds a
+// digit when one frequency of each group stands above the threshold and 8 dB
 // above the rest of its group, the two are within the allowed twist, no
-// neighbour at 4 % is stronger (a tone more than about 2 % off is no DTMF
-// tone, one 1.5 % off still is), neither has a harmonic (a voice or an
+// neighbour at 5 % is stronger (a tone more than about 2.5 % off is no DTMF
+// tone, one 1.5 % + 2 Hz off still is), neither has a harmonic (a voice or an
 // instrument on the same note has), and the two tones carry two thirds of the
-// window's energy (speech and music spread theirs; measured over each 10 ms
-// hop, whose filter takes a tone 1.5 % off whole). A digit begins with three
-// such windows in a row, each near the strongest of them (a tone of 30 ms or
-// more; one under 20 ms is not a digit), and ends after three without it.
+// window's energy less what stays on the line between tones (hum, dial tone,
+// noise; speech and music spread theirs). Levels and shares come from the
+// two 10 ms hops, whose filters take a tone 1.5 % + 2 Hz off nearly whole.
+// A digit begins with three such windows in a row, each near the strongest
+// of them (a tone of 30 ms or more; one under 20 ms is not a digit), two of
+// them with both frequencies, measured from the phase turn between hops,
+// within 1.5 % + 7 Hz (a voice's harmonics glide through); it ends after
+// three windows without it.
 //
 // Hops too quiet to hold a tone at the threshold are not filtered at all: a
 // quiet line costs little.
@@ -50,11 +54,12 @@ private:
     static constexpr int HarmonicBins = 24;
     static constexpr int ProbeBins = HarmonicBins + 8;
     static constexpr int ProbeCount = 2;
-    static constexpr int Bins = ProbeBins + ProbeCount;
+    static constexpr int NearBins = ProbeBins + ProbeCount; // each frequency 1.75 % below and above
+    static constexpr int Bins = NearBins + 16;
 
     void endHop();
     char analyse(double *levelDbm0) const;
-    void decide(char candidate, double levelDbm0);
+    void decide(char candidate, double levelDbm0, bool inTune);
 
     struct Bin
     {
@@ -73,11 +78,21 @@ private:
     float m_previousEnergy = 0;
     float m_previousLineEnergy = 0;
     int64_t m_samples = 0;
+    // The line's energy in the last FloorHops hops: their least is what
+    // stays on the line between tones and words.
+    static constexpr size_t FloorHops = 50;
+    std::array<float, FloorHops> m_lineFloor {};
+    size_t m_lineFloorAt = 0;
 
     // Digit state: a candidate being confirmed, a digit being held.
     char m_candidate = 0;
     int64_t m_candidateStart = 0;
-    std::vector<double> m_run; // the levels of the candidate's windows so far
+    struct Window
+    {
+        double level; // the weaker tone, dBm0
+        bool inTune; // both tones' frequencies measured within the limits
+    };
+    std::vector<Window> m_run; // the candidate's windows so far
     char m_held = 0;
     int m_misses = 0;
 };

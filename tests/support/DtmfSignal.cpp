@@ -54,8 +54,8 @@ std::vector<int16_t> DtmfSignal::render(const QString &digits) const
     for (int d = 0; d < digits.size(); ++d) {
         double low = 0, high = 0;
         frequencies(digits.at(d), &low, &high);
-        low *= 1.0 + frequencyError;
-        high *= 1.0 + frequencyError;
+        low = low * (1.0 + frequencyError) + frequencyOffsetHz;
+        high = high * (1.0 + frequencyError) + frequencyOffsetHz;
         const double lowAmp = dbm0ToAmplitude(levelDbm0 - lowTwistDb);
         const double highAmp = dbm0ToAmplitude(levelDbm0 - highTwistDb);
         const double phaseLow = rng.bounded(2 * M_PI), phaseHigh = rng.bounded(2 * M_PI);
@@ -94,4 +94,11 @@ void DtmfSignal::addDc(std::vector<int16_t> &audio, double fractionOfFullScale)
 {
     for (size_t i = 0; i < audio.size(); ++i)
         mix(audio, i, fractionOfFullScale * 32767.0);
+}
+
+void DtmfSignal::addMainsHum(std::vector<int16_t> &audio, int rate)
+{
+    addHum(audio, rate, 60, -10);
+    addHum(audio, rate, 180, -20);
+    addHum(audio, rate, 300, -26);
 }

@@ -18,6 +18,7 @@ struct DtmfSignal
     double highTwistDb = 0; // the high tone this much weaker
     double lowTwistDb = 0; // the low tone this much weaker
     double frequencyError = 0; // relative, e.g. 0.015
+    double frequencyOffsetHz = 0; // added to both tones after frequencyError
     double leadMs = 300; // silence before and after
     quint32 seed = 1;
 
@@ -29,5 +30,8 @@ struct DtmfSignal
     static void addWhiteNoise(std::vector<int16_t> &audio, double snrDb, double signalDbm0, quint32 seed);
     static void addHum(std::vector<int16_t> &audio, int rate, double hz, double dbfs);
     static void addDc(std::vector<int16_t> &audio, double fractionOfFullScale);
+    // 60 Hz mains hum at -10 dBFS with its 3rd and 5th harmonics (180 Hz at
+    // -20, 300 Hz at -26 dBFS), louder than any tone.
+    static void addMainsHum(std::vector<int16_t> &audio, int rate);
     static double dbm0ToAmplitude(double dbm0);
 };
