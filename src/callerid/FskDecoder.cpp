@@ -125,18 +125,23 @@ struct FskDecoder::State
     size_t windowAt = 0;
     double minInBand = 0; // over the window, at the gate's level
     int hold = 0; // blocks the gate stays open
-    // Blocks not given to the receivers, oldest first, as a ring.
+    // Blocks not given to the receivers, oldest first, as a ring: each
+    // behind the hum filter, then as it came.
     std::vector<int16_t> history;
     size_t historyFirst = 0, historyCount = 0;
     MessageHandler onMessage;
-    std::array<Receiver, 2> receivers;
+    // V.23 and Bell 202 behind the hum filter, then the same two on the
+    // line as it came: the filter's phase turn near 1200 Hz costs the
+    // receivers messages in noise that the unfiltered ones read. A message
+    // either pair reads whose checksum passes is taken, once.
+    std::array<Receiver, 4> receivers;
     qint64 position = 0; // samples at 8 kHz in whole blocks so far
     qint64 heardAt = 0; // where the block the receivers hear starts
     qint64 quietRun = 0; // input samples in a row near zero
     qint64 quietNeeded = 0; // QuietMs of input samples
     double skipped = 0; // quiet input not filtered yet, in 8 kHz samples
     std::vector<float> in, out, pending;
-    std::vector<int16_t> block;
+    std::vector<int16_t> block, rawBlock;
     QByteArray lastMessage;
     qint64 lastMs = -RepeatWindowMs;
 
@@ -232,25 +237,32 @@ struct FskDecoder::State
             const float b = bandHigh2(bandHigh1(bandLow2(bandLow1(y))));
             blockTotal += double(y) * y;
             blockInBand += double(b) * b;
-            const float x = std::clamp(y * 32768.0f, -32768.0f, 32767.0f);
-            block.push_back(int16_t(x >= 0 ? x + 0.5f : x - 0.5f));
+            block.push_back(toSample(y));
+            rawBlock.push_back(toSample(samples[i]));
             if (block.size() == size_t(BlockSamples)) {
-                gate(block.data());
+                gate(block.data(), rawBlock.data());
                 block.clear();
+                rawBlock.clear();
             }
         }
     }
 
-    void hear(const int16_t *samples, qint64 at)
+    static int16_t toSample(float y)
+    {
+        const float x = std::clamp(y * 32768.0f, -32768.0f, 32767.0f);
+        return int16_t(x >= 0 ? x + 0.5f : x - 0.5f);
+    }
+
+    void hear(const int16_t *filtered, const int16_t *raw, qint64 at)
     {
         heardAt = at;
-        for (Receiver &r : receivers)
-            adsi_rx(r.rx, const_cast<int16_t *>(samples), BlockSamples);
+        for (size_t i = 0; i < receivers.size(); ++i)
+            adsi_rx(receivers[i].rx, const_cast<int16_t *>(i < 2 ? filtered : raw), BlockSamples);
     }
 
     // A whole block: to the receivers while a carrier could be on the line,
     // otherwise into the history.
-    void gate(const int16_t *samples)
+    void gate(const int16_t *samples, const int16_t *raw)
     {
         inBand[windowAt] = blockInBand;
         total[windowAt] = blockTotal;
@@ -266,13 +278,16 @@ struct FskDecoder::State
         if (hold > 0) {
             --hold;
             const qint64 first = position - qint64(historyCount) * BlockSamples;
-            for (size_t i = 0; i < historyCount; ++i)
-                hear(&history[(historyFirst + i) % HistoryBlocks * BlockSamples], first + qint64(i) * BlockSamples);
+            for (size_t i = 0; i < historyCount; ++i) {
+                const int16_t *kept = &history[(historyFirst + i) % HistoryBlocks * 2 * BlockSamples];
+                hear(kept, kept + BlockSamples, first + qint64(i) * BlockSamples);
+            }
             historyFirst = historyCount = 0;
-            hear(samples, position);
+            hear(samples, raw, position);
         } else {
             const size_t slot = (historyFirst + historyCount) % HistoryBlocks;
-            std::copy(samples, samples + BlockSamples, history.begin() + long(slot * BlockSamples));
+            std::copy(samples, samples + BlockSamples, history.begin() + long(slot * 2 * BlockSamples));
+            std::copy(raw, raw + BlockSamples, history.begin() + long((slot * 2 + 1) * BlockSamples));
             if (historyCount < size_t(HistoryBlocks))
                 ++historyCount;
             else
@@ -297,7 +312,7 @@ struct FskDecoder::State
         qint64 blocks = samples / BlockSamples;
         const std::array<int16_t, BlockSamples> zeros {};
         for (; blocks > 0 && hold > 0; --blocks)
-            gate(zeros.data());
+            gate(zeros.data(), zeros.data());
         const qint64 counted = std::max<qint64>(0, blocks - HistoryBlocks - GateWindowBlocks);
         if (counted > 0) {
             historyFirst = historyCount = 0;
@@ -305,7 +320,7 @@ struct FskDecoder::State
             blocks -= counted;
         }
         for (; blocks > 0; --blocks)
-            gate(zeros.data());
+            gate(zeros.data(), zeros.data());
         const std::vector<float> rest(size_t(samples % BlockSamples), 0.0f);
         receive8k(rest.data(), rest.size());
     }
@@ -348,11 +363,12 @@ FskDecoder::FskDecoder(int inputRate, MessageHandler onMessage)
     s.inputRate = inputRate;
     s.usable = inputRate >= MinRate && inputRate <= MaxRate;
     s.block.reserve(BlockSamples);
-    s.history.resize(size_t(HistoryBlocks) * BlockSamples);
+    s.rawBlock.reserve(BlockSamples);
+    s.history.resize(size_t(HistoryBlocks) * 2 * BlockSamples);
     s.minInBand
         = PowerAt0Dbm0 * std::pow(10.0, (SignalCutoffDbm0 - GateMarginDb) / 10.0) * BlockSamples * GateWindowBlocks;
     s.quietNeeded = qint64(inputRate) * QuietMs / 1000;
-    const int standards[] = { ADSI_STANDARD_CLIP, ADSI_STANDARD_CLASS };
+    const int standards[] = { ADSI_STANDARD_CLIP, ADSI_STANDARD_CLASS, ADSI_STANDARD_CLIP, ADSI_STANDARD_CLASS };
     for (size_t i = 0; i < s.receivers.size(); ++i) {
         Receiver &r = s.receivers[i];
         r.owner = &s;

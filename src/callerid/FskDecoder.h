@@ -8,7 +8,8 @@
 
 // On-hook FSK caller ID from the line's audio: spandsp's ADSI receivers for
 // ETSI V.23 (1300/2100 Hz) and Bell 202 (1200/2200 Hz) listen to the same
-// samples, so the line needs no setting. Single (SDMF) and multiple data
+// samples, so the line needs no setting; both listen twice, behind a hum
+// filter and to the line as it came. Single (SDMF) and multiple data
 // message (MDMF) formats give the number, or why it is absent (withheld,
 // unavailable), the caller's name when sent, and the date and time. The
 // receiver checks each message's checksum and drops one that fails; a
