@@ -4,6 +4,7 @@
 #include "app/CallLog.h"
 #include "app/CallNotifier.h"
 #include "app/CallsWindow.h"
+#include "app/ContactImportDialog.h"
 #include "callerid/LineSource.h"
 
 #include "app/HelpDialog.h"
@@ -554,6 +555,7 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
     case Qt::Key_F2: deactivateCallerId(); return true;
     case Qt::Key_F3: clearForm(); return true;
     case Qt::Key_F4: openCalls(); return true;
+    case Qt::Key_F6: openContactImport(); return true;
     case Qt::Key_Escape: endUnlessUnsaved(); return true;
     default: return false;
     }
@@ -1056,6 +1058,14 @@ void MainWindow::startCallLog()
         if (m_callLog->newCalls() > 0)
             m_callsWindow->showLog();
     });
+}
+
+void MainWindow::openContactImport()
+{
+    auto *dialog = new ContactImportDialog(m_register.get(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &ContactImportDialog::imported, this, &MainWindow::refreshAfterWrite);
+    dialog->open();
 }
 
 void MainWindow::openCalls()

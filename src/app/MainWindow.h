@@ -80,6 +80,8 @@ public slots:
     void loadPickedContact();
     // The calls window, in front.
     void openCalls();
+    // F6: contacts brought in from a CSV or vCard file.
+    void openContactImport();
     // A call picked in the calls window: its caller's contact, or for an
     // unknown caller an empty form with the number in the telephone field.
     void loadCall(const CallRecord &call);

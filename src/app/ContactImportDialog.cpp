@@ -1,0 +1,136 @@
+#include "app/ContactImportDialog.h"
+
+#include "contacts/Register.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+namespace {
+const QString Title = QStringLiteral("Importar contatos");
+} // namespace
+
+ContactImportDialog::ContactImportDialog(Register *reg, QWidget *parent)
+    : QDialog(parent)
+    , m_register(reg)
+{
+    setObjectName(QStringLiteral("importarContatos"));
+    setWindowTitle(Title);
+    resize(620, 420);
+    auto *layout = new QVBoxLayout(this);
+    m_file = new QLabel(QStringLiteral("Escolha um arquivo CSV ou vCard (.vcf) com os contatos."), this);
+    m_file->setTextFormat(Qt::PlainText);
+    m_file->setWordWrap(true);
+    layout->addWidget(m_file);
+    m_preview = new QPlainTextEdit(this);
+    m_preview->setObjectName(QStringLiteral("previa"));
+    m_preview->setReadOnly(true);
+    m_preview->setLineWrapMode(QPlainTextEdit::NoWrap);
+    layout->addWidget(m_preview, 1);
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progresso"));
+    m_progress->hide();
+    layout->addWidget(m_progress);
+    auto *buttons = new QDialogButtonBox(this);
+    m_choose = buttons->addButton(QStringLiteral("Escolher arquivo..."), QDialogButtonBox::ActionRole);
+    m_choose->setObjectName(QStringLiteral("escolherArquivo"));
+    m_import = buttons->addButton(QStringLiteral("Importar"), QDialogButtonBox::AcceptRole);
+    m_import->setObjectName(QStringLiteral("importar"));
+    m_import->setEnabled(false);
+    m_close = buttons->addButton(QStringLiteral("Fechar"), QDialogButtonBox::RejectRole);
+    m_close->setObjectName(QStringLiteral("fechar"));
+    layout->addWidget(buttons);
+    connect(m_choose, &QPushButton::clicked, this, &ContactImportDialog::chooseFile);
+    connect(m_import, &QPushButton::clicked, this, &ContactImportDialog::importContacts);
+    connect(m_close, &QPushButton::clicked, this, &ContactImportDialog::reject);
+}
+
+void ContactImportDialog::reject()
+{
+    if (!m_busy) // the writing is never left half-way
+        QDialog::reject();
+}
+
+void ContactImportDialog::setBusy(bool busy)
+{
+    m_busy = busy;
+    m_choose->setEnabled(!busy);
+    m_close->setEnabled(!busy);
+    m_import->setEnabled(!busy && !m_read.toAdd.isEmpty());
+}
+
+void ContactImportDialog::chooseFile()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, Title, QString(), QStringLiteral("Contatos (*.csv *.vcf *.txt);;Todos os arquivos (*)"));
+    if (!path.isEmpty())
+        openFile(path);
+}
+
+void ContactImportDialog::openFile(const QString &path)
+{
+    m_read = ContactImport::Preview();
+    m_file->setText(QStringLiteral("Arquivo: %1").arg(path));
+    m_preview->setPlainText(QStringLiteral("Lendo o arquivo..."));
+    setBusy(true);
+    auto read = std::make_shared<ContactImport::Preview>();
+    QThreadPool::globalInstance()->start([reg = m_register, path, read, self = QPointer(this)] {
+        QString areaCode, error;
+        reg->loadAreaCode(&areaCode, nullptr);
+        const bool ok = ContactImport::read(path, *reg, areaCode, read.get(), &error);
+        QMetaObject::invokeMethod(qApp, [self, read, ok, error] {
+            if (!self)
+                return;
+            self->m_read = std::move(*read);
+            self->showPreview(ok, error);
+        });
+    });
+}
+
+void ContactImportDialog::showPreview(bool ok, const QString &error)
+{
+    if (!ok)
+        m_read = ContactImport::Preview();
+    m_preview->setPlainText(ok ? ContactImport::describe(m_read, 20) : error);
+    setBusy(false);
+}
+
+void ContactImportDialog::importContacts()
+{
+    const qint64 total = m_read.toAdd.size();
+    m_progress->setRange(0, int(total));
+    m_progress->setValue(0);
+    m_progress->show();
+    setBusy(true);
+    auto preview = std::make_shared<ContactImport::Preview>(m_read);
+    QThreadPool::globalInstance()->start([reg = m_register, preview, total, self = QPointer(this)] {
+        QString error;
+        const bool ok = ContactImport::write(
+            *reg, *preview,
+            [self](qint64 done) {
+                QMetaObject::invokeMethod(qApp, [self, done] {
+                    if (self)
+                        self->m_progress->setValue(int(done));
+                });
+            },
+            &error);
+        QMetaObject::invokeMethod(qApp, [self, ok, total, error] {
+            if (!self)
+                return;
+            self->m_progress->setValue(int(total));
+            self->m_read = ContactImport::Preview();
+            self->setBusy(false);
+            self->m_preview->setPlainText(ok ? QStringLiteral("%1 contatos importados.").arg(total)
+                                             : QStringLiteral("Nada foi gravado.\n\n%1").arg(error));
+            if (ok)
+                emit self->imported(total);
+        });
+    });
+}
