@@ -86,6 +86,7 @@ private slots:
     void restoreRefusesWhileZunaRuns();
     void restoreUpgradesAnOldRegister();
     void restoreKilledLeavesTheRegisterAsItWas();
+    void restoreReplacesADamagedRegisterAndKeepsIt();
 };
 
 void TestBackup::rotationKeepsDaysWeeksAndMonths_data()
@@ -463,6 +464,38 @@ void TestBackup::restoreKilledLeavesTheRegisterAsItWas()
     QVERIFY(RegisterBackup::check(data.file(DataFiles::Contacts), &contacts, &error));
     QCOMPARE(contacts, 150000);
     QVERIFY(!QFile::exists(prepared));
+}
+
+void TestBackup::restoreReplacesADamagedRegisterAndKeepsIt()
+{
+    DataFolderFixture data;
+    data.addContact(data.contact(QStringLiteral("Ana")));
+    QString error, copy;
+    QVERIFY(BackupFolder::makeCopy(data.path(), BackupFolder::Kind::Automatic, Noon, &copy, &error));
+    // The register's first page overwritten: SQLite no longer reads it.
+    QByteArray damaged;
+    {
+        QFile reg(data.file(DataFiles::Contacts));
+        QVERIFY(reg.open(QIODevice::ReadWrite));
+        reg.write(QByteArray(100, 'x'));
+        reg.seek(0);
+        damaged = reg.readAll();
+    }
+    const Run run = zuna({ QStringLiteral("--data-dir"), data.path(), QStringLiteral("--restore"), copy });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    qint64 contacts = 0;
+    QVERIFY(RegisterBackup::check(data.file(DataFiles::Contacts), &contacts, &error));
+    QCOMPARE(contacts, 1);
+    // The damaged register is kept as it was, byte for byte.
+    const QList<BackupFolder::Copy> copies = BackupFolder::list(BackupFolder::pathFor(data.path()));
+    const auto kept = std::find_if(copies.cbegin(), copies.cend(),
+        [](const BackupFolder::Copy &c) { return c.kind == BackupFolder::Kind::BeforeRestore; });
+    QVERIFY(kept != copies.cend());
+    QTemporaryDir out;
+    QVERIFY(GzipFile::decompress(kept->path, out.filePath(QStringLiteral("antes")), &error));
+    QFile before(out.filePath(QStringLiteral("antes")));
+    QVERIFY(before.open(QIODevice::ReadOnly));
+    QCOMPARE(before.readAll(), damaged);
 }
 
 QTEST_GUILESS_MAIN(TestBackup)

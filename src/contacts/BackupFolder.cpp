@@ -172,12 +172,22 @@ bool BackupFolder::makeCopy(
     const QString plain = dir.filePath(QStringLiteral(".cada-%1.sqlite.part").arg(tag));
     const QString packed = dir.filePath(QStringLiteral(".cada-%1.gz.part").arg(tag));
     QString detail;
-    const bool ok = RegisterBackup::copyFile(source, plain, &detail,
-                        [&](qint64 done, qint64 total) {
-                            if (progress)
-                                progress(done, 2 * total);
-                        })
-        && GzipFile::compress(plain, packed, &detail,
+    // The register about to be replaced by a restore is kept whatever its
+    // state: unchecked, and byte for byte when SQLite cannot read it at all
+    // (the very reason for restoring).
+    const bool beforeRestore = kind == Kind::BeforeRestore;
+    bool copied = RegisterBackup::copyFile(
+        source, plain, &detail,
+        [&](qint64 done, qint64 total) {
+            if (progress)
+                progress(done, 2 * total);
+        },
+        nullptr, !beforeRestore);
+    const QString packedFrom = copied ? plain : source;
+    if (!copied && beforeRestore)
+        copied = true;
+    const bool ok = copied
+        && GzipFile::compress(packedFrom, packed, &detail,
             [&](qint64 done) {
                 if (progress)
                     progress(size + done, 2 * size);

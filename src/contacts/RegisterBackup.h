@@ -26,8 +26,10 @@ public:
     // A save in between makes SQLite start the copy over; each time that
     // happens the slices grow, so that the copy always ends. On a failure
     // `target` is removed.
+    // With `checked` false the copy is kept as SQLite read it, checked or
+    // not (the register about to be replaced, kept whatever its state).
     static bool copyFile(const QString &source, const QString &target, QString *error, const Progress &progress = {},
-        Stats *stats = nullptr);
+        Stats *stats = nullptr, bool checked = true);
     // A portable SQLite register at `target` (a new file) holding every
     // contact of `source`, any backend, with its code.
     static bool copyRegister(Register &source, const QString &target, QString *error, const Progress &progress = {});
