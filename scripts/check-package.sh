@@ -66,6 +66,9 @@ for line in Name=Zuna Exec=zuna Icon=zuna Terminal=false "Categories=Office;Tele
   grep -qxF "$line" "$desktop" || fail "zuna.desktop lacks $line"
 done
 grep -q '^Comment\[pt_BR\]=' "$desktop" && grep -q '^Comment\[en\]=' "$desktop" || fail "zuna.desktop lacks a pt_BR or en Comment"
+for line in "Actions=Chamadas;Configurar;" "Exec=zuna --abrir chamadas" "Exec=zuna --abrir configuracao"; do
+  grep -qxF "$line" "$desktop" || fail "zuna.desktop lacks $line"
+done
 metainfo=$prefix/share/metainfo/zuna.metainfo.xml
 grep -qF '<launchable type="desktop-id">zuna.desktop</launchable>' "$metainfo" || fail "the metainfo does not launch zuna.desktop"
 grep -qF "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no release $version"

@@ -6,6 +6,8 @@
 #include "app/RegisterCommands.h"
 #include "app/Startup.h"
 #include "app/Translations.h"
+#include "app/WindowCommands.h"
+#include "app/WindowMenu.h"
 #include "callerid/CallerIdControl.h"
 #include "callerid/CallerIdSettings.h"
 #include "callerid/CallerIdSetupDialog.h"
@@ -20,6 +22,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QTextStream>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -197,6 +200,10 @@ int main(int argc, char *argv[])
         return dialog.exec() == QDialog::Accepted ? 0 : 1;
     }
     const QString dataDir = DataFolder::locate(options.dataDir);
+    // The desktop entry's actions: a window of the copy already running, or
+    // of this one once it has started.
+    if (!options.open.isEmpty() && WindowCommands::send(dataDir, options.open))
+        return 0;
     // Started from the menu with no data folder yet: the first-run assistant
     // makes one. A folder named with --data-dir that is not there is more
     // likely a mistake, which Startup reports.
@@ -211,5 +218,7 @@ int main(int argc, char *argv[])
         return Startup::exitStatus(outcome, 0);
     if (outcome == Startup::Outcome::Running && !options.line.isEmpty())
         startup.mainWindow()->callerId()->setLineOverride(options.line);
+    if (outcome == Startup::Outcome::Running && !options.open.isEmpty())
+        QTimer::singleShot(0, startup.mainWindow(), [&] { WindowMenu::of(startup.mainWindow())->open(options.open); });
     return Startup::exitStatus(outcome, app.exec());
 }

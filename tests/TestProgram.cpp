@@ -83,6 +83,8 @@ private slots:
         QTest::newRow("export to neither csv nor vcf")
             << QStringList { QStringLiteral("--export-contacts"), QStringLiteral("contatos.txt") };
         QTest::newRow("--yes without an import") << QStringList { QStringLiteral("--yes") };
+        QTest::newRow("--abrir an unknown window")
+            << QStringList { QStringLiteral("--abrir"), QStringLiteral("janela") };
     }
     void aWrongCommandLineExitsWithStatusTwo()
     {

@@ -23,6 +23,7 @@ public:
     ~CallNotifier() override;
 
     bool hasTray() const { return m_tray != nullptr; }
+    QSystemTrayIcon *tray() const { return m_tray; }
     // The service is running, or the bus starts it on the first notification.
     bool hasNotificationService() const { return m_serviceOwned || m_serviceActivatable; }
 

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/WindowCommands.h"
 #include "callerid/CallerIdSettings.h"
 #include "contacts/PhoneNumber.h"
 
@@ -35,6 +36,7 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("URL"));
     const QCommandLineOption copyRegister(QStringLiteral("copy-register"), QString(), QStringLiteral("URL"));
     const QCommandLineOption line(QStringLiteral("line"), QString(), QStringLiteral("SOURCE"));
+    const QCommandLineOption open(QStringLiteral("abrir"), QString(), QStringLiteral("WINDOW"));
     const QCommandLineOption calls(QStringLiteral("chamadas"));
     const QCommandLineOption since(QStringLiteral("desde"), QString(), QStringLiteral("AAAA-MM-DD"));
     const QCommandLineOption csv(QStringLiteral("csv"));
@@ -46,7 +48,7 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
     parser.addOptions({ dataDir, init, ddd, setup, decode, call, database, copyRegister, line, calls, since, csv,
-        backup, restore, exportContacts, importContacts, yes, help, version });
+        backup, restore, exportContacts, importContacts, yes, open, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -133,6 +135,11 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
             return false;
     }
     result->listCalls = parser.isSet(calls);
+    result->open = parser.value(open);
+    if (parser.isSet(open) && !WindowCommands::isCommand(result->open)) {
+        *error = QStringLiteral("a opção --abrir abre chamadas ou configuracao, não \"%1\"").arg(result->open);
+        return false;
+    }
     result->csv = parser.isSet(csv);
     result->callsSince = QDate::fromString(parser.value(since), QStringLiteral("yyyy-MM-dd"));
     if ((parser.isSet(since) || result->csv) && !result->listCalls) {
@@ -192,6 +199,8 @@ QString CommandLine::helpText()
                           "                    gravação da linha (WAV, FLAC ou OGG), com o tempo e o número\n"
                           "                    de cada uma; sai com 3 se a gravação está cortada ou danificada\n"
                           "  --call NÚMERO     entrega um número ao Zuna em execução (monitor ativo, F1)\n"
+                          "  --abrir chamadas|configuracao  abre a janela de chamadas ou a configuração\n"
+                          "                    do identificador no Zuna em execução (ou ao iniciá-lo)\n"
                           "  -h, --help        mostra esta ajuda e sai\n"
                           "  -v, --version     mostra a versão e sai\n"
                           "\n"

@@ -16,6 +16,7 @@ struct CommandLine
     QString decodeFile; // --decode FILE
     QString callNumber; // --call NUMBER
     QString line; // --line SOURCE: the caller-ID line for this run
+    QString open; // --abrir chamadas|configuracao: in the running copy, else after the start
     bool listCalls = false; // --chamadas: print the call log
     QDate callsSince; // --desde AAAA-MM-DD, with --chamadas
     bool csv = false; // --csv, with --chamadas

@@ -165,8 +165,8 @@ QWizardPage *FirstRunAssistant::makeLinePage()
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(wrappedLabel(QStringLiteral("De onde vem o número de quem liga? Escolha a fonte (placa de "
                                                   "som, modem, servidor NCID, SIP) e confira-a com o medidor de "
-                                                  "nível e \"Testar\". Isso pode ser feito depois, com "
-                                                  "zuna --callerid-setup."),
+                                                  "nível e \"Testar\". Isso pode ser feito depois, com o "
+                                                  "botão direito do mouse no visor de chamadas."),
         page));
     m_lineChoice = wrappedLabel(QString(), page);
     m_lineChoice->setObjectName(QStringLiteral("fonteEscolhida"));

@@ -10,8 +10,10 @@
 #include "app/HelpDialog.h"
 #include "app/KeyPreview.h"
 #include "app/SiteFile.h"
+#include "app/WindowMenu.h"
 #include "app/enterrrr.h"
 #include "callerid/CallerIdControl.h"
+#include "callerid/CallerIdSetupDialog.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/PhoneNumber.h"
 #include "platform/DataFiles.h"
@@ -580,6 +582,7 @@ bool MainWindow::load(QString *error)
     if (!listRefresh(error) || !contactCount(error))
         return false;
     startCallLog();
+    WindowMenu::attach(this); // the right-click menu, and zuna --abrir from the desktop entry
 
     QString areaCode;
     if (!CallerIdSettings::loadAreaCode(*m_register, m_dataDir, &areaCode, error))
@@ -767,7 +770,12 @@ void MainWindow::deactivateCallerId()
 
 void MainWindow::openCallerIdSetup()
 {
-    m_callerId->configure();
+    // The screen changes the register's area code: the DDD field follows.
+    CallerIdSetupDialog dialog(m_dataDir, this, m_register.get());
+    if (dialog.exec() == QDialog::Accepted) {
+        m_text11->setText(dialog.settings().a2DDDLocal);
+        m_callerId->setDataDir(m_dataDir); // the new line settings, from the next F1
+    }
 }
 
 void MainWindow::showIncomingCall(const QString &number)
