@@ -78,6 +78,20 @@ private slots:
         }
     }
 
+    void digitsThatReadTwoWaysFillNothing()
+    {
+        // Neither reading is in the register and the line has no habit yet.
+        const qint64 ana = add(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"));
+        QVERIFY(m_fx->start());
+        switchOn();
+        edit("Text1")->setText(QStringLiteral("1133334444"));
+        QCOMPARE(cd(), QString::number(ana));
+        QCOMPARE(callWithZunaCall(QStringLiteral("11933334444")), 0);
+        QTRY_COMPARE(monitor()->text(), QStringLiteral("Número incerto: (11)93333-4444 ou (19)3333-4444"));
+        QCOMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
+        QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+    }
+
     void anUnknownCallerFromTheLineIsNotShownAsThePreviousOne()
     {
         const qint64 ana = add(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"), QStringLiteral("portão azul"));
