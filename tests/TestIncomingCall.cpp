@@ -90,6 +90,16 @@ private slots:
         QTRY_COMPARE(monitor()->text(), QStringLiteral("Número incerto: (11)93333-4444 ou (19)3333-4444"));
         QCOMPARE(edit("Text1")->text(), QStringLiteral("(11)3333-4444"));
         QCOMPARE(edit("A1")->text(), QStringLiteral("Ana"));
+
+        // A local mobile without a category: this line sends none, and keeps
+        // that habit when the monitor is switched off and on again.
+        QCOMPARE(callWithZunaCall(QStringLiteral("987654321")), 0);
+        QTRY_COMPARE(edit("Text1")->text(), QStringLiteral("(11)98765-4321"));
+        QTest::keyClick(edit("Text1"), Qt::Key_F2);
+        QVERIFY(!monitor()->isActive());
+        switchOn();
+        QCOMPARE(callWithZunaCall(QStringLiteral("11933334444")), 0);
+        QTRY_COMPARE(edit("Text1")->text(), QStringLiteral("(11)93333-4444"));
     }
 
     void anUnknownCallerFromTheLineIsNotShownAsThePreviousOne()

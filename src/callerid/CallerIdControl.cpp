@@ -71,6 +71,7 @@ void CallerIdControl::activate()
         if (!source)
             continue;
         source->setCallerLookup(m_callerLookup);
+        source->setHabit(m_habits.value(habitKey(source)));
         connect(source, &LineSource::callerReceived, this, [this, source](const QString &number, const QString &name) {
             m_lastSource = source;
             reportNumber(number, name);
@@ -94,10 +95,16 @@ void CallerIdControl::deactivate()
     emit statusChanged(QString(), true);
 }
 
+QString CallerIdControl::habitKey(const LineSource *source) const
+{
+    return source == m_socket ? QStringLiteral("socket") : CallerIdSettings::sourceKey(m_settings.source);
+}
+
 void CallerIdControl::stopSources()
 {
     for (LineSource *source : { m_source, m_socket }) {
         if (source) {
+            m_habits.insert(habitKey(source), source->habit());
             source->stop();
             delete source;
         }

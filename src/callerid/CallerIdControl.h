@@ -86,6 +86,10 @@ private:
     QString m_shown = InitialText; // the last number or text reported
     QString m_lastCallerName;
     LineSource::CallerLookup m_callerLookup;
+    // Each line's habit, kept while the monitor is off: by source kind, and
+    // "socket" for the local socket.
+    QHash<QString, LineSource::Habit> m_habits;
+    QString habitKey(const LineSource *source) const;
     struct State
     {
         QString text;

@@ -74,7 +74,7 @@ QString LineSource::chooseReading(const QString &received)
     const QList<NumberNormaliser::Reading> readings = NumberNormaliser::readings(received, m_areaCode);
     if (readings.size() < 2) {
         if (!readings.isEmpty() && readings.first().exists)
-            ++(readings.first().category ? m_withCategory : m_withoutCategory);
+            ++(readings.first().category ? m_habit.withCategory : m_habit.withoutCategory);
         return readings.isEmpty() ? QString() : readings.first().key;
     }
     // The one reading the register knows.
@@ -88,9 +88,9 @@ QString LineSource::chooseReading(const QString &received)
             return known.first();
     }
     // The one reading this line's habit allows.
-    if ((m_withCategory > 0) != (m_withoutCategory > 0)) {
+    if ((m_habit.withCategory > 0) != (m_habit.withoutCategory > 0)) {
         for (const NumberNormaliser::Reading &r : readings) {
-            if (r.category == (m_withCategory > 0))
+            if (r.category == (m_habit.withCategory > 0))
                 return r.key;
         }
     }

@@ -41,6 +41,17 @@ public:
     using CallerLookup = std::function<bool(const QString &key)>;
     void setCallerLookup(CallerLookup lookup) { m_lookup = std::move(lookup); }
 
+    // The line's habit, from the messages that read one way only: how many
+    // came with a caller category and how many without. Carried over to the
+    // next source on the same line when the monitor is switched on again.
+    struct Habit
+    {
+        int withCategory = 0;
+        int withoutCategory = 0;
+    };
+    Habit habit() const { return m_habit; }
+    void setHabit(Habit habit) { m_habit = habit; }
+
 signals:
     void numberReceived(const QString &number);
     // The same call with the caller's name when the line sent one (FSK, an
@@ -76,8 +87,5 @@ private:
     QList<Waiting> m_waiting; // not handed on yet
     QTimer m_pace;
     CallerLookup m_lookup;
-    // The line's habit, from the messages that read one way only: how many
-    // came with a caller category and how many without.
-    int m_withCategory = 0;
-    int m_withoutCategory = 0;
+    Habit m_habit;
 };
