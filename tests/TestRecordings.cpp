@@ -158,6 +158,21 @@ private slots:
         QVERIFY2(err.contains(QStringLiteral("linha.wav está cortada")), qPrintable(err));
     }
 
+    void decodeGivesBothReadingsOfDigitsThatReadTwoWays()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("linha.wav"));
+        write(path, SF_FORMAT_PCM_16, lineAudio({ QStringLiteral("A11933334444C") }, -20));
+        QProcess zuna;
+        zuna.start(QStringLiteral(ZUNA_BINARY),
+            { QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--decode"), path });
+        QVERIFY(zuna.waitForFinished(30000));
+        QCOMPARE(zuna.exitCode(), 0);
+        const QString out = QString::fromUtf8(zuna.readAllStandardOutput());
+        QVERIFY2(
+            out.contains(QStringLiteral("A11933334444C  número incerto: 11933334444 ou 1933334444")), qPrintable(out));
+    }
+
     void theHelpAndTheManualNameTheSameFormats()
     {
         QFile manual(QStringLiteral(ZUNA_FIXTURES_DIR "/../../packaging/zuna.1"));
