@@ -3,6 +3,7 @@
 #include "PostgresServer.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/PostgresRegister.h"
+#include "contacts/PostgresSchema.h"
 #include "contacts/SqlConnection.h"
 #include "contacts/SqliteRegister.h"
 #include "platform/DataFiles.h"
@@ -326,8 +327,8 @@ private slots:
                  { QStringLiteral("conceicao"), { known } }, { QStringLiteral("ANGELA"), { known } },
                  { QStringLiteral("josé"), { unknown } }, { QStringLiteral("(11) 98765"), { known } },
                  { QStringLiteral("3333-4444"), { old } }, { QStringLiteral("11"), { known, old } },
-                 { QStringLiteral("50%"), {} }, { QStringLiteral("a_b"), {} },
-                 { QStringLiteral("ana") + QChar(0), {} }, { QStringLiteral("ana\x01"), {} },
+                 { QStringLiteral("50%"), {} }, { QStringLiteral("a_b"), {} }, { QStringLiteral("ana") + QChar(0), {} },
+                 { QStringLiteral("ana\x01"), {} },
                  { QStringLiteral("( -"), { unknown, withheld, known, old } }, // nothing to look for yet
              }) {
             filter.text = typed;
@@ -594,8 +595,8 @@ private slots:
         QString error;
         QVERIFY(!Register::open(QString(), url, Register::Patience::Window, &error));
         QVERIFY2(error.contains(QLatin1String("zuna --init --database")), qPrintable(error));
-        QVERIFY2(PostgresRegister::createSchema(url, &error), qPrintable(error));
-        QVERIFY(!PostgresRegister::createSchema(url, &error)); // never over a register
+        QVERIFY2(PostgresSchema::create(url, &error), qPrintable(error));
+        QVERIFY(!PostgresSchema::create(url, &error)); // never over a register
         QVERIFY2(error.contains(QStringLiteral("já tem")), qPrintable(error));
     }
 
@@ -618,7 +619,7 @@ private slots:
         const QString url = server->newDatabase();
         qint64 copied = 0;
         QString error;
-        QVERIFY2(PostgresRegister::copyFrom(source, url, &copied, &error), qPrintable(error));
+        QVERIFY2(PostgresSchema::copyFrom(source, url, &copied, &error), qPrintable(error));
         QCOMPARE(copied, expected);
         PostgresRegister copy(url);
         QCOMPARE(counted(copy), expected);
@@ -634,7 +635,7 @@ private slots:
         QVERIFY(copy.insert(desk.contact(QStringLiteral("Nova")), &code, &error));
         QVERIFY(code > before.constLast().cd);
         // Never into a register that has contacts: nothing changes.
-        QVERIFY(!PostgresRegister::copyFrom(source, url, &copied, &error));
+        QVERIFY(!PostgresSchema::copyFrom(source, url, &copied, &error));
         QCOMPARE(counted(copy), expected + 1);
     }
 };

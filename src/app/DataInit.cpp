@@ -4,6 +4,7 @@
 #include "contacts/PhoneNumber.h"
 #include "contacts/PostgresConnection.h"
 #include "contacts/PostgresRegister.h"
+#include "contacts/PostgresSchema.h"
 #include "contacts/Register.h"
 #include "contacts/SqliteRegister.h"
 #include "platform/DataFiles.h"
@@ -70,7 +71,7 @@ bool writeRegisterSettings(const QString &dir, const QString &server, QStringLis
 bool createServerRegister(const QString &server, QStringList *report, QString *error)
 {
     bool alreadyThere = false;
-    if (!PostgresRegister::createSchema(server, error, &alreadyThere))
+    if (!PostgresSchema::create(server, error, &alreadyThere))
         return false;
     report->append(alreadyThere
             ? QStringLiteral("O servidor já tem o cadastro, mantido: %1").arg(PostgresRegister::shown(server))
@@ -162,7 +163,7 @@ bool copyRegister(const QString &dir, const QString &databaseUrl, QStringList *r
     }
     qint64 copied = 0;
     if (!createServerRegister(databaseUrl, report, error)
-        || !PostgresRegister::copyFrom(source, databaseUrl, &copied, error))
+        || !PostgresSchema::copyFrom(source, databaseUrl, &copied, error))
         return false;
     report->append(QStringLiteral("%1 contatos e o DDD local copiados de %2 para o servidor %3.")
                        .arg(copied)

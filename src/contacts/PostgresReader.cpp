@@ -1,7 +1,7 @@
 #include "contacts/PostgresReader.h"
 
 #include "contacts/PostgresDeadline.h"
-#include "contacts/PostgresRegister.h"
+#include "contacts/PostgresQueries.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -38,7 +38,7 @@ bool PostgresReader::listPage(const NamePattern &pattern, const Register::ListRo
     QList<Register::ListRow> *rows, QString *error, const Register::Limits &limits)
 {
     return readWithin(limits, error, [&](QSqlDatabase db, PostgresConnection::Problem *problem) {
-        return PostgresRegister::listPage(db, m_server, pattern, after, limit, rows, error, problem);
+        return PostgresQueries::listPage(db, m_server, pattern, after, limit, rows, error, problem);
     });
 }
 
@@ -46,7 +46,7 @@ bool PostgresReader::listCalls(const CallFilter &filter, qint64 beforeId, int li
     QString *error, const Register::Limits &limits)
 {
     return readWithin(limits, error, [&](QSqlDatabase db, PostgresConnection::Problem *problem) {
-        return PostgresRegister::readCalls(db, m_server, filter, beforeId, limit, rows, error, problem);
+        return PostgresQueries::readCalls(db, m_server, filter, beforeId, limit, rows, error, problem);
     });
 }
 

@@ -1,107 +1,24 @@
 #include "contacts/PostgresRegister.h"
 
-#include "contacts/NameKey.h"
-#include "contacts/PostgresConnection.h"
 #include "contacts/PostgresDeadline.h"
+#include "contacts/PostgresQueries.h"
 #include "contacts/PostgresReader.h"
+#include "contacts/PostgresSchema.h"
 #include "contacts/PostgresWatch.h"
-#include "contacts/SqlConnection.h"
 #include "contacts/SqlRows.h"
 
-#include <QFile>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
 
-#include <algorithm>
 #include <limits>
 
 namespace {
 
-const QString Columns = QStringLiteral("cd, a1, a4, a9, a10, a11, a12, a13, a14, ob");
-const QString CallColumns
-    = QStringLiteral("id, extract(epoch FROM quando)::bigint, tipo, recebido, chave, numero, nome_linha, fonte, "
-                     "linha, cd, nome");
-const QString CallLogSchema = QStringLiteral(":/data/postgres-call-log.sql");
+const QString &Columns = PostgresQueries::Columns;
 const QString Channel = QStringLiteral("zuna_cadastro");
-const QString SortKey = QStringLiteral("(zuna_chave_nome(a1) COLLATE \"C\")");
-// Rows sent in one statement when a register is copied to the server.
-constexpr int CopyBatch = 500;
-
-// A text for LIKE that matches itself only.
-QString likeLiteral(const QString &text)
-{
-    QString out = text;
-    out.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('%'), QLatin1String("\\%"))
-        .replace(QLatin1Char('_'), QLatin1String("\\_"));
-    return out;
-}
-
-QString scriptText(const QString &resource, QString *error)
-{
-    QFile file(resource);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return {};
-    }
-    return QString::fromUtf8(file.readAll());
-}
-
-// The pattern as a POSIX regular expression over the case-folded name,
-// anchored at its start.
-QString regexOf(const NamePattern &pattern)
-{
-    QString regex = QStringLiteral("^");
-    for (const NamePattern::Piece &p : pattern.pieces) {
-        switch (p.kind) {
-        case NamePattern::Piece::Kind::AnyRun: regex += QStringLiteral(".*"); break;
-        case NamePattern::Piece::Kind::AnyCharacter: regex += QLatin1Char('.'); break;
-        case NamePattern::Piece::Kind::Digit: regex += QStringLiteral("[0-9]"); break;
-        case NamePattern::Piece::Kind::Literal:
-            for (const QChar c : p.text) {
-                if (QStringView(u".^$*+?()[]{}|\\").contains(c))
-                    regex += QLatin1Char('\\');
-                regex += c;
-            }
-            break;
-        }
-    }
-    return regex;
-}
-
-// The schema, with the name functions' letters filled in from the same table
-// as the C++ keys.
-QString schemaScript(QString *error)
-{
-    const QString script = scriptText(QStringLiteral(":/data/postgres-schema.sql"), error);
-    if (script.isEmpty())
-        return {};
-    QString accented, bases, uppers, lowers;
-    for (const NameKey::Letter &l : NameKey::letters()) {
-        accented += QChar(l.upper);
-        accented += QChar(l.lower);
-        bases += QString(2, QLatin1Char(l.base));
-        uppers += QChar(l.upper);
-        lowers += QChar(l.lower);
-    }
-    for (char c = 'A'; c <= 'Z'; ++c) {
-        accented += QLatin1Char(c);
-        bases += QLatin1Char(char(c + 32));
-        uppers += QLatin1Char(c);
-        lowers += QLatin1Char(char(c + 32));
-    }
-    return script.arg(accented, bases, uppers, lowers);
-}
-
-// A call of the log: its time travels as seconds since the epoch, read as
-// local time, so no time zone is read wrong.
-CallRecord callAt(const QSqlQuery &query)
-{
-    return SqlRows::readCall(query, QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()));
-}
 
 } // namespace
 
@@ -312,35 +229,6 @@ bool PostgresRegister::settleLostSave(QSqlDatabase db, PostgresDeadline &limit, 
     return true;
 }
 
-bool PostgresRegister::createSchema(const QString &server, QString *error, bool *alreadyThere)
-{
-    PostgresConnection conn(server);
-    if (!conn.isOpen())
-        return PostgresConnection::failure(error, PostgresConnection::Unreachable, server, conn.errorText());
-    QSqlDatabase db = conn.database();
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
-        return PostgresConnection::failure(
-            error, QStringLiteral("Erro ao acessar o servidor do cadastro."), server, query.lastError().text());
-    if (alreadyThere)
-        *alreadyThere = query.value(0).toBool();
-    if (query.value(0).toBool()) {
-        return alreadyThere
-            || PostgresConnection::failure(
-                error, QStringLiteral("O banco de dados já tem um cadastro do Zuna."), server, {});
-    }
-    QString detail;
-    const QString script = schemaScript(&detail);
-    const QString callLog = script.isEmpty() ? QString() : scriptText(CallLogSchema, &detail);
-    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
-        || !db.commit()) {
-        db.rollback();
-        return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."),
-            server, detail.isEmpty() ? db.lastError().text() : detail);
-    }
-    return true;
-}
-
 bool PostgresRegister::upgrade(QString *error)
 {
     QSqlDatabase db = connection(error);
@@ -362,13 +250,10 @@ bool PostgresRegister::upgrade(QString *error)
     if (query.value(0).toBool())
         return true;
     QString detail;
-    const QString callLog = scriptText(CallLogSchema, &detail);
-    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, callLog, &detail) || !db.commit()) {
-        db.rollback();
+    if (!PostgresSchema::addCallLog(db, &detail))
         return PostgresConnection::failure(error,
             QStringLiteral("Não foi possível preparar o cadastro do servidor para esta versão do Zuna."), m_server,
-            detail.isEmpty() ? db.lastError().text() : detail);
-    }
+            detail);
     return true;
 }
 
@@ -398,69 +283,11 @@ bool PostgresRegister::listCalls(
     if (!db.isOpen())
         return false;
     PostgresDeadline answer(db, answerMs());
-    QSqlQuery query = callsQuery(db, filter, beforeId, limit);
+    QSqlQuery query = PostgresQueries::callsQuery(db, filter, beforeId, limit);
     if (!query.exec())
         return fail(error, QStringLiteral("Erro ao ler as chamadas."), query, answer);
-    readCallRows(query, rows);
+    PostgresQueries::readCallRows(query, rows);
     return true;
-}
-
-bool PostgresRegister::readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId,
-    int limit, QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem)
-{
-    QSqlQuery query = callsQuery(db, filter, beforeId, limit);
-    if (!query.exec()) {
-        const auto met = PostgresConnection::problemOf(query, false);
-        if (problem)
-            *problem = met;
-        return PostgresConnection::failure(error,
-            PostgresConnection::textFor(met, QStringLiteral("Erro ao ler as chamadas.")), server,
-            query.lastError().text());
-    }
-    readCallRows(query, rows);
-    return true;
-}
-
-QSqlQuery PostgresRegister::callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit)
-{
-    QStringList where;
-    QVariantList values;
-    if (filter.since.isValid()) {
-        where << QStringLiteral("quando >= to_timestamp(?) AND id >= (SELECT min(id) FROM chamadas "
-                                "WHERE quando >= to_timestamp(?))");
-        values << filter.since.toSecsSinceEpoch() << filter.since.toSecsSinceEpoch();
-    }
-    if (filter.unknownOnly)
-        where << QStringLiteral("cd IS NULL");
-    const QString needle = CallFilter::needle(filter.text);
-    if (CallFilter::findsNothing(filter.text)) {
-        where << QStringLiteral("false");
-    } else if (!needle.isEmpty()) {
-        where << QStringLiteral("busca LIKE ?");
-        values << QLatin1Char('%') + likeLiteral(needle) + QLatin1Char('%');
-    }
-    if (beforeId > 0) {
-        where << QStringLiteral("id < ?");
-        values << beforeId;
-    }
-    QString sql = QStringLiteral("SELECT %1 FROM chamadas").arg(CallColumns);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY id DESC LIMIT ?");
-    values << limit;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(sql);
-    for (const QVariant &v : std::as_const(values))
-        query.addBindValue(v);
-    return query;
-}
-
-void PostgresRegister::readCallRows(QSqlQuery &query, QList<CallRecord> *rows)
-{
-    rows->clear();
-    while (query.next())
-        rows->append(callAt(query));
 }
 
 bool PostgresRegister::forEachCall(
@@ -472,13 +299,13 @@ bool PostgresRegister::forEachCall(
     PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(
-        QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id").arg(CallColumns));
+    query.prepare(QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id")
+                      .arg(PostgresQueries::CallColumns));
     query.addBindValue(since.isValid() ? since.toSecsSinceEpoch() : std::numeric_limits<qint32>::min());
     if (!query.exec())
         return fail(error, QStringLiteral("Erro ao ler as chamadas."), query, limit);
     while (query.next()) {
-        if (!visit(callAt(query)))
+        if (!visit(PostgresQueries::callAt(query)))
             return false;
     }
     return true;
@@ -491,21 +318,9 @@ bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QStr
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    // Each slice commits on its own: a desk logging a call meanwhile is not
-    // held up by one long delete.
-    for (;;) {
-        QSqlQuery query(db);
-        query.prepare(
-            QStringLiteral("DELETE FROM chamadas WHERE id IN (SELECT id FROM chamadas WHERE quando < to_timestamp(?) "
-                           "ORDER BY quando LIMIT 10000)"));
-        query.addBindValue(before.toSecsSinceEpoch());
-        if (!query.exec())
-            return fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), query, limit);
-        const int deleted = query.numRowsAffected();
-        *removed += deleted;
-        if (deleted < 10000)
-            return true;
-    }
+    QSqlError failed;
+    return PostgresQueries::pruneCalls(db, before, removed, &failed)
+        || fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), failed, db.driver(), limit);
 }
 
 bool PostgresRegister::buildIndexes(QString *)
@@ -761,163 +576,6 @@ bool PostgresRegister::storeAreaCode(const QString &value, QString *error)
     return true;
 }
 
-bool PostgresRegister::listPage(QSqlDatabase db, const QString &server, const NamePattern &pattern,
-    const ListRow *after, int limit, QList<ListRow> *rows, QString *error, PostgresConnection::Problem *problem)
-{
-    rows->clear();
-    if (pattern.matchesNobody())
-        return true;
-    QStringList where;
-    QVariantList values;
-    // The sort-key range keeps the search on the name index; the regular
-    // expression checks the whole pattern. The trigram index serves only a
-    // pattern that starts with a wildcard and holds three letters in a row:
-    // offered it otherwise, the planner may join it to the range and sort
-    // every name both hold, where the name index read in order finds a page
-    // at once.
-    if (!pattern.lowKey.isEmpty()) {
-        where << QStringLiteral("%1 >= ? AND %1 < ?").arg(SortKey);
-        values << pattern.lowKey << pattern.highKey;
-    }
-    const bool byTrigrams = !pattern.infix.isEmpty();
-    if (!pattern.matchesEveryone()) {
-        where << (byTrigrams ? QStringLiteral("zuna_dobra_nome(a1) ~ ?")
-                             : QStringLiteral("(zuna_dobra_nome(a1) || '') ~ ?"));
-        values << regexOf(pattern);
-    }
-    // The planner cannot tell how many names the expression keeps and may
-    // sort every name of the range: a range is read from the name index in
-    // order, which finds a page at once.
-    QSqlQuery(db).exec(
-        pattern.lowKey.isEmpty() ? QStringLiteral("SET enable_sort = on") : QStringLiteral("SET enable_sort = off"));
-    if (after) {
-        where << QStringLiteral("(%1, cd) > (? COLLATE \"C\", ?)").arg(SortKey);
-        values << after->key << after->cd;
-    }
-    QString sql = QStringLiteral("SELECT cd, a1, a4, a9, a12, a13, %1 FROM cada").arg(SortKey);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY %1, cd LIMIT ?").arg(SortKey);
-    values << limit;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(sql);
-    for (const QVariant &v : values)
-        query.addBindValue(v);
-    if (!query.exec()) {
-        const auto met = PostgresConnection::problemOf(query, false);
-        if (problem)
-            *problem = met;
-        return PostgresConnection::failure(error,
-            PostgresConnection::textFor(met, QStringLiteral("Erro ao ler a lista de contatos.")), server,
-            query.lastError().text());
-    }
-    rows->clear();
-    while (query.next()) {
-        rows->append(SqlRows::readListRow(query));
-    }
-    return true;
-}
-
-bool PostgresRegister::copyFrom(Register &source, const QString &server, qint64 *copied, QString *error)
-{
-    PostgresConnection conn(server);
-    if (!conn.isOpen())
-        return PostgresConnection::failure(error, PostgresConnection::Unreachable, server, conn.errorText());
-    QSqlDatabase db = conn.database();
-    QSqlQuery query(db);
-    auto failed = [&](const QString &what) {
-        const QString detail = query.lastError().text();
-        db.rollback();
-        return PostgresConnection::failure(error, what, server, detail);
-    };
-    if (!db.transaction())
-        return PostgresConnection::failure(error, PostgresConnection::Unreachable, server, db.lastError().text());
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM cada")) || !query.next())
-        return failed(
-            QStringLiteral("O banco de dados não tem o cadastro do Zuna (crie-o com zuna --init --database)."));
-    if (query.value(0).toLongLong() > 0) {
-        db.rollback();
-        return PostgresConnection::failure(error,
-            QStringLiteral("O cadastro no servidor já tem contatos; a cópia só é feita para um "
-                           "cadastro vazio."),
-            server, {});
-    }
-    // The count is set once at the end, not row by row; the indexes are made
-    // again once all rows are in, which is many times quicker than keeping
-    // them row by row.
-    QStringList indexes;
-    if (!query.exec(QStringLiteral("SELECT indexname, indexdef FROM pg_indexes WHERE tablename = 'cada' "
-                                   "AND indexname <> 'cada_pkey'")))
-        return failed(QStringLiteral("Não foi possível preparar a cópia."));
-    QStringList dropped;
-    while (query.next()) {
-        dropped << query.value(0).toString();
-        indexes << query.value(1).toString();
-    }
-    for (const QString &index : std::as_const(dropped)) {
-        if (!query.exec(QStringLiteral("DROP INDEX %1").arg(index)))
-            return failed(QStringLiteral("Não foi possível preparar a cópia."));
-    }
-    if (!query.exec(QStringLiteral("ALTER TABLE cada DISABLE TRIGGER cada_conta"))
-        || !query.exec(QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'")))
-        return failed(QStringLiteral("Não foi possível preparar a cópia."));
-    QList<ContactRecord> batch;
-    qint64 total = 0;
-    auto flush = [&] {
-        if (batch.isEmpty())
-            return true;
-        QStringList rowsSql;
-        for (qsizetype i = 0; i < batch.size(); ++i)
-            rowsSql << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-        query.prepare(QStringLiteral("INSERT INTO cada (%1) VALUES %2").arg(Columns, rowsSql.join(QLatin1Char(','))));
-        for (const ContactRecord &r : std::as_const(batch)) {
-            query.addBindValue(r.cd);
-            // NULL stays NULL in a copy: the source's rows go over as stored.
-            for (const QString &f : { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob })
-                query.addBindValue(f);
-        }
-        total += batch.size();
-        batch.clear();
-        return query.exec();
-    };
-    QString readError;
-    bool written = true;
-    const bool read = source.forEachContact(
-        [&](const ContactRecord &r) {
-            batch << r;
-            written = batch.size() < CopyBatch || flush();
-            return written;
-        },
-        &readError);
-    if (!written || !flush())
-        return failed(QStringLiteral("Não foi possível copiar os contatos."));
-    if (!read) {
-        db.rollback();
-        *error = readError;
-        return false;
-    }
-    QString areaCode;
-    if (!source.loadAreaCode(&areaCode, &readError)) {
-        db.rollback();
-        *error = readError;
-        return false;
-    }
-    query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
-    query.addBindValue(areaCode);
-    if (!query.exec() || !query.exec(QStringLiteral("UPDATE cada_contagem SET n = (SELECT count(*) FROM cada)"))
-        || !query.exec(QStringLiteral("ALTER TABLE cada ENABLE TRIGGER cada_conta"))
-        || !std::all_of(indexes.cbegin(), indexes.cend(), [&](const QString &index) { return query.exec(index); })
-        // New contacts get codes above the ones brought over.
-        || !query.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('cada', 'cd'), "
-                                      "greatest((SELECT max(cd) FROM cada), 1))")))
-        return failed(QStringLiteral("Não foi possível concluir a cópia."));
-    if (!db.commit())
-        return failed(QStringLiteral("Não foi possível concluir a cópia."));
-    *copied = total;
-    return true;
-}
-
 bool PostgresRegister::insertAll(
     const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
 {
@@ -925,27 +583,9 @@ bool PostgresRegister::insertAll(
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("BEGIN")))
-        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query, limit);
-    for (qsizetype from = 0; from < records.size(); from += CopyBatch) {
-        const qsizetype n = std::min<qsizetype>(CopyBatch, records.size() - from);
-        QStringList rows(n, QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) VALUES %1")
-                          .arg(rows.join(QLatin1Char(','))));
-        for (qsizetype i = from; i < from + n; ++i)
-            SqlRows::bindContact(query, records.at(i));
-        if (!query.exec()) {
-            const bool failed = fail(error, QStringLiteral("Erro ao gravar os contatos."), query, limit);
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            return failed;
-        }
-        if (progress)
-            progress(from + n);
-    }
-    if (!query.exec(QStringLiteral("COMMIT")))
-        return fail(error, QStringLiteral("Erro ao gravar os contatos."), query, limit);
-    return true;
+    QSqlError failed;
+    return PostgresQueries::insertAll(db, records, progress, &failed)
+        || fail(error, QStringLiteral("Erro ao gravar os contatos."), failed, db.driver(), limit);
 }
 
 bool PostgresRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error)
@@ -954,18 +594,7 @@ bool PostgresRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *kn
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    for (qsizetype from = 0; from < keys.size(); from += CopyBatch) {
-        const QStringList part = keys.mid(from, CopyBatch);
-        query.prepare(QStringLiteral("SELECT DISTINCT zuna_chave_fone(a4) FROM cada WHERE zuna_chave_fone(a4) IN (%1)")
-                          .arg(QStringList(part.size(), QStringLiteral("?")).join(QLatin1Char(','))));
-        for (const QString &k : part)
-            query.addBindValue(k);
-        if (!query.exec())
-            return fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), query, limit);
-        while (query.next())
-            known->insert(query.value(0).toString());
-    }
-    return true;
+    QSqlError failed;
+    return PostgresQueries::knownPhoneKeys(db, keys, known, &failed)
+        || fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), failed, db.driver(), limit);
 }

@@ -51,16 +51,8 @@ public:
 
     // Connects the calling thread and listens for the other desks' changes.
     bool connectNow(QString *error);
-    // Creates the register's tables, functions and indexes on an empty
-    // database (zuna --init --database). A database that has them already is
-    // left as it is: a failure, unless `alreadyThere` is given to be told.
-    static bool createSchema(const QString &server, QString *error, bool *alreadyThere = nullptr);
     // The server as messages show it: never with a password.
     static QString shown(const QString &server);
-    // Copies a desk's SQLite register and its area code into the server's
-    // empty register, codes kept, in one transaction (zuna --copy-register).
-    static bool copyFrom(Register &source, const QString &server, qint64 *copied, QString *error);
-
     QString where() const override;
     std::unique_ptr<Reader> reader(bool patient = false) const override;
 
@@ -84,14 +76,6 @@ public:
     bool buildIndexes(QString *error) override;
     Health health() override;
     bool upgrade(QString *error) override;
-
-    // The list page statement, shared with the readers.
-    // `problem` receives what a failure met.
-    static bool listPage(QSqlDatabase db, const QString &server, const NamePattern &pattern, const ListRow *after,
-        int limit, QList<ListRow> *rows, QString *error, PostgresConnection::Problem *problem = nullptr);
-    // The calls statement, shared with the readers.
-    static bool readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId, int limit,
-        QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem = nullptr);
 
 protected:
     bool findByKeys(
@@ -127,8 +111,6 @@ private:
     void closeOwnConnection();
     // The watch's answer, on the window's thread.
     void answered(bool answers, const QString &why);
-    static QSqlQuery callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit);
-    static void readCallRows(QSqlQuery &query, QList<CallRecord> *rows);
     void listen(QSqlDatabase db);
     void notified(const QString &name, QSqlDriver::NotificationSource source, const QVariant &payload);
 

@@ -1,6 +1,6 @@
 #include "PostgresServer.h"
 
-#include "contacts/PostgresRegister.h"
+#include "contacts/PostgresSchema.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -269,7 +269,7 @@ QString PostgresServer::newDatabase(bool withRegister)
     exec(QStringLiteral("postgresql:///postgres?host=%1&port=%2&user=postgres").arg(m_socketDir).arg(m_port),
         QStringLiteral("CREATE DATABASE %1").arg(name));
     QString error;
-    if (withRegister && !PostgresRegister::createSchema(url, &error))
+    if (withRegister && !PostgresSchema::create(url, &error))
         qFatal("cannot create the register: %s", qPrintable(error));
     return url;
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+class Register;
+
+// The register's tables, functions and indexes on a PostgreSQL server:
+// made on an empty database, completed for a register an earlier version
+// made, and filled from a desk's own register.
+class PostgresSchema
+{
+public:
+    // Creates them on an empty database (zuna --init --database). A database
+    // that has them already is left as it is: a failure, unless
+    // `alreadyThere` is given to be told.
+    static bool create(const QString &server, QString *error, bool *alreadyThere = nullptr);
+    // Adds the call log to a register made before it; `detail`: why not.
+    static bool addCallLog(QSqlDatabase db, QString *detail);
+    // Copies a desk's SQLite register and its area code into the server's
+    // empty register, codes kept, in one transaction (zuna --copy-register).
+    static bool copyFrom(Register &source, const QString &server, qint64 *copied, QString *error);
+};
