@@ -1,3 +1,4 @@
+#include "PostgresServer.h"
 #include "TestSupport.h"
 
 #include "app/FirstRunAssistant.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -255,6 +257,97 @@ private slots:
         const CallerIdSettings line = CallerIdSettings::load(dataDir);
         QCOMPARE(line.source, CallerIdSettings::Source::Ncid);
         QCOMPARE(line.a2DDDLocal, QStringLiteral("31"));
+    }
+
+    // A shared register on a real server, tried on the spot: a register
+    // already there is used with its area code, an empty database gets one,
+    // and a password goes into libpq's password file, for its owner alone.
+    void aSharedServerIsJoined_data()
+    {
+        QTest::addColumn<bool>("registerThere");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("areaCode"); // the window's, afterwards
+        QTest::newRow("a register with its area code") << true << ""
+                                                       << "21";
+        QTest::newRow("an empty database") << false << ""
+                                           << "11";
+        QTest::newRow("with a password") << true << "s3:nh\\a"
+                                         << "21";
+    }
+    void aSharedServerIsJoined()
+    {
+        QFETCH(bool, registerThere);
+        QFETCH(QString, password);
+        QFETCH(QString, areaCode);
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase(registerThere);
+        if (registerThere)
+            server->exec(url, QStringLiteral("UPDATE a1 SET a1 = '21'"));
+        QTemporaryDir home;
+        const QString passFile = home.filePath(QStringLiteral("pgpass"));
+        qputenv("PGPASSFILE", passFile.toUtf8());
+        const QString dataDir = home.filePath(QStringLiteral("zuna"));
+
+        Assistant a(dataDir);
+        a.answerSiteAndAreaCode(QStringLiteral("Loja"), QStringLiteral("11"));
+        a.field<QAbstractButton>("cadastroServidor")->click();
+        a.field<QLineEdit>("servidor")->setText(url);
+        a.field<QLineEdit>("senha")->setText(password);
+        a.field<QAbstractButton>("testarServidor")->click();
+        const QString found = a.field<QLabel>("resultadoServidor")->text();
+        QVERIFY2(found.startsWith(QLatin1String("Conectado")), qPrintable(found));
+        QCOMPARE(found.contains(QStringLiteral("será criado")), !registerThere);
+        QVERIFY(a.next());
+        QVERIFY(!QFile::exists(passFile)); // nothing written before Finish
+        QVERIFY(a.next());
+
+        QCOMPARE(QSettings(QDir(dataDir).filePath(QStringLiteral("registro.ini")), QSettings::IniFormat)
+                     .value(Register::ServerKey)
+                     .toString(),
+            url);
+        QVERIFY(!QFile::exists(QDir(dataDir).filePath(QStringLiteral("cada.sqlite"))));
+        if (password.isEmpty()) {
+            QVERIFY(!QFile::exists(passFile));
+        } else {
+            QFile file(passFile);
+            QCOMPARE(file.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                QFile::Permissions());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString line = QString::fromUtf8(file.readAll()).trimmed();
+            QVERIFY2(line.startsWith(QLatin1String("localhost:")), qPrintable(line));
+            QVERIFY2(line.endsWith(QLatin1String(":s3\\:nh\\\\a")), qPrintable(line));
+        }
+        qunsetenv("PGPASSFILE");
+        RecordingMessageBoxes boxes;
+        Startup startup(dataDir);
+        QCOMPARE(startup.start(), Startup::Outcome::Running);
+        QCOMPARE(startup.mainWindow()->findChild<QLineEdit *>(QStringLiteral("Text11"))->text(), areaCode);
+    }
+
+    // A server that does not answer is said so, in Portuguese, on its page;
+    // nothing is made and no password kept.
+    void aServerThatCannotBeReachedIsRefusedOnTheSpot()
+    {
+        QTemporaryDir home;
+        const QString passFile = home.filePath(QStringLiteral("pgpass"));
+        qputenv("PGPASSFILE", passFile.toUtf8());
+        Assistant a(home.filePath(QStringLiteral("zuna")));
+        a.answerSiteAndAreaCode(QStringLiteral("Loja"), QStringLiteral("11"));
+        a.field<QAbstractButton>("cadastroServidor")->click();
+        a.field<QLineEdit>("servidor")
+            ->setText(QStringLiteral("postgresql:///zuna?host=%1").arg(home.filePath(QStringLiteral("sem-servidor"))));
+        a.field<QLineEdit>("senha")->setText(QStringLiteral("segredo"));
+        QVERIFY(!a.next());
+        const QString said = a.field<QLabel>("resultadoServidor")->text();
+        QVERIFY2(said.startsWith(QStringLiteral("Não foi possível conectar")), qPrintable(said));
+        QVERIFY(!said.contains(QLatin1String("segredo")));
+        QVERIFY(!a.problem().isEmpty());
+        a.wizard.reject();
+        qunsetenv("PGPASSFILE");
+        QCOMPARE(entriesUnder(home.path()), QStringList());
     }
 
     // Cancel, wherever it comes, leaves nothing: not the folder, not its

@@ -1,14 +1,17 @@
 #include "app/FirstRunAssistant.h"
 
+#include "app/ServerCheck.h"
 #include "callerid/CallerIdSettings.h"
 #include "callerid/CallerIdSetupDialog.h"
 #include "contacts/PhoneNumber.h"
+#include "contacts/PostgresConnection.h"
 
 #include <QButtonGroup>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,8 +122,11 @@ QWizardPage *FirstRunAssistant::makeRegisterPage()
     fresh->setChecked(true);
     auto *access = new QRadioButton(QStringLiteral("Trazer o cadastro do sistema &anterior (CADA.MDB)"), page);
     access->setObjectName(QStringLiteral("cadastroAccess"));
+    auto *shared = new QRadioButton(QStringLiteral("Usar o cadastro &compartilhado de um servidor PostgreSQL"), page);
+    shared->setObjectName(QStringLiteral("cadastroServidor"));
     m_registerChoice->addButton(fresh, int(FirstRunSetup::RegisterChoice::New));
     m_registerChoice->addButton(access, int(FirstRunSetup::RegisterChoice::Access));
+    m_registerChoice->addButton(shared, int(FirstRunSetup::RegisterChoice::Server));
     layout->addWidget(fresh);
     layout->addWidget(access);
 
@@ -139,11 +145,37 @@ QWizardPage *FirstRunAssistant::makeRegisterPage()
     m_accessAreaCode->setObjectName(QStringLiteral("dddAccess"));
     m_accessAreaCode->setIndent(24);
     layout->addWidget(m_accessAreaCode);
-    layout->addWidget(wrappedLabel(QStringLiteral("Os arquivos do Access são só lidos, nunca alterados. Para usar o "
-                                                  "cadastro de um servidor PostgreSQL compartilhado, use depois "
-                                                  "zuna --init --database (veja a Ajuda)."),
+    layout->addWidget(shared);
+
+    auto *serverForm = new QFormLayout;
+    serverForm->setContentsMargins(24, 0, 0, 0);
+    m_server = new QLineEdit(page);
+    m_server->setObjectName(QStringLiteral("servidor"));
+    m_server->setPlaceholderText(QStringLiteral("postgresql://zuna@servidor/zuna"));
+    m_password = new QLineEdit(page);
+    m_password->setObjectName(QStringLiteral("senha"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setPlaceholderText(QStringLiteral("vazia: a de ~/.pgpass"));
+    auto *test = new QPushButton(QStringLiteral("&Testar"), page);
+    test->setObjectName(QStringLiteral("testarServidor"));
+    serverForm->addRow(QStringLiteral("Endereço:"), m_server);
+    serverForm->addRow(QStringLiteral("Senha:"), m_password);
+    serverForm->addRow(QString(), test);
+    layout->addLayout(serverForm);
+    m_serverResult = wrappedLabel(QString(), page);
+    m_serverResult->setObjectName(QStringLiteral("resultadoServidor"));
+    m_serverResult->setIndent(24);
+    layout->addWidget(m_serverResult);
+    layout->addWidget(wrappedLabel(QStringLiteral("Os arquivos do Access são só lidos, nunca alterados. A senha do "
+                                                  "servidor vai para ~/.pgpass, só do seu usuário; nunca para os "
+                                                  "arquivos do Zuna."),
         page));
     layout->addStretch();
+    for (QWidget *w : std::initializer_list<QWidget *> { m_server, m_password, test }) {
+        w->setEnabled(false);
+        connect(shared, &QRadioButton::toggled, w, &QWidget::setEnabled);
+    }
+    connect(test, &QPushButton::clicked, this, &FirstRunAssistant::testServer);
 
     connect(access, &QRadioButton::toggled, m_accessFile, &QWidget::setEnabled);
     connect(access, &QRadioButton::toggled, browse, &QWidget::setEnabled);
@@ -188,6 +220,37 @@ void FirstRunAssistant::chooseAccessFile()
         m_accessFile->setText(file);
 }
 
+bool FirstRunAssistant::testServer()
+{
+    const QString server = m_server->text().trimmed();
+    if (server.isEmpty()) {
+        m_serverResult->setText(QStringLiteral("Digite o endereço do servidor."));
+        return false;
+    }
+    if (PostgresConnection::hasPassword(server)) {
+        m_serverResult->setText(QStringLiteral("Escreva a senha no campo Senha, não no endereço: o endereço fica "
+                                               "gravado na pasta de dados."));
+        return false;
+    }
+    m_serverResult->setText(QStringLiteral("Testando %1...").arg(PostgresConnection::shown(server)));
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const ServerCheck check = ServerCheck::run(server, m_password->text());
+    QGuiApplication::restoreOverrideCursor();
+    if (!check.ok) {
+        m_serverResult->setText(check.error);
+        return false;
+    }
+    QString found = QStringLiteral("Conectado a %1 como %2.").arg(PostgresConnection::shown(server), check.user);
+    if (!check.hasRegister)
+        found += QStringLiteral(" O banco não tem cadastro: ele será criado.");
+    else if (PhoneNumber::isAreaCode(check.areaCode))
+        found += QStringLiteral(" O cadastro já existe e será usado, com o DDD dele, %1.").arg(check.areaCode);
+    else
+        found += QStringLiteral(" O cadastro já existe e será usado.");
+    m_serverResult->setText(found);
+    return true;
+}
+
 void FirstRunAssistant::configureLine()
 {
     if (!m_lineDir) {
@@ -221,6 +284,10 @@ FirstRunSetup FirstRunAssistant::choices() const
     setup.registerChoice = FirstRunSetup::RegisterChoice(m_registerChoice->checkedId());
     if (setup.registerChoice == FirstRunSetup::RegisterChoice::Access)
         setup.accessFile = m_accessFile->text().trimmed();
+    if (setup.registerChoice == FirstRunSetup::RegisterChoice::Server) {
+        setup.server = m_server->text().trimmed();
+        setup.password = m_password->text();
+    }
     if (m_lineDir && m_lineConfigured)
         setup.callerIdSettingsFile = CallerIdSettings::filePath(m_lineDir->path());
     return setup;
@@ -262,6 +329,10 @@ bool FirstRunAssistant::validateCurrentPage()
         if (m_registerChoice->checkedId() == int(FirstRunSetup::RegisterChoice::Access)
             && !QFileInfo(m_accessFile->text().trimmed()).isFile()) {
             complain(QStringLiteral("Escolha o arquivo CADA.MDB do sistema anterior."));
+            return false;
+        }
+        if (m_registerChoice->checkedId() == int(FirstRunSetup::RegisterChoice::Server) && !testServer()) {
+            complain(QStringLiteral("O servidor não pôde ser usado; veja acima."));
             return false;
         }
         break;

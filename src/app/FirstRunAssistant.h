@@ -14,8 +14,9 @@ class QRadioButton;
 
 // The first start from the menu, with no data folder yet: a short assistant
 // in Portuguese instead of an error, asking the site's name, the desk's area
-// code, where the register lives (a new one here, or one brought over from
-// the original platform's CADA.MDB) and the telephone line (the
+// code, where the register lives (a new one here, one brought over from the
+// original platform's CADA.MDB, or a shared one on a PostgreSQL server,
+// tried on the spot) and the telephone line (the
 // configuration screen, with its level meter and test). Finish makes the
 // folder, with the Access import's progress; Cancel leaves nothing behind.
 class FirstRunAssistant : public QWizard
@@ -44,6 +45,8 @@ private:
     QWizardPage *makeRegisterPage();
     QWizardPage *makeLinePage();
     void chooseAccessFile();
+    // Tries the server now and says what it found; false when it failed.
+    bool testServer();
     void configureLine();
     void showLineChoice();
     // Shows `text` as the problem on the current page (empty: none).
@@ -56,6 +59,9 @@ private:
     QButtonGroup *m_registerChoice = nullptr;
     QLineEdit *m_accessFile = nullptr;
     QLabel *m_accessAreaCode = nullptr;
+    QLineEdit *m_server = nullptr;
+    QLineEdit *m_password = nullptr;
+    QLabel *m_serverResult = nullptr;
     QLabel *m_lineChoice = nullptr;
     QLabel *m_problem[4] = {};
     // The line's settings while the assistant runs, apart from any data folder.

@@ -1,7 +1,9 @@
 #include "app/FirstRunSetup.h"
 
 #include "app/DataInit.h"
+#include "app/ServerCheck.h"
 #include "callerid/CallerIdSettings.h"
+#include "contacts/PhoneNumber.h"
 #include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 
@@ -71,12 +73,15 @@ bool FirstRunSetup::create(
             *error = QStringLiteral("Não foi possível criar uma pasta em %1.\nDetalhe: %2")
                          .arg(parent, staging.errorString());
         } else {
-            done = fill(staging.path(), workerProgram, report, error);
+            QString addedPasswordLine;
+            done = fill(staging.path(), workerProgram, report, error, &addedPasswordLine);
             report->replaceInStrings(staging.path(), dataDir); // the files where they end up
             if (done && !QDir().rename(staging.path(), dataDir)) {
                 *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dataDir);
                 done = false;
             }
+            if (!done && !addedPasswordLine.isEmpty())
+                ServerCheck::undoLine(addedPasswordLine);
             staging.setAutoRemove(!done);
         }
     }
@@ -85,8 +90,28 @@ bool FirstRunSetup::create(
     return done;
 }
 
-bool FirstRunSetup::fill(const QString &dir, const QString &workerProgram, QStringList *report, QString *error) const
+bool FirstRunSetup::fill(const QString &dir, const QString &workerProgram, QStringList *report, QString *error,
+    QString *addedPasswordLine) const
 {
+    QString newAreaCode = areaCode;
+    if (registerChoice == RegisterChoice::Server) {
+        const ServerCheck check = ServerCheck::run(server, password);
+        if (!check.ok) {
+            *error = check.error;
+            return false;
+        }
+        if (!password.isEmpty()) {
+            const QString line = check.passwordLine(password);
+            bool added = false;
+            if (!ServerCheck::addLine(line, &added, error))
+                return false;
+            if (added)
+                *addedPasswordLine = line;
+        }
+        // The desks that share the register share its area code.
+        if (PhoneNumber::isAreaCode(check.areaCode))
+            newAreaCode = check.areaCode;
+    }
     // The Access files are read where they are: DataInit finds them in the
     // folder by their names, so links with those names stand in for them
     // while it reads, whatever the chosen file is called.
@@ -106,7 +131,7 @@ bool FirstRunSetup::fill(const QString &dir, const QString &workerProgram, QStri
         }
     }
     const QString serverUrl = registerChoice == RegisterChoice::Server ? server : QString();
-    const bool ok = DataInit::initDataFolder(dir, workerProgram, report, error, areaCode, serverUrl);
+    const bool ok = DataInit::initDataFolder(dir, workerProgram, report, error, newAreaCode, serverUrl);
     for (const QString &link : std::as_const(links))
         QFile::remove(link);
     if (!ok)
@@ -121,7 +146,7 @@ bool FirstRunSetup::fill(const QString &dir, const QString &workerProgram, QStri
     }
     // The line's settings hold the register's area code, as every change of it leaves them.
     CallerIdSettings line = CallerIdSettings::load(dir);
-    line.a2DDDLocal = areaCode;
+    line.a2DDDLocal = newAreaCode;
     if (!line.save(dir) || !DataFolder::makePrivate(target)) {
         *error = QStringLiteral("Não foi possível gravar %1.").arg(target);
         return false;

@@ -21,6 +21,9 @@ struct FirstRunSetup
     RegisterChoice registerChoice = RegisterChoice::New;
     QString accessFile; // RegisterChoice::Access: the chosen CADA.MDB
     QString server; // RegisterChoice::Server: a libpq URI or key=value string
+    // RegisterChoice::Server: the password, for libpq's password file
+    // (~/.pgpass); empty: libpq finds it as it is.
+    QString password;
     // The line's settings as the configuration screen wrote them, or empty
     // for the defaults.
     QString callerIdSettingsFile;
@@ -32,10 +35,14 @@ struct FirstRunSetup
     // Creates the data folder `dataDir`, which must not exist yet, as
     // `zuna --init` would (the same Access import and its checks, through
     // `workerProgram`), then writes the site name and the line's settings.
-    // `report` receives what was done, one Portuguese line each.
+    // `report` receives what was done, one Portuguese line each. On a
+    // server, a register already there is kept with its area code, and a
+    // password goes into libpq's password file (taken out again when the
+    // folder cannot be made).
     bool create(const QString &dataDir, const QString &workerProgram, QStringList *report, QString *error) const;
 
 private:
     // Everything but the rename, in the folder `dir` made for it.
-    bool fill(const QString &dir, const QString &workerProgram, QStringList *report, QString *error) const;
+    bool fill(const QString &dir, const QString &workerProgram, QStringList *report, QString *error,
+        QString *addedPasswordLine) const;
 };
