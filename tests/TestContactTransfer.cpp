@@ -144,6 +144,7 @@ private slots:
     void csvWrittenByOtherPrograms();
     void vcardsWrittenByHand();
     void importSkipsDuplicatesAndDamagedRowsWithTheirLines();
+    void excelSeparatorLineIsHonoured();
     void importWritesNothingUnlessConfirmed();
     void cellsAreNeutralisedForSpreadsheets_data();
     void cellsAreNeutralisedForSpreadsheets();
@@ -331,6 +332,7 @@ void TestContactTransfer::importSkipsDuplicatesAndDamagedRowsWithTheirLines()
     QCOMPARE(linesOf(preview.toAdd), QList<int>({ 2, 7 }));
     QCOMPARE(linesOf(preview.duplicates), QList<int>({ 3, 4 }));
     QCOMPARE(linesOf(preview.damaged), QList<int>({ 5, 8 }));
+    QCOMPARE(preview.format, QStringLiteral("CSV (UTF-8, separador ;)"));
     QVERIFY(preview.duplicates.at(1).damage.contains(QLatin1String("linha 2")));
     const QString shown = ContactImport::describe(preview);
     QVERIFY2(shown.contains(QStringLiteral("2 contatos a importar, 2 repetidos")), qPrintable(shown));
@@ -339,6 +341,22 @@ void TestContactTransfer::importSkipsDuplicatesAndDamagedRowsWithTheirLines()
     qint64 count = 0;
     QVERIFY(r.reg().count(&count, &error));
     QCOMPARE(count, 3);
+}
+
+void TestContactTransfer::excelSeparatorLineIsHonoured()
+{
+    REGISTER_FIXTURE(r);
+    QTemporaryDir out;
+    const QString file = out.filePath(QStringLiteral("excel.csv"));
+    // Excel's line naming the separator, then a header whose cells hold commas.
+    writeFile(file, "sep=;\r\nNome;Telefone;Endere\xe7o\r\nAna;(11)3333-4444;Rua A, 10\r\n");
+    ContactImport::Preview preview;
+    QString error;
+    QVERIFY2(ContactImport::read(file, r.reg(), QStringLiteral("11"), &preview, &error), qPrintable(error));
+    QCOMPARE(recordsOf(preview.toAdd),
+        QList<ContactRecord>(
+            { contact(QStringLiteral("Ana"), QStringLiteral("(11)3333-4444"), QStringLiteral("Rua A, 10")) }));
+    QCOMPARE(linesOf(preview.toAdd), QList<int>({ 3 }));
 }
 
 void TestContactTransfer::importWritesNothingUnlessConfirmed()

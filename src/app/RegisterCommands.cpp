@@ -48,7 +48,7 @@ bool copyInto(const QString &dataDir, const QString &databaseUrl, const QString 
             *error = QStringLiteral("A pasta de dados %1 não tem o cadastro %2.").arg(dataDir, DataFiles::Contacts);
             return false;
         }
-        ok = RegisterBackup::copyFile(source, plain, error, show);
+        ok = RegisterBackup::copyFile(source, plain, error, show, nullptr, false); // checked below
     } else {
         const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, error);
         ok = reg && RegisterBackup::copyRegister(*reg, plain, error, show);

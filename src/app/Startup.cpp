@@ -117,10 +117,14 @@ Startup::Outcome Startup::start()
     if (Register::serverFor(m_dataDir, m_databaseUrl).isEmpty()) {
         m_backup = std::make_unique<AutoBackup>(m_dataDir);
         QObject::connect(m_backup.get(), &AutoBackup::statusChanged, m_main.get(), &MainWindow::showLineStatus);
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_backup.get(), [backup = m_backup.get()] {
-            QString error;
-            backup->copyAtExit(&error);
-        });
+        QObject::connect(
+            qApp, &QCoreApplication::aboutToQuit, m_backup.get(), [backup = m_backup.get(), window = m_main.get()] {
+                // The window goes at once; the copy of a large register may
+                // take a while longer.
+                window->hide();
+                QString error;
+                backup->copyAtExit(&error);
+            });
         m_backup->start();
     }
     m_main->show();

@@ -188,7 +188,15 @@ bool ContactCsv::read(const QByteArray &bytes, Read *result, QString *error)
 {
     const QString text = TextDecoding::decode(bytes, &result->encoding);
     result->separator = separatorOf(text);
-    const QList<Record> records = recordsOf(text, result->separator);
+    // Excel may name the separator on a first line of its own: "sep=;".
+    QList<Record> records;
+    if (text.startsWith(QLatin1String("sep="), Qt::CaseInsensitive) && text.size() > 4) {
+        result->separator = text.at(4);
+        records = recordsOf(text, result->separator);
+        records.removeFirst();
+    } else {
+        records = recordsOf(text, result->separator);
+    }
     if (records.isEmpty()) {
         *error = QStringLiteral("O arquivo está vazio.");
         return false;
