@@ -7,6 +7,7 @@
 #include "callerid/sources/LineSplitter.h"
 #include "callerid/sources/LocalSocketSource.h"
 #include "callerid/sources/NcidSource.h"
+#include "callerid/sources/SipSource.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -21,10 +22,14 @@
 #include <QThread>
 
 #include <QTimer>
+#include <QUdpSocket>
 #include <atomic>
 
 #include <sndfile.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cmath>
 
@@ -58,6 +63,83 @@ class TestLineSourcesUnderStress : public QObject
         return out;
     }
 
+    // This process's resident memory, in KB.
+    static qint64 residentKb()
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+        return -1;
+    }
+
+    // An INVITE from `number` (percent-encoded as a URI's user part), with
+    // `name` as its display name, sent straight to a listening source.
+    static QByteArray invite(quint16 port, quint16 from, const QString &number, const QString &name)
+    {
+        const QByteArray tag = QByteArray::number(from);
+        return "INVITE sip:zuna@127.0.0.1:" + QByteArray::number(port) + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + tag
+            + ";branch=z9hG4bK-" + tag + "\r\nMax-Forwards: 70\r\nFrom: \"" + name.toUtf8()
+            + "\" <sip:" + number.toUtf8().toPercentEncoding() + "@127.0.0.1>;tag=" + tag
+            + "\r\nTo: <sip:zuna@127.0.0.1>\r\nCall-ID: c-" + tag + "\r\nCSeq: 1 INVITE\r\nContent-Length: 0\r\n\r\n";
+    }
+
+    // One call through a real source of the kind named ("ncid", "sip": an
+    // INVITE sent straight to it, "socket": a line on the local socket), and
+    // what the source handed on once it did: callers and texts.
+    static void callThrough(const QString &kind, const QString &number, const QString &name,
+        QList<QVariantList> *callers, QStringList *texts, QByteArray *reply = nullptr)
+    {
+        QTemporaryDir dir;
+        std::unique_ptr<LineSource> source;
+        QTcpServer ncid;
+        QUdpSocket sip;
+        quint16 port = 0;
+        if (kind == QLatin1String("ncid")) {
+            QVERIFY(ncid.listen(QHostAddress::LocalHost));
+            source = std::make_unique<NcidSource>(QStringLiteral("127.0.0.1"), ncid.serverPort(), QStringLiteral("11"));
+        } else if (kind == QLatin1String("sip")) {
+            port = freeLocalPort();
+            SipSource::Setup setup;
+            setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
+            source = std::make_unique<SipSource>(setup, QStringLiteral("11"));
+        } else {
+            source
+                = std::make_unique<LocalSocketSource>(dir.filePath(QStringLiteral("zuna.sock")), QStringLiteral("11"));
+        }
+        QSignalSpy callerSpy(source.get(), &LineSource::callerReceived);
+        QSignalSpy textSpy(source.get(), &LineSource::textReceived);
+        QSignalSpy status(source.get(), &LineSource::statusChanged);
+        source->start();
+        QLocalSocket client;
+        std::unique_ptr<QTcpSocket> peer;
+        if (kind == QLatin1String("ncid")) {
+            QTRY_VERIFY(ncid.hasPendingConnections());
+            peer.reset(ncid.nextPendingConnection());
+            peer->write("CID: *DATE*12082026*TIME*0130*LINE*-*NMBR*" + number.toUtf8() + "*MESG*NONE*NAME*"
+                + name.toUtf8() + "*\r\n");
+        } else if (kind == QLatin1String("sip")) {
+            QTRY_VERIFY(!status.isEmpty());
+            QVERIFY(sip.bind(QHostAddress::LocalHost, 0));
+            sip.writeDatagram(invite(port, sip.localPort(), number, name), QHostAddress::LocalHost, port);
+        } else {
+            client.connectToServer(dir.filePath(QStringLiteral("zuna.sock")));
+            QVERIFY(client.waitForConnected(2000));
+            client.write(number.toUtf8() + '\n');
+            QTRY_VERIFY(client.canReadLine());
+            if (reply)
+                *reply = client.readLine();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(callerSpy.size() + textSpy.size() > 0, 10000);
+        for (const QVariantList &c : callerSpy)
+            *callers << c;
+        for (const QVariantList &t : textSpy)
+            *texts << t.first().toString();
+    }
+
     static QStringList decode(const QString &path, QString *error)
     {
         QStringList found;
@@ -80,8 +162,12 @@ private slots:
                                              << QList<QByteArray> { "NMBR = 113333", "NMBR = 2" };
         QTest::newRow("LF CR") << QList<QByteArray> { "A\n\rB\n" } << QList<QByteArray> { "A", "B" };
         QTest::newRow("no end yet") << QList<QByteArray> { "NMBR = 1" } << QList<QByteArray> {};
-        QTest::newRow("garbage without breaks is dropped")
-            << QList<QByteArray> { QByteArray(5000, 'x'), "y\n" } << QList<QByteArray> { "y" };
+        QTest::newRow("garbage without breaks is dropped to its end")
+            << QList<QByteArray> { QByteArray(5000, 'x'), "y\nz\n" } << QList<QByteArray> { "z" };
+        QTest::newRow("a CID inside a 1 MB line is no line") << QList<QByteArray> { QByteArray(1 << 20, 'x'),
+            "CID: *NMBR*1133334444*", "\r\nCID: *NMBR*2*\n" } << QList<QByteArray> { "CID: *NMBR*2*" };
+        QTest::newRow("an overlong line within one chunk")
+            << QList<QByteArray> { QByteArray(5000, 'x') + "CID: *NMBR*1*\nok\n" } << QList<QByteArray> { "ok" };
     }
     void linesEndAtCrLfOrBoth()
     {
@@ -127,6 +213,169 @@ private slots:
         QVERIFY2(
             numbers.size() <= clock.elapsed() / LineSource::PaceMs + 2, qPrintable(QString::number(numbers.size())));
         QVERIFY(numbers.size() >= 2);
+    }
+
+    void anOverlongLineFromAServerIsNoCall()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        NcidSource source(QStringLiteral("127.0.0.1"), server.serverPort(), QStringLiteral("11"));
+        QSignalSpy numbers(&source, &LineSource::numberReceived);
+        source.start();
+        QVERIFY(server.waitForNewConnection(5000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        peer->write(QByteArray(1 << 20, 'x') + "CID: *NMBR*1133334444*NAME*FALSO*\r\n");
+        peer->write("CID: *NMBR*2122223333*NAME*ANA*\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(numbers.size(), 1, 10000);
+        QCOMPARE(numbers.first().first().toString(), QStringLiteral("2122223333"));
+    }
+
+    void aServerThatDropsEveryConnectionIsTriedLessAndLessOften()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QList<qint64> attempts; // when each connection came, in ms
+        QElapsedTimer clock;
+        clock.start();
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket *peer = server.nextPendingConnection()) {
+                attempts << clock.elapsed();
+                peer->close(); // taken, and dropped at once
+                peer->deleteLater();
+            }
+        });
+        NcidSource source(QStringLiteral("127.0.0.1"), server.serverPort(), QStringLiteral("11"));
+        source.start();
+        QTRY_VERIFY_WITH_TIMEOUT(attempts.size() >= 4, 15000);
+        // 1, 2, 4 s between attempts, not 1 s for ever.
+        for (int i = 1; i < 4; ++i) {
+            const qint64 gap = attempts.at(i) - attempts.at(i - 1);
+            QVERIFY2(gap >= (1000 << (i - 1)) * 9 / 10, qPrintable(QStringLiteral("gap %1: %2 ms").arg(i).arg(gap)));
+        }
+    }
+
+    void aClientThatNeverReadsIsDroppedAndCostsLittle()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zuna.sock"));
+        LocalSocketSource source(path, QStringLiteral("11"));
+        QSignalSpy numbers(&source, &LineSource::numberReceived);
+        source.start();
+        // A client that sends numbers as fast as it can and reads nothing.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        std::atomic<bool> stop = false, dropped = false;
+        std::atomic<qint64> sent = 0;
+        const QByteArray lines = QByteArray("1133334444\n").repeated(4096);
+        std::unique_ptr<QThread> flood(QThread::create([&] {
+            while (!stop && sent < 64ll * 1024 * 1024) {
+                const ssize_t n = ::send(fd, lines.constData(), size_t(lines.size()), MSG_NOSIGNAL);
+                if (n < 0) {
+                    dropped = true;
+                    return;
+                }
+                sent += n;
+            }
+        }));
+        const auto end = qScopeGuard([&] {
+            stop = true;
+            ::shutdown(fd, SHUT_RDWR);
+            flood->wait();
+            ::close(fd);
+        });
+        const qint64 before = residentKb();
+        QElapsedTimer took;
+        took.start();
+        flood->start();
+        QTRY_VERIFY_WITH_TIMEOUT(dropped, 20000);
+        const qint64 after = residentKb();
+        qInfo("socket client that never reads: dropped after %lld ms and %lld KB sent; resident memory %lld KB "
+              "before, %lld KB after",
+            took.elapsed(), sent / 1024, before, after);
+        QVERIFY2(after - before < 32 * 1024, qPrintable(QString::number(after - before)));
+        // The listener still takes a number from a client that reads.
+        QString error;
+        std::atomic<int> ok = -1;
+        std::unique_ptr<QThread> caller(QThread::create(
+            [&] { ok = LocalSocketSource::sendNumber(path, QStringLiteral("2122223333"), &error) ? 1 : 0; }));
+        caller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(ok != -1, 10000);
+        caller->wait();
+        QVERIFY2(ok == 1, qPrintable(error));
+    }
+
+    void aNumberNotPlainlyWrittenIsRefusedOnEverySource_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("shown");
+        const QString unreadable = LineSource::textFor(CallerIdMessage::Kind::Unreadable);
+        for (const char *kind : { "socket", "ncid", "sip" }) {
+            QTest::addRow("%s: Arabic-Indic digit", kind) << kind << QStringLiteral("1133\u066334444") << unreadable;
+            QTest::addRow("%s: full-width digits", kind)
+                << kind << QStringLiteral("\uFF11\uFF11\uFF13\uFF13\uFF13\uFF13\uFF14\uFF14\uFF14\uFF14") << unreadable;
+        }
+        QTest::newRow("socket: letters after the number") << "socket"
+                                                          << "3131110002abc" << unreadable;
+        QTest::newRow("ncid: letters after the number") << "ncid"
+                                                        << "3131110002abc" << unreadable;
+        // A SIP user with letters is a name, not a number: no number came.
+        QTest::newRow("sip: letters after the number")
+            << "sip"
+            << "3131110002abc" << LineSource::textFor(CallerIdMessage::Kind::Unavailable);
+    }
+    void aNumberNotPlainlyWrittenIsRefusedOnEverySource()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, number);
+        QFETCH(QString, shown);
+        QList<QVariantList> callers;
+        QStringList texts;
+        QByteArray reply;
+        callThrough(kind, number, QStringLiteral("ANA"), &callers, &texts, &reply);
+        if (QTest::currentTestFailed())
+            return;
+        // Never dropped in silence, never read as another number.
+        QCOMPARE(callers, QList<QVariantList>());
+        QCOMPARE(texts, QStringList { shown });
+        if (kind == QLatin1String("socket"))
+            QVERIFY2(reply.startsWith("ERRO"), reply.constData());
+    }
+
+    void aCallersNameArrivesAsPlainShortText_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("handedOn");
+        const QString braille = QString(40, QChar(0x2800));
+        for (const char *kind : { "ncid", "sip" }) {
+            QTest::addRow("%s: padded to pass for another caller", kind)
+                << kind << braille + QStringLiteral("1133334444 · MARIA DA SILVA") + braille
+                << QStringLiteral("1133334444 · MARIA DA SILVA");
+            QTest::addRow("%s: markup", kind)
+                << kind << QStringLiteral("<font color=red size=6>GOLPE</font><br><img src=x>")
+                << QStringLiteral("<font color=red size=6>GOLPE</font><br>…");
+            QTest::addRow("%s: right-to-left override", kind)
+                << kind << QStringLiteral("\u202EABC 1234-5678") << QStringLiteral("ABC 1234-5678");
+            QTest::addRow("%s: 3000 characters", kind)
+                << kind << QString(3000, u'W') << QString(39, u'W') + QChar(0x2026);
+        }
+    }
+    void aCallersNameArrivesAsPlainShortText()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        QFETCH(QString, handedOn);
+        QList<QVariantList> callers;
+        QStringList texts;
+        callThrough(kind, QStringLiteral("2122223333"), name, &callers, &texts);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(callers.size(), 1);
+        QCOMPARE(callers.first(), (QVariantList { QStringLiteral("2122223333"), handedOn }));
     }
 
     void heldConnectionsAreCappedAndIdleOnesDropped()

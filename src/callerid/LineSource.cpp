@@ -1,6 +1,7 @@
 #include "callerid/LineSource.h"
 
 #include "callerid/NumberNormaliser.h"
+#include "callerid/OutsideText.h"
 #include "contacts/PhoneNumber.h"
 
 LineSource::LineSource(QString areaCode, QObject *parent)
@@ -41,7 +42,12 @@ void LineSource::deliver(const CallerIdMessage &message)
 
 void LineSource::deliverNumber(const QString &received, const QString &name)
 {
-    m_waiting.append({ received, name });
+    // Refused, but said: a call came whose number cannot be trusted.
+    if (!NumberNormaliser::isReadable(received)) {
+        deliverText(textFor(CallerIdMessage::Kind::Unreadable));
+        return;
+    }
+    m_waiting.append({ received, OutsideText::name(name) });
     if (m_waiting.size() > MaxWaiting)
         m_waiting.removeFirst();
     if (!m_pace.isActive())
@@ -64,9 +70,15 @@ void LineSource::handOver()
 
 void LineSource::deliverText(const QString &text)
 {
-    if (isRepeat(text))
+    const QString clean = OutsideText::message(text);
+    if (isRepeat(clean))
         return;
-    emit textReceived(text);
+    emit textReceived(clean);
+}
+
+void LineSource::reportStatus(const QString &status, bool healthy)
+{
+    emit statusChanged(OutsideText::message(status), healthy);
 }
 
 QString LineSource::chooseReading(const QString &received)

@@ -20,6 +20,11 @@
 // habit; else both readings are shown as text and neither is looked up. A
 // source that fails says so through its status, keeps retrying and never
 // blocks the window.
+//
+// What a source hands on is checked and cleaned here, for every source alike:
+// a number that is not plainly a number (a letter, a digit of another
+// script) becomes the unreadable-number text, never another number; names,
+// texts and statuses come out as plain, short text (OutsideText).
 class LineSource : public QObject
 {
     Q_OBJECT
@@ -54,8 +59,9 @@ public:
 
 signals:
     void numberReceived(const QString &number);
-    // The same call with the caller's name when the line sent one (FSK, an
-    // NCID server), else an empty name; emitted right after numberReceived.
+    // The same call with the caller's name when the line sent one (FSK, a
+    // modem, an NCID server, SIP), else an empty name; emitted right after
+    // numberReceived.
     void callerReceived(const QString &number, const QString &name);
     void textReceived(const QString &text);
     // What the source is doing, for the display; `healthy` is false while it
@@ -67,6 +73,8 @@ protected:
     void deliver(const CallerIdMessage &message);
     void deliverNumber(const QString &received, const QString &name = QString());
     void deliverText(const QString &text);
+    // Says what the source is doing (statusChanged), cleaned like a name.
+    void reportStatus(const QString &status, bool healthy);
     const QString &areaCode() const { return m_areaCode; }
 
 private:

@@ -61,4 +61,18 @@ QString normalise(const QString &received, const QString &localAreaCode)
     return all.size() == 1 ? all.first().key : QString();
 }
 
+bool isReadable(const QString &received)
+{
+    const QString text = received.trimmed();
+    bool digit = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c >= u'0' && c <= u'9')
+            digit = true;
+        else if (c != u' ' && c != u'-' && c != u'.' && c != u'(' && c != u')' && !(c == u'+' && i == 0))
+            return false;
+    }
+    return digit;
+}
+
 } // namespace NumberNormaliser

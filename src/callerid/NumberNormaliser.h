@@ -36,4 +36,11 @@ QList<Reading> readings(const QString &received, const QString &localAreaCode);
 // The key of the one reading; empty when the digits read two ways.
 QString normalise(const QString &received, const QString &localAreaCode);
 
+// Whether what a line sent can be read as a number at all: ASCII digits, the
+// blanks, brackets, dashes and dots a number is written with, and a '+' in
+// front. Anything else (a letter, a digit of another script such as '٣' or
+// '３') makes it unreadable: dropping that character would give another
+// number.
+bool isReadable(const QString &received);
+
 } // namespace NumberNormaliser

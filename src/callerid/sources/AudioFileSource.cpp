@@ -80,7 +80,7 @@ void AudioFileSource::start()
     stop();
     m_stop = std::make_shared<std::atomic<bool>>(false);
     m_startedAt = QDateTime::currentMSecsSinceEpoch();
-    emit statusChanged(QStringLiteral("Lendo a gravação %1").arg(QFileInfo(m_path).fileName()), true);
+    reportStatus(QStringLiteral("Lendo a gravação %1").arg(QFileInfo(m_path).fileName()), true);
     m_worker = QThread::create([this, path = m_path, sensitivity = m_sensitivity, stop = m_stop] {
         QList<CallerIdMessage> messages;
         QString error;
@@ -114,14 +114,14 @@ void AudioFileSource::stop()
 void AudioFileSource::decoded(bool ok, const QList<CallerIdMessage> &messages, const QString &error)
 {
     if (!ok) {
-        emit statusChanged(error, false);
+        reportStatus(error, false);
         return;
     }
     // A recording cut short or damaged is shown as failing, with what was
     // heard in it all the same.
     const QString heard
         = QStringLiteral("Gravação %1: %2 mensagens").arg(QFileInfo(m_path).fileName()).arg(messages.size());
-    emit statusChanged(error.isEmpty() ? heard : heard + QLatin1Char('\n') + error, error.isEmpty());
+    reportStatus(error.isEmpty() ? heard : heard + QLatin1Char('\n') + error, error.isEmpty());
     m_messages = messages;
     deliverNext();
 }

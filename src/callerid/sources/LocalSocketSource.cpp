@@ -1,5 +1,6 @@
 #include "callerid/sources/LocalSocketSource.h"
 
+#include "callerid/NumberNormaliser.h"
 #include "callerid/sources/Reconnector.h"
 #include "platform/DataFiles.h"
 
@@ -22,7 +23,7 @@ LocalSocketSource::LocalSocketSource(QString socketPath, QString areaCode, QObje
     m_watch.setInterval(WatchMs);
     connect(&m_watch, &QTimer::timeout, this, [this] {
         if (m_running && !m_server->isListening() && !m_reconnect->isWaiting()) {
-            emit statusChanged(
+            reportStatus(
                 QStringLiteral("O soquete local %1 parou de receber números; abrindo de novo.").arg(m_path), false);
             listen();
         }
@@ -66,8 +67,8 @@ void LocalSocketSource::listen()
     QLocalServer::removeServer(m_path); // left by a copy that crashed
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_path)) {
-        emit statusChanged(QStringLiteral("O soquete local %1 não pôde ser aberto; tentando de novo.\nDetalhe: %2")
-                               .arg(m_path, m_server->errorString()),
+        reportStatus(QStringLiteral("O soquete local %1 não pôde ser aberto; tentando de novo.\nDetalhe: %2")
+                         .arg(m_path, m_server->errorString()),
             false);
         m_reconnect->failed();
         return;
@@ -96,20 +97,34 @@ void LocalSocketSource::accept()
             oldest->deleteLater();
         }
         m_clients.insert(client, LineSplitter());
+        // What is read ahead for a client is bounded too: a client that
+        // sends faster than it is served waits on its own side.
+        client->setReadBufferSize(Bite);
         auto *idle = new QTimer(client);
         idle->setSingleShot(true);
         idle->start(m_idleMs);
         connect(idle, &QTimer::timeout, client, &QLocalSocket::abort);
-        connect(client, &QLocalSocket::readyRead, this, [this, client, idle] {
-            // Only a number keeps a client: blank lines or garbage do not.
-            if (readClient(client))
-                idle->start(m_idleMs);
-        });
+        connect(client, &QLocalSocket::readyRead, this, [this, client] { serve(client); });
         connect(client, &QLocalSocket::disconnected, this, [this, client] {
             m_clients.remove(client);
             client->deleteLater();
         });
     }
+}
+
+void LocalSocketSource::serve(QLocalSocket *client)
+{
+    if (!m_clients.contains(client))
+        return;
+    // Only a number keeps a client: blank lines or garbage do not.
+    if (readClient(client)) {
+        if (auto *idle = client->findChild<QTimer *>())
+            idle->start(m_idleMs);
+    }
+    // A bite per turn of the event loop: a client sending at full speed
+    // never holds the window; the rest is read at the next turn.
+    if (m_clients.contains(client) && client->bytesAvailable() > 0)
+        QTimer::singleShot(0, client, [this, client] { serve(client); });
 }
 
 bool LocalSocketSource::readClient(QLocalSocket *client)
@@ -118,11 +133,22 @@ bool LocalSocketSource::readClient(QLocalSocket *client)
     if (lines == m_clients.end())
         return false;
     bool delivered = false;
-    for (const QByteArray &raw : lines->feed(client->readAll())) {
+    for (const QByteArray &raw : lines->feed(client->read(Bite))) {
+        // A client that does not read its answers is let go: what is owed
+        // to it cannot grow without bound. (What the system would still
+        // take for it is handed over first.)
+        if (client->bytesToWrite() > MaxUnreadReplies && (client->flush(), client->bytesToWrite() > MaxUnreadReplies)) {
+            m_clients.remove(client);
+            client->abort();
+            client->deleteLater();
+            return false;
+        }
         const QString line = QString::fromUtf8(raw).trimmed();
-        const bool hasDigit = std::any_of(line.cbegin(), line.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-        if (!hasDigit) {
+        if (!NumberNormaliser::isReadable(line)) {
             client->write("ERRO: não é um número\n");
+            // Digits of any kind: a call all the same, shown as unreadable.
+            if (std::any_of(line.cbegin(), line.cend(), [](QChar c) { return c.isDigit(); }))
+                deliverNumber(line);
             continue;
         }
         deliverNumber(line);

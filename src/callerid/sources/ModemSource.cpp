@@ -55,9 +55,11 @@ void ModemSource::open()
         return;
     }
     m_lines.clear();
+    deliverPending();
+    forgetNameBefore();
     m_port->write((m_init + QStringLiteral("\r")).toLatin1());
     m_reconnect->succeeded();
-    emit statusChanged(QStringLiteral("Modem pronto em %1").arg(m_portName), true);
+    reportStatus(QStringLiteral("Modem pronto em %1").arg(m_portName), true);
 }
 
 void ModemSource::fail(const QString &why)
@@ -66,7 +68,7 @@ void ModemSource::fail(const QString &why)
         m_port->close();
     if (!m_running)
         return;
-    emit statusChanged(
+    reportStatus(
         QStringLiteral("O modem em %1 não responde; tentando de novo.\nDetalhe: %2").arg(m_portName, why), false);
     m_reconnect->failed();
 }
@@ -77,37 +79,54 @@ void ModemSource::readLines()
         const QString line = QString::fromLatin1(raw).trimmed();
         const QString field = line.section(QLatin1Char('='), 0, 0).trimmed();
         const QString value = line.section(QLatin1Char('='), 1).trimmed();
-        if (field == QLatin1String("NMBR")) {
-            const QString nameBefore = std::exchange(m_pendingName, QString());
+        if (field == QLatin1String("RING") || field == QLatin1String("DATE")) {
+            // Another call's lines begin: nothing of the one before is left
+            // for it, a number that got no name goes without one.
+            deliverPending();
+            forgetNameBefore();
+        } else if (field == QLatin1String("NMBR")) {
+            // A name just before the number is this call's; one left from a
+            // call whose number was lost is too old by now.
+            const bool fresh = m_nameBeforeAge.isValid() && m_nameBeforeAge.elapsed() < NameWaitMs;
+            const QString name = fresh ? m_nameBefore : QString();
+            forgetNameBefore();
             deliverPending(); // an earlier number that got no name
             if (value == QLatin1String("P"))
                 deliverText(textFor(CallerIdMessage::Kind::Withheld));
             else if (value == QLatin1String("O"))
                 deliverText(textFor(CallerIdMessage::Kind::Unavailable));
-            else if (!nameBefore.isNull())
-                deliverNumber(value, nameBefore);
+            else if (value.isEmpty())
+                deliverText(textFor(CallerIdMessage::Kind::Unreadable));
             else {
-                // The name, when the line sends one, comes on the next line.
+                // A name after the number, which most modems send, is waited for.
                 m_pendingNumber = value;
+                m_pendingName = name;
                 m_nameWait.start();
             }
         } else if (field == QLatin1String("NAME")) {
             // "O" and "P": no name sent (unavailable, private).
             const QString name = value == QLatin1String("O") || value == QLatin1String("P") ? QString() : value;
             if (!m_pendingNumber.isEmpty()) {
-                m_nameWait.stop();
-                deliverNumber(std::exchange(m_pendingNumber, QString()), name);
+                m_pendingName = name;
+                deliverPending();
             } else {
-                m_pendingName = name.isNull() ? QLatin1String("") : name;
+                m_nameBefore = name;
+                m_nameBeforeAge.start();
             }
         }
     }
 }
 
+void ModemSource::forgetNameBefore()
+{
+    m_nameBefore.clear();
+    m_nameBeforeAge.invalidate();
+}
+
 void ModemSource::deliverPending()
 {
     m_nameWait.stop();
-    m_pendingName = QString();
     if (!m_pendingNumber.isEmpty())
-        deliverNumber(std::exchange(m_pendingNumber, QString()));
+        deliverNumber(std::exchange(m_pendingNumber, QString()), std::exchange(m_pendingName, QString()));
+    m_pendingName.clear();
 }

@@ -3,6 +3,7 @@
 #include "callerid/LineSource.h"
 #include "callerid/sources/LineSplitter.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 class QSerialPort;
@@ -11,7 +12,11 @@ class Reconnector;
 // A voice/data modem with caller ID on a serial or USB port: "NMBR = ..."
 // lines, "P" withheld and "O" unavailable, and the caller's name from a
 // "NAME = ..." line next to it (before or after; "O" and "P" are no name).
-// A number waits NameWaitMs for its name, which the modem sends right after.
+// A call's lines come together (RING, DATE, TIME, NMBR, NAME): a number waits
+// NameWaitMs for the name the modem sends right after it; a name sent before
+// its number counts only if the number follows within NameWaitMs, with no
+// RING or DATE between. A name is used for its own call only: one whose
+// number was lost never goes to the next caller.
 class ModemSource : public LineSource
 {
     Q_OBJECT
@@ -29,6 +34,7 @@ private:
     void fail(const QString &why);
     void readLines();
     void deliverPending();
+    void forgetNameBefore();
 
     QString m_portName;
     int m_baud;
@@ -38,6 +44,8 @@ private:
     LineSplitter m_lines;
     bool m_running = false;
     QString m_pendingNumber; // waiting for its name
-    QString m_pendingName; // a name that came before its number; null: none
+    QString m_pendingName; // the name it has so far
+    QString m_nameBefore; // a NAME line with no number yet
+    QElapsedTimer m_nameBeforeAge;
     QTimer m_nameWait;
 };

@@ -16,7 +16,7 @@ NcidSource::NcidSource(QString host, int port, QString areaCode, QObject *parent
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_reconnect->succeeded();
         m_lines.clear();
-        emit statusChanged(QStringLiteral("Conectado ao servidor NCID %1:%2").arg(m_host).arg(m_portNumber), true);
+        reportStatus(QStringLiteral("Conectado ao servidor NCID %1:%2").arg(m_host).arg(m_portNumber), true);
     });
     connect(
         m_socket, &QTcpSocket::disconnected, this, [this] { fail(QStringLiteral("o servidor encerrou a conexão")); });
@@ -53,10 +53,10 @@ void NcidSource::fail(const QString &why)
     if (!m_running || m_reconnect->isWaiting())
         return;
     m_socket->abort();
-    emit statusChanged(QStringLiteral("Sem conexão com o servidor NCID %1:%2; tentando de novo.\nDetalhe: %3")
-                           .arg(m_host)
-                           .arg(m_portNumber)
-                           .arg(why),
+    reportStatus(QStringLiteral("Sem conexão com o servidor NCID %1:%2; tentando de novo.\nDetalhe: %3")
+                     .arg(m_host)
+                     .arg(m_portNumber)
+                     .arg(why),
         false);
     m_reconnect->failed();
 }

@@ -17,17 +17,24 @@ void Reconnector::failed()
 {
     if (m_timer.isActive())
         return;
+    // Only a connection that held counts as a success: a server that takes
+    // the connection and drops it at once is waited for longer each time.
+    if (m_up.isValid() && m_up.elapsed() >= HeldMs)
+        m_delayMs = 0;
+    m_up.invalidate();
     m_delayMs = m_delayMs == 0 ? FirstDelayMs : std::min(m_delayMs * 2, LongestDelayMs);
     m_timer.start(m_delayMs);
 }
 
 void Reconnector::succeeded()
 {
-    m_delayMs = 0;
+    if (!m_up.isValid())
+        m_up.start();
 }
 
 void Reconnector::stop()
 {
     m_timer.stop();
     m_delayMs = 0;
+    m_up.invalidate();
 }

@@ -69,7 +69,7 @@ void SipSource::start()
     const bool readable = setup.registering ? SipAddress::readAccount(m_setup.address, &setup.address, &why)
                                             : SipAddress::readListening(m_setup.address, &setup.address, &why);
     if (!readable) {
-        emit statusChanged(QStringLiteral("Fonte SIP sem endereço válido: %1.").arg(why), false);
+        reportStatus(QStringLiteral("Fonte SIP sem endereço válido: %1.").arg(why), false);
         return;
     }
     setup.authUser = m_setup.authUser.toUtf8();
@@ -77,7 +77,7 @@ void SipSource::start()
     setup.maxTcpConnections = m_setup.maxTcpConnections;
     if (setup.registering) {
         if (!readPassword(m_setup.passwordFile, &setup.password, &why)) {
-            emit statusChanged(QStringLiteral("Conta SIP %1 sem senha: %2.").arg(m_setup.address, why), false);
+            reportStatus(QStringLiteral("Conta SIP %1 sem senha: %2.").arg(m_setup.address, why), false);
             return;
         }
     }
@@ -133,7 +133,7 @@ void SipSource::report(const QString &status, bool healthy)
     } else {
         m_reconnect->failed();
     }
-    emit statusChanged(status, healthy);
+    reportStatus(status, healthy);
 }
 
 void SipSource::refused(const QString &why)
@@ -146,9 +146,9 @@ void SipSource::refused(const QString &why)
         = std::min(FirstWaitMinutes << std::min(m_refusals - RefusalsBeforeWaiting, 8), LongestWaitMinutes);
     m_reconnect->stop();
     m_patience->start(minutes * 60 * 1000);
-    emit statusChanged(QStringLiteral("%1; nova tentativa em %2 min, para que o provedor não bloqueie este endereço "
-                                      "por tentativas erradas. Confira a conta e a senha.")
-                           .arg(why)
-                           .arg(minutes),
+    reportStatus(QStringLiteral("%1; nova tentativa em %2 min, para que o provedor não bloqueie este endereço "
+                                "por tentativas erradas. Confira a conta e a senha.")
+                     .arg(why)
+                     .arg(minutes),
         false);
 }

@@ -22,7 +22,7 @@ void SoundCardSource::start()
     m_stop = std::make_shared<std::atomic<bool>>(false);
     m_thread = new CaptureThread(m_device, m_sensitivity, m_stop);
     connect(m_thread, &CaptureThread::message, this, &SoundCardSource::deliver);
-    connect(m_thread, &CaptureThread::status, this, &SoundCardSource::statusChanged);
+    connect(m_thread, &CaptureThread::status, this, &SoundCardSource::reportStatus);
     connect(m_thread, &CaptureThread::level, this, &SoundCardSource::levelChanged);
     connect(m_thread, &CaptureThread::digit, this, &SoundCardSource::digitDetected);
     m_thread->start();
