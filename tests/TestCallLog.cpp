@@ -244,7 +244,7 @@ private slots:
         text->setText(QStringLiteral("jose da"));
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(21)95555-4444") }));
         QCOMPARE(
-            callsWindow()->model()->index(0, CallListModel::Name).data().toString(), QStringLiteral("JOSÉ DA SILVA"));
+            callsWindow()->model()->index(0, CallListModel::Name).data().toString(), QStringLiteral("“JOSÉ DA SILVA”"));
         text->setText(QStringLiteral("4004 1234"));
         QCOMPARE(listedNumbers(), QStringList({ QStringLiteral("(11)4004-1234") }));
         text->clear();
@@ -384,6 +384,77 @@ private slots:
         zuna.start(QStringLiteral(ZUNA_BINARY), arguments);
         QVERIFY(zuna.waitForFinished(20000));
         QCOMPARE(zuna.readAllStandardOutput().count("\r\n"), 2);
+    }
+
+    void theLogForScriptsCannotBeTurnedAgainstItsReader()
+    {
+        QVERIFY(startWindow());
+        CallRecord c;
+        c.when = QDateTime(QDate(2026, 12, 1), QTime(9, 0, 0));
+        c.received = QStringLiteral("+551133334444");
+        c.key = QStringLiteral("1133334444");
+        c.laidOut = QStringLiteral("(11)3333-4444");
+        c.callerName = QStringLiteral("\x1b[2J\x1b]0;pwned\x07=HYPERLINK(\"http://x\",\"clique\")\u202E");
+        c.source = QStringLiteral("@SUM(1+1)");
+        c.line = QStringLiteral("-2+3+cmd|' /C calc'!A0");
+        QVERIFY(reg().logCall(&c, nullptr));
+        CallRecord d = c;
+        d.callerName = QStringLiteral("=1+1");
+        d.line = QStringLiteral("\tLINHA");
+        d.received = QStringLiteral("-1133334444");
+        QVERIFY(reg().logCall(&d, nullptr));
+
+        QStringList arguments = { QStringLiteral("--chamadas") };
+        if (m_url.isEmpty())
+            arguments << QStringLiteral("--data-dir") << m_fx->data().path();
+        else
+            arguments << QStringLiteral("--database") << m_url;
+        QProcess zuna;
+        zuna.start(QStringLiteral(ZUNA_BINARY), arguments);
+        QVERIFY(zuna.waitForFinished(20000));
+        const QString text = QString::fromUtf8(zuna.readAllStandardOutput());
+        // For a terminal: nothing it would act on, the name still legible.
+        for (const QChar c : text)
+            QVERIFY2(c == u'\n' || (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format),
+                qPrintable(QString::number(c.unicode(), 16)));
+        QVERIFY2(text.contains(QStringLiteral("\\x1b[2J\\x1b]0;pwned\\x07=HYPERLINK(")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("\\u{202e}")), qPrintable(text));
+
+        zuna.start(QStringLiteral(ZUNA_BINARY), arguments << QStringLiteral("--csv"));
+        QVERIFY(zuna.waitForFinished(20000));
+        const QByteArray csv = zuna.readAllStandardOutput();
+        QVERIFY(!csv.contains('\x1b'));
+        QProcess python;
+        python.start(QStringLiteral("python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import csv, json, sys; "
+                               "print(json.dumps(list(csv.reader(sys.stdin.buffer.read().decode('utf-8')"
+                               ".splitlines(True)))))") });
+        if (!python.waitForStarted())
+            QSKIP("python3 is not installed");
+        python.write(csv);
+        python.closeWriteChannel();
+        QVERIFY(python.waitForFinished(20000));
+        const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+        QCOMPARE(rows.size(), 3);
+        // No cell starts a formula; numbers as written stay readable.
+        for (qsizetype r = 1; r < rows.size(); ++r) {
+            for (const QJsonValue &cell : rows.at(r).toArray()) {
+                const QString value = cell.toString();
+                QVERIFY2(value.isEmpty() || !QStringLiteral("=@\t\r").contains(value.at(0)) || value.startsWith(u'+')
+                        || value.startsWith(u'-'),
+                    qPrintable(value));
+            }
+        }
+        const QJsonArray first = rows.at(1).toArray(), second = rows.at(2).toArray();
+        QCOMPARE(first.at(3).toString(), QStringLiteral("+551133334444"));
+        QCOMPARE(first.at(6).toString(),
+            QStringLiteral("\\x1b[2J\\x1b]0;pwned\\x07=HYPERLINK(\"http://x\",\"clique\")\\u{202e}"));
+        QCOMPARE(first.at(7).toString(), QStringLiteral("'@SUM(1+1)"));
+        QCOMPARE(first.at(8).toString(), QStringLiteral("'-2+3+cmd|' /C calc'!A0"));
+        QCOMPARE(second.at(3).toString(), QStringLiteral("-1133334444"));
+        QCOMPARE(second.at(6).toString(), QStringLiteral("'=1+1"));
+        QCOMPARE(second.at(8).toString(), QStringLiteral("'\tLINHA"));
     }
 };
 

@@ -260,6 +260,22 @@ private slots:
         QCOMPARE(shown.value(QStringLiteral("category")).toString(), QStringLiteral("im.received"));
     }
 
+    void aCallersWordsReachTheDesktopAsPlainText()
+    {
+        NEEDS_DESKTOP();
+        CallNotifier notifier;
+        notifier.notifyCall(44, QStringLiteral("\u202E<b>GOLPE</b>\x1b[2J"),
+            QStringLiteral("(11) 3333-4444 · “<font color=red>X</font> & Cia” · 14:32"));
+        QTRY_COMPARE(displayed(), 1);
+        dunstctl({ QStringLiteral("close-all") });
+        const QString summary = QStringLiteral("<b>GOLPE</b> [2J"); // a summary is never markup
+        QTRY_VERIFY(!closedWithSummary(summary).isEmpty());
+        // dunst reads markup in a body, and says so: the body reaches it
+        // escaped, to be shown as written.
+        QCOMPARE(closedWithSummary(summary).value(QStringLiteral("body")).toString(),
+            QStringLiteral("(11) 3333-4444 · “&lt;font color=red&gt;X&lt;/font&gt; &amp; Cia” · 14:32"));
+    }
+
     void eachCallHasANotificationOfItsOwn()
     {
         NEEDS_DESKTOP();

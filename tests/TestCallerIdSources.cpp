@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(edit("A4")->text(), QStringLiteral("(11)3333-4444"));
         QCOMPARE(cd(), QString::number(code));
         QCOMPARE(m_fx->control<QPlainTextEdit>("OB")->toPlainText(), QStringLiteral("portão azul"));
-        QCOMPARE(m_fx->window()->callerId()->text(), QStringLiteral("1133334444"));
+        QCOMPARE(m_fx->window()->callerId()->text(), QStringLiteral("(11)3333-4444"));
     }
 
     void numbersArriveOnlyWhileTheMonitorIsActive()
@@ -399,6 +399,36 @@ private slots:
         QCOMPARE(texts.at(1).first().toString(), QStringLiteral("Número indisponível"));
     }
 
+    void aModemsNameBelongsToItsOwnCallOnly()
+    {
+        FakeModem modem;
+        ModemSource source(modem.port(), 115200, QStringLiteral("AT+VCID=1"), QStringLiteral("11"));
+        QSignalSpy callers(&source, &LineSource::callerReceived);
+        source.start();
+        QByteArray init;
+        QTRY_VERIFY2((init += modem.received()).contains("AT+VCID=1\r"), init.constData());
+        // A call whose number was lost leaves its name; the calls after it
+        // have their own names, or none.
+        modem.send("RING\r\nDATE = 1208\r\nTIME = 0130\r\nNAME = FULANO\r\n");
+        modem.send("RING\r\nDATE = 1208\r\nTIME = 0131\r\nNMBR = 1133334444\r\nNAME = ANA\r\n");
+        QTRY_COMPARE(callers.size(), 1);
+        QCOMPARE(callers.at(0), (QVariantList { QStringLiteral("1133334444"), QStringLiteral("ANA") }));
+        modem.send("RING\r\nDATE = 1208\r\nTIME = 0132\r\nNMBR = 2122223333\r\n");
+        QTRY_COMPARE(callers.size(), 2);
+        QCOMPARE(callers.at(1), (QVariantList { QStringLiteral("2122223333"), QString() }));
+        modem.send("RING\r\nDATE = 1208\r\nTIME = 0133\r\nNMBR = 3133334444\r\nNAME = BIA\r\n");
+        QTRY_COMPARE(callers.size(), 3);
+        QCOMPARE(callers.at(2), (QVariantList { QStringLiteral("3133334444"), QStringLiteral("BIA") }));
+        // A lone name, then a call without RING or DATE: the name after the number is its own.
+        modem.send("NAME = FULANO\r\n");
+        modem.send("NMBR = 4133334444\r\nNAME = CAIO\r\n");
+        QTRY_COMPARE(callers.size(), 4);
+        QCOMPARE(callers.at(3), (QVariantList { QStringLiteral("4133334444"), QStringLiteral("CAIO") }));
+        modem.send("NMBR = 5133334444\r\n");
+        QTRY_COMPARE(callers.size(), 5);
+        QCOMPARE(callers.at(4), (QVariantList { QStringLiteral("5133334444"), QString() }));
+    }
+
     void aFailingSourceIsShownBesideTheDisplayAndRetried()
     {
         QVERIFY(m_fx->start());
@@ -415,7 +445,7 @@ private slots:
         QVERIFY(status->toolTip().contains(QLatin1String("tentando de novo")));
         // The display keeps the last number, whatever the source says.
         QTest::qWait(1500); // a retry fails again meanwhile
-        QCOMPARE(display->text(), QStringLiteral("1133334444"));
+        QCOMPARE(display->text(), QStringLiteral("(11)3333-4444"));
         QVERIFY(display->isActive());
         QVERIFY(m_fx->endedWith.isEmpty());
         QTest::keyClick(edit("Text1"), Qt::Key_F2);

@@ -142,12 +142,44 @@ private slots:
         QVERIFY(m_fx->start());
         switchOn();
         monitor()->reportNumber(QStringLiteral("21999988888"), QStringLiteral("MARIA DA SILVA"));
-        QCOMPARE(monitor()->text(), QStringLiteral("21999988888 · MARIA DA SILVA"));
+        QCOMPARE(monitor()->fullText(), QStringLiteral("(21)99998-8888 · “MARIA DA SILVA”"));
         QCOMPARE(monitor()->lastCallerName(), QStringLiteral("MARIA DA SILVA"));
         QCOMPARE(edit("A4")->text(), QStringLiteral("(21)99998-8888")); // ready for registering
         monitor()->reportNumber(QStringLiteral("1133334444"));
-        QCOMPARE(monitor()->text(), QStringLiteral("1133334444"));
+        QCOMPARE(monitor()->text(), QStringLiteral("(11)3333-4444"));
         QCOMPARE(monitor()->lastCallerName(), QString());
+    }
+
+    void aNameFromTheLineCanNeitherPassForANumberNorBeMarkup_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        const QString braille = QString(40, QChar(0x2800));
+        QTest::newRow("padded to pass for a known caller") << braille + QStringLiteral("1133334444 · MARIA DA SILVA")
+                + braille << QStringLiteral("1133334444 · MARIA DA SILVA");
+        QTest::newRow("font") << QStringLiteral("<font color=red size=6>GOLPE</font>")
+                              << QStringLiteral("<font color=red size=6>GOLPE</font>");
+        QTest::newRow("line break") << QStringLiteral("ANA<br>BIA") << QStringLiteral("ANA<br>BIA");
+        QTest::newRow("image") << QStringLiteral("<img src=x>") << QStringLiteral("<img src=x>");
+        QTest::newRow("right-to-left override")
+            << QStringLiteral("\u202EABC 1234-5678") << QStringLiteral("ABC 1234-5678");
+        QTest::newRow("10 KB") << QString(10240, u'W') << QString(39, u'W') + QChar(0x2026);
+    }
+    void aNameFromTheLineCanNeitherPassForANumberNorBeMarkup()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QVERIFY(m_fx->start());
+        switchOn();
+        monitor()->reportNumber(QStringLiteral("2122223333"), name);
+        // Plain text; the real number first, whole, the name after it in quotes.
+        QCOMPARE(monitor()->textFormat(), Qt::PlainText);
+        const QString number = QStringLiteral("(21)2222-3333 · “");
+        QCOMPARE(monitor()->fullText(), number + shown + QStringLiteral("”"));
+        QVERIFY2(monitor()->text().startsWith(number), qPrintable(monitor()->text()));
+        QVERIFY2(monitor()->fontMetrics().horizontalAdvance(monitor()->text()) <= monitor()->contentsRect().width(),
+            qPrintable(monitor()->text()));
+        QCOMPARE(monitor()->lastCallerName(), shown);
     }
 
     void aNumberTypedByHandIsLaidOutFromItsDigits_data()

@@ -1,5 +1,6 @@
 #include "app/CallListModel.h"
 
+#include "callerid/OutsideText.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ReaderWorker.h"
 
@@ -143,8 +144,13 @@ QVariant CallListModel::data(const QModelIndex &index, int role) const
     case New: return isNew ? QStringLiteral("nova") : QString();
     case Date: return c.when.toString(QStringLiteral("dd/MM/yyyy"));
     case Time: return c.when.toString(QStringLiteral("HH:mm:ss"));
-    case Number: return c.laidOut;
-    case Name: return c.contactCode > 0 ? c.contactName : c.callerName;
+    case Number: return OutsideText::name(c.laidOut);
+    // The name the line sent is set apart from a contact's: in quotes, and
+    // cleaned again (calls logged before names were cleaned keep them raw).
+    case Name:
+        return c.contactCode > 0     ? c.contactName
+            : c.callerName.isEmpty() ? QString()
+                                     : OutsideText::quoted(OutsideText::name(c.callerName));
     case InRegister: return c.contactCode > 0 ? QStringLiteral("sim") : QStringLiteral("não");
     case ColumnCount: break;
     }

@@ -1,10 +1,36 @@
 #include "app/CallLogExport.h"
 
+#include "callerid/NumberNormaliser.h"
+#include "callerid/OutsideText.h"
 #include "contacts/Register.h"
 
 #include <QTextStream>
 
 namespace CallLogExport {
+
+namespace {
+
+// What a spreadsheet takes for the start of a formula.
+bool startsFormula(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    const QChar c = text.at(0);
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
+}
+
+} // namespace
+
+QString csvCell(const QString &text)
+{
+    QString cell = OutsideText::escaped(text, true);
+    // A number as written ("+55 11 3333-4444") has nothing a formula could
+    // call and stays as it is; anything else that would start a formula is
+    // made text with a leading single quote.
+    if (startsFormula(cell) && !NumberNormaliser::isReadable(cell))
+        cell.prepend(u'\'');
+    return csvField(cell);
+}
 
 QString csvField(const QString &text)
 {
@@ -33,13 +59,15 @@ bool write(Register &reg, const QDate &since, bool csv, QTextStream &out, QStrin
                           c.line, c.contactCode > 0 ? QString::number(c.contactCode) : QString(), c.contactName };
                 QStringList quoted;
                 for (const QString &f : fields)
-                    quoted << csvField(f);
+                    quoted << csvCell(f);
                 out << quoted.join(QLatin1Char(',')) << "\r\n";
             } else {
                 const QString who = c.contactCode > 0 ? c.contactName
                     : c.callerName.isEmpty()          ? QStringLiteral("(não cadastrado)")
                                                       : c.callerName + QStringLiteral(" (não cadastrado)");
-                out << date << ' ' << time << "  " << c.laidOut.leftJustified(16) << ' ' << who << '\n';
+                // Nothing from the line reaches the terminal as a control.
+                out << date << ' ' << time << "  " << OutsideText::escaped(c.laidOut).leftJustified(16) << ' '
+                    << OutsideText::escaped(who) << '\n';
             }
             return out.status() == QTextStream::Ok;
         },

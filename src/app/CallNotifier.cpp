@@ -1,5 +1,7 @@
 #include "app/CallNotifier.h"
 
+#include "callerid/OutsideText.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -85,6 +87,8 @@ CallNotifier::CallNotifier(QObject *parent)
         askBus(bus, QStringLiteral("NameHasOwner"), { Service }), [](const QVariant &v) { return v.toBool(); });
     m_serviceActivatable = firstArgumentIs(askBus(bus, QStringLiteral("ListActivatableNames")),
         [](const QVariant &v) { return v.toStringList().contains(Service); });
+    if (m_serviceOwned)
+        askCapabilities();
     bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
     bus.connect(
         Service, Path, Interface, QStringLiteral("NotificationClosed"), this, SLOT(onNotificationClosed(uint, uint)));
@@ -148,9 +152,12 @@ void CallNotifier::notifyCall(qint64 callId, const QString &title, const QString
         { QStringLiteral("category"), QStringLiteral("im.received") },
         { QStringLiteral("desktop-entry"), QStringLiteral("zuna") },
     };
+    // A summary is never markup; a body is, for a service that says so.
+    const QString summary = OutsideText::message(title).replace(u'\n', u' ');
+    const QString text = m_bodyMarkup ? OutsideText::message(body).toHtmlEscaped() : OutsideText::message(body);
     // No notification to replace (id 0); the server's own timeout (-1).
     notify.setArguments(
-        { QStringLiteral("Zuna"), 0u, QString(), title, body, QStringList { DefaultAction, OpenAction }, hints, -1 });
+        { QStringLiteral("Zuna"), 0u, QString(), summary, text, QStringList { DefaultAction, OpenAction }, hints, -1 });
     // Sent without waiting: the notification's id comes back later, if ever.
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notify), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -185,6 +192,23 @@ void CallNotifier::onServiceOwnerChanged(const QString &newOwner)
     m_serviceOwned = !newOwner.isEmpty();
     // A service that started anew numbers its notifications from the start again.
     m_callsByNotification.clear();
+    m_bodyMarkup = true;
+    if (m_serviceOwned)
+        askCapabilities();
+}
+
+void CallNotifier::askCapabilities()
+{
+    // Asked without waiting, like everything sent to the service.
+    const QDBusMessage ask
+        = QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("GetCapabilities"));
+    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *finished;
+        if (!reply.isError())
+            m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+    });
 }
 
 QIcon CallNotifier::baseIcon()

@@ -36,7 +36,9 @@ public:
     QString trayToolTip() const;
 
     // A notification of its own for one call, beside those of earlier calls;
-    // clicking it emits callActivated(callId).
+    // clicking it emits callActivated(callId). Title and body are plain text:
+    // cleaned as outside text, and the body escaped for a service that reads
+    // markup in it (or may: until it has said it does not).
     void notifyCall(qint64 callId, const QString &title, const QString &body);
 
 signals:
@@ -50,11 +52,13 @@ private slots:
 private:
     void onNotifyFinished(QDBusPendingCallWatcher *watcher, qint64 callId);
     void onServiceOwnerChanged(const QString &newOwner);
+    void askCapabilities();
     static QIcon baseIcon();
 
     QSystemTrayIcon *m_tray = nullptr;
     bool m_serviceOwned = false;
     bool m_serviceActivatable = false;
+    bool m_bodyMarkup = true; // the service reads markup in a body
     int m_newCalls = 0;
     QHash<uint, qint64> m_callsByNotification;
 };

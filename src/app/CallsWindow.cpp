@@ -2,6 +2,7 @@
 
 #include "app/CallListModel.h"
 #include "app/CallLog.h"
+#include "callerid/OutsideText.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -50,6 +51,7 @@ CallsWindow::CallsWindow(Register *reg, CallLog *log, QWidget *parent)
     m_grid->setColumnWidth(CallListModel::InRegister, 76);
     m_grid->installEventFilter(this);
     m_notice->setObjectName(QStringLiteral("avisoChamadas"));
+    m_notice->setTextFormat(Qt::PlainText); // a server's words among them
     m_notice->setWordWrap(true);
     m_notice->hide();
 
@@ -142,7 +144,7 @@ void CallsWindow::showTrouble(const QString &error)
 {
     m_notice->setText(
         QStringLiteral("Não foi possível ler as chamadas. %1").arg(error.section(QLatin1Char('\n'), 0, 0)));
-    m_notice->setToolTip(error);
+    m_notice->setToolTip(OutsideText::toolTip(error));
     m_notice->show();
 }
 

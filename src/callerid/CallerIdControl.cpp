@@ -1,13 +1,20 @@
 #include "callerid/CallerIdControl.h"
 
 #include "callerid/CallerIdSetupDialog.h"
+#include "callerid/OutsideText.h"
 #include "callerid/sources/LineSources.h"
 #include "callerid/sources/LocalSocketSource.h"
 #include "callerid/sources/NcidSource.h"
+#include "contacts/PhoneNumber.h"
+
+namespace {
+const QString NameSeparator = QStringLiteral(" · ");
+} // namespace
 
 CallerIdControl::CallerIdControl(QWidget *parent)
     : QLabel(InitialText, parent)
 {
+    setTextFormat(Qt::PlainText); // names and texts come from outside
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents); // the attendant cannot click into it
     setAlignment(Qt::AlignCenter);
@@ -90,7 +97,7 @@ void CallerIdControl::deactivate()
 {
     stopSources();
     m_active = false;
-    setText(m_shown);
+    showFitted();
     setToolTip(QString());
     emit statusChanged(QString(), true);
 }
@@ -142,7 +149,7 @@ void CallerIdControl::sourceStatus(const LineSource *source, const QString &stat
         const auto line = m_states.constFind(m_source ? m_source : m_socket);
         shown = line != m_states.cend() ? line->text : QString();
     }
-    setToolTip(all.join(QLatin1Char('\n')));
+    setToolTip(OutsideText::toolTip(all.join(QLatin1Char('\n'))));
     emit statusChanged(shown, allHealthy);
 }
 
@@ -150,9 +157,13 @@ void CallerIdControl::reportNumber(const QString &number, const QString &callerN
 {
     if (!m_active)
         return;
-    m_lastCallerName = callerName;
-    m_shown = callerName.isEmpty() ? number : number + QStringLiteral(" · ") + callerName;
-    setText(m_shown);
+    // The number shown is the number's own, laid out; a name, whatever it
+    // holds, comes after it in quotes and cannot pass for a number.
+    m_lastCallerName = OutsideText::name(callerName);
+    const QString laidOut = PhoneNumber::read(number, m_settings.a2DDDLocal).layout();
+    m_shownNumber = m_lastCallerName.isEmpty() ? QString() : laidOut + NameSeparator;
+    m_shown = m_shownNumber + (m_lastCallerName.isEmpty() ? laidOut : OutsideText::quoted(m_lastCallerName));
+    showFitted();
     emit numberReceived(number);
 }
 
@@ -161,9 +172,33 @@ void CallerIdControl::reportText(const QString &text)
     if (!m_active)
         return;
     m_lastCallerName.clear();
+    m_shownNumber.clear();
     m_shown = text;
-    setText(text);
+    showFitted();
     emit textReceived(text);
+}
+
+void CallerIdControl::showFitted()
+{
+    // Centred text wider than the display loses both ends: the name gives
+    // way, the number never does.
+    const int room = contentsRect().width() - 2 * margin();
+    const QFontMetrics metrics = fontMetrics();
+    if (m_shownNumber.isEmpty() || metrics.horizontalAdvance(m_shown) <= room) {
+        setText(m_shown);
+        return;
+    }
+    const QString name = m_shown.mid(m_shownNumber.size());
+    setText(m_shownNumber
+        + metrics.elidedText(name, Qt::ElideRight, std::max(0, room - metrics.horizontalAdvance(m_shownNumber))));
+}
+
+void CallerIdControl::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    // A number with a name, unless a notice has taken its place.
+    if (!m_shownNumber.isEmpty() && text().startsWith(m_shownNumber))
+        showFitted();
 }
 
 QString CallerIdControl::callSource() const
@@ -198,5 +233,5 @@ QString CallerIdControl::callLine() const
 void CallerIdControl::showNotice(const QString &text)
 {
     setText(text);
-    setToolTip(text);
+    setToolTip(OutsideText::toolTip(text));
 }

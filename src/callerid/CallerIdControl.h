@@ -10,7 +10,9 @@
 
 // The caller-ID monitor on the main window: a display of the last number
 // reported (navy, aqua bold text) and the operations the window uses to set it
-// up and switch it on and off. Behind it sits the line source its settings
+// up and switch it on and off. The display is plain text: the number laid out
+// from its digits comes first, the name the line sent after it in quotes,
+// shortened to fit the display so that the number always shows whole. Behind it sits the line source its settings
 // choose, plus a local socket for `zuna --call`; numbers are reported only
 // while it is active.
 class CallerIdControl : public QLabel
@@ -45,10 +47,13 @@ public:
     // Opens the configuration screen (modal).
     void configure();
 
-    // Reports a decoded number: shown on the display ("número · nome" when
-    // the line sent the caller's name) and raised as the number event, but
-    // only while the monitor is active.
+    // Reports a decoded number: shown on the display, laid out, with the
+    // caller's name when the line sent one ("(11)3333-4444 · “NOME”"), and
+    // raised as the number event, but only while the monitor is active.
     void reportNumber(const QString &number, const QString &callerName = QString());
+    // The last number or text reported as a whole; the display may shorten
+    // the caller's name to fit.
+    QString fullText() const { return m_shown; }
     // The name the line sent with the last number; empty when none came.
     QString lastCallerName() const { return m_lastCallerName; }
     void reportText(const QString &text);
@@ -71,7 +76,11 @@ signals:
     // when the monitor is off.
     void statusChanged(const QString &status, bool healthy);
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void showFitted();
     void stopSources();
     void updateSettings(const std::function<void(CallerIdSettings &)> &change);
     void sourceStatus(const LineSource *source, const QString &status, bool healthy);
@@ -84,6 +93,7 @@ private:
     bool m_active = false;
     const LineSource *m_lastSource = nullptr; // of the last number or text
     QString m_shown = InitialText; // the last number or text reported
+    QString m_shownNumber; // its number, laid out, when a name goes with it
     QString m_lastCallerName;
     LineSource::CallerLookup m_callerLookup;
     // Each line's habit, kept while the monitor is off: by source kind, and
