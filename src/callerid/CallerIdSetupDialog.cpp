@@ -1,5 +1,6 @@
 #include "callerid/CallerIdSetupDialog.h"
 
+#include "callerid/sources/LineSources.h"
 #include "callerid/sources/PulseAudioCapture.h"
 #include "callerid/sources/SoundCardSource.h"
 #include "contacts/Register.h"
@@ -104,6 +105,7 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     m_ncidHost = new QLineEdit(m_settings.ncidHost, ncid);
     m_ncidHost->setObjectName(QStringLiteral("ncid-servidor"));
     m_ncidPort = new QSpinBox(ncid);
+    m_ncidPort->setObjectName(QStringLiteral("ncid-porta"));
     m_ncidPort->setRange(1, 65535);
     m_ncidPort->setValue(m_settings.ncidPort);
     ncidForm->addRow(QStringLiteral("Servidor:"), m_ncidHost);
@@ -136,6 +138,22 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     m_pages->addWidget(sipListen);
     m_pages->addWidget(new QWidget); // no source
 
+    // Every source but the sound card (which has its meter and test): a
+    // check that runs it as the monitor would.
+    m_lineCheck = new QWidget(this);
+    auto *checkRow = new QHBoxLayout(m_lineCheck);
+    checkRow->setContentsMargins(0, 0, 0, 0);
+    m_checkLine = new QPushButton(QStringLiteral("Testar a &fonte"), m_lineCheck);
+    m_checkLine->setObjectName(QStringLiteral("testarFonte"));
+    m_lineState = new QLabel(m_lineCheck);
+    m_lineState->setObjectName(QStringLiteral("estadoFonte"));
+    m_lineState->setWordWrap(true);
+    m_lineState->setTextFormat(Qt::PlainText);
+    checkRow->addWidget(m_checkLine, 0, Qt::AlignTop);
+    checkRow->addWidget(m_lineState, 1);
+    layout->addWidget(m_lineCheck);
+    connect(m_checkLine, &QPushButton::clicked, this, &CallerIdSetupDialog::toggleLineCheck);
+
     auto *common = new QFormLayout;
     layout->addLayout(common);
     m_areaCode = new QLineEdit(m_settings.a2DDDLocal, this);
@@ -161,15 +179,59 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
 
     connect(m_source, &QComboBox::currentIndexChanged, this, [this](int index) {
         stopTest();
+        stopLineCheck();
         m_pages->setCurrentIndex(index);
+        showLineCheck();
     });
     m_source->setCurrentIndex(indexOf(m_settings.source));
     m_pages->setCurrentIndex(indexOf(m_settings.source));
+    showLineCheck();
 }
 
 CallerIdSetupDialog::~CallerIdSetupDialog()
 {
     stopTest();
+    stopLineCheck();
+}
+
+void CallerIdSetupDialog::showLineCheck()
+{
+    const auto source = Sources[m_source->currentIndex()];
+    m_lineCheck->setVisible(source != CallerIdSettings::Source::SoundCard && source != CallerIdSettings::Source::None);
+}
+
+void CallerIdSetupDialog::toggleLineCheck()
+{
+    if (m_checkSource) {
+        stopLineCheck();
+        return;
+    }
+    m_checkSource = createLineSource(settings(), this);
+    if (!m_checkSource)
+        return;
+    m_lineState->setText(QStringLiteral("Iniciando..."));
+    connect(m_checkSource, &LineSource::statusChanged, this,
+        [this](const QString &status, bool) { m_lineState->setText(status); });
+    connect(m_checkSource, &LineSource::callerReceived, this, [this](const QString &number, const QString &name) {
+        m_lineState->setText(m_lineState->text() + QStringLiteral("\nChamada: ")
+            + (name.isEmpty() ? number : QStringLiteral("%1 · %2").arg(number, name)));
+    });
+    connect(m_checkSource, &LineSource::textReceived, this, [this](const QString &text) {
+        m_lineState->setText(m_lineState->text() + QStringLiteral("\nChamada: ") + text);
+    });
+    m_checkSource->start();
+    m_checkLine->setText(QStringLiteral("&Parar o teste"));
+}
+
+void CallerIdSetupDialog::stopLineCheck()
+{
+    if (!m_checkSource)
+        return;
+    m_checkSource->stop();
+    delete m_checkSource;
+    m_checkSource = nullptr;
+    m_checkLine->setText(QStringLiteral("Testar a &fonte"));
+    m_lineState->clear();
 }
 
 void CallerIdSetupDialog::buildSoundPage(QWidget *page)
@@ -282,6 +344,7 @@ CallerIdSettings CallerIdSetupDialog::settings() const
 void CallerIdSetupDialog::accept()
 {
     stopTest();
+    stopLineCheck();
     const CallerIdSettings chosen = settings();
     if (!chosen.save(m_dataDir)) {
         MessageBoxes::error(this, windowTitle(),

@@ -14,11 +14,14 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QStackedWidget;
+class LineSource;
 class SoundCardSource;
 
 // The caller-ID monitor's configuration screen: which line source and which
 // device, the local area code, the detection threshold, and for a sound card a
-// live level meter and a test that shows the digits as they arrive. The area
+// live level meter and a test that shows the digits as they arrive; the
+// other sources a check that starts them and shows their state (connected,
+// registered, or why not) and the calls they hand over. The area
 // code is the register's, the one the window's DDD field shows.
 class CallerIdSetupDialog : public QDialog
 {
@@ -39,6 +42,9 @@ private:
     void buildSoundPage(QWidget *page);
     void toggleTest();
     void stopTest();
+    void toggleLineCheck();
+    void stopLineCheck();
+    void showLineCheck();
 
     QString m_dataDir;
     CallerIdSettings m_settings;
@@ -64,4 +70,8 @@ private:
     QLineEdit *m_areaCode;
     QSpinBox *m_sensitivity;
     SoundCardSource *m_testSource = nullptr;
+    QWidget *m_lineCheck;
+    QPushButton *m_checkLine;
+    QLabel *m_lineState;
+    LineSource *m_checkSource = nullptr;
 };
