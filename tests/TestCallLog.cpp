@@ -386,6 +386,26 @@ private slots:
         QCOMPARE(zuna.readAllStandardOutput().count("\r\n"), 2);
     }
 
+    void aNameLoggedAsItCameIsShownCleanAndApart()
+    {
+        QVERIFY(startWindow());
+        // A call logged before names were cleaned where they enter.
+        CallRecord c;
+        c.when = QDateTime::currentDateTime();
+        c.key = c.received = QStringLiteral("2122223333");
+        c.laidOut = QStringLiteral("(21)2222-3333");
+        const QString braille = QString(40, QChar(0x2800));
+        c.callerName = braille + QStringLiteral("1133334444 · MARIA\u202E DA SILVA\n<br>") + braille;
+        QVERIFY(reg().logCall(&c, nullptr));
+        QTest::keyClick(edit("Text1"), Qt::Key_F4);
+        QTRY_VERIFY(callsWindow()->isVisible());
+        QTRY_COMPARE(callsWindow()->model()->rowCount(), 1);
+        QCOMPARE(
+            callsWindow()->model()->index(0, CallListModel::Number).data().toString(), QStringLiteral("(21)2222-3333"));
+        QCOMPARE(callsWindow()->model()->index(0, CallListModel::Name).data().toString(),
+            QStringLiteral("“1133334444 · MARIA DA SILVA <br>”"));
+    }
+
     void theLogForScriptsCannotBeTurnedAgainstItsReader()
     {
         QVERIFY(startWindow());

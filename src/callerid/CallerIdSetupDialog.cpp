@@ -269,6 +269,7 @@ void CallerIdSetupDialog::buildSoundPage(QWidget *page)
     form->addRow(QString(), row);
     m_testStatus = new QLabel(page);
     m_testStatus->setObjectName(QStringLiteral("estadoTeste"));
+    m_testStatus->setTextFormat(Qt::PlainText); // the sound server's words among them
     m_testStatus->setWordWrap(true);
     form->addRow(QString(), m_testStatus);
     connect(m_test, &QPushButton::clicked, this, &CallerIdSetupDialog::toggleTest);
