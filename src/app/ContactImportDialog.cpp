@@ -81,10 +81,20 @@ void ContactImportDialog::openFile(const QString &path)
     m_preview->setPlainText(QStringLiteral("Lendo o arquivo..."));
     setBusy(true);
     auto read = std::make_shared<ContactImport::Preview>();
+    m_progress->setRange(0, 0);
+    m_progress->show();
     QThreadPool::globalInstance()->start([reg = m_register, path, read, self = QPointer(this)] {
         QString areaCode, error;
         reg->loadAreaCode(&areaCode, nullptr);
-        const bool ok = ContactImport::read(path, *reg, areaCode, read.get(), &error);
+        const bool ok
+            = ContactImport::read(path, *reg, areaCode, read.get(), &error, [self](qint64 done, qint64 total) {
+                  QMetaObject::invokeMethod(qApp, [self, done, total] {
+                      if (self) {
+                          self->m_progress->setRange(0, int(total));
+                          self->m_progress->setValue(int(done));
+                      }
+                  });
+              });
         QMetaObject::invokeMethod(qApp, [self, read, ok, error] {
             if (!self)
                 return;
@@ -99,6 +109,7 @@ void ContactImportDialog::showPreview(bool ok, const QString &error)
     if (!ok)
         m_read = ContactImport::Preview();
     m_preview->setPlainText(ok ? ContactImport::describe(m_read, 20) : error);
+    m_progress->hide();
     setBusy(false);
 }
 

@@ -149,8 +149,12 @@ int importContacts(const QString &dataDir, const QString &databaseUrl, const QSt
     QString areaCode;
     reg->loadAreaCode(&areaCode, nullptr);
     ContactImport::Preview preview;
-    if (!ContactImport::read(file, *reg, areaCode, &preview, &error))
-        return failed(error, QStringLiteral("Nada foi gravado.\n"));
+    {
+        TerminalProgress reading(QStringLiteral("Lendo o arquivo"));
+        if (!ContactImport::read(
+                file, *reg, areaCode, &preview, &error, [&](qint64 done, qint64 total) { reading.show(done, total); }))
+            return failed(error, QStringLiteral("Nada foi gravado.\n"));
+    }
     QTextStream out(stdout);
     out << ContactImport::describe(preview);
     if (preview.toAdd.isEmpty()) {

@@ -29,7 +29,8 @@ QString shownRow(const ImportRow &row)
 
 } // namespace
 
-bool ContactImport::read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error)
+bool ContactImport::read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error,
+    const std::function<void(qint64, qint64)> &progress)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -61,6 +62,8 @@ bool ContactImport::read(const QString &path, Register &reg, const QString &area
     QList<bool> left(rows.size(), false);
     QStringList asked;
     for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (progress && i % 1000 == 0)
+            progress(i, rows.size());
         ImportRow &row = rows[i];
         left[i] = true;
         if (!row.damage.isEmpty()) {

@@ -29,7 +29,9 @@ public:
 
     // Reads and checks the file against the register; `areaCode` is the
     // desk's, for telephones written without one.
-    static bool read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error);
+    // `progress` is told how many rows are checked, out of how many.
+    static bool read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error,
+        const std::function<void(qint64 done, qint64 total)> &progress = {});
     // The preview as the terminal shows it: counts, the first contacts, the
     // duplicates and the damaged rows with their lines.
     static QString describe(const Preview &preview, int shown = 5);
