@@ -63,11 +63,13 @@ private:
 
     struct Bin
     {
-        float coefficient; // 2 cos(w)
         std::complex<float> rotate; // e^-jw, to read the filter's output
         std::complex<float> hop; // e^-jw·HopSamples, to join two hops
     };
     std::array<Bin, Bins> m_bins {};
+    // Each filter's 2 cos(w), in a row, padded to a multiple of eight.
+    static constexpr size_t PaddedBins = (Bins + 7) / 8 * 8;
+    alignas(32) std::array<float, PaddedBins> m_coefficients {};
     DigitHandler m_onDigit;
     float m_thresholdPower; // mean square of one tone at the threshold
     std::array<float, HopSamples> m_hop {}; // the hop being gathered

@@ -104,8 +104,7 @@ struct FskDecoder::State
     // low-pass FIR filter is worked out only for every decimation-th sample,
     // a fraction of the time the anti-alias sections and the resampler take
     // on every input sample.
-    int decimation = 0;
-    std::vector<float> decimationFilter;
+    std::unique_ptr<Decimator> decimator;
     Biquad antiAlias1, antiAlias2;
     // Hum, its harmonics and a DC offset: the receivers' one-baud
     // correlators hear tones far from the carrier, and mains harmonics at
@@ -325,29 +324,6 @@ struct FskDecoder::State
         receive8k(rest.data(), rest.size());
     }
 
-    // What waits in `pending`, every decimation-th sample through the FIR
-    // filter; the samples the next output needs stay.
-    void decimate()
-    {
-        const size_t taps = decimationFilter.size();
-        out.clear();
-        size_t at = 0;
-        for (; at + taps <= pending.size(); at += size_t(decimation)) {
-            const float *x = pending.data() + at;
-            const float *h = decimationFilter.data();
-            // Eight partial sums, which the compiler keeps in vector
-            // registers.
-            std::array<float, 8> sum {};
-            for (size_t i = 0; i < taps; i += 8) {
-                for (size_t k = 0; k < 8; ++k)
-                    sum[k] += x[i + k] * h[i + k];
-            }
-            out.push_back(((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7])));
-        }
-        pending.erase(pending.begin(), pending.begin() + long(at));
-        receive8k(out.data(), out.size());
-    }
-
     void resample()
     {
         resamplePending(resampler, double(ReceiverRate) / inputRate, pending, out,
@@ -377,24 +353,10 @@ FskDecoder::FskDecoder(int inputRate, MessageHandler onMessage)
     }
     if (s.usable && inputRate != ReceiverRate) {
         if (inputRate % ReceiverRate == 0) {
-            // Windowed sinc (Blackman), 16 taps for each output sample,
-            // cutting at 3400 Hz: flat over both standards' tones, and what
-            // folds back from above 4 kHz lands above the FSK band or 70 dB
-            // down.
-            s.decimation = inputRate / ReceiverRate;
-            const int taps = 16 * s.decimation;
-            const double cut = 3400.0 / inputRate;
-            double sum = 0;
-            for (int n = 0; n < taps; ++n) {
-                const double t = n - (taps - 1) / 2.0;
-                const double sinc = t == 0 ? 2 * cut : std::sin(2 * M_PI * cut * t) / (M_PI * t);
-                const double w
-                    = 0.42 - 0.5 * std::cos(2 * M_PI * n / (taps - 1)) + 0.08 * std::cos(4 * M_PI * n / (taps - 1));
-                s.decimationFilter.push_back(float(sinc * w));
-                sum += sinc * w;
-            }
-            for (float &h : s.decimationFilter)
-                h = float(h / sum);
+            // 16 taps for each output sample, cutting at 3400 Hz: flat over
+            // both standards' tones, and what folds back from above 4 kHz
+            // lands above the FSK band or 70 dB down.
+            s.decimator = std::make_unique<Decimator>(inputRate / ReceiverRate, 16, 3400.0, inputRate);
         } else {
             int error = 0;
             s.resampler = src_new(SRC_LINEAR, 1, &error);
@@ -435,9 +397,9 @@ void FskDecoder::feed(const int16_t *samples, size_t count)
                 s.skipQuiet();
             s.in.resize(i - from);
             src_short_to_float_array(samples + from, s.in.data(), int(i - from));
-            if (s.decimation > 0) {
-                s.pending.insert(s.pending.end(), s.in.begin(), s.in.end());
-                s.decimate();
+            if (s.decimator) {
+                const std::vector<float> &out = s.decimator->push(s.in.data(), s.in.size());
+                s.receive8k(out.data(), out.size());
             } else if (!s.resampler) {
                 s.receive8k(s.in.data(), s.in.size());
             } else {
@@ -469,10 +431,10 @@ void FskDecoder::finish()
     const FlushSubnormals flush;
     if (s.resampler && !s.pending.empty())
         s.resample();
-    if (s.decimation > 0) {
+    if (s.decimator) {
         // The last samples wait for the filter's length of input after them.
-        s.pending.resize(s.pending.size() + s.decimationFilter.size(), 0.0f);
-        s.decimate();
+        const std::vector<float> &out = s.decimator->finish();
+        s.receive8k(out.data(), out.size());
     }
     s.skipQuiet();
     // A message that ends right at the end of the stream still has its last
