@@ -1,4 +1,4 @@
-// bench-detection [--messages N] [--false-alarms MINUTES] [--speed MINUTES]
+// bench-detection [--messages N] [--false-alarms MINUTES] [--speed MINUTES] [--line-speed MINUTES]
 // The caller-ID detection grid: seeded messages "A" + 10 digits + "C" (70 ms
 // tones and gaps unless a row says otherwise) under each impairment, decoded
 // by Zuna, by bare spandsp dtmf_rx (its defaults, the same 8 kHz audio) and by
@@ -11,9 +11,11 @@
 // calls, with dither, and with noise, beside bare spandsp on the same audio;
 // then the FSK decoder's time on silence, dither, noise at three levels and
 // speech and music, at 8 and 48 kHz, beside spandsp's two bare ADSI receivers
-// on the same 8 kHz audio.
+// on the same 8 kHz audio; last, both decoders together at 48 and 8 kHz beside
+// spandsp's three bare receivers at 8 kHz (--line-speed: only that).
 // --false-alarms also counts the FSK messages heard in the speech and music.
 #include "BenchSupport.h"
+#include "DetectionAudio.h"
 #include "DtmfSignal.h"
 #include "FskSignal.h"
 
@@ -314,76 +316,11 @@ void runGrid(int messages)
                .arg(total[0].missed);
 }
 
-// Speech and music: espeak-ng reading Portuguese in five voices, sox playing
-// chords, a bass line and a melody; none of it holds a digit.
-std::vector<int16_t> speechAndMusic(int minutes, const QString &dir, size_t *speechSamples)
-{
-    // Without them the loops below would never reach their length.
-    for (const QString &program : { QStringLiteral("espeak-ng"), QStringLiteral("sox") }) {
-        if (QStandardPaths::findExecutable(program).isEmpty()) {
-            out << program << " is needed for speech and music (apt-get install " << program << ")\n";
-            out.flush();
-            std::exit(1);
-        }
-    }
-    const QString wav = QDir(dir).filePath(QStringLiteral("fala.wav"));
-    const QString text = QStringLiteral(
-        "Bom dia, aqui é da pizzaria, qual é o seu pedido? Eu queria uma pizza grande de calabresa com borda "
-        "recheada e um refrigerante de dois litros. O endereço é rua das flores, número cento e vinte e três, "
-        "apartamento quarenta e dois, no bairro Jardim América. Vai demorar uns quarenta minutos. Obrigado, "
-        "tchau. Alô, consultório da doutora Ana, boa tarde. Gostaria de marcar uma consulta para quinta-feira "
-        "às três horas da tarde. Pode ser, qual é o nome do paciente? ");
-    std::vector<int16_t> all;
-    auto append = [&](const QString &file) {
-        QProcess sox;
-        sox.start(QStringLiteral("sox"),
-            { QStringLiteral("-V1"), file, QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-r"),
-                QStringLiteral("8000"), QStringLiteral("-e"), QStringLiteral("signed"), QStringLiteral("-b"),
-                QStringLiteral("16"), QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-") });
-        sox.waitForFinished(120000);
-        const QByteArray raw = sox.readAllStandardOutput();
-        const auto *s = reinterpret_cast<const int16_t *>(raw.constData());
-        all.insert(all.end(), s, s + raw.size() / 2);
-    };
-    const size_t target = size_t(minutes) * 60 * 8000;
-    for (int voice = 0; all.size() < target / 2; ++voice) {
-        const QStringList voices = { QStringLiteral("pt-br"), QStringLiteral("pt-br+f3"), QStringLiteral("pt-br+m3"),
-            QStringLiteral("pt-br+f5"), QStringLiteral("pt-br+m7") };
-        QProcess::execute(QStringLiteral("espeak-ng"),
-            { QStringLiteral("-v"), voices.at(voice % voices.size()), QStringLiteral("-s"),
-                QString::number(130 + 15 * (voice % 5)), QStringLiteral("-p"), QString::number(30 + 10 * (voice % 5)),
-                QStringLiteral("-w"), wav, text.repeated(6) });
-        append(wav);
-    }
-    *speechSamples = all.size();
-    const QString music = QDir(dir).filePath(QStringLiteral("musica.wav"));
-    // Music as a radio or music on hold plays it: chords of plucked strings
-    // on the degrees of a scale, a square-wave bass and a triangle melody,
-    // with tremolo and reverberation.
-    const double scale[] = { 261.63, 293.66, 329.63, 349.23, 392.00, 440.00, 493.88, 523.25 };
-    for (int bar = 0; all.size() < target; ++bar) {
-        const int root = (bar * 5) % 8, third = (root + 2) % 8, fifth = (root + 4) % 8;
-        const double octave = bar % 3 == 0 ? 0.5 : bar % 3 == 1 ? 1.0 : 2.0;
-        QStringList args = { QStringLiteral("-V1"), QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
-            music, QStringLiteral("synth"), QStringLiteral("4") };
-        for (const double hz : { scale[root] * octave, scale[third] * octave, scale[fifth] * octave })
-            args << QStringLiteral("pluck") << QString::number(hz, 'f', 2);
-        args << QStringLiteral("square") << QString::number(scale[root] / 4, 'f', 2) << QStringLiteral("triangle")
-             << QString::number(scale[(bar * 3 + 1) % 8] * 2, 'f', 2);
-        args << QStringLiteral("tremolo") << QStringLiteral("5") << QStringLiteral("30") << QStringLiteral("reverb")
-             << QStringLiteral("40") << QStringLiteral("gain") << QStringLiteral("-n") << QStringLiteral("-12");
-        QProcess::execute(QStringLiteral("sox"), args);
-        append(music);
-    }
-    all.resize(std::min(all.size(), target));
-    return all;
-}
-
 void runFalseAlarms(int minutes)
 {
     QTemporaryDir dir;
     size_t speechSamples = 0;
-    const std::vector<int16_t> audio = speechAndMusic(minutes, dir.path(), &speechSamples);
+    const std::vector<int16_t> audio = DetectionAudio::speechAndMusic(minutes, dir.path(), &speechSamples);
     const QString program = QStandardPaths::findExecutable(QStringLiteral("multimon-ng"));
     QList<qint64> times;
     const QString zunaDigits = zuna(audio, 8000, DtmfDecoder::DefaultSensitivity, QString(), nullptr, &times);
@@ -473,29 +410,6 @@ void runSpeed(int minutes)
     }
 }
 
-// 8 kHz audio at another rate, by sox.
-std::vector<int16_t> resampled(const std::vector<int16_t> &audio8k, int rate, const QString &dir)
-{
-    const QString from = QDir(dir).filePath(QStringLiteral("de8k.raw"));
-    const QString to = QDir(dir).filePath(QStringLiteral("para.raw"));
-    QFile f(from);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(reinterpret_cast<const char *>(audio8k.data()), qint64(audio8k.size() * 2));
-    f.close();
-    const QStringList format = { QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-e"),
-        QStringLiteral("signed"), QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-c"), QStringLiteral("1"),
-        QStringLiteral("-r") };
-    QProcess::execute(QStringLiteral("sox"),
-        QStringList { QStringLiteral("-V1") } + format + QStringList { QStringLiteral("8000"), from } + format
-            + QStringList { QString::number(rate), to });
-    QFile wide(to);
-    wide.open(QIODevice::ReadOnly);
-    const QByteArray bytes = wide.readAll();
-    std::vector<int16_t> result(size_t(bytes.size() / 2));
-    memcpy(result.data(), bytes.constData(), result.size() * 2);
-    return result;
-}
-
 // A line between calls as the FSK decoder meets it: a call every 20 s
 // (V.23 and Bell 202 in turn, at -13 dBm0) and the line's quiet between them
 // as exact zeros, dither, or white noise at `noiseDbm0`; or speech and music
@@ -505,7 +419,7 @@ std::vector<int16_t> fskLine(const QString &kind, double noiseDbm0, int rate, in
 {
     *calls = 0;
     if (kind == QLatin1String("speech")) {
-        std::vector<int16_t> audio = rate == 8000 ? speech8k : resampled(speech8k, rate, dir);
+        std::vector<int16_t> audio = rate == 8000 ? speech8k : DetectionAudio::resampled(speech8k, rate, dir);
         return audio;
     }
     std::vector<int16_t> audio;
@@ -531,11 +445,8 @@ std::vector<int16_t> fskLine(const QString &kind, double noiseDbm0, int rate, in
     return audio;
 }
 
-void runFskSpeed(int minutes)
+void runFskSpeed(int minutes, const std::vector<int16_t> &speech, const QTemporaryDir &dir)
 {
-    QTemporaryDir dir;
-    size_t speechSamples = 0;
-    const std::vector<int16_t> speech = speechAndMusic(minutes, dir.path(), &speechSamples);
     out << "FSK decoder, " << minutes << " min of each, fed 20 ms at a time (load average " << Bench::loadAverage()
         << ")\n";
     struct Input
@@ -579,6 +490,65 @@ void runFskSpeed(int minutes)
         }
     }
 }
+// Both decoders as Zuna runs them on a line's audio (a sound card, a
+// recording), fed 20 ms at a time: CPU seconds.
+double zunaLineCpu(const std::vector<int16_t> &audio, int rate)
+{
+    const double start = cpuSeconds();
+    DtmfDecoder dtmf(rate, DtmfDecoder::DefaultSensitivity, [](const CallerIdMessage &) {});
+    FskDecoder fsk(rate, [](const CallerIdMessage &) {});
+    const auto chunk = size_t(rate / 50);
+    for (size_t i = 0; i < audio.size(); i += chunk) {
+        const size_t n = std::min(chunk, audio.size() - i);
+        dtmf.feed(audio.data() + i, n);
+        fsk.feed(audio.data() + i, n);
+    }
+    dtmf.finish();
+    fsk.finish();
+    return cpuSeconds() - start;
+}
+
+// The whole of Zuna's line decoding beside spandsp's three bare receivers
+// (dtmf_rx and the two adsi_rx) fed the same audio at 8 kHz, on a line with
+// no call: exact digital silence, dither, noise, speech and music.
+void runLineSpeed(int minutes, const std::vector<int16_t> &speech, const QTemporaryDir &dir)
+{
+    out << "DTMF and FSK decoders together, " << minutes
+        << " min of each, beside bare spandsp's three receivers at 8 kHz (load average " << Bench::loadAverage()
+        << ")\n";
+    for (const char *kind : { "exact digital silence", "dither (1 LSB)", "noise -45 dBm0", "speech and music" }) {
+        const QByteArray name(kind);
+        auto line = [&](int rate) {
+            if (name.startsWith("speech"))
+                return rate == 8000 ? speech : DetectionAudio::resampled(speech, rate, dir.path());
+            std::vector<int16_t> audio(size_t(minutes) * 60 * size_t(rate), 0);
+            QRandomGenerator rng(5);
+            if (name.startsWith("dither")) {
+                for (int16_t &x : audio)
+                    x = int16_t(rng.bounded(3) - 1);
+            } else if (name.startsWith("noise")) {
+                DtmfSignal::addWhiteNoise(audio, 0, -45 - 3.0103, 5);
+            }
+            return audio;
+        };
+        const std::vector<int16_t> audio8k = line(8000);
+        double start = cpuSeconds();
+        bareSpandsp(audio8k);
+        bareAdsi(audio8k);
+        const double bare = cpuSeconds() - start;
+        const double seconds = double(audio8k.size()) / 8000;
+        for (int rate : { 48000, 8000 }) {
+            const double zuna = zunaLineCpu(rate == 8000 ? audio8k : line(rate), rate);
+            out << QStringLiteral("  %1 %2 kHz: Zuna %3x real time, bare spandsp at 8 kHz %4x: Zuna takes %5 "
+                                  "times their time\n")
+                       .arg(QString::fromLatin1(kind), -22)
+                       .arg(rate / 1000, 2)
+                       .arg(qint64(seconds / zuna), 7)
+                       .arg(qint64(seconds / bare), 7)
+                       .arg(zuna / bare, 0, 'f', 2);
+        }
+    }
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -592,9 +562,17 @@ int main(int argc, char *argv[])
     const bool all = args.size() == 1;
     if (all || args.contains(QStringLiteral("--messages")))
         runGrid(value(QStringLiteral("--messages"), 25));
-    if (all || args.contains(QStringLiteral("--speed"))) {
-        runSpeed(value(QStringLiteral("--speed"), 10));
-        runFskSpeed(value(QStringLiteral("--speed"), 10));
+    if (all || args.contains(QStringLiteral("--speed")) || args.contains(QStringLiteral("--line-speed"))) {
+        const bool lineOnly = !all && !args.contains(QStringLiteral("--speed"));
+        const int minutes = value(lineOnly ? QStringLiteral("--line-speed") : QStringLiteral("--speed"), 10);
+        QTemporaryDir dir;
+        size_t speechSamples = 0;
+        const std::vector<int16_t> speech = DetectionAudio::speechAndMusic(minutes, dir.path(), &speechSamples);
+        if (!lineOnly) {
+            runSpeed(minutes);
+            runFskSpeed(minutes, speech, dir);
+        }
+        runLineSpeed(minutes, speech, dir);
     }
     if (args.contains(QStringLiteral("--false-alarms")))
         runFalseAlarms(value(QStringLiteral("--false-alarms"), 30));
