@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -75,6 +76,7 @@ private slots:
     void rotationKeepsDaysWeeksAndMonths();
     void copiesRotateAcrossDaysAndKeepTheOneBeforeARestore();
     void copyIsAGzipOfAWholeRegister();
+    void copiesGoToTheFolderCopiasIniNames();
     void copyEndsWhileSavesGoOn();
     void copyThatCannotBeWrittenFailsLeavingTheRegister();
     void autoBackupCopiesOnceADayWhenChangedAndRetriesAFailure();
@@ -177,6 +179,20 @@ void TestBackup::copyIsAGzipOfAWholeRegister()
     QVERIFY(cut.resize(cut.size() / 2));
     QVERIFY(!GzipFile::decompress(path, out.filePath(QStringLiteral("cortada.sqlite")), &error));
     QVERIFY(!QFile::exists(out.filePath(QStringLiteral("cortada.sqlite"))));
+}
+
+void TestBackup::copiesGoToTheFolderCopiasIniNames()
+{
+    DataFolderFixture data;
+    data.addContact(data.contact(QStringLiteral("Ana")));
+    QTemporaryDir usb;
+    const QString folder = QDir(usb.path()).filePath(QStringLiteral("copias-zuna"));
+    QSettings(data.file(DataFiles::BackupSettings), QSettings::IniFormat).setValue(BackupFolder::FolderKey, folder);
+    QCOMPARE(BackupFolder::pathFor(data.path()), folder);
+    const Run run = zuna({ QStringLiteral("--data-dir"), data.path(), QStringLiteral("--backup") });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(BackupFolder::list(folder).size(), 1);
+    QVERIFY(!QFileInfo::exists(data.file(DataFiles::Backups)));
 }
 
 void TestBackup::copyEndsWhileSavesGoOn()

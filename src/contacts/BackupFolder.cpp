@@ -17,7 +17,7 @@
 
 #include <algorithm>
 
-const QString BackupFolder::FolderKey = QStringLiteral("copias/pasta");
+const QString BackupFolder::FolderKey = QStringLiteral("pasta");
 
 namespace {
 
@@ -55,7 +55,7 @@ void removeOldParts(const QDir &dir, const QDateTime &now)
 
 QString BackupFolder::pathFor(const QString &dataDir)
 {
-    const QString ini = DataFolder::findFile(dataDir, DataFiles::RegisterSettings);
+    const QString ini = DataFolder::findFile(dataDir, DataFiles::BackupSettings);
     if (!ini.isEmpty()) {
         const QString configured = QSettings(ini, QSettings::IniFormat).value(FolderKey).toString().trimmed();
         if (!configured.isEmpty())

@@ -8,7 +8,7 @@
 
 // The copies a desk keeps of its register: gzip-compressed SQLite files named
 // by the moment they were made, in a folder of their own (backups in the data
-// folder, or the folder registro.ini names: a USB disk, a network folder).
+// folder, or the folder copias.ini names: a USB disk, a network folder).
 // The last 7 daily, 4 weekly and 12 monthly copies are kept; the copy made
 // before a restore is never removed by the rotation.
 class BackupFolder
@@ -28,7 +28,7 @@ public:
     static constexpr int KeptDays = 7;
     static constexpr int KeptWeeks = 4;
     static constexpr int KeptMonths = 12;
-    // registro.ini's key naming another folder for the copies.
+    // copias.ini's key naming another folder for the copies.
     static const QString FolderKey;
 
     // The folder of the data folder's copies.

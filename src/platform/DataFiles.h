@@ -15,9 +15,10 @@ inline const QString CallerIdSettings = QStringLiteral("callerid.ini");
 inline const QString Lock = QStringLiteral(".zuna.lock");
 // Where numbers come in from scripts and `zuna --call` while the monitor is on.
 inline const QString CallSocket = QStringLiteral(".zuna-chamadas.sock");
-// The copies of the register (see BackupFolder), unless registro.ini names
+// The copies of the register (see BackupFolder), unless copias.ini names
 // another folder for them.
 inline const QString Backups = QStringLiteral("backups");
+inline const QString BackupSettings = QStringLiteral("copias.ini");
 // The SIP account's password, on its first line; readable by its owner alone.
 inline const QString SipPassword = QStringLiteral("sip-senha");
 // The same data as the original platform kept them, brought over by --init.
