@@ -1,3 +1,4 @@
+#include "app/AppIcon.h"
 #include "app/CallLogExport.h"
 #include "app/CommandLine.h"
 #include "app/DataInit.h"
@@ -192,8 +193,7 @@ int main(int argc, char *argv[])
     // Desktops match the windows to zuna.desktop by this name (the Wayland app id).
     QGuiApplication::setDesktopFileName(QStringLiteral("zuna"));
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("zuna"), QIcon(QStringLiteral(":/images/telefone.svg"))));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zuna"), AppIcon::icon()));
     Translations::installPortuguese(app);
     if (options.callerIdSetup) {
         CallerIdSetupDialog dialog(DataFolder::locate(options.dataDir));

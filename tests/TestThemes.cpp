@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -128,6 +130,19 @@ private slots:
         const QPixmap twice = help->icon().pixmap(help->iconSize(), 2.0);
         QCOMPARE(twice.size(), help->iconSize() * 2);
         QCOMPARE(fx.window()->windowIcon().pixmap(QSize(128, 128)).size(), QSize(128, 128));
+    }
+
+    // At 16 px (title bars, task lists, menus) the window shows the picture
+    // drawn for that size, not the large one shrunk into a smudge.
+    void theSmallIconIsTheOneDrawnForItsSize()
+    {
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        const QImage shown = fx.window()->windowIcon().pixmap(QSize(16, 16), 1.0).toImage();
+        const QImage drawn = QIcon(QStringLiteral(":/images/telefone-16.svg")).pixmap(QSize(16, 16), 1.0).toImage();
+        const QImage shrunk = QIcon(QStringLiteral(":/images/telefone.svg")).pixmap(QSize(16, 16), 1.0).toImage();
+        QCOMPARE(shown.convertToFormat(QImage::Format_ARGB32), drawn.convertToFormat(QImage::Format_ARGB32));
+        QVERIFY(drawn.convertToFormat(QImage::Format_ARGB32) != shrunk.convertToFormat(QImage::Format_ARGB32));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/AppIcon.h"
 #include "app/CallListModel.h"
 #include "app/CallLog.h"
 #include "app/CallNotifier.h"
@@ -204,7 +205,7 @@ void MainWindow::buildWindow()
 {
     setObjectName(QStringLiteral("ZUNA"));
     setWindowTitle(QString());
-    setWindowIcon(QIcon(QStringLiteral(":/images/telefone.svg"))); // sharp at any scale
+    setWindowIcon(AppIcon::icon()); // sharp at any scale
     resize(645, 500);
     setFont(msSansSerif());
     QPalette pal = palette();
