@@ -25,7 +25,7 @@ constexpr double LowWeakerDb = 7.0;
 // A group's tone stands this far above the group's others.
 constexpr double GroupMarginDb = 8.0;
 // The two tones carry at least this share of the window's energy.
-constexpr double ToneShare = 0.66;
+constexpr double ToneShare = 0.68;
 // The line's steady part may take at most this share off the energy the
 // tones are weighed against.
 constexpr float SteadyShareMax = 0.5f;
@@ -51,12 +51,12 @@ constexpr float HopGate = 0.25f;
 constexpr int MissesToEnd = 3;
 // A tone's frequency, measured from the phase its filter turns through
 // from one hop to the next, may be this far off (Q.24's 1.5 % + 2 Hz, and
-// what noise and the other tone add to the measure). A digit needs
-// InTuneToBegin windows with both tones that near: a voice's harmonic
-// glides through the band and is there for one window at most.
+// what noise and the other tone add to the measure). A digit needs two
+// windows with both tones that near, and within SteadyHz of each other: a
+// voice's harmonic glides through the band.
 constexpr double TunedShare = 0.015;
 constexpr double TunedHz = 2.0 + 5.0;
-constexpr int InTuneToBegin = 2;
+constexpr float SteadyHz = 9.0f;
 
 float dbToRatio(double db)
 {
@@ -141,6 +141,7 @@ void DtmfToneDetector::endHop()
     char candidate = 0;
     double level = 0;
     bool inTune = false;
+    std::array<float, 2> offsets {};
     if (windowEnergy >= m_thresholdPower * WindowSamples) {
         // The window's coefficients, as a tone's mean square.
         std::array<float, Bins> power;
@@ -208,11 +209,12 @@ void DtmfToneDetector::endHop()
         if (ok && toneEnergy >= ToneShare * reference) {
             candidate = Keys[row][col - 4];
             level = 10 * std::log10(std::min(rowPower, colPower) / dbm0Power(0));
-            inTune = std::abs(offsetHz(row)) <= Frequencies[row] * TunedShare + TunedHz
-                && std::abs(offsetHz(col)) <= Frequencies[col] * TunedShare + TunedHz;
+            offsets = { offsetHz(row), offsetHz(col) };
+            inTune = std::abs(offsets[0]) <= Frequencies[row] * TunedShare + TunedHz
+                && std::abs(offsets[1]) <= Frequencies[col] * TunedShare + TunedHz;
         }
     }
-    decide(candidate, level, inTune);
+    decide(candidate, level, inTune, offsets);
 
     m_previous = current;
     m_previousEnergy = energy;
@@ -223,7 +225,7 @@ void DtmfToneDetector::endHop()
     m_samples += HopSamples;
 }
 
-void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune)
+void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune, std::array<float, 2> offsetsHz)
 {
     // The window just analysed began one hop before this hop.
     const int64_t windowStart = m_samples - HopSamples;
@@ -247,18 +249,27 @@ void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune)
         if (!candidate)
             return;
     }
-    m_run.push_back({ levelDbm0, inTune });
+    m_run.push_back({ levelDbm0, inTune, offsetsHz });
     double peak = m_run.front().level;
     for (const Window &w : m_run)
         peak = std::max(peak, w.level);
-    int strong = 0, tuned = 0;
-    for (const Window &w : m_run) {
-        if (w.level >= peak - NearPeakDb) {
-            ++strong;
-            tuned += w.inTune;
+    // Two strong windows in tune, on the same frequencies: a tone holds its
+    // frequency, a voice's harmonic glides.
+    int strong = 0;
+    bool tuned = false;
+    for (size_t i = 0; i < m_run.size(); ++i) {
+        const Window &w = m_run[i];
+        if (w.level < peak - NearPeakDb)
+            continue;
+        ++strong;
+        for (size_t j = 0; w.inTune && j < i; ++j) {
+            const Window &v = m_run[j];
+            tuned = tuned
+                || (v.inTune && v.level >= peak - NearPeakDb && std::abs(v.offsetsHz[0] - w.offsetsHz[0]) <= SteadyHz
+                    && std::abs(v.offsetsHz[1] - w.offsetsHz[1]) <= SteadyHz);
         }
     }
-    if (strong < HitsToBegin || tuned < InTuneToBegin)
+    if (strong < HitsToBegin || !tuned)
         return;
     m_held = candidate;
     m_candidate = 0;

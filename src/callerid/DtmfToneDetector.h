@@ -59,7 +59,7 @@ private:
 
     void endHop();
     char analyse(double *levelDbm0) const;
-    void decide(char candidate, double levelDbm0, bool inTune);
+    void decide(char candidate, double levelDbm0, bool inTune, std::array<float, 2> offsetsHz);
 
     struct Bin
     {
@@ -93,6 +93,7 @@ private:
     {
         double level; // the weaker tone, dBm0
         bool inTune; // both tones' frequencies measured within the limits
+        std::array<float, 2> offsetsHz; // the tones' frequencies, from the DTMF ones
     };
     std::vector<Window> m_run; // the candidate's windows so far
     char m_held = 0;
