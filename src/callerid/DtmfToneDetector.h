@@ -22,8 +22,8 @@
 // A digit begins with three such windows in a row, each near the strongest
 // of them (a tone of 30 ms or more; one under 20 ms is not a digit), two of
 // them with both frequencies, measured from the phase turn between hops,
-// within 1.5 % + 7 Hz (a voice's harmonics glide through); it ends after
-// three windows without it.
+// within 1.5 % + 7 Hz and within 9 Hz of each other (a voice's harmonics
+// glide through); it ends after three windows without it.
 //
 // Hops too quiet to hold a tone at the threshold are not filtered at all: a
 // quiet line costs little.
