@@ -80,6 +80,10 @@ bool SipTcpCap::start(const struct sa *local, int cap, std::function<bool(const 
     m_watch = fcntl(listening, F_DUPFD_CLOEXEC, 0);
     if (m_watch < 0)
         return false;
+    // libre listens with a backlog of 5: a burst of connections, or one
+    // counting, would have the next ones' SYNs dropped and retried a
+    // second later. Listening again only lengthens the queue.
+    ::listen(m_watch, SOMAXCONN);
     if (fd_listen(m_watch, FD_READ, &SipTcpCap::onPending, this) != 0) {
         close(m_watch);
         m_watch = -1;
@@ -97,6 +101,8 @@ void SipTcpCap::stop()
         m_watch = -1;
     }
     m_seen.clear();
+    m_counted = 0;
+    m_acceptedSince = 0;
 }
 
 void SipTcpCap::onPending(int, void *arg)
@@ -109,7 +115,11 @@ void SipTcpCap::onPending(int, void *arg)
 
 void SipTcpCap::onAccepted(void *arg)
 {
-    static_cast<SipTcpCap *>(arg)->trim();
+    // Counting reads every descriptor of the process: done only when the
+    // connections counted last and those accepted since may reach the cap.
+    auto *self = static_cast<SipTcpCap *>(arg);
+    if (++self->m_acceptedSince + self->m_counted >= self->m_cap)
+        self->trim();
 }
 
 bool SipTcpCap::isAcceptedHere(int fd) const
@@ -143,9 +153,12 @@ int SipTcpCap::trim()
         }
         closedir(dir);
     }
+    m_acceptedSince = 0;
     // Fewer files open than the cap: nothing to count.
-    if (fds.size() <= size_t(m_cap))
+    if (fds.size() <= size_t(m_cap)) {
+        m_counted = int(fds.size());
         return -1;
+    }
     struct Open
     {
         int fd;
@@ -175,8 +188,9 @@ int SipTcpCap::trim()
         open.push_back({ fd, std::min(info.tcpi_last_data_recv, info.tcpi_last_data_sent), mark.order, spared });
     }
     m_seen = std::move(seen);
+    m_counted = int(open.size());
     if (open.size() <= size_t(m_cap))
-        return int(open.size());
+        return m_counted;
     std::sort(open.begin(), open.end(),
         [](const Open &a, const Open &b) { return a.idleMs != b.idleMs ? a.idleMs > b.idleMs : a.order < b.order; });
     size_t excess = open.size() - size_t(m_cap);
@@ -190,5 +204,6 @@ int SipTcpCap::trim()
         --excess;
         --left;
     }
+    m_counted = left;
     return left;
 }

@@ -14,7 +14,8 @@ struct sa;
 // (libre accepts every connection and keeps an idle one for 15 minutes).
 // libre has no hook at accept: a second descriptor of the listening socket,
 // watched on the agent's loop, wakes the cap whenever a connection waits to
-// be accepted, and the connections are counted right after libre took it.
+// be accepted, and the connections are counted right after libre took it
+// when they may have reached the cap.
 // Past the cap, the connections idle longest (the oldest first among the
 // equally idle) are shut down; libre sees them end and frees them as it
 // frees any other. On the agent's thread.
@@ -55,6 +56,8 @@ private:
     std::function<bool(const struct sa *)> m_spare;
     std::unordered_map<int, Seen> m_seen; // by descriptor, in the order first met
     uint64_t m_nextOrder = 0;
+    int m_counted = 0; // connections (at most) when last counted
+    int m_acceptedSince = 0;
     struct Timer;
     Timer *m_timer;
 };
