@@ -15,6 +15,19 @@ std::unique_ptr<BaresipPhone> BaresipPhone::start(const QString &account, QStrin
         *why = QStringLiteral("baresip is not installed");
         return nullptr;
     }
+    // The ports are free when chosen, not always when baresip binds them (the
+    // TLS port beside the SIP one is not checked; other programs run tests
+    // too): a port taken meanwhile is a new try with other ports.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        auto phone = launch(program, account, why);
+        if (phone || !why->contains(QLatin1String("Address already in use")))
+            return phone;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<BaresipPhone> BaresipPhone::launch(const QString &program, const QString &account, QString *why)
+{
     std::unique_ptr<BaresipPhone> phone(new BaresipPhone);
     phone->m_dir = std::make_unique<QTemporaryDir>();
     // baresip takes the SIP port + 1 for TLS as well: the control port is
@@ -55,7 +68,9 @@ std::unique_ptr<BaresipPhone> BaresipPhone::start(const QString &account, QStrin
         *why = QStringLiteral("baresip did not start");
         return nullptr;
     }
-    for (int i = 0; i < 100 && phone->m_control.state() != QAbstractSocket::ConnectedState; ++i) {
+    for (int i = 0; i < 100 && phone->m_control.state() != QAbstractSocket::ConnectedState
+         && phone->m_process->state() != QProcess::NotRunning;
+         ++i) {
         phone->m_control.connectToHost(QHostAddress::LocalHost, controlPort);
         if (!phone->m_control.waitForConnected(100)) {
             phone->m_control.abort();
@@ -64,6 +79,7 @@ std::unique_ptr<BaresipPhone> BaresipPhone::start(const QString &account, QStrin
     }
     if (phone->m_control.state() != QAbstractSocket::ConnectedState) {
         phone->m_process->waitForReadyRead(100);
+        phone->m_output += phone->m_process->readAll();
         *why = QStringLiteral("baresip's control port did not answer: %1").arg(phone->output());
         return nullptr;
     }

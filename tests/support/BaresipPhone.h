@@ -30,6 +30,7 @@ public:
 
 private:
     BaresipPhone() = default;
+    static std::unique_ptr<BaresipPhone> launch(const QString &program, const QString &account, QString *why);
     void send(const QByteArray &json);
     void readEvents();
 
