@@ -1,6 +1,9 @@
 #include "contacts/ContactListModel.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+
+#include <algorithm>
 
 namespace {
 int g_windowBudgetMs = ContactListModel::DefaultWindowBudgetMs;
@@ -56,6 +59,85 @@ bool ContactListModel::search(const QString &typedName, QString *error)
 {
     m_pattern = NamePattern::fromTyped(typedName);
     return reload(error);
+}
+
+bool ContactListModel::reread(QString *error)
+{
+    if (m_searching) // the page on its way is read after the change
+        return true;
+    if (!openConnection(error))
+        return false;
+    const int limit = std::max(int(m_rows.size()), int(PageSize));
+    QList<Register::ListRow> fresh;
+    bool tooLong = false;
+    if (g_windowBudgetMs > 0) {
+        Register::Limits limits;
+        limits.budgetMs = g_windowBudgetMs;
+        limits.tooLong = &tooLong;
+        if (m_reader->listPage(m_pattern, nullptr, limit, &fresh, error, limits)) {
+            readable();
+            follow(fresh, fresh.size() < limit);
+            return true;
+        }
+        if (!tooLong)
+            return false;
+    }
+    if (!m_worker)
+        m_worker = std::make_unique<ReaderWorker>(*m_register);
+    m_searching = true;
+    auto page = std::make_shared<QList<Register::ListRow>>();
+    m_worker->request(
+        ++m_generation,
+        [pattern = m_pattern, limit, page](Register::Reader &reader, const Register::Limits &limits, QString *error) {
+            return reader.listPage(pattern, nullptr, limit, page.get(), error, limits);
+        },
+        this,
+        [this, page, limit](bool ok, const QString &error) {
+            m_searching = false;
+            if (!ok) {
+                m_troubled = true;
+                emit failed(error);
+                return;
+            }
+            readable();
+            follow(*page, page->size() < limit);
+        });
+    return true;
+}
+
+void ContactListModel::follow(const QList<Register::ListRow> &fresh, bool atEnd)
+{
+    // Both lists are in the same order (name key, then code): once the rows
+    // that went away or changed their key are out, what is left of the old
+    // list is a part of the new one in the same order, and the new rows go
+    // in between.
+    QHash<qint64, const Register::ListRow *> byCode;
+    byCode.reserve(fresh.size());
+    for (const Register::ListRow &row : fresh)
+        byCode.insert(row.cd, &row);
+    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
+        const Register::ListRow *now = byCode.value(m_rows.at(i).cd);
+        if (!now || now->key != m_rows.at(i).key) {
+            beginRemoveRows({}, i, i);
+            m_rows.removeAt(i);
+            endRemoveRows();
+        }
+    }
+    for (int i = 0; i < fresh.size(); ++i) {
+        const Register::ListRow &row = fresh.at(i);
+        if (i < m_rows.size() && m_rows.at(i).cd == row.cd) {
+            const Register::ListRow &old = m_rows.at(i);
+            if (old.a1 != row.a1 || old.a4 != row.a4 || old.a9 != row.a9 || old.a12 != row.a12 || old.a13 != row.a13) {
+                m_rows[i] = row;
+                emit dataChanged(index(i, 0), index(i, ColumnCount - 1));
+            }
+            continue;
+        }
+        beginInsertRows({}, i, i);
+        m_rows.insert(i, row);
+        endInsertRows();
+    }
+    m_atEnd = atEnd;
 }
 
 bool ContactListModel::readPage(

@@ -32,6 +32,11 @@ public:
     bool refresh(QString *error);
     // Lists the contacts whose names begin with what was typed.
     bool search(const QString &typedName, QString *error);
+    // Reads the list shown again, the same search and as many rows as are
+    // shown, after another desk changed the register: rows that went away
+    // are taken out and new ones put in where they sort, so that the grid
+    // keeps its current row and its scroll position.
+    bool reread(QString *error);
 
     qint64 codeAt(int row) const;
     // A page is being read in the background.
@@ -70,6 +75,8 @@ private:
     bool readPage(const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error);
     void readPageInBackground(std::optional<Register::ListRow> after);
     void pageArrived(bool first, bool ok, const QList<Register::ListRow> &page, const QString &error);
+    // Turns the rows shown into `fresh` row by row, without a reset.
+    void follow(const QList<Register::ListRow> &fresh, bool atEnd);
     void waitFor(const QString &why);
     void readable();
 
