@@ -493,7 +493,7 @@ private slots:
         m_boxes->answers = { yes ? MessageBoxes::Answer::Yes : MessageBoxes::Answer::No };
         m_fx->window()->deleteContact();
         QCOMPARE(m_boxes->shown.size(), 1);
-        QCOMPARE(m_boxes->shown.first().text, QStringLiteral("Confirma exclusão?"));
+        QCOMPARE(m_boxes->shown.first().text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Confirma exclusão?"));
         QCOMPARE(m_boxes->shown.first().icon, MessageBoxes::Icon::Question);
         QCOMPARE(m_boxes->shown.first().buttons, MessageBoxes::Buttons::YesNo);
         if (!yes) {

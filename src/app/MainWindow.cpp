@@ -36,6 +36,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -50,10 +51,15 @@ const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado 
 const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
 const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
+const QString TakeWaitingCall = QStringLiteral("Descartar o que foi digitado e mostrar a chamada em espera?");
 const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela.");
 // How long a burst of changes at other desks is let settle before the list
 // is read again: a fraction of the second in which they must show.
 constexpr int ElsewhereSettleMs = 150;
+// How long a window restored from its icon is given to be mapped and placed
+// again before it takes the keyboard when clicked and its taskbar entry asks
+// for attention.
+constexpr int KeyboardBackMs = 1000;
 // How soon a register that could not be read is read again.
 constexpr int RegisterRetryMs = 1000;
 const char DesignRect[] = "designRect";
@@ -99,6 +105,16 @@ QString changedElsewhereQuestion(const ContactRecord &fresh)
     text += QStringLiteral("\n\nGravar por cima o que está nesta tela?\n"
                            "(Não: nada é gravado e o que foi digitado continua na tela.)");
     return text;
+}
+
+QString digitsOf(const QString &text)
+{
+    QString digits;
+    for (const QChar c : text) {
+        if (c >= u'0' && c <= u'9')
+            digits.append(c);
+    }
+    return digits;
 }
 
 bool isGridKey(int key)
@@ -191,12 +207,16 @@ MainWindow::MainWindow(const QString &dataDir, const QString &databaseUrl, QWidg
     , m_terminate([](int status) { QCoreApplication::exit(status); })
 {
     buildWindow();
+    // A call that came while a question was open comes in once it is
+    // answered and its answer has acted.
+    MessageBoxes::setAfterClose([this] { QTimer::singleShot(0, this, &MainWindow::offerWaitingCall); });
     new KeyPreview(
         this, [this](int key, Qt::KeyboardModifiers modifiers) { return handleFunctionKey(key, modifiers); });
 }
 
 MainWindow::~MainWindow()
 {
+    MessageBoxes::setAfterClose(nullptr);
     // The grid's readers are the register's: they go first.
     m_model->setRegister(nullptr);
 }
@@ -289,7 +309,19 @@ void MainWindow::buildCallerIdArea()
     m_lineStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lineStatus->setFont(arialSmall());
     m_lineStatus->setAutoFillBackground(true);
+    m_lineStatus->setTextFormat(Qt::PlainText); // servers' words are never markup
     showLineStatus(QString(), true); // hidden, in the colours of a healthy line
+    // Over the status line while a call waits beside the attendant's work.
+    m_waitingCall = make<QLabel>(this, "chamadaEmEspera", { 392, 8, 241, 18 });
+    m_waitingCall->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_waitingCall->setFont(arialSmall());
+    m_waitingCall->setTextFormat(Qt::PlainText);
+    m_waitingCall->setAutoFillBackground(true);
+    QPalette waiting = m_waitingCall->palette();
+    waiting.setColor(QPalette::Window, LightYellow);
+    waiting.setColor(QPalette::WindowText, Qt::black);
+    m_waitingCall->setPalette(waiting);
+    m_waitingCall->hide();
     connect(m_callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
 
     m_command1 = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
@@ -436,7 +468,7 @@ void MainWindow::buildGrid()
     connect(&m_registerRetry, &QTimer::timeout, this, &MainWindow::retryRegister);
     m_elsewhereRefresh.setSingleShot(true);
     m_elsewhereRefresh.setInterval(ElsewhereSettleMs);
-    connect(&m_elsewhereRefresh, &QTimer::timeout, this, &MainWindow::refreshAfterWrite);
+    connect(&m_elsewhereRefresh, &QTimer::timeout, this, &MainWindow::followChangesElsewhere);
 
     const int widths[ContactListModel::ColumnCount] = { 43, 248, 108, 303, 143, 38 };
     for (int c = 0; c < ContactListModel::ColumnCount; ++c)
@@ -537,16 +569,28 @@ void MainWindow::fieldGotFocus(QLineEdit *field, Qt::FocusReason reason)
         m_a4->setText(m_text1->text());
     field->setCursorPosition(0);
     field->selectAll();
-    setFieldBackground(field, LightYellow);
+    highlight(field);
     // A click places the caret after the focus arrives: select again once the
     // click is done, so that typing still replaces the whole text.
     if (reason == Qt::MouseFocusReason)
         QTimer::singleShot(0, field, [field] { field->selectAll(); });
 }
 
+void MainWindow::highlight(QLineEdit *field)
+{
+    // A field whose leaving was not seen (the focus went to another window
+    // and came back elsewhere) must not stay yellow beside the new one.
+    if (m_highlighted && m_highlighted != field)
+        setFieldBackground(m_highlighted, Qt::white);
+    m_highlighted = field;
+    setFieldBackground(field, LightYellow);
+}
+
 void MainWindow::fieldLostFocus(QLineEdit *field)
 {
     setFieldBackground(field, Qt::white);
+    if (m_highlighted == field)
+        m_highlighted = nullptr;
     if (field == m_a4)
         checkTelephone();
 }
@@ -558,6 +602,7 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
     case Qt::Key_F2: deactivateCallerId(); return true;
     case Qt::Key_F3: clearForm(); return true;
     case Qt::Key_F4: openCalls(); return true;
+    case Qt::Key_F5: takeWaitingCall(); return true;
     case Qt::Key_F6: openContactImport(); return true;
     case Qt::Key_Escape: endUnlessUnsaved(); return true;
     default: return false;
@@ -727,6 +772,15 @@ void MainWindow::reachabilityChanged(bool reachable, const QString &why)
     }
 }
 
+void MainWindow::followChangesElsewhere()
+{
+    QString error;
+    if (!m_model->reread(&error) || !contactCount(&error))
+        registerTrouble(error);
+    else if (!m_registerRetry.isActive())
+        m_registerNotice->hide();
+}
+
 void MainWindow::refreshAfterWrite()
 {
     // What was written is written: a list that cannot be read again now is
@@ -741,9 +795,12 @@ void MainWindow::refreshAfterWrite()
 void MainWindow::activateCallerId()
 {
     // Local numbers can be neither found nor stored without the desk's own
-    // area code: the monitor is not switched on without it.
+    // area code: the monitor is not switched on without it. One that is on
+    // already stays on with the code it has, and says so.
     if (!PhoneNumber::isAreaCode(m_text11->text())) {
         m_callerId->showNotice(AreaCodeMissing);
+        if (m_callerId->isActive())
+            showLineStatus(QStringLiteral("Monitor continua ligado com o DDD %1.").arg(m_callerId->areaCode()), false);
         m_text11->setFocus();
         return;
     }
@@ -781,13 +838,147 @@ void MainWindow::openCallerIdSetup()
 
 void MainWindow::showIncomingCall(const QString &number)
 {
+    const CallArrival::Call call { number, {} };
+    if (m_arrival.arrive(call, formState()) == CallArrival::Action::Wait)
+        holdCall(call);
+    else
+        putCallInForm(call, true);
+}
+
+void MainWindow::showLineText(const QString &text)
+{
+    logLineText(text);
+    const CallArrival::Call call { {}, text };
+    if (m_arrival.arrive(call, formState()) == CallArrival::Action::Wait)
+        holdCall(call);
+    else
+        putCallInForm(call, false);
+}
+
+CallArrival::Form MainWindow::formState() const
+{
+    return { hasUnsavedTyping(), MessageBoxes::openCount() > 0 };
+}
+
+void MainWindow::holdCall(const CallArrival::Call &call)
+{
+    bringUpForCall();
+    if (!call.hasNumber()) { // the display shows the line's words
+        showWaitingCall(QStringLiteral("%1 - F5 limpa o cadastro").arg(call.text));
+        return;
+    }
+    // Looked up and logged now, as a call shown in the form would be; the
+    // form itself stays as the attendant left it.
+    const PhoneNumber number = PhoneNumber::read(call.number, m_text11->text());
+    const QString laidOut = number.layout(true);
+    std::optional<ContactRecord> found;
+    QString error;
+    if (!m_register->findCaller(number, &found, &error))
+        found.reset();
+    m_receivedNumber = call.number;
+    logCall(number, laidOut, found);
+    const QString name = found ? found->a1 : m_callerId->lastCallerName();
+    const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + name;
+    if (found)
+        m_callerId->showNotice(who);
+    showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(who));
+}
+
+void MainWindow::showWaitingCall(const QString &text)
+{
+    m_waitingCall->setText(m_waitingCall->fontMetrics().elidedText(text, Qt::ElideMiddle, m_waitingCall->width() - 6));
+    m_waitingCall->setToolTip(text);
+    m_waitingCall->show();
+    m_waitingCall->raise();
+}
+
+void MainWindow::putCallInForm(const CallArrival::Call &call, bool logIt)
+{
+    m_waitingCall->hide();
+    if (!call.hasNumber()) {
+        // No number: whoever the form showed is not this caller.
+        bringUpForCall();
+        emptyForm();
+        return;
+    }
     // A call from the line: what the form holds belongs to someone else.
     const QScopedValueRollback fromLine(m_callFromLine, true);
-    m_receivedNumber = number;
-    if (m_text1->text() == number)
+    const QScopedValueRollback logging(m_logCall, logIt);
+    m_receivedNumber = call.number;
+    if (m_text1->text() == call.number)
         lookUpCaller(); // the same number again is a new call all the same
     else
-        m_text1->setText(number);
+        m_text1->setText(call.number);
+}
+
+void MainWindow::offerWaitingCall()
+{
+    if (const auto call = m_arrival.release(formState()))
+        putCallInForm(*call, false);
+}
+
+void MainWindow::takeWaitingCall()
+{
+    if (!m_arrival.waiting())
+        return;
+    if (hasUnsavedTyping() && !MessageBoxes::confirmDefaultNo(this, AppTitle, TakeWaitingCall))
+        return;
+    // The newest call, which may have come while the question was open.
+    if (const auto call = m_arrival.take()) {
+        m_loaded.clear();
+        m_loadedRecord.reset();
+        putCallInForm(*call, false);
+    }
+}
+
+void MainWindow::emptyForm()
+{
+    m_loaded.clear();
+    m_loadedRecord.reset();
+    m_cd->clear();
+    m_text1->clear();
+    for (QLineEdit *field : { m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 })
+        field->clear();
+    m_ob->clear();
+}
+
+void MainWindow::bringUpForCall()
+{
+    // The caller must be seen before the call is answered, but the keyboard
+    // stays in the program the attendant is typing in: the window comes back
+    // without being activated, and its taskbar entry asks for attention.
+    if (windowState() & Qt::WindowMinimized) {
+        // An X11 window manager activates a window restored from its icon.
+        // This one is shown again as a new window that takes no keyboard
+        // until the window manager has placed it, and asks not to be focused.
+        // A window on its icon has no keyboard, whatever Qt last heard.
+        if (QApplication::activeWindow() == this)
+            QApplication::setActiveWindow(nullptr);
+        QWindow *handle = windowHandle();
+        const bool wasWithoutActivating = testAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        if (handle) {
+            handle->setProperty("_q_showWithoutActivating", true);
+            handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+        }
+        hide();
+        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        show();
+        setAttribute(Qt::WA_ShowWithoutActivating, wasWithoutActivating);
+        if (handle)
+            handle->setProperty("_q_showWithoutActivating", wasWithoutActivating);
+        QTimer::singleShot(KeyboardBackMs, this, [this] {
+            if (QWindow *handle = windowHandle())
+                handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+            if (!isActiveWindow())
+                QApplication::alert(this);
+        });
+    } else if (windowState() & Qt::WindowMaximized) {
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+    }
+    raise();
+    if (!isActiveWindow())
+        QApplication::alert(this);
 }
 
 void MainWindow::lookUpCaller()
@@ -795,16 +986,16 @@ void MainWindow::lookUpCaller()
     const QString text = m_text1->text();
     if (text.isEmpty())
         return;
-    // The caller must be seen before the call is answered.
-    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
-        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-    // In front, but the keyboard stays where the attendant is typing.
-    raise();
+    bringUpForCall();
 
     // A number typed by hand is laid out from its own digits at each key, so
-    // that the next digit still extends it; one from the line is complete.
+    // that the next digit still extends it, and only when the layout keeps
+    // every digit typed (080077712 on its way to a 0800 number is not the
+    // local 8007-7712); one from the line is complete.
     const PhoneNumber number = PhoneNumber::read(text, m_text11->text());
-    const QString laidOut = number.layout(m_callFromLine);
+    QString laidOut = number.layout(m_callFromLine);
+    if (!m_callFromLine && digitsOf(laidOut) != digitsOf(text))
+        laidOut = text;
     if (laidOut != text) {
         m_text1->setText(laidOut); // runs this handling again, on the laid-out number
         return;
@@ -813,8 +1004,8 @@ void MainWindow::lookUpCaller()
     QString error;
     const bool looked = m_register->findCaller(number, &found, &error);
     // Logged before anything is said about it: whatever the window is doing.
-    if (m_callFromLine)
-        logCall(number, found);
+    if (m_callFromLine && m_logCall)
+        logCall(number, m_text1->text(), found);
     if (!looked) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
@@ -860,6 +1051,7 @@ void MainWindow::clearForm()
     // Judged on the emptied form: ending now loses nothing typed.
     if (!listed)
         registerTrouble(error);
+    offerWaitingCall();
 }
 
 void MainWindow::saveContact()
@@ -905,9 +1097,27 @@ void MainWindow::saveContact()
         m_cd->setText(QString::number(code));
     }
     // What is stored now is what the screen holds.
-    m_loadedRecord = record;
+    rememberStored(record);
     refreshAfterWrite();
     MessageBoxes::notice(this, AppTitle, SavedNotice);
+}
+
+void MainWindow::rememberStored(const ContactRecord &record)
+{
+    m_loadedRecord = record;
+    const std::pair<QObject *, const QString &> fields[] = {
+        { m_a1, record.a1 },
+        { m_a4, record.a4 },
+        { m_a9, record.a9 },
+        { m_a10, record.a10 },
+        { m_a11, record.a11 },
+        { m_a12, record.a12 },
+        { m_a13, record.a13 },
+        { m_a14, record.a14 },
+    };
+    for (const auto &[field, value] : fields)
+        m_loaded.insert(field, { value, static_cast<QLineEdit *>(field)->text() });
+    m_loaded.insert(m_ob, { record.ob, m_ob->toPlainText() });
 }
 
 bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *stored)
@@ -948,10 +1158,14 @@ void MainWindow::deleteContact()
         m_a1->setFocus();
         return;
     }
-    if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete))
+    // The answer acts on the contact asked about, whatever comes while the
+    // question is open.
+    const qint64 code = m_cd->text().toLongLong();
+    const QString name = m_a1->text();
+    if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete + QStringLiteral("\n\n") + name))
         return;
     QString error;
-    if (!m_register->remove(m_cd->text().toLongLong(), &error)) {
+    if (!m_register->remove(code, &error)) {
         reportFailure(QStringLiteral("Não foi possível apagar o contato."), error);
         return;
     }
@@ -1051,7 +1265,7 @@ void MainWindow::startCallLog()
     m_callLog = new CallLog(m_dataDir, m_databaseUrl, this);
     m_callsWindow = new CallsWindow(m_register.get(), m_callLog, this);
     m_notifier = new CallNotifier(this);
-    connect(m_callerId, &CallerIdControl::textReceived, this, &MainWindow::logLineText);
+    connect(m_callerId, &CallerIdControl::textReceived, this, &MainWindow::showLineText);
     connect(m_callLog, &CallLog::logged, this, &MainWindow::callLogged);
     connect(m_callLog, &CallLog::failed, this, [this](const QString &error) {
         showLineStatus(QStringLiteral("Chamada não registrada no histórico: %1").arg(error), false);
@@ -1083,14 +1297,14 @@ void MainWindow::openCalls()
         m_callsWindow->showLog();
 }
 
-void MainWindow::logCall(const PhoneNumber &number, const std::optional<ContactRecord> &found)
+void MainWindow::logCall(const PhoneNumber &number, const QString &laidOut, const std::optional<ContactRecord> &found)
 {
     CallRecord call;
     call.when = QDateTime::currentDateTime();
     call.kind = CallRecord::Kind::Number;
-    call.received = m_receivedNumber.isEmpty() ? m_text1->text() : m_receivedNumber;
+    call.received = m_receivedNumber.isEmpty() ? laidOut : m_receivedNumber;
     call.key = number.key();
-    call.laidOut = m_text1->text();
+    call.laidOut = laidOut;
     call.callerName = m_callerId->lastCallerName(); // when the line sent one
     logFrom(call, found);
 }

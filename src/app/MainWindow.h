@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CallArrival.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/Register.h"
 
@@ -68,8 +69,14 @@ public slots:
     void openHelp();
     void searchByName();
     void lookUpCaller();
-    // A number from the caller-ID monitor: written into Text1 as a new call.
+    // A number from the caller-ID monitor: written into Text1 as a new call,
+    // or kept waiting beside a form that holds the attendant's work.
     void showIncomingCall(const QString &number);
+    // A call without a number (withheld, unavailable, unreadable): the
+    // previous caller leaves the form, or the call waits as a number does.
+    void showLineText(const QString &text);
+    // The waiting call into the form, at the attendant's word (F5).
+    void takeWaitingCall();
     void showLineStatus(const QString &status, bool healthy);
     void checkTelephone();
     void storeAreaCode();
@@ -101,6 +108,8 @@ private:
 
     void connectHandlers();
     void fieldGotFocus(QLineEdit *field, Qt::FocusReason reason);
+    // The one field drawn light yellow: the one the attendant is in.
+    void highlight(QLineEdit *field);
     void fieldLostFocus(QLineEdit *field);
     void showFirstRow();
     ContactRecord fieldsRecord() const;
@@ -122,6 +131,11 @@ private:
     void retryRegister();
     // The list and the count, read again after a write or a clear.
     void refreshAfterWrite();
+    // The list and the count, read again after another desk's write: the
+    // search, the current row and the scroll position stay.
+    void followChangesElsewhere();
+    // What is on the form now is what the register holds.
+    void rememberStored(const ContactRecord &record);
     // Some field holds text that is not what the window put there (loaded
     // from the register, or the number of a call).
     bool hasUnsavedTyping() const;
@@ -141,11 +155,24 @@ private:
 
     void startCallLog();
     // The call that came in now, with the contact it was found as.
-    void logCall(const PhoneNumber &number, const std::optional<ContactRecord> &found);
+    void logCall(const PhoneNumber &number, const QString &laidOut, const std::optional<ContactRecord> &found);
     void logLineText(const QString &text);
     void logFrom(CallRecord call, const std::optional<ContactRecord> &found);
     void callLogged(const CallRecord &call);
     void bringToFront();
+
+    // --- a call's arrival
+    CallArrival::Form formState() const;
+    void holdCall(const CallArrival::Call &call);
+    void putCallInForm(const CallArrival::Call &call, bool logIt);
+    // Brings the waiting call in once the form is free.
+    void offerWaitingCall();
+    // The caller leaves the form: fields, code label and Text1 emptied.
+    void emptyForm();
+    void showWaitingCall(const QString &text);
+    // A call brings the window up, restored and raised, without taking the
+    // keyboard from the program the attendant is typing in.
+    void bringUpForCall();
 
     QString m_dataDir;
     QString m_databaseUrl;
@@ -155,6 +182,10 @@ private:
     QString m_receivedNumber; // the call's number as the line handed it over
     std::unique_ptr<Register> m_register;
     bool m_callFromLine = false; // Text1 is being set by a call from the line
+    bool m_logCall = true; // the call Text1 is being set by is still to be logged
+    CallArrival m_arrival;
+    QLabel *m_waitingCall = nullptr; // says that a call waits, and how to bring it in
+    QLineEdit *m_highlighted = nullptr;
     std::function<void(int)> m_terminate;
 
     CallerIdControl *m_callerId = nullptr; // micDTMFoCx1

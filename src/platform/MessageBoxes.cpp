@@ -7,6 +7,8 @@
 
 namespace {
 MessageBoxes *g_replacement = nullptr;
+int g_open = 0;
+std::function<void()> g_afterClose;
 
 QMessageBox::Icon toQt(MessageBoxes::Icon icon)
 {
@@ -31,24 +33,50 @@ void MessageBoxes::setInstance(MessageBoxes *replacement)
     g_replacement = replacement;
 }
 
+int MessageBoxes::openCount()
+{
+    return g_open;
+}
+
+void MessageBoxes::setAfterClose(std::function<void()> afterClose)
+{
+    g_afterClose = std::move(afterClose);
+}
+
+MessageBoxes::Answer MessageBoxes::ask(
+    QWidget *parent, Icon icon, const QString &title, const QString &text, Buttons buttons)
+{
+    ++g_open;
+    struct Closed
+    {
+        ~Closed()
+        {
+            --g_open;
+            if (g_afterClose)
+                g_afterClose();
+        }
+    } closed;
+    return instance().show(parent, icon, title, text, buttons);
+}
+
 void MessageBoxes::notice(QWidget *parent, const QString &title, const QString &text)
 {
-    instance().show(parent, Icon::None, title, text, Buttons::Ok);
+    ask(parent, Icon::None, title, text, Buttons::Ok);
 }
 
 bool MessageBoxes::confirm(QWidget *parent, const QString &title, const QString &text)
 {
-    return instance().show(parent, Icon::Question, title, text, Buttons::YesNo) == Answer::Yes;
+    return ask(parent, Icon::Question, title, text, Buttons::YesNo) == Answer::Yes;
 }
 
 bool MessageBoxes::confirmDefaultNo(QWidget *parent, const QString &title, const QString &text)
 {
-    return instance().show(parent, Icon::Question, title, text, Buttons::YesNoDefaultNo) == Answer::Yes;
+    return ask(parent, Icon::Question, title, text, Buttons::YesNoDefaultNo) == Answer::Yes;
 }
 
 void MessageBoxes::error(QWidget *parent, const QString &title, const QString &text, Icon icon)
 {
-    instance().show(parent, icon, title, text, Buttons::Ok);
+    ask(parent, icon, title, text, Buttons::Ok);
 }
 
 MessageBoxes::Answer ModalMessageBoxes::show(

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 // Every message box of the program goes through here, so that tests answer
@@ -29,6 +31,16 @@ public:
     static bool confirmDefaultNo(QWidget *parent, const QString &title, const QString &text);
     // A failure report, OK only.
     static void error(QWidget *parent, const QString &title, const QString &text, Icon icon = Icon::Critical);
+
+    // How many boxes wait for an answer right now. A modal box runs its own
+    // event loop: what arrives meanwhile (a call) must not act on what the
+    // box asks about.
+    static int openCount();
+    // Runs after each box closes, once its answer is given (nullptr: none).
+    static void setAfterClose(std::function<void()> afterClose);
+
+private:
+    static Answer ask(QWidget *parent, Icon icon, const QString &title, const QString &text, Buttons buttons);
 };
 
 // The real boxes, modal QMessageBox.

@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 class MainWindow;
 class Register;
@@ -33,6 +35,9 @@ public:
     Answer show(QWidget *, Icon icon, const QString &title, const QString &text, Buttons buttons) override
     {
         shown.append({ icon, title, text, buttons });
+        // What happens while a real box waits for its answer.
+        if (auto happen = std::exchange(whileOpen, nullptr))
+            happen();
         if (buttons == Buttons::Ok)
             return Answer::Ok;
         return answers.isEmpty() ? Answer::No : answers.takeFirst();
@@ -40,6 +45,8 @@ public:
 
     QList<Shown> shown;
     QList<Answer> answers; // for the questions, in order
+    // Runs while the next box is open, as events do under a modal box.
+    std::function<void()> whileOpen;
 };
 
 // A data folder made by `zuna --init` in a temporary folder.
