@@ -17,7 +17,7 @@ packages=(
 test_packages=(
   postgresql kamailio baresip-core
   pulseaudio pulseaudio-utils espeak-ng sox
-  dunst xvfb dbus python3 sqlite3
+  dunst xvfb dbus python3 sqlite3 openbox xdotool xterm x11-utils
   desktop-file-utils appstream man-db groff-base lintian
 )
 case "${1:-}" in
