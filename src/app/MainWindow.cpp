@@ -15,6 +15,7 @@
 #include "app/enterrrr.h"
 #include "callerid/CallerIdControl.h"
 #include "callerid/CallerIdSetupDialog.h"
+#include "callerid/OutsideText.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/PhoneNumber.h"
 #include "platform/DataFiles.h"
@@ -455,6 +456,7 @@ void MainWindow::buildGrid()
     // stopping the attendant, until a retry succeeds.
     m_registerNotice = make<QLabel>(this, "avisoCadastro", { 16, 232, 609, 40 });
     m_registerNotice->setWordWrap(true);
+    m_registerNotice->setTextFormat(Qt::PlainText); // a server's words are never markup
     m_registerNotice->setAlignment(Qt::AlignCenter);
     m_registerNotice->setAutoFillBackground(true);
     QPalette notice = m_registerNotice->palette();
@@ -739,7 +741,7 @@ void MainWindow::registerTrouble(const QString &error)
 void MainWindow::showRegisterNotice(const QString &error)
 {
     m_registerNotice->setText(error.section(QLatin1Char('\n'), 0, 0) + QStringLiteral(" Tentando de novo…"));
-    m_registerNotice->setToolTip(error);
+    m_registerNotice->setToolTip(OutsideText::toolTip(error));
     m_registerNotice->show();
     m_registerNotice->raise();
 }
@@ -818,7 +820,7 @@ void MainWindow::showLineStatus(const QString &status, bool healthy)
     m_lineStatus->setPalette(pal);
     const QString oneLine = QString(status).replace(QLatin1Char('\n'), QLatin1Char(' '));
     m_lineStatus->setText(m_lineStatus->fontMetrics().elidedText(oneLine, Qt::ElideRight, m_lineStatus->width() - 6));
-    m_lineStatus->setToolTip(status);
+    m_lineStatus->setToolTip(OutsideText::toolTip(status));
 }
 
 void MainWindow::deactivateCallerId()
@@ -877,17 +879,17 @@ void MainWindow::holdCall(const CallArrival::Call &call)
         found.reset();
     m_receivedNumber = call.number;
     logCall(number, laidOut, found);
-    const QString name = found ? found->a1 : m_callerId->lastCallerName();
-    const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + name;
+    const QString name = OutsideText::name(found ? found->a1 : m_callerId->lastCallerName());
+    const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + OutsideText::quoted(name);
     if (found)
-        m_callerId->showNotice(who);
+        m_callerId->showCaller(laidOut, name);
     showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(who));
 }
 
 void MainWindow::showWaitingCall(const QString &text)
 {
     m_waitingCall->setText(m_waitingCall->fontMetrics().elidedText(text, Qt::ElideMiddle, m_waitingCall->width() - 6));
-    m_waitingCall->setToolTip(text);
+    m_waitingCall->setToolTip(OutsideText::toolTip(text));
     m_waitingCall->show();
     m_waitingCall->raise();
 }
@@ -1025,9 +1027,10 @@ void MainWindow::lookUpCaller()
             showContact(ContactRecord(), false);
     }
     m_a4->setText(m_text1->text());
-    // The number a call put there is the window's, not the attendant's typing.
-    if (m_callFromLine)
-        m_loaded.insert(m_a4, { m_a4->text(), m_a4->text() });
+    // The number put there from Text1 is the window's, not typing of the
+    // form: a call's number, or one typed into Text1, which the next call
+    // replaces anyway.
+    m_loaded.insert(m_a4, { m_a4->text(), m_a4->text() });
 }
 
 void MainWindow::clearForm()
@@ -1343,8 +1346,9 @@ void MainWindow::logFrom(CallRecord call, const std::optional<ContactRecord> &fo
 void MainWindow::callLogged(const CallRecord &call)
 {
     m_callsWindow->refresh();
+    // The line's name is quoted, so that it cannot read as a number.
     const QString who = call.contactCode > 0 ? call.contactName
-        : !call.callerName.isEmpty()         ? call.callerName
+        : !call.callerName.isEmpty()         ? OutsideText::quoted(OutsideText::name(call.callerName))
                                              : call.laidOut;
     const QString number
         = call.contactCode > 0 || !call.callerName.isEmpty() ? call.laidOut + QStringLiteral(" · ") : QString();

@@ -160,11 +160,16 @@ void CallerIdControl::reportNumber(const QString &number, const QString &callerN
     // The number shown is the number's own, laid out; a name, whatever it
     // holds, comes after it in quotes and cannot pass for a number.
     m_lastCallerName = OutsideText::name(callerName);
-    const QString laidOut = PhoneNumber::read(number, m_settings.a2DDDLocal).layout();
-    m_shownNumber = m_lastCallerName.isEmpty() ? QString() : laidOut + NameSeparator;
-    m_shown = m_shownNumber + (m_lastCallerName.isEmpty() ? laidOut : OutsideText::quoted(m_lastCallerName));
-    showFitted();
+    showCaller(PhoneNumber::read(number, m_settings.a2DDDLocal).layout(), m_lastCallerName);
     emit numberReceived(number);
+}
+
+void CallerIdControl::showCaller(const QString &laidOut, const QString &name)
+{
+    const QString shownName = OutsideText::name(name);
+    m_shownNumber = shownName.isEmpty() ? QString() : laidOut + NameSeparator;
+    m_shown = m_shownNumber + (shownName.isEmpty() ? laidOut : OutsideText::quoted(shownName));
+    showFitted();
 }
 
 void CallerIdControl::reportText(const QString &text)

@@ -57,6 +57,9 @@ public:
     // The name the line sent with the last number; empty when none came.
     QString lastCallerName() const { return m_lastCallerName; }
     void reportText(const QString &text);
+    // Shows a caller beside the number, laid out, without reporting a call:
+    // the name the register knows for a call reported already.
+    void showCaller(const QString &laidOut, const QString &name);
     // Where the last number or text came from: the line source's name in
     // callerid.ini ("placa-de-som", "modem", ...) or "socket" for a number
     // handed over by a script or `zuna --call`; and which device, port,
