@@ -101,8 +101,6 @@ void SipTcpCap::stop()
         m_watch = -1;
     }
     m_seen.clear();
-    m_counted = 0;
-    m_acceptedSince = 0;
 }
 
 void SipTcpCap::onPending(int, void *arg)
@@ -115,11 +113,7 @@ void SipTcpCap::onPending(int, void *arg)
 
 void SipTcpCap::onAccepted(void *arg)
 {
-    // Counting reads every descriptor of the process: done only when the
-    // connections counted last and those accepted since may reach the cap.
-    auto *self = static_cast<SipTcpCap *>(arg);
-    if (++self->m_acceptedSince + self->m_counted >= self->m_cap)
-        self->trim();
+    static_cast<SipTcpCap *>(arg)->trim();
 }
 
 bool SipTcpCap::isAcceptedHere(int fd) const
@@ -153,12 +147,6 @@ int SipTcpCap::trim()
         }
         closedir(dir);
     }
-    m_acceptedSince = 0;
-    // Fewer files open than the cap: nothing to count.
-    if (fds.size() <= size_t(m_cap)) {
-        m_counted = int(fds.size());
-        return -1;
-    }
     struct Open
     {
         int fd;
@@ -170,17 +158,22 @@ int SipTcpCap::trim()
     std::unordered_map<int, Seen> seen;
     for (const int fd : fds) {
         struct stat status = {};
-        if (fd == m_watch || fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode) || !isAcceptedHere(fd))
+        if (fd == m_watch || fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode))
+            continue;
+        // A descriptor met before (the same socket) is known: only those
+        // new since are looked at closely. Counting right after each
+        // accept, the order first met is the order accepted.
+        const auto known = m_seen.find(fd);
+        const Seen mark = known != m_seen.end() && known->second.inode == status.st_ino
+            ? known->second
+            : Seen { status.st_ino, m_nextOrder++, isAcceptedHere(fd) };
+        seen[fd] = mark;
+        if (!mark.ours)
             continue;
         struct tcp_info info = {};
         socklen_t size = sizeof(info);
         if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state != TCP_ESTABLISHED)
             continue; // shut down already, or ended by the peer: going away
-        const auto known = m_seen.find(fd);
-        const Seen mark = known != m_seen.end() && known->second.inode == status.st_ino
-            ? known->second
-            : Seen { status.st_ino, m_nextOrder++ };
-        seen[fd] = mark;
         struct sa peer;
         sa_init(&peer, AF_UNSPEC);
         peer.len = sizeof(peer.u);
@@ -188,11 +181,14 @@ int SipTcpCap::trim()
         open.push_back({ fd, std::min(info.tcpi_last_data_recv, info.tcpi_last_data_sent), mark.order, spared });
     }
     m_seen = std::move(seen);
-    m_counted = int(open.size());
     if (open.size() <= size_t(m_cap))
-        return m_counted;
-    std::sort(open.begin(), open.end(),
-        [](const Open &a, const Open &b) { return a.idleMs != b.idleMs ? a.idleMs > b.idleMs : a.order < b.order; });
+        return int(open.size());
+    // Idle longest by the second (the kernel's times are coarser than a
+    // millisecond, and an answer sent a moment late would reorder peers
+    // that went quiet together), then the oldest.
+    std::sort(open.begin(), open.end(), [](const Open &a, const Open &b) {
+        return a.idleMs / 1000 != b.idleMs / 1000 ? a.idleMs > b.idleMs : a.order < b.order;
+    });
     size_t excess = open.size() - size_t(m_cap);
     int left = int(open.size());
     for (const Open &o : open) {
@@ -204,6 +200,5 @@ int SipTcpCap::trim()
         --excess;
         --left;
     }
-    m_counted = left;
     return left;
 }

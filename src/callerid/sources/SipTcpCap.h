@@ -14,11 +14,10 @@ struct sa;
 // (libre accepts every connection and keeps an idle one for 15 minutes).
 // libre has no hook at accept: a second descriptor of the listening socket,
 // watched on the agent's loop, wakes the cap whenever a connection waits to
-// be accepted, and the connections are counted right after libre took it
-// when they may have reached the cap.
-// Past the cap, the connections idle longest (the oldest first among the
-// equally idle) are shut down; libre sees them end and frees them as it
-// frees any other. On the agent's thread.
+// be accepted, and the connections are counted right after libre took it.
+// Past the cap, the connections idle longest (by the second; the oldest
+// first among the equally idle) are shut down; libre sees them end and
+// frees them as it frees any other. On the agent's thread.
 class SipTcpCap
 {
 public:
@@ -36,8 +35,7 @@ public:
     // peers keep their connection whatever its age (a call still ringing).
     bool start(const struct sa *local, int cap, std::function<bool(const struct sa *peer)> spare);
     void stop();
-    // Shuts down connections past the cap; the number left open, or -1
-    // when fewer files are open than the cap (nothing counted).
+    // Shuts down connections past the cap; the number left open.
     int trim();
 
 private:
@@ -49,6 +47,7 @@ private:
     {
         ino_t inode;
         uint64_t order;
+        bool ours; // accepted on the watched socket
     };
     int m_watch = -1;
     int m_cap = 0;
@@ -56,8 +55,7 @@ private:
     std::function<bool(const struct sa *)> m_spare;
     std::unordered_map<int, Seen> m_seen; // by descriptor, in the order first met
     uint64_t m_nextOrder = 0;
-    int m_counted = 0; // connections (at most) when last counted
-    int m_acceptedSince = 0;
+
     struct Timer;
     Timer *m_timer;
 };
