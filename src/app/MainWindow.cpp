@@ -238,10 +238,10 @@ void MainWindow::buildWindow()
     buildEditor();
     buildGrid();
 
-    m_label1 = make<QLabel>(this, "Label1", { 7, 483, 568, 15 });
-    m_label1->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
-    m_label1->setFont(msSansSerif());
-    setTextColor(m_label1, Qt::white);
+    m_notice = make<QLabel>(this, "Label1", { 7, 483, 568, 15 });
+    m_notice->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
+    m_notice->setFont(msSansSerif());
+    setTextColor(m_notice, Qt::white);
     // The calls window's button: at the bottom right, on the blue beside the
     // notice, where it covers none of the window's controls.
     m_callsButton = make<QPushButton>(this, "chamadas", { 528, 478, 105, 19 });
@@ -250,16 +250,16 @@ void MainWindow::buildWindow()
     m_callsButton->raise();
 
     // Never seen: the code label, the configuration button and the site text.
-    m_cd = make<QLabel>(this, "CD", { -72, 8, 65, 17 });
-    m_cd->setFrameStyle(QFrame::Box | QFrame::Plain);
-    m_cd->setAutoFillBackground(true);
-    m_cd->setPalette(QApplication::palette());
-    m_cd->hide();
-    m_command2 = make<QPushButton>(this, "Command2", { 8, 520, 169, 25 });
-    m_command2->setText(QStringLiteral("Abrir tela de configuração"));
-    m_command2->hide();
-    m_site = make<QLineEdit>(this, "SITE", { 8, 560, 169, 21 });
-    m_site->hide();
+    m_codeLabel = make<QLabel>(this, "CD", { -72, 8, 65, 17 });
+    m_codeLabel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_codeLabel->setAutoFillBackground(true);
+    m_codeLabel->setPalette(QApplication::palette());
+    m_codeLabel->hide();
+    m_setupButton = make<QPushButton>(this, "Command2", { 8, 520, 169, 25 });
+    m_setupButton->setText(QStringLiteral("Abrir tela de configuração"));
+    m_setupButton->hide();
+    m_siteName = make<QLineEdit>(this, "SITE", { 8, 560, 169, 21 });
+    m_siteName->hide();
 
     setTabOrder();
     connectHandlers();
@@ -267,26 +267,27 @@ void MainWindow::buildWindow()
 
 void MainWindow::connectHandlers()
 {
-    connect(m_command1, &QPushButton::clicked, this, &MainWindow::activateCallerId);
-    connect(m_command2, &QPushButton::clicked, this, &MainWindow::openCallerIdSetup);
-    connect(m_command3, &QPushButton::clicked, this, &MainWindow::clearForm);
-    connect(m_command4, &QPushButton::clicked, this, &MainWindow::saveContact);
-    connect(m_command5, &QPushButton::clicked, this, &MainWindow::deactivateCallerId);
-    connect(m_command6, &QPushButton::clicked, this, &MainWindow::deleteContact);
-    connect(m_command7, &QPushButton::clicked, this, &MainWindow::openHelp);
+    connect(m_activateButton, &QPushButton::clicked, this, &MainWindow::activateCallerId);
+    connect(m_setupButton, &QPushButton::clicked, this, &MainWindow::openCallerIdSetup);
+    connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearForm);
+    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveContact);
+    connect(m_deactivateButton, &QPushButton::clicked, this, &MainWindow::deactivateCallerId);
+    connect(m_deleteButton, &QPushButton::clicked, this, &MainWindow::deleteContact);
+    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::openHelp);
     connect(m_callsButton, &QPushButton::clicked, this, &MainWindow::openCalls);
-    connect(m_a1, &QLineEdit::textChanged, this, &MainWindow::searchByName);
-    connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
+    connect(m_name, &QLineEdit::textChanged, this, &MainWindow::searchByName);
+    connect(m_incomingNumber, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
     // The monitor's number event writes its text, unchanged, into Text1.
     connect(m_callerId, &CallerIdControl::numberReceived, this, &MainWindow::showIncomingCall);
-    connect(m_dbgrid1, &QTableView::doubleClicked, this, &MainWindow::pickCurrentRow);
-    connect(m_dbgrid1->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
-    m_dbgrid1->installEventFilter(this);
-    m_text11->installEventFilter(this);
-    for (QPushButton *button :
-        { m_command1, m_command2, m_command3, m_command4, m_command5, m_command6, m_command7, m_callsButton })
+    connect(m_grid, &QTableView::doubleClicked, this, &MainWindow::pickCurrentRow);
+    connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
+    m_grid->installEventFilter(this);
+    m_areaCode->installEventFilter(this);
+    for (QPushButton *button : { m_activateButton, m_setupButton, m_clearButton, m_saveButton, m_deactivateButton,
+             m_deleteButton, m_helpButton, m_callsButton })
         button->installEventFilter(this);
-    m_enterFields = { m_text1, m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 };
+    m_enterFields
+        = { m_incomingNumber, m_phone, m_name, m_address, m_complement, m_district, m_city, m_state, m_postcode };
     for (QLineEdit *field : std::as_const(m_enterFields)) {
         field->installEventFilter(this);
         setFieldBackground(field, Qt::white);
@@ -301,7 +302,8 @@ void MainWindow::buildCallerIdArea()
     // Digits from the line that read two ways: the reading the register knows.
     m_callerId->setCallerLookup([this](const QString &key) {
         std::optional<ContactRecord> found;
-        return m_register && m_register->findCaller(PhoneNumber::read(key, m_text11->text()), &found, nullptr) && found;
+        return m_register && m_register->findCaller(PhoneNumber::read(key, m_areaCode->text()), &found, nullptr)
+            && found;
     });
 
     // The line's state, beside the tab strip where it hides nothing: the
@@ -325,43 +327,44 @@ void MainWindow::buildCallerIdArea()
     m_waitingCall->hide();
     connect(m_callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
 
-    m_command1 = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
-    m_command1->setText(QStringLiteral("F1 - Ativar       "));
-    m_command5 = make<QPushButton>(this, "Command5", { 96, 56, 81, 21 });
-    m_command5->setText(QStringLiteral("F2 - Desativar"));
-    m_text1 = field(this, "Text1", { 8, 96, 169, 21 });
-    m_command3 = make<QPushButton>(this, "Command3", { 8, 136, 169, 21 });
-    m_command3->setText(QStringLiteral("F3 - Limpar"));
+    m_activateButton = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
+    m_activateButton->setText(QStringLiteral("F1 - Ativar       "));
+    m_deactivateButton = make<QPushButton>(this, "Command5", { 96, 56, 81, 21 });
+    m_deactivateButton->setText(QStringLiteral("F2 - Desativar"));
+    m_incomingNumber = field(this, "Text1", { 8, 96, 169, 21 });
+    m_clearButton = make<QPushButton>(this, "Command3", { 8, 136, 169, 21 });
+    m_clearButton->setText(QStringLiteral("F3 - Limpar"));
 
     captionLabel(this, QStringLiteral("DDD:"), { 8, 160, 24, 12 }, Qt::white, 1);
-    m_text11 = field(this, "Text11", { 8, 176, 25, 25 }, 2);
-    m_text11->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), m_text11));
-    m_nxr = make<QLabel>(this, "NXR", { 40, 176, 57, 25 });
-    m_nxr->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    setTextColor(m_nxr, Qt::white);
+    m_areaCode = field(this, "Text11", { 8, 176, 25, 25 }, 2);
+    m_areaCode->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), m_areaCode));
+    m_contactCount = make<QLabel>(this, "NXR", { 40, 176, 57, 25 });
+    m_contactCount->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    setTextColor(m_contactCount, Qt::white);
 
-    m_command7 = make<QPushButton>(this, "Command7", { 104, 176, 73, 25 });
-    m_command7->setIcon(QIcon(QStringLiteral(":/images/ajuda.svg"))); // drawn at the screen's scale
-    m_command7->setIconSize(QSize(63, 21));
-    m_command7->setToolTip(QStringLiteral("Ajuda"));
-    setButtonColor(m_command7, Qt::white);
+    m_helpButton = make<QPushButton>(this, "Command7", { 104, 176, 73, 25 });
+    m_helpButton->setIcon(QIcon(QStringLiteral(":/images/ajuda.svg"))); // drawn at the screen's scale
+    m_helpButton->setIconSize(QSize(63, 21));
+    m_helpButton->setToolTip(QStringLiteral("Ajuda"));
+    setButtonColor(m_helpButton, Qt::white);
 }
 
 void MainWindow::buildEditor()
 {
-    m_sstab1 = make<QTabWidget>(this, "SSTab1", { 184, 8, 449, 193 });
-    m_sstab1->tabBar()->setFont(msSansSerif(9.75, true));
+    m_tabs = make<QTabWidget>(this, "SSTab1", { 184, 8, 449, 193 });
+    m_tabs->tabBar()->setFont(msSansSerif(9.75, true));
     // Its tab strip takes the focus in the tab order; the control itself must
     // not take it a second time.
-    m_sstab1->setFocusPolicy(Qt::NoFocus);
-    m_sstab1->tabBar()->setFocusPolicy(Qt::TabFocus);
+    m_tabs->setFocusPolicy(Qt::NoFocus);
+    m_tabs->tabBar()->setFocusPolicy(Qt::TabFocus);
     auto *cadastro = new QWidget;
     cadastro->setObjectName(QStringLiteral("Cadastro"));
     auto *observacoes = new QWidget;
     observacoes->setObjectName(QStringLiteral("Observacoes"));
-    m_sstab1->addTab(cadastro, QStringLiteral("Cadastro"));
-    m_sstab1->addTab(observacoes, QStringLiteral("Observações"));
-    m_sstab1->setCurrentIndex(0);
+    m_tabs->addTab(cadastro, QStringLiteral("Cadastro"));
+    m_tabs->addTab(observacoes, QStringLiteral("Observações"));
+    m_tabs->setCurrentIndex(0);
 
     struct Caption
     {
@@ -391,31 +394,31 @@ void MainWindow::buildEditor()
         placeOnTab(cadastro, edit, rect);
         return edit;
     };
-    m_a4 = tabField("A4", { 8, 48, 113, 21 });
-    m_a1 = tabField("A1", { 136, 48, 297, 21 });
-    m_a9 = tabField("A9", { 8, 88, 425, 21 });
-    m_a10 = tabField("A10", { 8, 128, 73, 21 });
-    m_a11 = tabField("A11", { 88, 128, 89, 21 });
-    m_a12 = tabField("A12", { 184, 128, 137, 21 });
-    m_a13 = tabField("A13", { 328, 128, 33, 21 }, 2);
-    m_a14 = tabField("A14", { 368, 128, 65, 21 }, 9);
+    m_phone = tabField("A4", { 8, 48, 113, 21 });
+    m_name = tabField("A1", { 136, 48, 297, 21 });
+    m_address = tabField("A9", { 8, 88, 425, 21 });
+    m_complement = tabField("A10", { 8, 128, 73, 21 });
+    m_district = tabField("A11", { 88, 128, 89, 21 });
+    m_city = tabField("A12", { 184, 128, 137, 21 });
+    m_state = tabField("A13", { 328, 128, 33, 21 }, 2);
+    m_postcode = tabField("A14", { 368, 128, 65, 21 }, 9);
 
-    m_command4 = make<QPushButton>(cadastro, "Command4", {});
-    m_command4->setText(QStringLiteral("GRAVA"));
-    setButtonColor(m_command4, LightYellow);
-    placeOnTab(cadastro, m_command4, { 232, 160, 97, 25 });
-    m_command6 = make<QPushButton>(cadastro, "Command6", {});
-    m_command6->setText(QStringLiteral("APAGA"));
-    setButtonColor(m_command6, LightYellow);
-    placeOnTab(cadastro, m_command6, { 336, 160, 97, 25 });
+    m_saveButton = make<QPushButton>(cadastro, "Command4", {});
+    m_saveButton->setText(QStringLiteral("GRAVA"));
+    setButtonColor(m_saveButton, LightYellow);
+    placeOnTab(cadastro, m_saveButton, { 232, 160, 97, 25 });
+    m_deleteButton = make<QPushButton>(cadastro, "Command6", {});
+    m_deleteButton->setText(QStringLiteral("APAGA"));
+    setButtonColor(m_deleteButton, LightYellow);
+    placeOnTab(cadastro, m_deleteButton, { 336, 160, 97, 25 });
 
-    m_ob = make<QPlainTextEdit>(observacoes, "OB", {});
-    m_ob->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_ob->setTabChangesFocus(true);
-    m_ob->setFont(msSansSerif());
-    placeOnTab(observacoes, m_ob, { 8, 32, 425, 149 });
+    m_notes = make<QPlainTextEdit>(observacoes, "OB", {});
+    m_notes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_notes->setTabChangesFocus(true);
+    m_notes->setFont(msSansSerif());
+    placeOnTab(observacoes, m_notes, { 8, 32, 425, 149 });
 
-    if (auto *stack = m_sstab1->findChild<QStackedWidget *>())
+    if (auto *stack = m_tabs->findChild<QStackedWidget *>())
         stack->installEventFilter(this);
 }
 
@@ -430,28 +433,28 @@ void MainWindow::buildGrid()
             m_registerNotice->hide();
     });
 
-    m_dbgrid1 = make<QTableView>(this, "DBGrid1", { 8, 208, 625, 265 });
-    m_dbgrid1->setModel(m_model);
+    m_grid = make<QTableView>(this, "DBGrid1", { 8, 208, 625, 265 });
+    m_grid->setModel(m_model);
     // A fresh list, read at once or found in the background, starts at its
     // first row (after the grid itself has taken the fresh list in).
     connect(m_model, &QAbstractItemModel::modelReset, this, &MainWindow::showFirstRow);
-    m_dbgrid1->setFont(msSansSerif());
-    m_dbgrid1->horizontalHeader()->setFont(msSansSerif());
-    m_dbgrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_dbgrid1->setTabKeyNavigation(false); // Tab leaves the grid for the next control
+    m_grid->setFont(msSansSerif());
+    m_grid->horizontalHeader()->setFont(msSansSerif());
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->setTabKeyNavigation(false); // Tab leaves the grid for the next control
     // Rows are marked as they become current (markCurrentRow), not by
     // the attendant's clicks.
-    m_dbgrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_dbgrid1->setSelectionMode(QAbstractItemView::NoSelection);
-    m_dbgrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_dbgrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_dbgrid1->horizontalHeader()->setStretchLastSection(false);
-    m_dbgrid1->horizontalHeader()->setHighlightSections(false);
-    m_dbgrid1->verticalHeader()->setFixedWidth(16); // the record selector column
-    m_dbgrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_dbgrid1->verticalHeader()->setDefaultSectionSize(17);
-    m_dbgrid1->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(64, 64, 64); }"));
-    m_dbgrid1->setPalette(QApplication::palette());
+    m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_grid->setSelectionMode(QAbstractItemView::NoSelection);
+    m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_grid->horizontalHeader()->setStretchLastSection(false);
+    m_grid->horizontalHeader()->setHighlightSections(false);
+    m_grid->verticalHeader()->setFixedWidth(16); // the record selector column
+    m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_grid->verticalHeader()->setDefaultSectionSize(17);
+    m_grid->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(64, 64, 64); }"));
+    m_grid->setPalette(QApplication::palette());
     // Over the grid, while the register cannot be read: says so, without
     // stopping the attendant, until a retry succeeds.
     m_registerNotice = make<QLabel>(this, "avisoCadastro", { 16, 232, 609, 40 });
@@ -474,7 +477,7 @@ void MainWindow::buildGrid()
 
     const int widths[ContactListModel::ColumnCount] = { 43, 248, 108, 303, 143, 38 };
     for (int c = 0; c < ContactListModel::ColumnCount; ++c)
-        m_dbgrid1->setColumnWidth(c, widths[c]);
+        m_grid->setColumnWidth(c, widths[c]);
 }
 
 void MainWindow::setTabOrder()
@@ -482,17 +485,18 @@ void MainWindow::setTabOrder()
     // Text1 0, Command1 1, Text11 3, Command5 5, Command3 8, DBGrid1 9,
     // Command7 19, SSTab1 20, A4 21 ... A14 28, Command4 29, Command6 30, OB 39.
     // The tab control takes the focus on its tab strip.
-    const QList<QWidget *> order = { m_text1, m_command1, m_text11, m_command5, m_command3, m_dbgrid1, m_command7,
-        m_sstab1->tabBar(), m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14, m_command4, m_command6, m_ob };
+    const QList<QWidget *> order = { m_incomingNumber, m_activateButton, m_areaCode, m_deactivateButton, m_clearButton,
+        m_grid, m_helpButton, m_tabs->tabBar(), m_phone, m_name, m_address, m_complement, m_district, m_city, m_state,
+        m_postcode, m_saveButton, m_deleteButton, m_notes };
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void MainWindow::placeTabPageChildren()
 {
-    for (int i = 0; i < m_sstab1->count(); ++i) {
-        QWidget *page = m_sstab1->widget(i);
-        const QPoint offset = page->mapTo(m_sstab1, QPoint(0, 0));
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        QWidget *page = m_tabs->widget(i);
+        const QPoint offset = page->mapTo(m_tabs, QPoint(0, 0));
         for (QWidget *child : page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
             const QVariant rect = child->property(DesignRect);
             if (rect.isValid())
@@ -503,11 +507,11 @@ void MainWindow::placeTabPageChildren()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_sstab1) {
+    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_tabs) {
         placeTabPageChildren();
     }
 
-    if (watched == m_dbgrid1) {
+    if (watched == m_grid) {
         // Only a key that moves the current row or picks it loads a contact;
         // Tab arriving from another control, a letter or a function key does not.
         if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
@@ -527,7 +531,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (watched == m_text11) {
+    if (watched == m_areaCode) {
         if (event->type() == QEvent::FocusOut
             && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason
             && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
@@ -567,8 +571,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::fieldGotFocus(QLineEdit *field, Qt::FocusReason reason)
 {
     // A new contact being typed is offered the number of the last call.
-    if (field == m_a4 && m_a1->text().isEmpty() && m_a4->text().isEmpty() && !m_text1->text().isEmpty())
-        m_a4->setText(m_text1->text());
+    if (field == m_phone && m_name->text().isEmpty() && m_phone->text().isEmpty()
+        && !m_incomingNumber->text().isEmpty())
+        m_phone->setText(m_incomingNumber->text());
     field->setCursorPosition(0);
     field->selectAll();
     highlight(field);
@@ -593,7 +598,7 @@ void MainWindow::fieldLostFocus(QLineEdit *field)
     setFieldBackground(field, Qt::white);
     if (m_highlighted == field)
         m_highlighted = nullptr;
-    if (field == m_a4)
+    if (field == m_phone)
         checkTelephone();
 }
 
@@ -614,12 +619,12 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
 bool MainWindow::load(QString *error)
 {
     const QString sitePath = DataFolder::pathFor(m_dataDir, DataFiles::Site);
-    m_site->setText(sitePath);
+    m_siteName->setText(sitePath);
     QString siteName;
     if (!SiteFile::readSiteName(sitePath, &siteName, error))
         return false;
-    m_site->setText(siteName);
-    setWindowTitle(TitlePrefix + m_site->text());
+    m_siteName->setText(siteName);
+    setWindowTitle(TitlePrefix + m_siteName->text());
 
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
@@ -635,11 +640,11 @@ bool MainWindow::load(QString *error)
     QString areaCode;
     if (!CallerIdSettings::loadAreaCode(*m_register, m_dataDir, &areaCode, error))
         return false;
-    m_text11->setText(areaCode);
+    m_areaCode->setText(areaCode);
     // The focus starts in Text1, highlighted, even before the window manager
     // activates the window.
-    m_text1->setFocus();
-    fieldGotFocus(m_text1, Qt::OtherFocusReason);
+    m_incomingNumber->setFocus();
+    fieldGotFocus(m_incomingNumber, Qt::OtherFocusReason);
     return true;
 }
 
@@ -651,7 +656,7 @@ bool MainWindow::listRefresh(QString *error)
 void MainWindow::showFirstRow()
 {
     if (m_model->rowCount() > 0)
-        m_dbgrid1->setCurrentIndex(m_model->index(0, 0));
+        m_grid->setCurrentIndex(m_model->index(0, 0));
 }
 
 QString MainWindow::fieldText(QObject *field, const QString &shown) const
@@ -664,7 +669,7 @@ QString MainWindow::fieldText(QObject *field, const QString &shown) const
         return shown;
     if (shown == loaded->shown)
         return loaded->stored;
-    if (field == m_ob && loaded->stored.contains(QLatin1String("\r\n")))
+    if (field == m_notes && loaded->stored.contains(QLatin1String("\r\n")))
         return QString(shown).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     return shown;
 }
@@ -672,15 +677,15 @@ QString MainWindow::fieldText(QObject *field, const QString &shown) const
 ContactRecord MainWindow::fieldsRecord() const
 {
     ContactRecord r;
-    r.a1 = fieldText(m_a1, m_a1->text());
-    r.a4 = fieldText(m_a4, m_a4->text());
-    r.a9 = fieldText(m_a9, m_a9->text());
-    r.a10 = fieldText(m_a10, m_a10->text());
-    r.a11 = fieldText(m_a11, m_a11->text());
-    r.a12 = fieldText(m_a12, m_a12->text());
-    r.a13 = fieldText(m_a13, m_a13->text());
-    r.a14 = fieldText(m_a14, m_a14->text());
-    r.ob = fieldText(m_ob, m_ob->toPlainText());
+    r.a1 = fieldText(m_name, m_name->text());
+    r.a4 = fieldText(m_phone, m_phone->text());
+    r.a9 = fieldText(m_address, m_address->text());
+    r.a10 = fieldText(m_complement, m_complement->text());
+    r.a11 = fieldText(m_district, m_district->text());
+    r.a12 = fieldText(m_city, m_city->text());
+    r.a13 = fieldText(m_state, m_state->text());
+    r.a14 = fieldText(m_postcode, m_postcode->text());
+    r.ob = fieldText(m_notes, m_notes->toPlainText());
     return r;
 }
 
@@ -694,7 +699,7 @@ bool MainWindow::contactCount(QString *error)
     qint64 count = 0;
     if (!m_register->count(&count, error))
         return false;
-    m_nxr->setText(QString::number(count));
+    m_contactCount->setText(QString::number(count));
     return true;
 }
 
@@ -712,11 +717,11 @@ bool MainWindow::hasUnsavedTyping() const
         const auto loaded = m_loaded.constFind(field);
         return loaded == m_loaded.cend() ? !text.isEmpty() : loaded->shown != text;
     };
-    for (QLineEdit *field : { m_a1, m_a4, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 }) {
+    for (QLineEdit *field : { m_name, m_phone, m_address, m_complement, m_district, m_city, m_state, m_postcode }) {
         if (changed(field, field->text()))
             return true;
     }
-    return changed(m_ob, m_ob->toPlainText());
+    return changed(m_notes, m_notes->toPlainText());
 }
 
 void MainWindow::endUnlessUnsaved()
@@ -749,7 +754,7 @@ void MainWindow::showRegisterNotice(const QString &error)
 void MainWindow::retryRegister()
 {
     QString error;
-    if (!m_model->search(m_a1->text(), &error) || !contactCount(&error)) {
+    if (!m_model->search(m_name->text(), &error) || !contactCount(&error)) {
         registerTrouble(error);
         return;
     }
@@ -799,14 +804,14 @@ void MainWindow::activateCallerId()
     // Local numbers can be neither found nor stored without the desk's own
     // area code: the monitor is not switched on without it. One that is on
     // already stays on with the code it has, and says so.
-    if (!PhoneNumber::isAreaCode(m_text11->text())) {
+    if (!PhoneNumber::isAreaCode(m_areaCode->text())) {
         m_callerId->showNotice(AreaCodeMissing);
         if (m_callerId->isActive())
             showLineStatus(QStringLiteral("Monitor continua ligado com o DDD %1.").arg(m_callerId->areaCode()), false);
-        m_text11->setFocus();
+        m_areaCode->setFocus();
         return;
     }
-    m_callerId->setAreaCode(m_text11->text());
+    m_callerId->setAreaCode(m_areaCode->text());
     m_callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
     m_callerId->activate();
 }
@@ -833,7 +838,7 @@ void MainWindow::openCallerIdSetup()
     // The screen changes the register's area code: the DDD field follows.
     CallerIdSetupDialog dialog(m_dataDir, this, m_register.get());
     if (dialog.exec() == QDialog::Accepted) {
-        m_text11->setText(dialog.settings().a2DDDLocal);
+        m_areaCode->setText(dialog.settings().a2DDDLocal);
         m_callerId->setDataDir(m_dataDir); // the new line settings, from the next F1
     }
 }
@@ -871,7 +876,7 @@ void MainWindow::holdCall(const CallArrival::Call &call)
     }
     // Looked up and logged now, as a call shown in the form would be; the
     // form itself stays as the attendant left it.
-    const PhoneNumber number = PhoneNumber::read(call.number, m_text11->text());
+    const PhoneNumber number = PhoneNumber::read(call.number, m_areaCode->text());
     const QString laidOut = number.layout(true);
     std::optional<ContactRecord> found;
     QString error;
@@ -907,10 +912,10 @@ void MainWindow::putCallInForm(const CallArrival::Call &call, bool logIt)
     const QScopedValueRollback fromLine(m_callFromLine, true);
     const QScopedValueRollback logging(m_logCall, logIt);
     m_receivedNumber = call.number;
-    if (m_text1->text() == call.number)
+    if (m_incomingNumber->text() == call.number)
         lookUpCaller(); // the same number again is a new call all the same
     else
-        m_text1->setText(call.number);
+        m_incomingNumber->setText(call.number);
 }
 
 void MainWindow::offerWaitingCall()
@@ -937,11 +942,11 @@ void MainWindow::emptyForm()
 {
     m_loaded.clear();
     m_loadedRecord.reset();
-    m_cd->clear();
-    m_text1->clear();
-    for (QLineEdit *field : { m_a4, m_a1, m_a9, m_a10, m_a11, m_a12, m_a13, m_a14 })
+    m_codeLabel->clear();
+    m_incomingNumber->clear();
+    for (QLineEdit *field : { m_phone, m_name, m_address, m_complement, m_district, m_city, m_state, m_postcode })
         field->clear();
-    m_ob->clear();
+    m_notes->clear();
 }
 
 void MainWindow::bringUpForCall()
@@ -985,7 +990,7 @@ void MainWindow::bringUpForCall()
 
 void MainWindow::lookUpCaller()
 {
-    const QString text = m_text1->text();
+    const QString text = m_incomingNumber->text();
     if (text.isEmpty())
         return;
     bringUpForCall();
@@ -994,12 +999,12 @@ void MainWindow::lookUpCaller()
     // that the next digit still extends it, and only when the layout keeps
     // every digit typed (080077712 on its way to a 0800 number is not the
     // local 8007-7712); one from the line is complete.
-    const PhoneNumber number = PhoneNumber::read(text, m_text11->text());
+    const PhoneNumber number = PhoneNumber::read(text, m_areaCode->text());
     QString laidOut = number.layout(m_callFromLine);
     if (!m_callFromLine && digitsOf(laidOut) != digitsOf(text))
         laidOut = text;
     if (laidOut != text) {
-        m_text1->setText(laidOut); // runs this handling again, on the laid-out number
+        m_incomingNumber->setText(laidOut); // runs this handling again, on the laid-out number
         return;
     }
     std::optional<ContactRecord> found;
@@ -1007,7 +1012,7 @@ void MainWindow::lookUpCaller()
     const bool looked = m_register->findCaller(number, &found, &error);
     // Logged before anything is said about it: whatever the window is doing.
     if (m_callFromLine && m_logCall)
-        logCall(number, m_text1->text(), found);
+        logCall(number, m_incomingNumber->text(), found);
     if (!looked) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
@@ -1015,22 +1020,22 @@ void MainWindow::lookUpCaller()
         // and the notes follow the caller, so that a save updates the
         // caller's own row and keeps the caller's own notes.
         showContact(*found, false);
-        m_cd->setText(QString::number(found->cd));
+        m_codeLabel->setText(QString::number(found->cd));
     } else {
         // An unknown caller: a save must store a new contact, never overwrite
         // the one picked before the call. A caller from the line must not be
         // greeted with the previous caller's name; half a number typed by hand
         // must not wipe what the attendant typed.
-        m_cd->clear();
+        m_codeLabel->clear();
         m_loadedRecord.reset();
         if (m_callFromLine)
             showContact(ContactRecord(), false);
     }
-    m_a4->setText(m_text1->text());
+    m_phone->setText(m_incomingNumber->text());
     // The number put there from Text1 is the window's, not typing of the
     // form: a call's number, or one typed into Text1, which the next call
     // replaces anyway.
-    m_loaded.insert(m_a4, { m_a4->text(), m_a4->text() });
+    m_loaded.insert(m_phone, { m_phone->text(), m_phone->text() });
 }
 
 void MainWindow::clearForm()
@@ -1039,18 +1044,18 @@ void MainWindow::clearForm()
     const bool listed = listRefresh(&error) && contactCount(&error);
     m_loaded.clear();
     m_loadedRecord.reset();
-    m_ob->clear();
-    m_cd->clear();
-    m_text1->clear();
-    m_a4->clear();
-    m_a1->clear();
-    m_a9->clear();
-    m_a10->clear();
-    m_a11->clear();
-    m_a12->clear();
-    m_a13->clear();
-    m_a14->clear();
-    m_text1->setFocus();
+    m_notes->clear();
+    m_codeLabel->clear();
+    m_incomingNumber->clear();
+    m_phone->clear();
+    m_name->clear();
+    m_address->clear();
+    m_complement->clear();
+    m_district->clear();
+    m_city->clear();
+    m_state->clear();
+    m_postcode->clear();
+    m_incomingNumber->setFocus();
     // Judged on the emptied form: ending now loses nothing typed.
     if (!listed)
         registerTrouble(error);
@@ -1059,21 +1064,21 @@ void MainWindow::clearForm()
 
 void MainWindow::saveContact()
 {
-    if (m_a1->text().isEmpty()) {
+    if (m_name->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, NameMissing);
-        m_a1->setFocus();
+        m_name->setFocus();
         return;
     }
-    if (m_a4->text().isEmpty()) {
+    if (m_phone->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, PhoneMissing);
-        m_a4->setFocus();
+        m_phone->setFocus();
         return;
     }
     ContactRecord record = fieldsRecord();
     QString error;
     bool stored = false;
-    if (!m_cd->text().isEmpty()) {
-        record.cd = m_cd->text().toLongLong();
+    if (!m_codeLabel->text().isEmpty()) {
+        record.cd = m_codeLabel->text().toLongLong();
         // Rewritten only while it holds what this desk showed: another desk
         // may have changed it since.
         const ContactRecord *asLoaded = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
@@ -1097,7 +1102,7 @@ void MainWindow::saveContact()
             return;
         }
         record.cd = code;
-        m_cd->setText(QString::number(code));
+        m_codeLabel->setText(QString::number(code));
     }
     // What is stored now is what the screen holds.
     rememberStored(record);
@@ -1109,18 +1114,18 @@ void MainWindow::rememberStored(const ContactRecord &record)
 {
     m_loadedRecord = record;
     const std::pair<QObject *, const QString &> fields[] = {
-        { m_a1, record.a1 },
-        { m_a4, record.a4 },
-        { m_a9, record.a9 },
-        { m_a10, record.a10 },
-        { m_a11, record.a11 },
-        { m_a12, record.a12 },
-        { m_a13, record.a13 },
-        { m_a14, record.a14 },
+        { m_name, record.a1 },
+        { m_phone, record.a4 },
+        { m_address, record.a9 },
+        { m_complement, record.a10 },
+        { m_district, record.a11 },
+        { m_city, record.a12 },
+        { m_state, record.a13 },
+        { m_postcode, record.a14 },
     };
     for (const auto &[field, value] : fields)
         m_loaded.insert(field, { value, static_cast<QLineEdit *>(field)->text() });
-    m_loaded.insert(m_ob, { record.ob, m_ob->toPlainText() });
+    m_loaded.insert(m_notes, { record.ob, m_notes->toPlainText() });
 }
 
 bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *stored)
@@ -1156,15 +1161,15 @@ bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *st
 
 void MainWindow::deleteContact()
 {
-    if (m_cd->text().isEmpty()) {
+    if (m_codeLabel->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, PickFirst);
-        m_a1->setFocus();
+        m_name->setFocus();
         return;
     }
     // The answer acts on the contact asked about, whatever comes while the
     // question is open.
-    const qint64 code = m_cd->text().toLongLong();
-    const QString name = m_a1->text();
+    const qint64 code = m_codeLabel->text().toLongLong();
+    const QString name = m_name->text();
     if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete + QStringLiteral("\n\n") + name))
         return;
     QString error;
@@ -1178,54 +1183,54 @@ void MainWindow::deleteContact()
 void MainWindow::searchByName()
 {
     QString error;
-    if (!m_model->search(m_a1->text(), &error))
+    if (!m_model->search(m_name->text(), &error))
         registerTrouble(error);
 }
 
 void MainWindow::checkTelephone()
 {
-    setFieldBackground(m_a4, Qt::white);
-    const PhoneNumber number = PhoneNumber::read(m_a4->text(), m_text11->text());
+    setFieldBackground(m_phone, Qt::white);
+    const PhoneNumber number = PhoneNumber::read(m_phone->text(), m_areaCode->text());
     // Eight characters lack the area code; 300X and 400X numbers have none.
-    if (m_a4->text().size() == 8 && number.kind() != PhoneNumber::Kind::NonGeographic) {
+    if (m_phone->text().size() == 8 && number.kind() != PhoneNumber::Kind::NonGeographic) {
         MessageBoxes::notice(this, AppTitle, BadPhone);
-        m_a4->setFocus();
+        m_phone->setFocus();
         return;
     }
-    m_a4->setText(number.layout());
+    m_phone->setText(number.layout());
 }
 
 void MainWindow::storeAreaCode()
 {
     QString error;
-    if (!CallerIdSettings::storeAreaCode(*m_register, m_dataDir, m_text11->text(), &error))
+    if (!CallerIdSettings::storeAreaCode(*m_register, m_dataDir, m_areaCode->text(), &error))
         reportFailure(QStringLiteral("Não foi possível gravar o DDD local."), error);
 }
 
 void MainWindow::pickCurrentRow()
 {
-    const QModelIndex code = m_model->index(m_dbgrid1->currentIndex().row(), ContactListModel::Code);
+    const QModelIndex code = m_model->index(m_grid->currentIndex().row(), ContactListModel::Code);
     if (code.isValid())
-        m_dbgrid1->setCurrentIndex(code);
-    m_cd->setText(code.data().toString());
+        m_grid->setCurrentIndex(code);
+    m_codeLabel->setText(code.data().toString());
     loadPickedContact();
 }
 
 void MainWindow::markCurrentRow()
 {
-    const QModelIndex current = m_dbgrid1->currentIndex();
+    const QModelIndex current = m_grid->currentIndex();
     if (m_model->rowCount() == 0 || !current.isValid())
         return;
-    m_dbgrid1->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    m_grid->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void MainWindow::loadPickedContact()
 {
-    if (m_cd->text().isEmpty())
+    if (m_codeLabel->text().isEmpty())
         return;
     std::optional<ContactRecord> found;
     QString error;
-    if (!m_register->findByCode(m_cd->text().toLongLong(), &found, &error)) {
+    if (!m_register->findByCode(m_codeLabel->text().toLongLong(), &found, &error)) {
         reportFailure(QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), error);
         return;
     }
@@ -1244,17 +1249,17 @@ void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
         field->setText(value);
         m_loaded.insert(field, { value, field->text() });
     };
-    show(m_a1, contact.a1); // narrows the grid at once
+    show(m_name, contact.a1); // narrows the grid at once
     if (withTelephone)
-        show(m_a4, contact.a4);
-    show(m_a9, contact.a9);
-    show(m_a10, contact.a10);
-    show(m_a11, contact.a11);
-    show(m_a12, contact.a12);
-    show(m_a13, contact.a13);
-    show(m_a14, contact.a14);
-    m_ob->setPlainText(contact.ob);
-    m_loaded.insert(m_ob, { contact.ob, m_ob->toPlainText() });
+        show(m_phone, contact.a4);
+    show(m_address, contact.a9);
+    show(m_complement, contact.a10);
+    show(m_district, contact.a11);
+    show(m_city, contact.a12);
+    show(m_state, contact.a13);
+    show(m_postcode, contact.a14);
+    m_notes->setPlainText(contact.ob);
+    m_loaded.insert(m_notes, { contact.ob, m_notes->toPlainText() });
 }
 
 void MainWindow::openHelp()
@@ -1366,16 +1371,16 @@ void MainWindow::loadCall(const CallRecord &call)
     }
     if (found) {
         showContact(*found, true);
-        m_cd->setText(QString::number(found->cd));
-        m_a1->setFocus();
+        m_codeLabel->setText(QString::number(found->cd));
+        m_name->setFocus();
         return;
     }
     // Not in the register (or deleted since): the number, ready for a new
     // contact.
     clearForm();
     if (call.kind == CallRecord::Kind::Number)
-        m_a4->setText(call.laidOut);
-    m_a1->setFocus();
+        m_phone->setText(call.laidOut);
+    m_name->setFocus();
 }
 
 void MainWindow::bringToFront()

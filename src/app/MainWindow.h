@@ -189,32 +189,32 @@ private:
     std::function<void(int)> m_terminate;
 
     CallerIdControl *m_callerId = nullptr; // micDTMFoCx1
-    QPushButton *m_command1 = nullptr;
-    QPushButton *m_command2 = nullptr;
-    QPushButton *m_command3 = nullptr;
-    QPushButton *m_command4 = nullptr;
-    QPushButton *m_command5 = nullptr;
-    QPushButton *m_command6 = nullptr;
-    QPushButton *m_command7 = nullptr;
+    QPushButton *m_activateButton = nullptr; // Command1, F1
+    QPushButton *m_setupButton = nullptr; // Command2, never shown
+    QPushButton *m_clearButton = nullptr; // Command3, F3
+    QPushButton *m_saveButton = nullptr; // Command4, GRAVA
+    QPushButton *m_deactivateButton = nullptr; // Command5, F2
+    QPushButton *m_deleteButton = nullptr; // Command6, APAGA
+    QPushButton *m_helpButton = nullptr; // Command7
     QPushButton *m_callsButton = nullptr;
-    QLineEdit *m_text1 = nullptr;
-    QLineEdit *m_text11 = nullptr;
-    QLabel *m_nxr = nullptr;
+    QLineEdit *m_incomingNumber = nullptr; // Text1
+    QLineEdit *m_areaCode = nullptr; // Text11
+    QLabel *m_contactCount = nullptr; // NXR
     QLabel *m_lineStatus = nullptr;
-    QLabel *m_cd = nullptr;
-    QLineEdit *m_site = nullptr;
-    QLabel *m_label1 = nullptr;
-    QTabWidget *m_sstab1 = nullptr;
-    QLineEdit *m_a1 = nullptr;
-    QLineEdit *m_a4 = nullptr;
-    QLineEdit *m_a9 = nullptr;
-    QLineEdit *m_a10 = nullptr;
-    QLineEdit *m_a11 = nullptr;
-    QLineEdit *m_a12 = nullptr;
-    QLineEdit *m_a13 = nullptr;
-    QLineEdit *m_a14 = nullptr;
-    QPlainTextEdit *m_ob = nullptr;
-    QTableView *m_dbgrid1 = nullptr;
+    QLabel *m_codeLabel = nullptr; // CD: the loaded contact's code
+    QLineEdit *m_siteName = nullptr; // SITE
+    QLabel *m_notice = nullptr; // Label1
+    QTabWidget *m_tabs = nullptr; // SSTab1
+    QLineEdit *m_name = nullptr; // A1
+    QLineEdit *m_phone = nullptr; // A4
+    QLineEdit *m_address = nullptr; // A9
+    QLineEdit *m_complement = nullptr; // A10
+    QLineEdit *m_district = nullptr; // A11
+    QLineEdit *m_city = nullptr; // A12
+    QLineEdit *m_state = nullptr; // A13
+    QLineEdit *m_postcode = nullptr; // A14
+    QPlainTextEdit *m_notes = nullptr; // OB
+    QTableView *m_grid = nullptr; // DBGrid1
     QLabel *m_registerNotice = nullptr; // over the grid while the register cannot be read
     QTimer m_registerRetry;
     QTimer m_elsewhereRefresh;
