@@ -3,7 +3,8 @@
 // a pick, a save, a delete and a clear, each with its list refresh and count.
 // Medians over RUNS; the register is left as it was found. With --database,
 // the register is the one on that PostgreSQL server, as `zuna --database`
-// uses it; otherwise the data folder's own.
+// uses it; otherwise the data folder's own, and each pattern that may read
+// much of it is also asked of bare SQLite (the floor), in the same run.
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "contacts/ContactListModel.h"
@@ -22,6 +23,8 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -35,6 +38,38 @@ double timeMs(const std::function<void()> &work)
     t.start();
     work();
     return t.nsecsElapsed() / 1e6;
+}
+
+// The same question asked of bare SQLite: the first page of names matching
+// the typed pattern as a LIKE ("*" any run, "?" and "#" one character), in
+// the order of the name column. Median milliseconds over `runs`.
+double bareSqliteMs(const QString &file, const QString &typed, int runs, int pageSize)
+{
+    QString like;
+    for (const QChar c : typed)
+        like += c == u'*' ? QChar(u'%') : (c == u'?' || c == u'#') ? QChar(u'_') : c;
+    like += QLatin1Char('%');
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    sqlite3_stmt *statement = nullptr;
+    sqlite3_prepare_v2(db, "SELECT CD, A1, A4, A9, A12, A13 FROM CADA WHERE A1 LIKE ? ORDER BY A1, CD LIMIT ?", -1,
+        &statement, nullptr);
+    const QByteArray pattern = like.toUtf8();
+    Figures f;
+    for (int i = 0; i < runs; ++i) {
+        f.ms << timeMs([&] {
+            sqlite3_reset(statement);
+            sqlite3_bind_text(statement, 1, pattern.constData(), int(pattern.size()), SQLITE_STATIC);
+            sqlite3_bind_int(statement, 2, pageSize);
+            while (sqlite3_step(statement) == SQLITE_ROW) { }
+        });
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return f.median();
 }
 
 } // namespace
@@ -128,10 +163,17 @@ int main(int argc, char *argv[])
         }
         out << "keystroke \"" << pattern << "\" -> " << model->rowCount() << " rows: window held median "
             << held.median() << " ms, max " << held.max() << " ms; first page shown median " << shown.median()
-            << " ms, max " << shown.max() << " ms\n";
+            << " ms, max " << shown.max() << " ms";
+        if (databaseUrl.isEmpty()) {
+            const double floor = bareSqliteMs(args.at(0) + QStringLiteral("/cada.sqlite"), pattern,
+                std::max(5, runs / 5), ContactListModel::PageSize);
+            out << "; bare sqlite3 median " << floor << " ms (" << shown.median() / floor << "x)";
+        }
+        out << "\n";
     };
     for (const QString &p : { QStringLiteral("*silva"), QStringLiteral("*conceição"), QStringLiteral("*a"),
-             QStringLiteral("?ana"), QStringLiteral("*xyz"), QStringLiteral("*zq") })
+             QStringLiteral("?ana"), QStringLiteral("#ana"), QStringLiteral("*xyz"), QStringLiteral("*zq"),
+             QStringLiteral("*z"), QStringLiteral("*ç") })
         backgroundKeystroke(p);
 
     // Picks of random contacts by code.

@@ -4,6 +4,7 @@
 #include "contacts/SqlConnection.h"
 #include "contacts/SqlRows.h"
 #include "contacts/SqliteContactWriter.h"
+#include "contacts/SqliteNameScan.h"
 #include "contacts/SqliteReader.h"
 
 #include <QElapsedTimer>
@@ -755,14 +756,24 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
         where << QStringLiteral("%1 >= ? AND %1 < ?").arg(key);
         values << pattern.lowKey << pattern.highKey;
     }
+    // A pattern that starts with a wildcard may go through every name: a
+    // cheap check first spares most of them the case folding.
+    const bool anywhere = pattern.lowKey.isEmpty() && !pattern.matchesEveryone();
+    const QString prefilter = anywhere ? SqliteNameScan::prefilterSql(pattern) : QString();
+    if (anywhere)
+        where << prefilter;
     if (!pattern.matchesEveryone()) {
         where << QStringLiteral("%1 GLOB ?").arg(caseFoldSql(QStringLiteral("A1")));
         values << globOf(pattern);
     }
     // A part of a name that few rows hold: those rows, found by trigrams.
+    // Otherwise, when few names match, the table read once.
+    QString table = QStringLiteral("CADA");
     if (!pattern.infix.isEmpty() && fewRowsHold(db, pattern.infix)) {
         where << QStringLiteral("CD IN (SELECT rowid FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ?)");
         values << trigramQuery(pattern.infix);
+    } else if (anywhere && SqliteNameScan::scanIsSooner(db, prefilter, limit)) {
+        table = QStringLiteral("CADA NOT INDEXED");
     }
     // Keyset paging: the next page starts at the last key read, and rows of an
     // equal key continue by code. Each page is one short, finished read.
@@ -770,7 +781,7 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
         where << QStringLiteral("%1 >= ? AND (%1 > ? OR CD > ?)").arg(key);
         values << after->key << after->key << after->cd;
     }
-    QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM CADA").arg(key);
+    QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM %2").arg(key, table);
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY %1, CD LIMIT ?").arg(key);
