@@ -10,6 +10,7 @@
 
 #include "app/HelpDialog.h"
 #include "app/KeyPreview.h"
+#include "app/MainWindowLayout.h"
 #include "app/SiteFile.h"
 #include "app/WindowMenu.h"
 #include "app/enterrrr.h"
@@ -41,9 +42,6 @@
 
 namespace {
 
-const QColor Blue(59, 110, 165);
-const QColor LightYellow(255, 255, 192);
-
 // What the attendant reads, exactly as the window has always said it.
 const QString NameMissing = QStringLiteral("Digite o nome antes.");
 const QString PhoneMissing = QStringLiteral("Digite o telefone antes.");
@@ -63,26 +61,6 @@ constexpr int ElsewhereSettleMs = 150;
 constexpr int KeyboardBackMs = 1000;
 // How soon a register that could not be read is read again.
 constexpr int RegisterRetryMs = 1000;
-const char DesignRect[] = "designRect";
-
-QFont designFont(const QString &family, qreal points, bool bold = false)
-{
-    QFont f(family);
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-QFont arialSmall()
-{
-    return designFont(QStringLiteral("Arial"), 6.75);
-}
-
-QFont msSansSerif(qreal points = 8.25, bool bold = false)
-{
-    return designFont(QStringLiteral("MS Sans Serif"), points, bold);
-}
 
 // The question put when the contact being saved was changed at another desk
 // since this one showed it: the other desk's values, caption by caption.
@@ -134,71 +112,6 @@ bool isGridKey(int key)
     }
 }
 
-void setTextColor(QWidget *w, const QColor &color)
-{
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, color);
-    w->setPalette(pal);
-}
-
-// A button of a fixed light colour gets dark text with it, whatever the
-// desktop's theme.
-void setButtonColor(QPushButton *b, const QColor &color)
-{
-    QPalette pal = b->palette();
-    pal.setColor(QPalette::Button, color);
-    pal.setColor(QPalette::ButtonText, Qt::black);
-    b->setPalette(pal);
-    b->setAutoFillBackground(true);
-}
-
-template <class W> W *make(QWidget *parent, const char *name, const QRect &rect)
-{
-    auto *w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(rect);
-    return w;
-}
-
-QLabel *captionLabel(QWidget *parent, const QString &text, const QRect &rect, const QColor &color, int index)
-{
-    auto *label = make<QLabel>(parent, "Label2", rect);
-    label->setProperty("index", index);
-    label->setText(text);
-    label->setFont(arialSmall());
-    if (color.isValid()) // else the desktop's text colour on the desktop's background
-        setTextColor(label, color);
-    return label;
-}
-
-QLineEdit *field(QWidget *parent, const char *name, const QRect &rect, int maxLength = 32767)
-{
-    auto *edit = make<QLineEdit>(parent, name, rect);
-    edit->setMaxLength(maxLength);
-    edit->setFont(msSansSerif());
-    return edit;
-}
-
-// Places on a tab page are given from the tab control's own corner, tab strip
-// included; the page is moved down by the strip, so a child is placed at its
-// design place less the page's offset.
-void setFieldBackground(QLineEdit *field, const QColor &color)
-{
-    // The fields are white or yellow whatever the theme: their text is dark.
-    QPalette pal = field->palette();
-    pal.setColor(QPalette::Base, color);
-    pal.setColor(QPalette::Text, Qt::black);
-    pal.setColor(QPalette::PlaceholderText, Qt::darkGray);
-    field->setPalette(pal);
-}
-
-void placeOnTab(QWidget *page, QWidget *child, const QRect &rectFromTabControl)
-{
-    child->setParent(page);
-    child->setProperty(DesignRect, rectFromTabControl);
-    child->setGeometry(rectFromTabControl);
-}
-
 } // namespace
 
 MainWindow::MainWindow(const QString &dataDir, const QString &databaseUrl, QWidget *parent)
@@ -224,294 +137,74 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildWindow()
 {
-    setObjectName(QStringLiteral("ZUNA"));
-    setWindowTitle(QString());
-    setWindowIcon(AppIcon::icon()); // sharp at any scale
-    resize(645, 500);
-    setFont(msSansSerif());
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Blue);
-    setPalette(pal);
-    setAutoFillBackground(true);
-
-    buildCallerIdArea();
-    buildEditor();
-    buildGrid();
-
-    m_notice = make<QLabel>(this, "Label1", { 7, 483, 568, 15 });
-    m_notice->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
-    m_notice->setFont(msSansSerif());
-    setTextColor(m_notice, Qt::white);
-    // The calls window's button: at the bottom right, on the blue beside the
-    // notice, where it covers none of the window's controls.
-    m_callsButton = make<QPushButton>(this, "chamadas", { 528, 478, 105, 19 });
-    m_callsButton->setText(QStringLiteral("F4 - Chamadas"));
-    m_callsButton->setFocusPolicy(Qt::ClickFocus); // F4 from the keyboard; Tab keeps the window's own order
-    m_callsButton->raise();
-
-    // Never seen: the code label, the configuration button and the site text.
-    m_codeLabel = make<QLabel>(this, "CD", { -72, 8, 65, 17 });
-    m_codeLabel->setFrameStyle(QFrame::Box | QFrame::Plain);
-    m_codeLabel->setAutoFillBackground(true);
-    m_codeLabel->setPalette(QApplication::palette());
-    m_codeLabel->hide();
-    m_setupButton = make<QPushButton>(this, "Command2", { 8, 520, 169, 25 });
-    m_setupButton->setText(QStringLiteral("Abrir tela de configuração"));
-    m_setupButton->hide();
-    m_siteName = make<QLineEdit>(this, "SITE", { 8, 560, 169, 21 });
-    m_siteName->hide();
-
-    setTabOrder();
+    m_model = new ContactListModel(this);
+    m_model->setObjectName(QStringLiteral("Data1"));
+    m_ui = MainWindowLayout::build(this, m_model);
+    m_ui.callerId->setDataDir(m_dataDir);
+    // Digits from the line that read two ways: the reading the register knows.
+    m_ui.callerId->setCallerLookup([this](const QString &key) {
+        std::optional<ContactRecord> found;
+        return m_register && m_register->findCaller(PhoneNumber::read(key, m_ui.areaCode->text()), &found, nullptr)
+            && found;
+    });
+    showLineStatus(QString(), true); // hidden, in the colours of a healthy line
+    m_registerRetry.setSingleShot(true);
+    m_registerRetry.setInterval(RegisterRetryMs);
+    m_elsewhereRefresh.setSingleShot(true);
+    m_elsewhereRefresh.setInterval(ElsewhereSettleMs);
     connectHandlers();
 }
 
 void MainWindow::connectHandlers()
 {
-    connect(m_activateButton, &QPushButton::clicked, this, &MainWindow::activateCallerId);
-    connect(m_setupButton, &QPushButton::clicked, this, &MainWindow::openCallerIdSetup);
-    connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearForm);
-    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveContact);
-    connect(m_deactivateButton, &QPushButton::clicked, this, &MainWindow::deactivateCallerId);
-    connect(m_deleteButton, &QPushButton::clicked, this, &MainWindow::deleteContact);
-    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::openHelp);
-    connect(m_callsButton, &QPushButton::clicked, this, &MainWindow::openCalls);
-    connect(m_name, &QLineEdit::textChanged, this, &MainWindow::searchByName);
-    connect(m_incomingNumber, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
-    // The monitor's number event writes its text, unchanged, into Text1.
-    connect(m_callerId, &CallerIdControl::numberReceived, this, &MainWindow::showIncomingCall);
-    connect(m_grid, &QTableView::doubleClicked, this, &MainWindow::pickCurrentRow);
-    connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
-    m_grid->installEventFilter(this);
-    m_areaCode->installEventFilter(this);
-    for (QPushButton *button : { m_activateButton, m_setupButton, m_clearButton, m_saveButton, m_deactivateButton,
-             m_deleteButton, m_helpButton, m_callsButton })
-        button->installEventFilter(this);
-    m_enterFields
-        = { m_incomingNumber, m_phone, m_name, m_address, m_complement, m_district, m_city, m_state, m_postcode };
-    for (QLineEdit *field : std::as_const(m_enterFields)) {
-        field->installEventFilter(this);
-        setFieldBackground(field, Qt::white);
-    }
-}
-
-void MainWindow::buildCallerIdArea()
-{
-    captionLabel(this, QStringLiteral("LIGAÇÃO RECEBIDA:"), { 8, 8, 94, 12 }, Qt::white, 0);
-    m_callerId = make<CallerIdControl>(this, "micDTMFoCx1", { 8, 24, 169, 21 });
-    m_callerId->setDataDir(m_dataDir);
-    // Digits from the line that read two ways: the reading the register knows.
-    m_callerId->setCallerLookup([this](const QString &key) {
-        std::optional<ContactRecord> found;
-        return m_register && m_register->findCaller(PhoneNumber::read(key, m_areaCode->text()), &found, nullptr)
-            && found;
-    });
-
-    // The line's state, beside the tab strip where it hides nothing: the
-    // display keeps the last number.
-    m_lineStatus = make<QLabel>(this, "statusLinha", { 392, 8, 241, 18 });
-    m_lineStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_lineStatus->setFont(arialSmall());
-    m_lineStatus->setAutoFillBackground(true);
-    m_lineStatus->setTextFormat(Qt::PlainText); // servers' words are never markup
-    showLineStatus(QString(), true); // hidden, in the colours of a healthy line
-    // Over the status line while a call waits beside the attendant's work.
-    m_waitingCall = make<QLabel>(this, "chamadaEmEspera", { 392, 8, 241, 18 });
-    m_waitingCall->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_waitingCall->setFont(arialSmall());
-    m_waitingCall->setTextFormat(Qt::PlainText);
-    m_waitingCall->setAutoFillBackground(true);
-    QPalette waiting = m_waitingCall->palette();
-    waiting.setColor(QPalette::Window, LightYellow);
-    waiting.setColor(QPalette::WindowText, Qt::black);
-    m_waitingCall->setPalette(waiting);
-    m_waitingCall->hide();
-    connect(m_callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
-
-    m_activateButton = make<QPushButton>(this, "Command1", { 8, 56, 81, 21 });
-    m_activateButton->setText(QStringLiteral("F1 - Ativar       "));
-    m_deactivateButton = make<QPushButton>(this, "Command5", { 96, 56, 81, 21 });
-    m_deactivateButton->setText(QStringLiteral("F2 - Desativar"));
-    m_incomingNumber = field(this, "Text1", { 8, 96, 169, 21 });
-    m_clearButton = make<QPushButton>(this, "Command3", { 8, 136, 169, 21 });
-    m_clearButton->setText(QStringLiteral("F3 - Limpar"));
-
-    captionLabel(this, QStringLiteral("DDD:"), { 8, 160, 24, 12 }, Qt::white, 1);
-    m_areaCode = field(this, "Text11", { 8, 176, 25, 25 }, 2);
-    m_areaCode->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), m_areaCode));
-    m_contactCount = make<QLabel>(this, "NXR", { 40, 176, 57, 25 });
-    m_contactCount->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    setTextColor(m_contactCount, Qt::white);
-
-    m_helpButton = make<QPushButton>(this, "Command7", { 104, 176, 73, 25 });
-    m_helpButton->setIcon(QIcon(QStringLiteral(":/images/ajuda.svg"))); // drawn at the screen's scale
-    m_helpButton->setIconSize(QSize(63, 21));
-    m_helpButton->setToolTip(QStringLiteral("Ajuda"));
-    setButtonColor(m_helpButton, Qt::white);
-}
-
-void MainWindow::buildEditor()
-{
-    m_tabs = make<QTabWidget>(this, "SSTab1", { 184, 8, 449, 193 });
-    m_tabs->tabBar()->setFont(msSansSerif(9.75, true));
-    // Its tab strip takes the focus in the tab order; the control itself must
-    // not take it a second time.
-    m_tabs->setFocusPolicy(Qt::NoFocus);
-    m_tabs->tabBar()->setFocusPolicy(Qt::TabFocus);
-    auto *cadastro = new QWidget;
-    cadastro->setObjectName(QStringLiteral("Cadastro"));
-    auto *observacoes = new QWidget;
-    observacoes->setObjectName(QStringLiteral("Observacoes"));
-    m_tabs->addTab(cadastro, QStringLiteral("Cadastro"));
-    m_tabs->addTab(observacoes, QStringLiteral("Observações"));
-    m_tabs->setCurrentIndex(0);
-
-    struct Caption
-    {
-        const char *text;
-        QPoint at;
-    };
-    const Caption captions[] = {
-        { "TELEFONE: (00)0000-0000", { 8, 32 } },
-        { "NOME DO CONTATO:", { 136, 32 } },
-        { "ENDEREÇO:", { 8, 72 } },
-        { "COMPLEMENTO:", { 8, 112 } },
-        { "BAIRRO:", { 88, 112 } },
-        { "CIDADE:", { 184, 112 } },
-        { "UF:", { 328, 112 } },
-        { "CEP:", { 368, 112 } },
-    };
-    int index = 2;
-    for (const Caption &c : captions) {
-        const QString text = QString::fromUtf8(c.text);
-        QLabel *label = captionLabel(cadastro, text, {}, QColor(), index++);
-        label->adjustSize();
-        placeOnTab(cadastro, label, QRect(c.at, label->size()));
-    }
-
-    auto tabField = [cadastro](const char *name, const QRect &rect, int maxLength = 32767) {
-        QLineEdit *edit = field(cadastro, name, rect, maxLength);
-        placeOnTab(cadastro, edit, rect);
-        return edit;
-    };
-    m_phone = tabField("A4", { 8, 48, 113, 21 });
-    m_name = tabField("A1", { 136, 48, 297, 21 });
-    m_address = tabField("A9", { 8, 88, 425, 21 });
-    m_complement = tabField("A10", { 8, 128, 73, 21 });
-    m_district = tabField("A11", { 88, 128, 89, 21 });
-    m_city = tabField("A12", { 184, 128, 137, 21 });
-    m_state = tabField("A13", { 328, 128, 33, 21 }, 2);
-    m_postcode = tabField("A14", { 368, 128, 65, 21 }, 9);
-
-    m_saveButton = make<QPushButton>(cadastro, "Command4", {});
-    m_saveButton->setText(QStringLiteral("GRAVA"));
-    setButtonColor(m_saveButton, LightYellow);
-    placeOnTab(cadastro, m_saveButton, { 232, 160, 97, 25 });
-    m_deleteButton = make<QPushButton>(cadastro, "Command6", {});
-    m_deleteButton->setText(QStringLiteral("APAGA"));
-    setButtonColor(m_deleteButton, LightYellow);
-    placeOnTab(cadastro, m_deleteButton, { 336, 160, 97, 25 });
-
-    m_notes = make<QPlainTextEdit>(observacoes, "OB", {});
-    m_notes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_notes->setTabChangesFocus(true);
-    m_notes->setFont(msSansSerif());
-    placeOnTab(observacoes, m_notes, { 8, 32, 425, 149 });
-
-    if (auto *stack = m_tabs->findChild<QStackedWidget *>())
-        stack->installEventFilter(this);
-}
-
-void MainWindow::buildGrid()
-{
-    m_model = new ContactListModel(this);
-    m_model->setObjectName(QStringLiteral("Data1"));
+    connect(m_ui.callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
     connect(m_model, &ContactListModel::failed, this, &MainWindow::registerTrouble);
     connect(m_model, &ContactListModel::waiting, this, &MainWindow::showRegisterNotice);
     connect(m_model, &ContactListModel::recovered, this, [this] {
         if (!m_registerRetry.isActive())
-            m_registerNotice->hide();
+            m_ui.registerNotice->hide();
     });
-
-    m_grid = make<QTableView>(this, "DBGrid1", { 8, 208, 625, 265 });
-    m_grid->setModel(m_model);
     // A fresh list, read at once or found in the background, starts at its
     // first row (after the grid itself has taken the fresh list in).
     connect(m_model, &QAbstractItemModel::modelReset, this, &MainWindow::showFirstRow);
-    m_grid->setFont(msSansSerif());
-    m_grid->horizontalHeader()->setFont(msSansSerif());
-    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_grid->setTabKeyNavigation(false); // Tab leaves the grid for the next control
-    // Rows are marked as they become current (markCurrentRow), not by
-    // the attendant's clicks.
-    m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_grid->setSelectionMode(QAbstractItemView::NoSelection);
-    m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_grid->horizontalHeader()->setStretchLastSection(false);
-    m_grid->horizontalHeader()->setHighlightSections(false);
-    m_grid->verticalHeader()->setFixedWidth(16); // the record selector column
-    m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_grid->verticalHeader()->setDefaultSectionSize(17);
-    m_grid->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(64, 64, 64); }"));
-    m_grid->setPalette(QApplication::palette());
-    // Over the grid, while the register cannot be read: says so, without
-    // stopping the attendant, until a retry succeeds.
-    m_registerNotice = make<QLabel>(this, "avisoCadastro", { 16, 232, 609, 40 });
-    m_registerNotice->setWordWrap(true);
-    m_registerNotice->setTextFormat(Qt::PlainText); // a server's words are never markup
-    m_registerNotice->setAlignment(Qt::AlignCenter);
-    m_registerNotice->setAutoFillBackground(true);
-    QPalette notice = m_registerNotice->palette();
-    notice.setColor(QPalette::Window, LightYellow);
-    notice.setColor(QPalette::WindowText, Qt::black);
-    m_registerNotice->setPalette(notice);
-    m_registerNotice->setFrameStyle(QFrame::Box | QFrame::Plain);
-    m_registerNotice->hide();
-    m_registerRetry.setSingleShot(true);
-    m_registerRetry.setInterval(RegisterRetryMs);
     connect(&m_registerRetry, &QTimer::timeout, this, &MainWindow::retryRegister);
-    m_elsewhereRefresh.setSingleShot(true);
-    m_elsewhereRefresh.setInterval(ElsewhereSettleMs);
     connect(&m_elsewhereRefresh, &QTimer::timeout, this, &MainWindow::followChangesElsewhere);
-
-    const int widths[ContactListModel::ColumnCount] = { 43, 248, 108, 303, 143, 38 };
-    for (int c = 0; c < ContactListModel::ColumnCount; ++c)
-        m_grid->setColumnWidth(c, widths[c]);
-}
-
-void MainWindow::setTabOrder()
-{
-    // Text1 0, Command1 1, Text11 3, Command5 5, Command3 8, DBGrid1 9,
-    // Command7 19, SSTab1 20, A4 21 ... A14 28, Command4 29, Command6 30, OB 39.
-    // The tab control takes the focus on its tab strip.
-    const QList<QWidget *> order = { m_incomingNumber, m_activateButton, m_areaCode, m_deactivateButton, m_clearButton,
-        m_grid, m_helpButton, m_tabs->tabBar(), m_phone, m_name, m_address, m_complement, m_district, m_city, m_state,
-        m_postcode, m_saveButton, m_deleteButton, m_notes };
-    for (qsizetype i = 1; i < order.size(); ++i)
-        QWidget::setTabOrder(order.at(i - 1), order.at(i));
-}
-
-void MainWindow::placeTabPageChildren()
-{
-    for (int i = 0; i < m_tabs->count(); ++i) {
-        QWidget *page = m_tabs->widget(i);
-        const QPoint offset = page->mapTo(m_tabs, QPoint(0, 0));
-        for (QWidget *child : page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-            const QVariant rect = child->property(DesignRect);
-            if (rect.isValid())
-                child->setGeometry(rect.toRect().translated(-offset));
-        }
+    if (auto *stack = m_ui.tabs->findChild<QStackedWidget *>())
+        stack->installEventFilter(this);
+    connect(m_ui.activateButton, &QPushButton::clicked, this, &MainWindow::activateCallerId);
+    connect(m_ui.setupButton, &QPushButton::clicked, this, &MainWindow::openCallerIdSetup);
+    connect(m_ui.clearButton, &QPushButton::clicked, this, &MainWindow::clearForm);
+    connect(m_ui.saveButton, &QPushButton::clicked, this, &MainWindow::saveContact);
+    connect(m_ui.deactivateButton, &QPushButton::clicked, this, &MainWindow::deactivateCallerId);
+    connect(m_ui.deleteButton, &QPushButton::clicked, this, &MainWindow::deleteContact);
+    connect(m_ui.helpButton, &QPushButton::clicked, this, &MainWindow::openHelp);
+    connect(m_ui.callsButton, &QPushButton::clicked, this, &MainWindow::openCalls);
+    connect(m_ui.name, &QLineEdit::textChanged, this, &MainWindow::searchByName);
+    connect(m_ui.incomingNumber, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
+    // The monitor's number event writes its text, unchanged, into Text1.
+    connect(m_ui.callerId, &CallerIdControl::numberReceived, this, &MainWindow::showIncomingCall);
+    connect(m_ui.grid, &QTableView::doubleClicked, this, &MainWindow::pickCurrentRow);
+    connect(m_ui.grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
+    m_ui.grid->installEventFilter(this);
+    m_ui.areaCode->installEventFilter(this);
+    for (QPushButton *button : { m_ui.activateButton, m_ui.setupButton, m_ui.clearButton, m_ui.saveButton,
+             m_ui.deactivateButton, m_ui.deleteButton, m_ui.helpButton, m_ui.callsButton })
+        button->installEventFilter(this);
+    m_enterFields = { m_ui.incomingNumber, m_ui.phone, m_ui.name, m_ui.address, m_ui.complement, m_ui.district,
+        m_ui.city, m_ui.state, m_ui.postcode };
+    for (QLineEdit *field : std::as_const(m_enterFields)) {
+        field->installEventFilter(this);
+        MainWindowLayout::setFieldBackground(field, Qt::white);
     }
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_tabs) {
-        placeTabPageChildren();
+    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && watched->parent() == m_ui.tabs) {
+        MainWindowLayout::placeTabPageChildren(m_ui.tabs);
     }
 
-    if (watched == m_grid) {
+    if (watched == m_ui.grid) {
         // Only a key that moves the current row or picks it loads a contact;
         // Tab arriving from another control, a letter or a function key does not.
         if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
@@ -531,7 +224,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (watched == m_areaCode) {
+    if (watched == m_ui.areaCode) {
         if (event->type() == QEvent::FocusOut
             && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason
             && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
@@ -556,7 +249,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         const bool windowSwitch = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
         if (windowSwitch
-            && (event->type() == QEvent::FocusOut || field->palette().color(QPalette::Base) == LightYellow))
+            && (event->type() == QEvent::FocusOut
+                || field->palette().color(QPalette::Base) == MainWindowLayout::LightYellow))
             return false;
         if (event->type() == QEvent::FocusIn)
             fieldGotFocus(field, reason);
@@ -571,9 +265,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::fieldGotFocus(QLineEdit *field, Qt::FocusReason reason)
 {
     // A new contact being typed is offered the number of the last call.
-    if (field == m_phone && m_name->text().isEmpty() && m_phone->text().isEmpty()
-        && !m_incomingNumber->text().isEmpty())
-        m_phone->setText(m_incomingNumber->text());
+    if (field == m_ui.phone && m_ui.name->text().isEmpty() && m_ui.phone->text().isEmpty()
+        && !m_ui.incomingNumber->text().isEmpty())
+        m_ui.phone->setText(m_ui.incomingNumber->text());
     field->setCursorPosition(0);
     field->selectAll();
     highlight(field);
@@ -588,17 +282,17 @@ void MainWindow::highlight(QLineEdit *field)
     // A field whose leaving was not seen (the focus went to another window
     // and came back elsewhere) must not stay yellow beside the new one.
     if (m_highlighted && m_highlighted != field)
-        setFieldBackground(m_highlighted, Qt::white);
+        MainWindowLayout::setFieldBackground(m_highlighted, Qt::white);
     m_highlighted = field;
-    setFieldBackground(field, LightYellow);
+    MainWindowLayout::setFieldBackground(field, MainWindowLayout::LightYellow);
 }
 
 void MainWindow::fieldLostFocus(QLineEdit *field)
 {
-    setFieldBackground(field, Qt::white);
+    MainWindowLayout::setFieldBackground(field, Qt::white);
     if (m_highlighted == field)
         m_highlighted = nullptr;
-    if (field == m_phone)
+    if (field == m_ui.phone)
         checkTelephone();
 }
 
@@ -619,12 +313,12 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
 bool MainWindow::load(QString *error)
 {
     const QString sitePath = DataFolder::pathFor(m_dataDir, DataFiles::Site);
-    m_siteName->setText(sitePath);
+    m_ui.siteName->setText(sitePath);
     QString siteName;
     if (!SiteFile::readSiteName(sitePath, &siteName, error))
         return false;
-    m_siteName->setText(siteName);
-    setWindowTitle(TitlePrefix + m_siteName->text());
+    m_ui.siteName->setText(siteName);
+    setWindowTitle(TitlePrefix + m_ui.siteName->text());
 
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
@@ -640,11 +334,11 @@ bool MainWindow::load(QString *error)
     QString areaCode;
     if (!CallerIdSettings::loadAreaCode(*m_register, m_dataDir, &areaCode, error))
         return false;
-    m_areaCode->setText(areaCode);
+    m_ui.areaCode->setText(areaCode);
     // The focus starts in Text1, highlighted, even before the window manager
     // activates the window.
-    m_incomingNumber->setFocus();
-    fieldGotFocus(m_incomingNumber, Qt::OtherFocusReason);
+    m_ui.incomingNumber->setFocus();
+    fieldGotFocus(m_ui.incomingNumber, Qt::OtherFocusReason);
     return true;
 }
 
@@ -656,7 +350,7 @@ bool MainWindow::listRefresh(QString *error)
 void MainWindow::showFirstRow()
 {
     if (m_model->rowCount() > 0)
-        m_grid->setCurrentIndex(m_model->index(0, 0));
+        m_ui.grid->setCurrentIndex(m_model->index(0, 0));
 }
 
 QString MainWindow::fieldText(QObject *field, const QString &shown) const
@@ -669,7 +363,7 @@ QString MainWindow::fieldText(QObject *field, const QString &shown) const
         return shown;
     if (shown == loaded->shown)
         return loaded->stored;
-    if (field == m_notes && loaded->stored.contains(QLatin1String("\r\n")))
+    if (field == m_ui.notes && loaded->stored.contains(QLatin1String("\r\n")))
         return QString(shown).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     return shown;
 }
@@ -677,15 +371,15 @@ QString MainWindow::fieldText(QObject *field, const QString &shown) const
 ContactRecord MainWindow::fieldsRecord() const
 {
     ContactRecord r;
-    r.a1 = fieldText(m_name, m_name->text());
-    r.a4 = fieldText(m_phone, m_phone->text());
-    r.a9 = fieldText(m_address, m_address->text());
-    r.a10 = fieldText(m_complement, m_complement->text());
-    r.a11 = fieldText(m_district, m_district->text());
-    r.a12 = fieldText(m_city, m_city->text());
-    r.a13 = fieldText(m_state, m_state->text());
-    r.a14 = fieldText(m_postcode, m_postcode->text());
-    r.ob = fieldText(m_notes, m_notes->toPlainText());
+    r.a1 = fieldText(m_ui.name, m_ui.name->text());
+    r.a4 = fieldText(m_ui.phone, m_ui.phone->text());
+    r.a9 = fieldText(m_ui.address, m_ui.address->text());
+    r.a10 = fieldText(m_ui.complement, m_ui.complement->text());
+    r.a11 = fieldText(m_ui.district, m_ui.district->text());
+    r.a12 = fieldText(m_ui.city, m_ui.city->text());
+    r.a13 = fieldText(m_ui.state, m_ui.state->text());
+    r.a14 = fieldText(m_ui.postcode, m_ui.postcode->text());
+    r.ob = fieldText(m_ui.notes, m_ui.notes->toPlainText());
     return r;
 }
 
@@ -699,7 +393,7 @@ bool MainWindow::contactCount(QString *error)
     qint64 count = 0;
     if (!m_register->count(&count, error))
         return false;
-    m_contactCount->setText(QString::number(count));
+    m_ui.contactCount->setText(QString::number(count));
     return true;
 }
 
@@ -717,11 +411,12 @@ bool MainWindow::hasUnsavedTyping() const
         const auto loaded = m_loaded.constFind(field);
         return loaded == m_loaded.cend() ? !text.isEmpty() : loaded->shown != text;
     };
-    for (QLineEdit *field : { m_name, m_phone, m_address, m_complement, m_district, m_city, m_state, m_postcode }) {
+    for (QLineEdit *field :
+        { m_ui.name, m_ui.phone, m_ui.address, m_ui.complement, m_ui.district, m_ui.city, m_ui.state, m_ui.postcode }) {
         if (changed(field, field->text()))
             return true;
     }
-    return changed(m_notes, m_notes->toPlainText());
+    return changed(m_ui.notes, m_ui.notes->toPlainText());
 }
 
 void MainWindow::endUnlessUnsaved()
@@ -745,20 +440,20 @@ void MainWindow::registerTrouble(const QString &error)
 
 void MainWindow::showRegisterNotice(const QString &error)
 {
-    m_registerNotice->setText(error.section(QLatin1Char('\n'), 0, 0) + QStringLiteral(" Tentando de novo…"));
-    m_registerNotice->setToolTip(OutsideText::toolTip(error));
-    m_registerNotice->show();
-    m_registerNotice->raise();
+    m_ui.registerNotice->setText(error.section(QLatin1Char('\n'), 0, 0) + QStringLiteral(" Tentando de novo…"));
+    m_ui.registerNotice->setToolTip(OutsideText::toolTip(error));
+    m_ui.registerNotice->show();
+    m_ui.registerNotice->raise();
 }
 
 void MainWindow::retryRegister()
 {
     QString error;
-    if (!m_model->search(m_name->text(), &error) || !contactCount(&error)) {
+    if (!m_model->search(m_ui.name->text(), &error) || !contactCount(&error)) {
         registerTrouble(error);
         return;
     }
-    m_registerNotice->hide();
+    m_ui.registerNotice->hide();
 }
 
 void MainWindow::changedElsewhere()
@@ -785,7 +480,7 @@ void MainWindow::followChangesElsewhere()
     if (!m_model->reread(&error) || !contactCount(&error))
         registerTrouble(error);
     else if (!m_registerRetry.isActive())
-        m_registerNotice->hide();
+        m_ui.registerNotice->hide();
 }
 
 void MainWindow::refreshAfterWrite()
@@ -796,7 +491,7 @@ void MainWindow::refreshAfterWrite()
     if (!listRefresh(&error) || !contactCount(&error))
         registerTrouble(error);
     else
-        m_registerNotice->hide();
+        m_ui.registerNotice->hide();
 }
 
 void MainWindow::activateCallerId()
@@ -804,33 +499,35 @@ void MainWindow::activateCallerId()
     // Local numbers can be neither found nor stored without the desk's own
     // area code: the monitor is not switched on without it. One that is on
     // already stays on with the code it has, and says so.
-    if (!PhoneNumber::isAreaCode(m_areaCode->text())) {
-        m_callerId->showNotice(AreaCodeMissing);
-        if (m_callerId->isActive())
-            showLineStatus(QStringLiteral("Monitor continua ligado com o DDD %1.").arg(m_callerId->areaCode()), false);
-        m_areaCode->setFocus();
+    if (!PhoneNumber::isAreaCode(m_ui.areaCode->text())) {
+        m_ui.callerId->showNotice(AreaCodeMissing);
+        if (m_ui.callerId->isActive())
+            showLineStatus(
+                QStringLiteral("Monitor continua ligado com o DDD %1.").arg(m_ui.callerId->areaCode()), false);
+        m_ui.areaCode->setFocus();
         return;
     }
-    m_callerId->setAreaCode(m_areaCode->text());
-    m_callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
-    m_callerId->activate();
+    m_ui.callerId->setAreaCode(m_ui.areaCode->text());
+    m_ui.callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
+    m_ui.callerId->activate();
 }
 
 void MainWindow::showLineStatus(const QString &status, bool healthy)
 {
-    m_lineStatus->setVisible(!status.isEmpty());
-    QPalette pal = m_lineStatus->palette();
-    pal.setColor(QPalette::Window, healthy ? Blue : LightYellow);
+    m_ui.lineStatus->setVisible(!status.isEmpty());
+    QPalette pal = m_ui.lineStatus->palette();
+    pal.setColor(QPalette::Window, healthy ? MainWindowLayout::Blue : MainWindowLayout::LightYellow);
     pal.setColor(QPalette::WindowText, healthy ? QColor(Qt::white) : QColor(Qt::black));
-    m_lineStatus->setPalette(pal);
+    m_ui.lineStatus->setPalette(pal);
     const QString oneLine = QString(status).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    m_lineStatus->setText(m_lineStatus->fontMetrics().elidedText(oneLine, Qt::ElideRight, m_lineStatus->width() - 6));
-    m_lineStatus->setToolTip(OutsideText::toolTip(status));
+    m_ui.lineStatus->setText(
+        m_ui.lineStatus->fontMetrics().elidedText(oneLine, Qt::ElideRight, m_ui.lineStatus->width() - 6));
+    m_ui.lineStatus->setToolTip(OutsideText::toolTip(status));
 }
 
 void MainWindow::deactivateCallerId()
 {
-    m_callerId->deactivate();
+    m_ui.callerId->deactivate();
 }
 
 void MainWindow::openCallerIdSetup()
@@ -838,8 +535,8 @@ void MainWindow::openCallerIdSetup()
     // The screen changes the register's area code: the DDD field follows.
     CallerIdSetupDialog dialog(m_dataDir, this, m_register.get());
     if (dialog.exec() == QDialog::Accepted) {
-        m_areaCode->setText(dialog.settings().a2DDDLocal);
-        m_callerId->setDataDir(m_dataDir); // the new line settings, from the next F1
+        m_ui.areaCode->setText(dialog.settings().a2DDDLocal);
+        m_ui.callerId->setDataDir(m_dataDir); // the new line settings, from the next F1
     }
 }
 
@@ -876,7 +573,7 @@ void MainWindow::holdCall(const CallArrival::Call &call)
     }
     // Looked up and logged now, as a call shown in the form would be; the
     // form itself stays as the attendant left it.
-    const PhoneNumber number = PhoneNumber::read(call.number, m_areaCode->text());
+    const PhoneNumber number = PhoneNumber::read(call.number, m_ui.areaCode->text());
     const QString laidOut = number.layout(true);
     std::optional<ContactRecord> found;
     QString error;
@@ -884,24 +581,25 @@ void MainWindow::holdCall(const CallArrival::Call &call)
         found.reset();
     m_receivedNumber = call.number;
     logCall(number, laidOut, found);
-    const QString name = OutsideText::name(found ? found->a1 : m_callerId->lastCallerName());
+    const QString name = OutsideText::name(found ? found->a1 : m_ui.callerId->lastCallerName());
     const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + OutsideText::quoted(name);
     if (found)
-        m_callerId->showCaller(laidOut, name);
+        m_ui.callerId->showCaller(laidOut, name);
     showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(who));
 }
 
 void MainWindow::showWaitingCall(const QString &text)
 {
-    m_waitingCall->setText(m_waitingCall->fontMetrics().elidedText(text, Qt::ElideMiddle, m_waitingCall->width() - 6));
-    m_waitingCall->setToolTip(OutsideText::toolTip(text));
-    m_waitingCall->show();
-    m_waitingCall->raise();
+    m_ui.waitingCall->setText(
+        m_ui.waitingCall->fontMetrics().elidedText(text, Qt::ElideMiddle, m_ui.waitingCall->width() - 6));
+    m_ui.waitingCall->setToolTip(OutsideText::toolTip(text));
+    m_ui.waitingCall->show();
+    m_ui.waitingCall->raise();
 }
 
 void MainWindow::putCallInForm(const CallArrival::Call &call, bool logIt)
 {
-    m_waitingCall->hide();
+    m_ui.waitingCall->hide();
     if (!call.hasNumber()) {
         // No number: whoever the form showed is not this caller.
         bringUpForCall();
@@ -912,10 +610,10 @@ void MainWindow::putCallInForm(const CallArrival::Call &call, bool logIt)
     const QScopedValueRollback fromLine(m_callFromLine, true);
     const QScopedValueRollback logging(m_logCall, logIt);
     m_receivedNumber = call.number;
-    if (m_incomingNumber->text() == call.number)
+    if (m_ui.incomingNumber->text() == call.number)
         lookUpCaller(); // the same number again is a new call all the same
     else
-        m_incomingNumber->setText(call.number);
+        m_ui.incomingNumber->setText(call.number);
 }
 
 void MainWindow::offerWaitingCall()
@@ -942,11 +640,12 @@ void MainWindow::emptyForm()
 {
     m_loaded.clear();
     m_loadedRecord.reset();
-    m_codeLabel->clear();
-    m_incomingNumber->clear();
-    for (QLineEdit *field : { m_phone, m_name, m_address, m_complement, m_district, m_city, m_state, m_postcode })
+    m_ui.codeLabel->clear();
+    m_ui.incomingNumber->clear();
+    for (QLineEdit *field :
+        { m_ui.phone, m_ui.name, m_ui.address, m_ui.complement, m_ui.district, m_ui.city, m_ui.state, m_ui.postcode })
         field->clear();
-    m_notes->clear();
+    m_ui.notes->clear();
 }
 
 void MainWindow::bringUpForCall()
@@ -990,7 +689,7 @@ void MainWindow::bringUpForCall()
 
 void MainWindow::lookUpCaller()
 {
-    const QString text = m_incomingNumber->text();
+    const QString text = m_ui.incomingNumber->text();
     if (text.isEmpty())
         return;
     bringUpForCall();
@@ -999,12 +698,12 @@ void MainWindow::lookUpCaller()
     // that the next digit still extends it, and only when the layout keeps
     // every digit typed (080077712 on its way to a 0800 number is not the
     // local 8007-7712); one from the line is complete.
-    const PhoneNumber number = PhoneNumber::read(text, m_areaCode->text());
+    const PhoneNumber number = PhoneNumber::read(text, m_ui.areaCode->text());
     QString laidOut = number.layout(m_callFromLine);
     if (!m_callFromLine && digitsOf(laidOut) != digitsOf(text))
         laidOut = text;
     if (laidOut != text) {
-        m_incomingNumber->setText(laidOut); // runs this handling again, on the laid-out number
+        m_ui.incomingNumber->setText(laidOut); // runs this handling again, on the laid-out number
         return;
     }
     std::optional<ContactRecord> found;
@@ -1012,7 +711,7 @@ void MainWindow::lookUpCaller()
     const bool looked = m_register->findCaller(number, &found, &error);
     // Logged before anything is said about it: whatever the window is doing.
     if (m_callFromLine && m_logCall)
-        logCall(number, m_incomingNumber->text(), found);
+        logCall(number, m_ui.incomingNumber->text(), found);
     if (!looked) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {
@@ -1020,22 +719,22 @@ void MainWindow::lookUpCaller()
         // and the notes follow the caller, so that a save updates the
         // caller's own row and keeps the caller's own notes.
         showContact(*found, false);
-        m_codeLabel->setText(QString::number(found->cd));
+        m_ui.codeLabel->setText(QString::number(found->cd));
     } else {
         // An unknown caller: a save must store a new contact, never overwrite
         // the one picked before the call. A caller from the line must not be
         // greeted with the previous caller's name; half a number typed by hand
         // must not wipe what the attendant typed.
-        m_codeLabel->clear();
+        m_ui.codeLabel->clear();
         m_loadedRecord.reset();
         if (m_callFromLine)
             showContact(ContactRecord(), false);
     }
-    m_phone->setText(m_incomingNumber->text());
+    m_ui.phone->setText(m_ui.incomingNumber->text());
     // The number put there from Text1 is the window's, not typing of the
     // form: a call's number, or one typed into Text1, which the next call
     // replaces anyway.
-    m_loaded.insert(m_phone, { m_phone->text(), m_phone->text() });
+    m_loaded.insert(m_ui.phone, { m_ui.phone->text(), m_ui.phone->text() });
 }
 
 void MainWindow::clearForm()
@@ -1044,18 +743,18 @@ void MainWindow::clearForm()
     const bool listed = listRefresh(&error) && contactCount(&error);
     m_loaded.clear();
     m_loadedRecord.reset();
-    m_notes->clear();
-    m_codeLabel->clear();
-    m_incomingNumber->clear();
-    m_phone->clear();
-    m_name->clear();
-    m_address->clear();
-    m_complement->clear();
-    m_district->clear();
-    m_city->clear();
-    m_state->clear();
-    m_postcode->clear();
-    m_incomingNumber->setFocus();
+    m_ui.notes->clear();
+    m_ui.codeLabel->clear();
+    m_ui.incomingNumber->clear();
+    m_ui.phone->clear();
+    m_ui.name->clear();
+    m_ui.address->clear();
+    m_ui.complement->clear();
+    m_ui.district->clear();
+    m_ui.city->clear();
+    m_ui.state->clear();
+    m_ui.postcode->clear();
+    m_ui.incomingNumber->setFocus();
     // Judged on the emptied form: ending now loses nothing typed.
     if (!listed)
         registerTrouble(error);
@@ -1064,21 +763,21 @@ void MainWindow::clearForm()
 
 void MainWindow::saveContact()
 {
-    if (m_name->text().isEmpty()) {
+    if (m_ui.name->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, NameMissing);
-        m_name->setFocus();
+        m_ui.name->setFocus();
         return;
     }
-    if (m_phone->text().isEmpty()) {
+    if (m_ui.phone->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, PhoneMissing);
-        m_phone->setFocus();
+        m_ui.phone->setFocus();
         return;
     }
     ContactRecord record = fieldsRecord();
     QString error;
     bool stored = false;
-    if (!m_codeLabel->text().isEmpty()) {
-        record.cd = m_codeLabel->text().toLongLong();
+    if (!m_ui.codeLabel->text().isEmpty()) {
+        record.cd = m_ui.codeLabel->text().toLongLong();
         // Rewritten only while it holds what this desk showed: another desk
         // may have changed it since.
         const ContactRecord *asLoaded = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
@@ -1102,7 +801,7 @@ void MainWindow::saveContact()
             return;
         }
         record.cd = code;
-        m_codeLabel->setText(QString::number(code));
+        m_ui.codeLabel->setText(QString::number(code));
     }
     // What is stored now is what the screen holds.
     rememberStored(record);
@@ -1114,18 +813,18 @@ void MainWindow::rememberStored(const ContactRecord &record)
 {
     m_loadedRecord = record;
     const std::pair<QObject *, const QString &> fields[] = {
-        { m_name, record.a1 },
-        { m_phone, record.a4 },
-        { m_address, record.a9 },
-        { m_complement, record.a10 },
-        { m_district, record.a11 },
-        { m_city, record.a12 },
-        { m_state, record.a13 },
-        { m_postcode, record.a14 },
+        { m_ui.name, record.a1 },
+        { m_ui.phone, record.a4 },
+        { m_ui.address, record.a9 },
+        { m_ui.complement, record.a10 },
+        { m_ui.district, record.a11 },
+        { m_ui.city, record.a12 },
+        { m_ui.state, record.a13 },
+        { m_ui.postcode, record.a14 },
     };
     for (const auto &[field, value] : fields)
         m_loaded.insert(field, { value, static_cast<QLineEdit *>(field)->text() });
-    m_loaded.insert(m_notes, { record.ob, m_notes->toPlainText() });
+    m_loaded.insert(m_ui.notes, { record.ob, m_ui.notes->toPlainText() });
 }
 
 bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *stored)
@@ -1161,15 +860,15 @@ bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *st
 
 void MainWindow::deleteContact()
 {
-    if (m_codeLabel->text().isEmpty()) {
+    if (m_ui.codeLabel->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, PickFirst);
-        m_name->setFocus();
+        m_ui.name->setFocus();
         return;
     }
     // The answer acts on the contact asked about, whatever comes while the
     // question is open.
-    const qint64 code = m_codeLabel->text().toLongLong();
-    const QString name = m_name->text();
+    const qint64 code = m_ui.codeLabel->text().toLongLong();
+    const QString name = m_ui.name->text();
     if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete + QStringLiteral("\n\n") + name))
         return;
     QString error;
@@ -1183,54 +882,54 @@ void MainWindow::deleteContact()
 void MainWindow::searchByName()
 {
     QString error;
-    if (!m_model->search(m_name->text(), &error))
+    if (!m_model->search(m_ui.name->text(), &error))
         registerTrouble(error);
 }
 
 void MainWindow::checkTelephone()
 {
-    setFieldBackground(m_phone, Qt::white);
-    const PhoneNumber number = PhoneNumber::read(m_phone->text(), m_areaCode->text());
+    MainWindowLayout::setFieldBackground(m_ui.phone, Qt::white);
+    const PhoneNumber number = PhoneNumber::read(m_ui.phone->text(), m_ui.areaCode->text());
     // Eight characters lack the area code; 300X and 400X numbers have none.
-    if (m_phone->text().size() == 8 && number.kind() != PhoneNumber::Kind::NonGeographic) {
+    if (m_ui.phone->text().size() == 8 && number.kind() != PhoneNumber::Kind::NonGeographic) {
         MessageBoxes::notice(this, AppTitle, BadPhone);
-        m_phone->setFocus();
+        m_ui.phone->setFocus();
         return;
     }
-    m_phone->setText(number.layout());
+    m_ui.phone->setText(number.layout());
 }
 
 void MainWindow::storeAreaCode()
 {
     QString error;
-    if (!CallerIdSettings::storeAreaCode(*m_register, m_dataDir, m_areaCode->text(), &error))
+    if (!CallerIdSettings::storeAreaCode(*m_register, m_dataDir, m_ui.areaCode->text(), &error))
         reportFailure(QStringLiteral("Não foi possível gravar o DDD local."), error);
 }
 
 void MainWindow::pickCurrentRow()
 {
-    const QModelIndex code = m_model->index(m_grid->currentIndex().row(), ContactListModel::Code);
+    const QModelIndex code = m_model->index(m_ui.grid->currentIndex().row(), ContactListModel::Code);
     if (code.isValid())
-        m_grid->setCurrentIndex(code);
-    m_codeLabel->setText(code.data().toString());
+        m_ui.grid->setCurrentIndex(code);
+    m_ui.codeLabel->setText(code.data().toString());
     loadPickedContact();
 }
 
 void MainWindow::markCurrentRow()
 {
-    const QModelIndex current = m_grid->currentIndex();
+    const QModelIndex current = m_ui.grid->currentIndex();
     if (m_model->rowCount() == 0 || !current.isValid())
         return;
-    m_grid->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    m_ui.grid->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void MainWindow::loadPickedContact()
 {
-    if (m_codeLabel->text().isEmpty())
+    if (m_ui.codeLabel->text().isEmpty())
         return;
     std::optional<ContactRecord> found;
     QString error;
-    if (!m_register->findByCode(m_codeLabel->text().toLongLong(), &found, &error)) {
+    if (!m_register->findByCode(m_ui.codeLabel->text().toLongLong(), &found, &error)) {
         reportFailure(QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), error);
         return;
     }
@@ -1249,17 +948,17 @@ void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
         field->setText(value);
         m_loaded.insert(field, { value, field->text() });
     };
-    show(m_name, contact.a1); // narrows the grid at once
+    show(m_ui.name, contact.a1); // narrows the grid at once
     if (withTelephone)
-        show(m_phone, contact.a4);
-    show(m_address, contact.a9);
-    show(m_complement, contact.a10);
-    show(m_district, contact.a11);
-    show(m_city, contact.a12);
-    show(m_state, contact.a13);
-    show(m_postcode, contact.a14);
-    m_notes->setPlainText(contact.ob);
-    m_loaded.insert(m_notes, { contact.ob, m_notes->toPlainText() });
+        show(m_ui.phone, contact.a4);
+    show(m_ui.address, contact.a9);
+    show(m_ui.complement, contact.a10);
+    show(m_ui.district, contact.a11);
+    show(m_ui.city, contact.a12);
+    show(m_ui.state, contact.a13);
+    show(m_ui.postcode, contact.a14);
+    m_ui.notes->setPlainText(contact.ob);
+    m_loaded.insert(m_ui.notes, { contact.ob, m_ui.notes->toPlainText() });
 }
 
 void MainWindow::openHelp()
@@ -1273,7 +972,7 @@ void MainWindow::startCallLog()
     m_callLog = new CallLog(m_dataDir, m_databaseUrl, this);
     m_callsWindow = new CallsWindow(m_register.get(), m_callLog, this);
     m_notifier = new CallNotifier(this);
-    connect(m_callerId, &CallerIdControl::textReceived, this, &MainWindow::showLineText);
+    connect(m_ui.callerId, &CallerIdControl::textReceived, this, &MainWindow::showLineText);
     connect(m_callLog, &CallLog::logged, this, &MainWindow::callLogged);
     connect(m_callLog, &CallLog::failed, this, [this](const QString &error) {
         showLineStatus(QStringLiteral("Chamada não registrada no histórico: %1").arg(error), false);
@@ -1313,7 +1012,7 @@ void MainWindow::logCall(const PhoneNumber &number, const QString &laidOut, cons
     call.received = m_receivedNumber.isEmpty() ? laidOut : m_receivedNumber;
     call.key = number.key();
     call.laidOut = laidOut;
-    call.callerName = m_callerId->lastCallerName(); // when the line sent one
+    call.callerName = m_ui.callerId->lastCallerName(); // when the line sent one
     logFrom(call, found);
 }
 
@@ -1335,8 +1034,8 @@ void MainWindow::logLineText(const QString &text)
 
 void MainWindow::logFrom(CallRecord call, const std::optional<ContactRecord> &found)
 {
-    call.source = m_callerId->callSource();
-    call.line = m_callerId->callLine();
+    call.source = m_ui.callerId->callSource();
+    call.line = m_ui.callerId->callLine();
     if (found) {
         call.contactCode = found->cd;
         call.contactName = found->a1;
@@ -1371,16 +1070,16 @@ void MainWindow::loadCall(const CallRecord &call)
     }
     if (found) {
         showContact(*found, true);
-        m_codeLabel->setText(QString::number(found->cd));
-        m_name->setFocus();
+        m_ui.codeLabel->setText(QString::number(found->cd));
+        m_ui.name->setFocus();
         return;
     }
     // Not in the register (or deleted since): the number, ready for a new
     // contact.
     clearForm();
     if (call.kind == CallRecord::Kind::Number)
-        m_phone->setText(call.laidOut);
-    m_name->setFocus();
+        m_ui.phone->setText(call.laidOut);
+    m_ui.name->setFocus();
 }
 
 void MainWindow::bringToFront()

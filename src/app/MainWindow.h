@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CallArrival.h"
+#include "app/MainWindowLayout.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/Register.h"
 
@@ -51,7 +52,7 @@ public:
     void setTerminator(std::function<void(int status)> terminator) { m_terminate = std::move(terminator); }
 
     ContactListModel *contactList() const { return m_model; }
-    CallerIdControl *callerId() const { return m_callerId; }
+    CallerIdControl *callerId() const { return m_ui.callerId; }
     QString dataDir() const { return m_dataDir; }
     // The open register (after load()), for the work started beside the window.
     Register *contactRegister() const { return m_register.get(); }
@@ -100,11 +101,6 @@ protected:
 
 private:
     void buildWindow();
-    void buildCallerIdArea();
-    void buildEditor();
-    void buildGrid();
-    void setTabOrder();
-    void placeTabPageChildren();
 
     void connectHandlers();
     void fieldGotFocus(QLineEdit *field, Qt::FocusReason reason);
@@ -184,38 +180,10 @@ private:
     bool m_callFromLine = false; // Text1 is being set by a call from the line
     bool m_logCall = true; // the call Text1 is being set by is still to be logged
     CallArrival m_arrival;
-    QLabel *m_waitingCall = nullptr; // says that a call waits, and how to bring it in
     QLineEdit *m_highlighted = nullptr;
     std::function<void(int)> m_terminate;
 
-    CallerIdControl *m_callerId = nullptr; // micDTMFoCx1
-    QPushButton *m_activateButton = nullptr; // Command1, F1
-    QPushButton *m_setupButton = nullptr; // Command2, never shown
-    QPushButton *m_clearButton = nullptr; // Command3, F3
-    QPushButton *m_saveButton = nullptr; // Command4, GRAVA
-    QPushButton *m_deactivateButton = nullptr; // Command5, F2
-    QPushButton *m_deleteButton = nullptr; // Command6, APAGA
-    QPushButton *m_helpButton = nullptr; // Command7
-    QPushButton *m_callsButton = nullptr;
-    QLineEdit *m_incomingNumber = nullptr; // Text1
-    QLineEdit *m_areaCode = nullptr; // Text11
-    QLabel *m_contactCount = nullptr; // NXR
-    QLabel *m_lineStatus = nullptr;
-    QLabel *m_codeLabel = nullptr; // CD: the loaded contact's code
-    QLineEdit *m_siteName = nullptr; // SITE
-    QLabel *m_notice = nullptr; // Label1
-    QTabWidget *m_tabs = nullptr; // SSTab1
-    QLineEdit *m_name = nullptr; // A1
-    QLineEdit *m_phone = nullptr; // A4
-    QLineEdit *m_address = nullptr; // A9
-    QLineEdit *m_complement = nullptr; // A10
-    QLineEdit *m_district = nullptr; // A11
-    QLineEdit *m_city = nullptr; // A12
-    QLineEdit *m_state = nullptr; // A13
-    QLineEdit *m_postcode = nullptr; // A14
-    QPlainTextEdit *m_notes = nullptr; // OB
-    QTableView *m_grid = nullptr; // DBGrid1
-    QLabel *m_registerNotice = nullptr; // over the grid while the register cannot be read
+    MainWindowControls m_ui;
     QTimer m_registerRetry;
     QTimer m_elsewhereRefresh;
     ContactListModel *m_model = nullptr; // Data1
