@@ -172,8 +172,8 @@ int main(int argc, char *argv[])
         out << "\n";
     };
     for (const QString &p : { QStringLiteral("*silva"), QStringLiteral("*conceição"), QStringLiteral("*a"),
-             QStringLiteral("?ana"), QStringLiteral("#ana"), QStringLiteral("*xyz"), QStringLiteral("*zq"),
-             QStringLiteral("*z"), QStringLiteral("*ç") })
+             QStringLiteral("?an"), QStringLiteral("?ana"), QStringLiteral("#ana"), QStringLiteral("*xyz"),
+             QStringLiteral("*zq"), QStringLiteral("*z"), QStringLiteral("*ç") })
         backgroundKeystroke(p);
 
     // Picks of random contacts by code.

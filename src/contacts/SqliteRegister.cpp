@@ -763,8 +763,10 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
     if (anywhere)
         where << prefilter;
     if (!pattern.matchesEveryone()) {
-        where << QStringLiteral("%1 GLOB ?").arg(caseFoldSql(QStringLiteral("A1")));
-        values << globOf(pattern);
+        // Written into the statement, as the check before it.
+        where << QStringLiteral("%1 GLOB '%2'")
+                     .arg(caseFoldSql(QStringLiteral("A1")),
+                         globOf(pattern).replace(QLatin1Char('\''), QLatin1String("''")));
     }
     // A part of a name that few rows hold: those rows, found by trigrams.
     // Otherwise, when few names match, the table read once.
