@@ -23,6 +23,7 @@
 #include "platform/DataFolder.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramLauncher.h"
+#include "platform/WindowAttention.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,10 +56,6 @@ const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o 
 // How long a burst of changes at other desks is let settle before the list
 // is read again: a fraction of the second in which they must show.
 constexpr int ElsewhereSettleMs = 150;
-// How long a window restored from its icon is given to be mapped and placed
-// again before it takes the keyboard when clicked and its taskbar entry asks
-// for attention.
-constexpr int KeyboardBackMs = 1000;
 // How soon a register that could not be read is read again.
 constexpr int RegisterRetryMs = 1000;
 
@@ -651,40 +648,8 @@ void MainWindow::emptyForm()
 void MainWindow::bringUpForCall()
 {
     // The caller must be seen before the call is answered, but the keyboard
-    // stays in the program the attendant is typing in: the window comes back
-    // without being activated, and its taskbar entry asks for attention.
-    if (windowState() & Qt::WindowMinimized) {
-        // An X11 window manager activates a window restored from its icon.
-        // This one is shown again as a new window that takes no keyboard
-        // until the window manager has placed it, and asks not to be focused.
-        // A window on its icon has no keyboard, whatever Qt last heard.
-        if (QApplication::activeWindow() == this)
-            QApplication::setActiveWindow(nullptr);
-        QWindow *handle = windowHandle();
-        const bool wasWithoutActivating = testAttribute(Qt::WA_ShowWithoutActivating);
-        setAttribute(Qt::WA_ShowWithoutActivating, true);
-        if (handle) {
-            handle->setProperty("_q_showWithoutActivating", true);
-            handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
-        }
-        hide();
-        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-        show();
-        setAttribute(Qt::WA_ShowWithoutActivating, wasWithoutActivating);
-        if (handle)
-            handle->setProperty("_q_showWithoutActivating", wasWithoutActivating);
-        QTimer::singleShot(KeyboardBackMs, this, [this] {
-            if (QWindow *handle = windowHandle())
-                handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
-            if (!isActiveWindow())
-                QApplication::alert(this);
-        });
-    } else if (windowState() & Qt::WindowMaximized) {
-        setWindowState(windowState() & ~Qt::WindowMaximized);
-    }
-    raise();
-    if (!isActiveWindow())
-        QApplication::alert(this);
+    // stays in the program the attendant is typing in.
+    WindowAttention::bringUpWithoutFocus(this);
 }
 
 void MainWindow::lookUpCaller()
