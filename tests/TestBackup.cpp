@@ -26,21 +26,11 @@
 
 namespace {
 
-struct Run
-{
-    int status = -1;
-    QString out, err;
-};
+using Run = ProgramRun;
 
 Run zuna(const QStringList &arguments)
 {
-    QProcess p;
-    p.start(QStringLiteral(ZUNA_BINARY), arguments);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(120000))
-        p.kill();
-    return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-        QString::fromUtf8(p.readAllStandardError()) };
+    return runProgram(QStringLiteral(ZUNA_BINARY), arguments);
 }
 
 QList<ContactRecord> contactsOf(const QString &file)

@@ -214,3 +214,14 @@ quint16 freeLocalPort()
     }
     return 0;
 }
+
+ProgramRun runProgram(const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    p.start(program, arguments);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000))
+        p.kill();
+    return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+        QString::fromUtf8(p.readAllStandardError()) };
+}

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -147,6 +148,16 @@ private:
     MainWindow *m_window = nullptr;
     QString m_databaseUrl;
 };
+
+// What a program run to its end printed, and its exit status (-1: it
+// crashed or did not end within two minutes).
+struct ProgramRun
+{
+    int status = -1;
+    QString out, err;
+};
+// Runs `program` with no input and waits for it to end.
+ProgramRun runProgram(const QString &program, const QStringList &arguments);
 
 // A port on 127.0.0.1 that is free for both UDP and TCP right now, for a
 // server the test starts.
