@@ -10,6 +10,8 @@ namespace {
 // again before it takes the keyboard when clicked and its taskbar entry asks
 // for attention.
 constexpr int KeyboardBackMs = 1000;
+// Longer than Qt takes to believe that a window lost the focus.
+constexpr int FocusSettleMs = 600;
 } // namespace
 
 void WindowAttention::bringUpWithoutFocus(QWidget *window)
@@ -44,6 +46,16 @@ void WindowAttention::bringUpWithoutFocus(QWidget *window)
         window->setWindowState(window->windowState() & ~Qt::WindowMaximized);
     }
     window->raise();
-    if (!window->isActiveWindow())
+    if (!window->isActiveWindow()) {
         QApplication::alert(window);
+    } else {
+        // Qt hears that a window lost the focus only a moment after it did
+        // (it waits for the focus to come to another window of its own): a
+        // call right after the attendant went to another program asks again
+        // once that is settled.
+        QTimer::singleShot(FocusSettleMs, window, [window] {
+            if (!window->isActiveWindow())
+                QApplication::alert(window);
+        });
+    }
 }
