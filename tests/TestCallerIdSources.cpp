@@ -1,6 +1,7 @@
 #include "BaresipPhone.h"
 #include "DtmfSignal.h"
 #include "TestSupport.h"
+#include "WavFile.h"
 
 #include "app/MainWindow.h"
 #include "callerid/CallerIdControl.h"
@@ -32,19 +33,6 @@
 #include <unistd.h>
 
 namespace {
-
-void writeWav(const QString &path, const std::vector<int16_t> &audio, int rate)
-{
-    SF_INFO info {};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
-        qFatal("cannot write %s", qPrintable(path));
-    sf_write_short(f, audio.data(), sf_count_t(audio.size()));
-    sf_close(f);
-}
 
 // A line recording holding these messages one after the other.
 std::vector<int16_t> lineAudio(const QStringList &messages, int rate)

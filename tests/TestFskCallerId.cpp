@@ -1,5 +1,6 @@
 #include "DtmfSignal.h"
 #include "FskSignal.h"
+#include "WavFile.h"
 
 #include "callerid/FskDecoder.h"
 #include "callerid/LineSource.h"
@@ -66,18 +67,6 @@ std::vector<int16_t> spandspSignal(int standard, bool single, const Fields &fiel
     audio.insert(audio.end(), 2400, 0);
     adsi_tx_free(tx);
     return audio;
-}
-
-void writeWav(const QString &path, const std::vector<int16_t> &audio, int rate)
-{
-    SF_INFO info {};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    QVERIFY(f);
-    sf_write_short(f, audio.data(), sf_count_t(audio.size()));
-    sf_close(f);
 }
 
 const Fields CallWithName = { { DateTime, "12081030" }, { Number, "1133334444" }, { Name, "MARIA DA SILVA" } };
