@@ -6,6 +6,7 @@
 #include "contacts/PostgresRegister.h"
 #include "contacts/PostgresSchema.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqliteNameScan.h"
 #include "contacts/SqliteRegister.h"
 #include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
@@ -178,7 +179,7 @@ private slots:
                               "INSERT INTO CADA (A1) SELECT CASE WHEN i % 397 = 0 THEN 'Zquinha ' || i "
                               "WHEN i % 211 = 0 THEN 'D''Ávila Çoelho' WHEN i % 101 = 0 THEN 'ÉLCIO_' || i "
                               "WHEN i % 3 = 0 THEN 'Ana Souza ' || i WHEN i % 3 = 1 THEN 'Bruno ' || (i % 50) "
-                              "ELSE 'Lúcia ' || i END FROM n"));
+                              "ELSE 'Lúcia Ângela Ítalo Õ Ü Ê Ó Ô Í Ã À Ç É Á ç ã ' || i END FROM n"));
         r.exec(QStringLiteral("INSERT INTO CADA (A1) VALUES (NULL)"));
         const QStringList everyName = listedNames(r.reg(), 5000);
         QCOMPARE(everyName.size(), 12001);
@@ -198,6 +199,34 @@ private slots:
             if (matcher.match(NameKey::caseFold(name)).hasMatch())
                 expected << name;
         QCOMPARE(listedNames(r.reg(), 64, pattern), expected);
+    }
+
+    // The table read once checks and sorts names with functions in C: they
+    // agree with the name key and case folding the index and patterns use.
+    void theSqliteNameFunctionsAgreeWithTheNameKey()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend != QLatin1String("sqlite"))
+            QSKIP("about the other backend");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("functions"));
+            db.setDatabaseName(QStringLiteral(":memory:"));
+            QVERIFY(db.open());
+            QVERIFY(SqliteNameScan::makeFunctionsKnown(db));
+            QString every;
+            for (const NameKey::Letter &l : NameKey::letters())
+                every.append(QChar(l.upper)).append(QChar(l.lower));
+            for (const QString &name : { every, QStringLiteral("ÀÉ Zé d'Ávila 50% Ñandú Øre ÿ"), QString(),
+                     QStringLiteral("AZaz@[`{\u00c0\u00ff") }) {
+                QSqlQuery query(db);
+                QVERIFY(query.exec(QStringLiteral("SELECT zuna_chave_nome('%1'), zuna_dobra_nome('%1')")
+                                       .arg(SqliteNameScan::quoted(name))));
+                QVERIFY(query.next());
+                QCOMPARE(query.value(0).toString(), NameKey::sortKey(name));
+                QCOMPARE(query.value(1).toString(), NameKey::caseFold(name));
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("functions"));
     }
 
     void listIsInBrazilianNameOrderAcrossPages()

@@ -8,11 +8,12 @@ class QSqlDatabase;
 
 // A name pattern that starts with a wildcard, in SQLite, when the trigram
 // index cannot narrow it (a part shorter than three letters, or one that many
-// names hold): either the name index is read in order until a page is found,
-// which is soon when many names match, or the table is read once and what
-// matches is sorted, which is soon when few do. Reading the index in order
-// looks each row up in the table, about a hundred times the cost of reading
-// the row where it lies, so a sample of the table decides.
+// names hold). Reading the name index in order finds a page soon when many
+// names match near the start, but looks every row up in the table; reading
+// the table once costs about as much as 30,000 of those lookups at a million
+// contacts. So the index is read in order for its first rows, and
+// the table once for the matches beyond them, checked and sorted by
+// functions computed in C (the SQL expressions are much slower to compute).
 class SqliteNameScan
 {
 public:
@@ -24,7 +25,21 @@ public:
     // statement rather than bound: a bound text comes as UTF-16 and would be
     // converted again for every row.
     static QString prefilterSql(const NamePattern &pattern);
-    // Whether reading the whole table finds `limit` rows meeting `prefilter`
-    // sooner than reading the name index in order.
-    static bool scanIsSooner(const QSqlDatabase &db, const QString &prefilter, int limit);
+    // `text` as an SQL string's inside: each quote doubled.
+    static QString quoted(QString text);
+    // Makes known to this connection two functions of a name, computed in C
+    // byte for byte as the SQL expressions of the register compute them: the
+    // sort key the name index holds, and the case-folded name patterns are
+    // matched against. False when they could not be made known.
+    static bool makeFunctionsKnown(const QSqlDatabase &db);
+    static constexpr const char *SortKeyFunction = "zuna_chave_nome";
+    static constexpr const char *CaseFoldFunction = "zuna_dobra_nome";
+
+    // Rows of the name index read in order before the table is read instead:
+    // few when a sample of the table finds few names meeting `prefilter`;
+    // more when it finds many (above one in a hundred), since the table read
+    // then sorts many.
+    static int walkRows(const QSqlDatabase &db, const QString &prefilter);
+    static constexpr int FewMatchWalkRows = 5000;
+    static constexpr int ManyMatchWalkRows = 25000;
 };

@@ -762,46 +762,69 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
     const QString prefilter = anywhere ? SqliteNameScan::prefilterSql(pattern) : QString();
     if (anywhere)
         where << prefilter;
-    if (!pattern.matchesEveryone()) {
-        // Written into the statement, as the check before it.
-        where << QStringLiteral("%1 GLOB '%2'")
-                     .arg(caseFoldSql(QStringLiteral("A1")),
-                         globOf(pattern).replace(QLatin1Char('\''), QLatin1String("''")));
-    }
+    const QString glob = SqliteNameScan::quoted(globOf(pattern));
+    const qsizetype globAt = where.size();
+    if (!pattern.matchesEveryone()) // written into the statement, as the check before it
+        where << QStringLiteral("%1 GLOB '%2'").arg(caseFoldSql(QStringLiteral("A1")), glob);
     // A part of a name that few rows hold: those rows, found by trigrams.
-    // Otherwise, when few names match, the table read once.
-    QString table = QStringLiteral("CADA");
+    bool narrowed = false;
     if (!pattern.infix.isEmpty() && fewRowsHold(db, pattern.infix)) {
         where << QStringLiteral("CD IN (SELECT rowid FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ?)");
         values << trigramQuery(pattern.infix);
-    } else if (anywhere && SqliteNameScan::scanIsSooner(db, prefilter, limit)) {
-        table = QStringLiteral("CADA NOT INDEXED");
+        narrowed = true;
     }
     // Keyset paging: the next page starts at the last key read, and rows of an
     // equal key continue by code. Each page is one short, finished read.
-    if (after) {
-        where << QStringLiteral("%1 >= ? AND (%1 > ? OR CD > ?)").arg(key);
-        values << after->key << after->key << after->cd;
-    }
-    QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM %2").arg(key, table);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY %1, CD LIMIT ?").arg(key);
-    values << limit;
+    auto from = [&](const QString &rowKey) {
+        return after ? QStringList { QStringLiteral("%1 >= ? AND (%1 > ? OR CD > ?)").arg(rowKey) } : QStringList();
+    };
+    const QVariantList fromValues = after ? QVariantList { after->key, after->key, after->cd } : QVariantList();
+    // The rows in order of `rowKey` from `table` meeting `extra` besides the rest.
+    auto read = [&](const QString &table, const QString &rowKey, const QString &extra, int count) {
+        QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM %2").arg(rowKey, table);
+        const QStringList all = where + from(rowKey) + (extra.isEmpty() ? QStringList() : QStringList { extra });
+        if (!all.isEmpty())
+            sql += QStringLiteral(" WHERE ") + all.join(QStringLiteral(" AND "));
+        sql += QStringLiteral(" ORDER BY %1, CD LIMIT ?").arg(rowKey);
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.prepare(sql))
+            return failQuery(error, filePath, query);
+        for (const QVariant &v : values + fromValues + QVariantList { count })
+            query.addBindValue(v);
+        if (!query.exec())
+            return failQuery(error, filePath, query);
+        while (query.next())
+            rows->append(SqlRows::readListRow(query));
+        return true;
+    };
+    if (!anywhere || narrowed || !SqliteNameScan::makeFunctionsKnown(db))
+        return read(QStringLiteral("CADA"), key, {}, limit);
 
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        return failQuery(error, filePath, query);
-    for (const QVariant &v : values)
-        query.addBindValue(v);
-    if (!query.exec())
-        return failQuery(error, filePath, query);
-    rows->clear();
-    while (query.next()) {
-        rows->append(SqlRows::readListRow(query));
-    }
-    return true;
+    // Without an index to narrow it: the name index read in order, but only
+    // so far; the matches beyond are found by reading the table once.
+    QSqlQuery capQuery(db);
+    capQuery.setForwardOnly(true);
+    QString capSql = QStringLiteral("SELECT %1 FROM CADA").arg(key);
+    if (after)
+        capSql += QStringLiteral(" WHERE ") + from(key).join(QStringLiteral(" AND "));
+    if (!capQuery.prepare(capSql + QStringLiteral(" ORDER BY %1, CD LIMIT 1 OFFSET ?").arg(key)))
+        return failQuery(error, filePath, capQuery);
+    for (const QVariant &v : fromValues + QVariantList { SqliteNameScan::walkRows(db, prefilter) })
+        capQuery.addBindValue(v);
+    if (!capQuery.exec())
+        return failQuery(error, filePath, capQuery);
+    if (!capQuery.next())
+        return read(QStringLiteral("CADA"), key, {}, limit); // few rows left: all read in order
+    const QString cap = SqliteNameScan::quoted(capQuery.value(0).toString());
+    if (!read(QStringLiteral("CADA"), key, QStringLiteral("%1 <= '%2'").arg(key, cap), limit))
+        return false;
+    if (rows->size() >= limit)
+        return true;
+    const QString rowKey = SqliteNameScan::SortKeyFunction + QStringLiteral("(A1)");
+    where[globAt] = QStringLiteral("%1(A1) GLOB '%2'").arg(SqliteNameScan::CaseFoldFunction, glob);
+    return read(QStringLiteral("CADA NOT INDEXED"), rowKey, QStringLiteral("%1 > '%2'").arg(rowKey, cap),
+        limit - int(rows->size()));
 }
 
 // --- the desk's area code: table a1 of its own file, one row
