@@ -1,5 +1,6 @@
 #include "BaresipPhone.h"
 #include "KamailioServer.h"
+#include "SipTestAccount.h"
 #include "TestSupport.h"
 
 #include "callerid/sources/SipSource.h"
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr QByteArrayView Password = "s3gr3d0-da-mesa";
+constexpr QByteArrayView Password = SipTestAccount::Password;
 
 // A peer that speaks SIP by hand over UDP, from an address of its own on the
 // loopback network, and keeps every answer it gets.
@@ -81,17 +82,6 @@ private:
     QByteArrayList m_answers;
 };
 
-std::unique_ptr<BaresipPhone> caller(bool tcp = false)
-{
-    QString why;
-    auto phone = BaresipPhone::start(QStringLiteral("\"Padaria Estrela\" <sip:1133334444@127.0.0.1%1>;regint=0")
-                                         .arg(tcp ? QStringLiteral(";transport=tcp") : QString()),
-        &why);
-    if (!phone)
-        qWarning("%s", qPrintable(why));
-    return phone;
-}
-
 bool calledBy(const QSignalSpy &callers, const QString &number)
 {
     return std::any_of(
@@ -105,25 +95,7 @@ class TestSipHostilePeers : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_passwordFile;
-
-    SipSource::Setup accountOn(const KamailioServer &server, bool tcp)
-    {
-        SipSource::Setup setup;
-        setup.registering = true;
-        setup.address = QStringLiteral("zuna@127.0.0.1:%1%2")
-                            .arg(server.port())
-                            .arg(tcp ? QStringLiteral(";transport=tcp") : QString());
-        setup.passwordFile = m_passwordFile;
-        return setup;
-    }
-
-    static SipSource::Setup listeningOn(quint16 port)
-    {
-        SipSource::Setup setup;
-        setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
-        return setup;
-    }
+    SipTestAccount m_sip;
 
     static bool isRegistered(const QSignalSpy &status)
     {
@@ -132,22 +104,14 @@ class TestSipHostilePeers : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        m_passwordFile = m_dir.filePath(QStringLiteral("sip-senha"));
-        QFile file(m_passwordFile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(Password.toByteArray() + '\n');
-        file.close();
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
-    }
+    void initTestCase() { QVERIFY(m_sip.writePasswordFile(m_dir.path())); }
 
     // INVITEs never cancelled, from one sender, cannot keep another sender's
     // call from ringing and being shown.
     void aFloodFromOneSenderLeavesRoomForAnother()
     {
         const quint16 port = freeLocalPort();
-        SipSource source(listeningOn(port), QStringLiteral("11"));
+        SipSource source(SipTestAccount::listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -165,7 +129,7 @@ private slots:
                 QTRY_COMPARE_WITH_TIMEOUT(flood.answered("SIP/2.0 180"), i + 1, 10000);
         }
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         QVERIFY(phone);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(port));
         QTRY_VERIFY_WITH_TIMEOUT(phone->events().contains(QLatin1String("CALL_RINGING")), 10000);
@@ -191,7 +155,7 @@ private slots:
         QFETCH(QByteArrayList, drop);
         QFETCH(QByteArray, cseq);
         const quint16 port = freeLocalPort();
-        SipSource source(listeningOn(port), QStringLiteral("11"));
+        SipSource source(SipTestAccount::listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -212,7 +176,7 @@ private slots:
     void anOversizedRequestIsAnswered()
     {
         const quint16 port = freeLocalPort();
-        SipSource source(listeningOn(port), QStringLiteral("11"));
+        SipSource source(SipTestAccount::listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -232,7 +196,7 @@ private slots:
     void idleConnectionsCannotCrowdOutACall()
     {
         const quint16 port = freeLocalPort();
-        SipSource::Setup setup = listeningOn(port);
+        SipSource::Setup setup = SipTestAccount::listeningOn(port);
         constexpr int Cap = 16;
         setup.maxTcpConnections = Cap;
         SipSource source(setup, QStringLiteral("11"));
@@ -259,7 +223,7 @@ private slots:
         for (int i = 0; i < Idle; ++i)
             QCOMPARE(idle[i]->state() == QAbstractSocket::UnconnectedState, i < Idle - Cap);
 
-        auto phone = caller(true);
+        auto phone = SipTestAccount::caller(true);
         QVERIFY(phone);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1;transport=tcp").arg(port));
         QTRY_VERIFY_WITH_TIMEOUT(calledBy(callers, QStringLiteral("1133334444")), 10000);
@@ -275,7 +239,7 @@ private slots:
         auto server = KamailioServer::start(Password.toByteArray(), &why);
         if (!server)
             QSKIP(qPrintable(why));
-        SipSource source(accountOn(*server, false), QStringLiteral("11"));
+        SipSource source(m_sip.accountOn(*server, false), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -292,7 +256,7 @@ private slots:
         QTRY_COMPARE(stranger.answerCount(), 1);
         QCOMPARE(stranger.answered("SIP/2.0 403"), 1);
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         QVERIFY(phone);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(server->port()));
         QTRY_COMPARE_WITH_TIMEOUT(callers.size(), 1, 10000);
@@ -308,7 +272,7 @@ private slots:
         auto server = KamailioServer::start("outra-senha", &why);
         if (!server)
             QSKIP(qPrintable(why));
-        SipSource source(accountOn(*server, false), QStringLiteral("11"));
+        SipSource source(m_sip.accountOn(*server, false), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         source.start();
         const auto registers = [&](const QString &what) { return int(server->log().count(what)); };
@@ -345,7 +309,7 @@ private slots:
         auto server = KamailioServer::start(Password.toByteArray(), &why);
         if (!server)
             QSKIP(qPrintable(why));
-        SipSource source(accountOn(*server, tcp), QStringLiteral("11"));
+        SipSource source(m_sip.accountOn(*server, tcp), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -362,7 +326,7 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(isRegistered(status) || (!tcp && status.isEmpty()), 10000);
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         QVERIFY(phone);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(server->port()));
         QTRY_COMPARE_WITH_TIMEOUT(callers.size(), 1, 10000);

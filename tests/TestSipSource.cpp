@@ -1,5 +1,6 @@
 #include "BaresipPhone.h"
 #include "KamailioServer.h"
+#include "SipTestAccount.h"
 #include "TestSupport.h"
 
 #include "callerid/sources/SipAddress.h"
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr QByteArrayView Password = "s3gr3d0-da-mesa";
+constexpr QByteArrayView Password = SipTestAccount::Password;
 
 // What the SIP source sent and received, from its "zuna.sip" log.
 QMutex trafficLock;
@@ -68,47 +69,14 @@ class TestSipSource : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_passwordFile;
-
-    SipSource::Setup accountOn(const KamailioServer &server, bool tcp)
-    {
-        SipSource::Setup setup;
-        setup.registering = true;
-        setup.address = QStringLiteral("zuna@127.0.0.1:%1%2")
-                            .arg(server.port())
-                            .arg(tcp ? QStringLiteral(";transport=tcp") : QString());
-        setup.passwordFile = m_passwordFile;
-        return setup;
-    }
-
-    static SipSource::Setup listeningOn(quint16 port)
-    {
-        SipSource::Setup setup;
-        setup.address = QStringLiteral("127.0.0.1:%1").arg(port);
-        return setup;
-    }
-
-    static std::unique_ptr<BaresipPhone> caller()
-    {
-        QString why;
-        auto phone
-            = BaresipPhone::start(QStringLiteral("\"Padaria Estrela\" <sip:1133334444@127.0.0.1>;regint=0"), &why);
-        if (!phone)
-            qWarning("%s", qPrintable(why));
-        return phone;
-    }
+    SipTestAccount m_sip;
 
 private slots:
     void initTestCase()
     {
         previousHandler = qInstallMessageHandler(recordTraffic);
         QLoggingCategory::setFilterRules(QStringLiteral("zuna.sip.debug=true"));
-        m_passwordFile = m_dir.filePath(QStringLiteral("sip-senha"));
-        QFile file(m_passwordFile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(Password.toByteArray() + '\n');
-        file.close();
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(m_sip.writePasswordFile(m_dir.path()));
     }
 
     void init()
@@ -230,7 +198,7 @@ private slots:
     {
         QByteArray password;
         QString error;
-        QVERIFY2(SipSource::readPassword(m_passwordFile, &password, &error), qPrintable(error));
+        QVERIFY2(SipSource::readPassword(m_sip.passwordFile(), &password, &error), qPrintable(error));
         QCOMPARE(password, Password.toByteArray());
 
         const QString open = m_dir.filePath(QStringLiteral("aberta"));
@@ -262,7 +230,7 @@ private slots:
         auto server = KamailioServer::start(Password.toByteArray(), &why);
         if (!server)
             QSKIP(qPrintable(why));
-        SipSource source(accountOn(*server, tcp), QStringLiteral("11"));
+        SipSource source(m_sip.accountOn(*server, tcp), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -271,7 +239,7 @@ private slots:
             qPrintable(status.last().at(0).toString()));
         QVERIFY(server->log().contains(QLatin1String("registrado sip:zuna@127.0.0.1")));
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         QVERIFY(phone);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(server->port()));
         QTRY_COMPARE_WITH_TIMEOUT(callers.size(), 1, 10000);
@@ -304,13 +272,13 @@ private slots:
         QVERIFY2(desk, qPrintable(why));
         // (Registered before its events could be watched: its console says so.)
         QTRY_VERIFY_WITH_TIMEOUT(desk->output().contains(QLatin1String("200 OK")), 10000);
-        SipSource source(accountOn(*server, false), QStringLiteral("11"));
+        SipSource source(m_sip.accountOn(*server, false), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
         QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(1).toBool(), 10000);
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         QVERIFY(phone);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(server->port()));
         QTRY_COMPARE_WITH_TIMEOUT(callers.size(), 1, 10000);
@@ -324,7 +292,7 @@ private slots:
     void aDirectInviteReachesTheListeningSource()
     {
         const quint16 port = freeLocalPort();
-        SipSource source(listeningOn(port), QStringLiteral("11"));
+        SipSource source(SipTestAccount::listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -332,7 +300,7 @@ private slots:
         QVERIFY2(status.last().at(1).toBool(), qPrintable(status.last().at(0).toString()));
         QVERIFY(status.last().at(0).toString().contains(QStringLiteral("Escutando")));
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         if (!phone)
             QSKIP("baresip is not available");
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(port));
@@ -347,7 +315,7 @@ private slots:
     void aFloodOfInvitesAndGarbageIsBounded()
     {
         const quint16 port = freeLocalPort();
-        SipSource source(listeningOn(port), QStringLiteral("11"));
+        SipSource source(SipTestAccount::listeningOn(port), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         source.start();
@@ -389,7 +357,7 @@ private slots:
         auto server = KamailioServer::start("outra-senha", &why);
         if (!server)
             QSKIP(qPrintable(why));
-        SipSource source(accountOn(*server, false), QStringLiteral("11"));
+        SipSource source(m_sip.accountOn(*server, false), QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
         source.start();
         QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty(), 10000);
@@ -407,7 +375,7 @@ private slots:
         auto server = KamailioServer::start(Password.toByteArray(), &why);
         if (!server)
             QSKIP(qPrintable(why));
-        SipSource::Setup setup = accountOn(*server, true);
+        SipSource::Setup setup = m_sip.accountOn(*server, true);
         setup.expiresSeconds = 2; // renewed every 1.8 s
         SipSource source(setup, QStringLiteral("11"));
         QSignalSpy status(&source, &LineSource::statusChanged);
@@ -422,7 +390,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(status.last().at(1).toBool(), 20000);
         QVERIFY(status.last().at(0).toString().contains(QLatin1String("Registrado")));
 
-        auto phone = caller();
+        auto phone = SipTestAccount::caller();
         QVERIFY(phone);
         QSignalSpy callers(&source, &LineSource::callerReceived);
         phone->dial(QStringLiteral("sip:zuna@127.0.0.1:%1").arg(server->port()));
