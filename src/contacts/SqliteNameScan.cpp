@@ -88,9 +88,19 @@ bool SqliteNameScan::makeFunctionsKnown(const QSqlDatabase &db)
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return false;
     sqlite3 *native = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!native)
+        return false;
+    // Made known once per connection: making a function known again would
+    // fail while a statement runs, and make SQLite prepare every statement
+    // of the connection again.
+    sqlite3_stmt *probe = nullptr;
+    const QByteArray known = QByteArray("SELECT ") + SortKeyFunction + "(''), " + CaseFoldFunction + "('')";
+    const bool already = sqlite3_prepare_v2(native, known.constData(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (already)
+        return true;
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    return native
-        && sqlite3_create_function_v2(native, SortKeyFunction, 1, flags, const_cast<Pairs *>(&sortKeyPairs()), replaced,
+    return sqlite3_create_function_v2(native, SortKeyFunction, 1, flags, const_cast<Pairs *>(&sortKeyPairs()), replaced,
                nullptr, nullptr, nullptr)
         == SQLITE_OK
         && sqlite3_create_function_v2(native, CaseFoldFunction, 1, flags, const_cast<Pairs *>(&caseFoldPairs()),
