@@ -502,10 +502,13 @@ private slots:
         QTRY_COMPARE(callers.size(), 1);
         QCOMPARE(callers.first(), QVariantList({ QStringLiteral("1133334444"), QStringLiteral("ANA") }));
         QCOMPARE(source.lineLabel(), QStringLiteral("1234"));
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+        QCOMPARE(source.lineName(), address + QStringLiteral(" 1234")); // as the call log names the line
         peer->write("CID: *NAME*NO NAME*LINE*-*NMBR*2122223333*\r\n");
         QTRY_COMPARE(callers.size(), 2);
         QCOMPARE(callers.at(1), QVariantList({ QStringLiteral("2122223333"), QString() }));
         QCOMPARE(source.lineLabel(), QString());
+        QCOMPARE(source.lineName(), address);
     }
 
     void theSoundCardIsCapturedThroughARealSoundServer()

@@ -4,7 +4,6 @@
 #include "callerid/OutsideText.h"
 #include "callerid/sources/LineSources.h"
 #include "callerid/sources/LocalSocketSource.h"
-#include "callerid/sources/NcidSource.h"
 #include "contacts/PhoneNumber.h"
 
 namespace {
@@ -215,24 +214,8 @@ QString CallerIdControl::callSource() const
 
 QString CallerIdControl::callLine() const
 {
-    if (m_lastSource && m_lastSource == m_socket)
-        return LocalSocketSource::socketPath(m_dataDir);
-    switch (m_settings.source) {
-    case CallerIdSettings::Source::SoundCard:
-        return m_settings.soundDevice.isEmpty() ? QStringLiteral("padrão") : m_settings.soundDevice;
-    case CallerIdSettings::Source::AudioFile: return m_settings.audioFile;
-    case CallerIdSettings::Source::Modem: return m_settings.modemPort;
-    case CallerIdSettings::Source::Ncid: {
-        // The server's label for the line the call came on, when it sent one.
-        const auto *ncid = qobject_cast<const NcidSource *>(m_lastSource);
-        const QString server = QStringLiteral("%1:%2").arg(m_settings.ncidHost).arg(m_settings.ncidPort);
-        return ncid && !ncid->lineLabel().isEmpty() ? server + QLatin1Char(' ') + ncid->lineLabel() : server;
-    }
-    case CallerIdSettings::Source::Sip: return m_settings.sipAccount;
-    case CallerIdSettings::Source::SipListen: return m_settings.sipListen;
-    case CallerIdSettings::Source::None: break;
-    }
-    return {};
+    const LineSource *source = m_lastSource ? m_lastSource : m_source;
+    return source ? source->lineName() : QString();
 }
 
 void CallerIdControl::showNotice(const QString &text)

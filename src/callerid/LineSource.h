@@ -38,6 +38,9 @@ public:
 
     virtual void start() = 0;
     virtual void stop() = 0;
+    // Which line this is, for the call log: the device, file, port, server
+    // (with the line the server names for the last call) or account.
+    virtual QString lineName() const { return {}; }
 
     static QString textFor(CallerIdMessage::Kind kind);
 

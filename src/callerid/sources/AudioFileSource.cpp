@@ -235,3 +235,8 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
     handOn();
     return true;
 }
+
+QString AudioFileSource::lineName() const
+{
+    return m_path;
+}

@@ -28,6 +28,7 @@ public:
     ~AudioFileSource() override;
     void start() override;
     void stop() override;
+    QString lineName() const override;
 
     // Decodes a whole file; `onMessage` gets each message with its time. A
     // file that cannot be decoded gives false and a Portuguese reason. One

@@ -174,3 +174,8 @@ bool LocalSocketSource::sendNumber(const QString &socketPath, const QString &num
     socket.disconnectFromServer();
     return true;
 }
+
+QString LocalSocketSource::lineName() const
+{
+    return m_path;
+}

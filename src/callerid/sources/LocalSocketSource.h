@@ -32,6 +32,7 @@ public:
     ~LocalSocketSource() override;
     void start() override;
     void stop() override;
+    QString lineName() const override;
 
     // How long a client may stay without sending (tests shorten it).
     void setIdleMs(int ms) { m_idleMs = ms; }

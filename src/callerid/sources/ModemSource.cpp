@@ -130,3 +130,8 @@ void ModemSource::deliverPending()
         deliverNumber(std::exchange(m_pendingNumber, QString()), std::exchange(m_pendingName, QString()));
     m_pendingName.clear();
 }
+
+QString ModemSource::lineName() const
+{
+    return m_portName;
+}

@@ -28,6 +28,7 @@ public:
     ~ModemSource() override;
     void start() override;
     void stop() override;
+    QString lineName() const override;
 
 private:
     void open();

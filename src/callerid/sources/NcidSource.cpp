@@ -105,3 +105,9 @@ void NcidSource::readLines()
             deliverNumber(number, callerName(call));
     }
 }
+
+QString NcidSource::lineName() const
+{
+    const QString server = QStringLiteral("%1:%2").arg(m_host).arg(m_portNumber);
+    return m_lineLabel.isEmpty() ? server : server + QLatin1Char(' ') + m_lineLabel;
+}

@@ -20,6 +20,7 @@ public:
     ~NcidSource() override;
     void start() override;
     void stop() override;
+    QString lineName() const override;
 
     // The fields of a CID line by name, e.g. "NMBR" -> "1133334444".
     static QHash<QString, QString> fields(const QString &line);
@@ -28,6 +29,7 @@ public:
 
     // LINE of the last call, e.g. "POTS" or "1234"; empty when not sent.
     QString lineLabel() const { return m_lineLabel; }
+    // The server, and the line it named for the last call when it did.
 
 private:
     void connectNow();

@@ -152,3 +152,8 @@ void SipSource::refused(const QString &why)
                      .arg(minutes),
         false);
 }
+
+QString SipSource::lineName() const
+{
+    return m_setup.address;
+}

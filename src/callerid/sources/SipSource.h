@@ -41,6 +41,7 @@ public:
     ~SipSource() override;
     void start() override;
     void stop() override;
+    QString lineName() const override;
 
     // The password in `path`: its first line. False, with a Portuguese message,
     // when the file is missing, unreadable, empty, or readable by others.

@@ -37,3 +37,8 @@ void SoundCardSource::stop()
     delete m_thread;
     m_thread = nullptr;
 }
+
+QString SoundCardSource::lineName() const
+{
+    return m_device.isEmpty() ? QStringLiteral("padrão") : m_device;
+}

@@ -18,6 +18,7 @@ public:
     ~SoundCardSource() override;
     void start() override;
     void stop() override;
+    QString lineName() const override;
 
 signals:
     // For the configuration screen: the input's peak level and each digit.
