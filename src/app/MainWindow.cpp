@@ -11,6 +11,7 @@
 #include "app/HelpDialog.h"
 #include "app/KeyPreview.h"
 #include "app/MainWindowLayout.h"
+#include "app/RegisterHealth.h"
 #include "app/SiteFile.h"
 #include "app/WindowMenu.h"
 #include "app/enterrrr.h"
@@ -53,11 +54,6 @@ const QString BadPhone = QStringLiteral("Atenção este formato de telefone não
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
 const QString TakeWaitingCall = QStringLiteral("Descartar o que foi digitado e mostrar a chamada em espera?");
 const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela.");
-// How long a burst of changes at other desks is let settle before the list
-// is read again: a fraction of the second in which they must show.
-constexpr int ElsewhereSettleMs = 150;
-// How soon a register that could not be read is read again.
-constexpr int RegisterRetryMs = 1000;
 
 // The question put when the contact being saved was changed at another desk
 // since this one showed it: the other desk's values, caption by caption.
@@ -145,27 +141,25 @@ void MainWindow::buildWindow()
             && found;
     });
     showLineStatus(QString(), true); // hidden, in the colours of a healthy line
-    m_registerRetry.setSingleShot(true);
-    m_registerRetry.setInterval(RegisterRetryMs);
-    m_elsewhereRefresh.setSingleShot(true);
-    m_elsewhereRefresh.setInterval(ElsewhereSettleMs);
+    RegisterHealth::Window window;
+    window.readAgain
+        = [this](QString *error) { return m_model->search(m_ui.name->text(), error) && contactCount(error); };
+    window.follow = [this](QString *error) { return m_model->reread(error) && contactCount(error); };
+    window.holdsTyping = [this] { return hasUnsavedTyping(); };
+    window.fail = [this](const QString &error) { fatal(error); };
+    m_health = new RegisterHealth(m_ui.registerNotice, std::move(window), this);
     connectHandlers();
 }
 
 void MainWindow::connectHandlers()
 {
     connect(m_ui.callerId, &CallerIdControl::statusChanged, this, &MainWindow::showLineStatus);
-    connect(m_model, &ContactListModel::failed, this, &MainWindow::registerTrouble);
-    connect(m_model, &ContactListModel::waiting, this, &MainWindow::showRegisterNotice);
-    connect(m_model, &ContactListModel::recovered, this, [this] {
-        if (!m_registerRetry.isActive())
-            m_ui.registerNotice->hide();
-    });
+    connect(m_model, &ContactListModel::failed, m_health, &RegisterHealth::trouble);
+    connect(m_model, &ContactListModel::waiting, m_health, &RegisterHealth::waiting);
+    connect(m_model, &ContactListModel::recovered, m_health, &RegisterHealth::recovered);
     // A fresh list, read at once or found in the background, starts at its
     // first row (after the grid itself has taken the fresh list in).
     connect(m_model, &QAbstractItemModel::modelReset, this, &MainWindow::showFirstRow);
-    connect(&m_registerRetry, &QTimer::timeout, this, &MainWindow::retryRegister);
-    connect(&m_elsewhereRefresh, &QTimer::timeout, this, &MainWindow::followChangesElsewhere);
     if (auto *stack = m_ui.tabs->findChild<QStackedWidget *>())
         stack->installEventFilter(this);
     connect(m_ui.activateButton, &QPushButton::clicked, this, &MainWindow::activateCallerId);
@@ -320,8 +314,7 @@ bool MainWindow::load(QString *error)
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
         return false;
-    connect(m_register.get(), &Register::changedElsewhere, this, &MainWindow::changedElsewhere);
-    connect(m_register.get(), &Register::reachabilityChanged, this, &MainWindow::reachabilityChanged);
+    m_health->watch(m_register.get());
     m_model->setRegister(m_register.get());
     if (!listRefresh(error) || !contactCount(error))
         return false;
@@ -425,59 +418,7 @@ void MainWindow::endUnlessUnsaved()
 
 void MainWindow::registerTrouble(const QString &error)
 {
-    // Zuna ends only when the register is gone for good (removed, damaged)
-    // and nothing typed would be lost with it; a busy register is waited for.
-    if (m_register->health() == Register::Health::Gone && !hasUnsavedTyping()) {
-        fatal(error);
-        return;
-    }
-    showRegisterNotice(error);
-    m_registerRetry.start();
-}
-
-void MainWindow::showRegisterNotice(const QString &error)
-{
-    m_ui.registerNotice->setText(error.section(QLatin1Char('\n'), 0, 0) + QStringLiteral(" Tentando de novo…"));
-    m_ui.registerNotice->setToolTip(OutsideText::toolTip(error));
-    m_ui.registerNotice->show();
-    m_ui.registerNotice->raise();
-}
-
-void MainWindow::retryRegister()
-{
-    QString error;
-    if (!m_model->search(m_ui.name->text(), &error) || !contactCount(&error)) {
-        registerTrouble(error);
-        return;
-    }
-    m_ui.registerNotice->hide();
-}
-
-void MainWindow::changedElsewhere()
-{
-    if (!m_elsewhereRefresh.isActive())
-        m_elsewhereRefresh.start();
-}
-
-void MainWindow::reachabilityChanged(bool reachable, const QString &why)
-{
-    if (!reachable) {
-        // Everything typed stays; the list and the count are read again
-        // once the server answers.
-        showRegisterNotice(why);
-        m_registerRetry.start();
-    } else {
-        retryRegister();
-    }
-}
-
-void MainWindow::followChangesElsewhere()
-{
-    QString error;
-    if (!m_model->reread(&error) || !contactCount(&error))
-        registerTrouble(error);
-    else if (!m_registerRetry.isActive())
-        m_ui.registerNotice->hide();
+    m_health->trouble(error);
 }
 
 void MainWindow::refreshAfterWrite()
@@ -488,7 +429,7 @@ void MainWindow::refreshAfterWrite()
     if (!listRefresh(&error) || !contactCount(&error))
         registerTrouble(error);
     else
-        m_ui.registerNotice->hide();
+        m_health->readable();
 }
 
 void MainWindow::activateCallerId()

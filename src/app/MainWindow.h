@@ -15,6 +15,7 @@
 #include <optional>
 
 class CallLog;
+class RegisterHealth;
 class CallNotifier;
 class CallerIdControl;
 class CallsWindow;
@@ -123,13 +124,8 @@ private:
     // The register could not be read: said over the grid and retried, unless
     // it is gone for good with nothing typed on the screen.
     void registerTrouble(const QString &error);
-    void showRegisterNotice(const QString &error);
-    void retryRegister();
     // The list and the count, read again after a write or a clear.
     void refreshAfterWrite();
-    // The list and the count, read again after another desk's write: the
-    // search, the current row and the scroll position stay.
-    void followChangesElsewhere();
     // What is on the form now is what the register holds.
     void rememberStored(const ContactRecord &record);
     // Some field holds text that is not what the window put there (loaded
@@ -140,8 +136,6 @@ private:
     void endUnlessUnsaved();
     // Another desk changed the register: the list and count are read again
     // once the burst of changes is over.
-    void changedElsewhere();
-    void reachabilityChanged(bool reachable, const QString &why);
     // The contact on the screen was changed at another desk since it was
     // shown: the attendant sees the other desk's values and chooses. False
     // when nothing is to be saved (declined, or failed and told); otherwise
@@ -184,8 +178,7 @@ private:
     std::function<void(int)> m_terminate;
 
     MainWindowControls m_ui;
-    QTimer m_registerRetry;
-    QTimer m_elsewhereRefresh;
+    RegisterHealth *m_health = nullptr;
     ContactListModel *m_model = nullptr; // Data1
     QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
     // The stored contact the fields show: each field's value as read, and
