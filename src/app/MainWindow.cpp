@@ -6,6 +6,7 @@
 #include "app/CallNotifier.h"
 #include "app/CallsWindow.h"
 #include "app/ContactImportDialog.h"
+#include "app/ContactSaving.h"
 #include "callerid/LineSource.h"
 
 #include "app/HelpDialog.h"
@@ -54,30 +55,6 @@ const QString BadPhone = QStringLiteral("Atenção este formato de telefone não
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
 const QString TakeWaitingCall = QStringLiteral("Descartar o que foi digitado e mostrar a chamada em espera?");
 const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela.");
-
-// The question put when the contact being saved was changed at another desk
-// since this one showed it: the other desk's values, caption by caption.
-QString changedElsewhereQuestion(const ContactRecord &fresh)
-{
-    const std::pair<const char *, const QString &> fields[] = {
-        { "Telefone", fresh.a4 },
-        { "Nome", fresh.a1 },
-        { "Endereço", fresh.a9 },
-        { "Complemento", fresh.a10 },
-        { "Bairro", fresh.a11 },
-        { "Cidade", fresh.a12 },
-        { "UF", fresh.a13 },
-        { "CEP", fresh.a14 },
-        { "Observações", fresh.ob },
-    };
-    QString text = QStringLiteral("Este contato foi alterado em outro atendimento depois que apareceu nesta tela. "
-                                  "Agora ele está assim:\n");
-    for (const auto &[caption, value] : fields)
-        text += QStringLiteral("\n%1: %2").arg(QString::fromUtf8(caption), value);
-    text += QStringLiteral("\n\nGravar por cima o que está nesta tela?\n"
-                           "(Não: nada é gravado e o que foi digitado continua na tela.)");
-    return text;
-}
 
 QString digitsOf(const QString &text)
 {
@@ -680,35 +657,18 @@ void MainWindow::saveContact()
         return;
     }
     ContactRecord record = fieldsRecord();
-    QString error;
-    bool stored = false;
-    if (!m_ui.codeLabel->text().isEmpty()) {
+    if (!m_ui.codeLabel->text().isEmpty())
         record.cd = m_ui.codeLabel->text().toLongLong();
-        // Rewritten only while it holds what this desk showed: another desk
-        // may have changed it since.
-        const ContactRecord *asLoaded = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
-        Register::Saved saved = Register::Saved::Missing;
-        if (!m_register->update(record, asLoaded, &saved, &error)) {
-            reportFailure(NotSaved, error);
-            return;
-        }
-        if (saved == Register::Saved::ChangedElsewhere && !overwriteChangedElsewhere(record, &stored))
-            return;
-        if (saved == Register::Saved::Updated)
-            stored = true;
+    // Rewritten only while it holds what this desk showed: another desk may
+    // have changed it since.
+    const ContactRecord *asLoaded = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
+    QString error;
+    switch (ContactSaving(*m_register, this, AppTitle).save(&record, asLoaded, &error)) {
+    case ContactSaving::Outcome::Failed: reportFailure(NotSaved, error); return;
+    case ContactSaving::Outcome::Declined: return;
+    case ContactSaving::Outcome::Stored: break;
     }
-    // A new contact, or one whose row was deleted at another desk meanwhile:
-    // store it as a new row, and let the code label name that row so that the
-    // next save updates it instead of adding a copy.
-    if (!stored) {
-        qint64 code = 0;
-        if (!m_register->insert(record, &code, &error)) {
-            reportFailure(NotSaved, error);
-            return;
-        }
-        record.cd = code;
-        m_ui.codeLabel->setText(QString::number(code));
-    }
+    m_ui.codeLabel->setText(QString::number(record.cd));
     // What is stored now is what the screen holds.
     rememberStored(record);
     refreshAfterWrite();
@@ -731,37 +691,6 @@ void MainWindow::rememberStored(const ContactRecord &record)
     for (const auto &[field, value] : fields)
         m_loaded.insert(field, { value, static_cast<QLineEdit *>(field)->text() });
     m_loaded.insert(m_ui.notes, { record.ob, m_ui.notes->toPlainText() });
-}
-
-bool MainWindow::overwriteChangedElsewhere(const ContactRecord &record, bool *stored)
-{
-    // The other desk's values are shown beside the question; nothing on this
-    // screen changes, whatever the answer.
-    for (;;) {
-        std::optional<ContactRecord> fresh;
-        QString error;
-        if (!m_register->findByCode(record.cd, &fresh, &error)) {
-            reportFailure(NotSaved, error);
-            return false;
-        }
-        if (!fresh) { // deleted there meanwhile: stored as new
-            *stored = false;
-            return true;
-        }
-        if (!MessageBoxes::confirmDefaultNo(this, AppTitle, changedElsewhereQuestion(*fresh)))
-            return false;
-        Register::Saved saved = Register::Saved::Missing;
-        if (!m_register->update(record, &*fresh, &saved, &error)) {
-            reportFailure(NotSaved, error);
-            return false;
-        }
-        if (saved != Register::Saved::ChangedElsewhere) {
-            *stored = saved == Register::Saved::Updated;
-            return true;
-        }
-        // Changed there once more while the question was open: ask again,
-        // with the newest values.
-    }
 }
 
 void MainWindow::deleteContact()

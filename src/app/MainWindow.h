@@ -136,12 +136,6 @@ private:
     void endUnlessUnsaved();
     // Another desk changed the register: the list and count are read again
     // once the burst of changes is over.
-    // The contact on the screen was changed at another desk since it was
-    // shown: the attendant sees the other desk's values and chooses. False
-    // when nothing is to be saved (declined, or failed and told); otherwise
-    // `stored` tells whether it was rewritten (false: deleted there, so it
-    // is to be stored as new).
-    bool overwriteChangedElsewhere(const ContactRecord &record, bool *stored);
 
     void startCallLog();
     // The call that came in now, with the contact it was found as.
