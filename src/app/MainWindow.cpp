@@ -4,6 +4,7 @@
 #include "app/CallListModel.h"
 #include "app/CallLog.h"
 #include "app/CallNotifier.h"
+#include "app/CallRecording.h"
 #include "app/CallsWindow.h"
 #include "app/ContactImportDialog.h"
 #include "app/ContactSaving.h"
@@ -466,7 +467,7 @@ void MainWindow::showIncomingCall(const QString &number)
 
 void MainWindow::showLineText(const QString &text)
 {
-    logLineText(text);
+    m_recording->recordText(text);
     const CallArrival::Call call { {}, text };
     if (m_arrival.arrive(call, formState()) == CallArrival::Action::Wait)
         holdCall(call);
@@ -808,7 +809,7 @@ void MainWindow::startCallLog()
     m_callsWindow = new CallsWindow(m_register.get(), m_callLog, this);
     m_notifier = new CallNotifier(this);
     connect(m_ui.callerId, &CallerIdControl::textReceived, this, &MainWindow::showLineText);
-    connect(m_callLog, &CallLog::logged, this, &MainWindow::callLogged);
+    m_recording = new CallRecording(m_ui.callerId, m_callLog, m_callsWindow, m_notifier, this, this);
     connect(m_callLog, &CallLog::failed, this, [this](const QString &error) {
         showLineStatus(QStringLiteral("Chamada não registrada no histórico: %1").arg(error), false);
     });
@@ -841,57 +842,8 @@ void MainWindow::openCalls()
 
 void MainWindow::logCall(const PhoneNumber &number, const QString &laidOut, const std::optional<ContactRecord> &found)
 {
-    CallRecord call;
-    call.when = QDateTime::currentDateTime();
-    call.kind = CallRecord::Kind::Number;
-    call.received = m_receivedNumber.isEmpty() ? laidOut : m_receivedNumber;
-    call.key = number.key();
-    call.laidOut = laidOut;
-    call.callerName = m_ui.callerId->lastCallerName(); // when the line sent one
-    logFrom(call, found);
-}
-
-void MainWindow::logLineText(const QString &text)
-{
-    // Withheld, unavailable, international or unreadable: a call all the
-    // same, with no number to look up.
-    CallRecord call;
-    call.when = QDateTime::currentDateTime();
-    call.kind = CallRecord::Kind::Unreadable;
-    for (const auto kind : { CallerIdMessage::Kind::Withheld, CallerIdMessage::Kind::Unavailable,
-             CallerIdMessage::Kind::International, CallerIdMessage::Kind::Unreadable }) {
-        if (LineSource::textFor(kind) == text)
-            call.kind = CallRecord::Kind(int(kind));
-    }
-    call.laidOut = text;
-    logFrom(call, std::nullopt);
-}
-
-void MainWindow::logFrom(CallRecord call, const std::optional<ContactRecord> &found)
-{
-    call.source = m_ui.callerId->callSource();
-    call.line = m_ui.callerId->callLine();
-    if (found) {
-        call.contactCode = found->cd;
-        call.contactName = found->a1;
-    }
-    // Unseen when the attendant is in another window: the call raised this
-    // one without taking the keyboard.
-    const bool unseen = !isActiveWindow() && !m_callsWindow->isActiveWindow();
-    m_callLog->record(call, unseen);
+    m_recording->recordNumber(m_receivedNumber, number, laidOut, found);
     m_receivedNumber.clear();
-}
-
-void MainWindow::callLogged(const CallRecord &call)
-{
-    m_callsWindow->refresh();
-    // The line's name is quoted, so that it cannot read as a number.
-    const QString who = call.contactCode > 0 ? call.contactName
-        : !call.callerName.isEmpty()         ? OutsideText::quoted(OutsideText::name(call.callerName))
-                                             : call.laidOut;
-    const QString number
-        = call.contactCode > 0 || !call.callerName.isEmpty() ? call.laidOut + QStringLiteral(" · ") : QString();
-    m_notifier->notifyCall(call.id, who, number + call.when.toString(QStringLiteral("HH:mm")));
 }
 
 void MainWindow::loadCall(const CallRecord &call)

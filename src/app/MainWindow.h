@@ -15,6 +15,7 @@
 #include <optional>
 
 class CallLog;
+class CallRecording;
 class RegisterHealth;
 class CallNotifier;
 class CallerIdControl;
@@ -140,9 +141,6 @@ private:
     void startCallLog();
     // The call that came in now, with the contact it was found as.
     void logCall(const PhoneNumber &number, const QString &laidOut, const std::optional<ContactRecord> &found);
-    void logLineText(const QString &text);
-    void logFrom(CallRecord call, const std::optional<ContactRecord> &found);
-    void callLogged(const CallRecord &call);
     void bringToFront();
 
     // --- a call's arrival
@@ -163,6 +161,7 @@ private:
     CallLog *m_callLog = nullptr;
     CallsWindow *m_callsWindow = nullptr;
     CallNotifier *m_notifier = nullptr;
+    CallRecording *m_recording = nullptr;
     QString m_receivedNumber; // the call's number as the line handed it over
     std::unique_ptr<Register> m_register;
     bool m_callFromLine = false; // Text1 is being set by a call from the line
