@@ -30,19 +30,16 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QScopedValueRollback>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
-#include <QWindow>
 
 namespace {
 
