@@ -698,10 +698,20 @@ private slots:
             QSKIP(qPrintable(why));
         DataFolderFixture desk;
         SqliteRegister source(desk.file(DataFiles::Contacts), desk.file(DataFiles::AreaCode));
-        for (int i = 0; i < 1200; ++i) // more than one batch
+        for (int i = 0; i < 1200; ++i)
             desk.addContact(desk.contact(QStringLiteral("Pessoa %1").arg(i), QStringLiteral("(11)3333-%1").arg(i)));
         desk.exec(DataFiles::Contacts, QStringLiteral("DELETE FROM CADA WHERE CD % 7 = 0"));
         desk.exec(DataFiles::Contacts, QStringLiteral("UPDATE CADA SET A9 = NULL WHERE CD = 5"));
+        // Texts that end a field or a row, or mean NULL, in a stream of rows:
+        // each must arrive as it was, and an empty text must stay apart from NULL.
+        const QStringList awkward = { QStringLiteral("'Rua\tA'"), QStringLiteral("'linha 1' || char(10) || 'linha 2'"),
+            QStringLiteral("'fim' || char(13) || char(10)"), QStringLiteral("'C:\\pasta\\'"), QStringLiteral("'\\N'"),
+            QStringLiteral("'\\.'"), QStringLiteral("''"), QStringLiteral("'São João'"),
+            QStringLiteral("char(9) || char(9)") };
+        for (qsizetype i = 0; i < awkward.size(); ++i)
+            desk.exec(DataFiles::Contacts,
+                QStringLiteral("UPDATE CADA SET A10 = %1, OB = %1 WHERE CD = %2").arg(awkward.at(i)).arg(7 * i + 1));
+        desk.exec(DataFiles::Contacts, QStringLiteral("UPDATE CADA SET OB = NULL WHERE CD = 1"));
         qint64 expected = 0;
         QVERIFY(source.count(&expected, nullptr));
 
@@ -716,6 +726,12 @@ private slots:
         QVERIFY(source.forEachContact([&](const ContactRecord &c) { return before << c, true; }, nullptr));
         QVERIFY(copy.forEachContact([&](const ContactRecord &c) { return after << c, true; }, nullptr));
         QCOMPARE(after, before);
+        // QString does not tell an empty text from NULL: the server does.
+        QCOMPARE(server->value(url, QStringLiteral("SELECT a10 = '', ob IS NULL, a9 IS NULL FROM cada WHERE cd = 43")),
+            QStringLiteral("t|f|f"));
+        QCOMPARE(server->value(url, QStringLiteral("SELECT ob IS NULL, a10 FROM cada WHERE cd = 1")),
+            QStringLiteral("t|Rua\tA"));
+        QCOMPARE(server->value(url, QStringLiteral("SELECT a9 IS NULL FROM cada WHERE cd = 5")), QStringLiteral("t"));
         QString areaCode;
         QVERIFY(copy.loadAreaCode(&areaCode, nullptr));
         QCOMPARE(areaCode, QStringLiteral("11"));

@@ -3,20 +3,114 @@
 #include "contacts/NameKey.h"
 #include "contacts/PostgresConnection.h"
 #include "contacts/PostgresQueries.h"
+#include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
 
 #include <QFile>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <algorithm>
 
+#include <libpq-fe.h>
+
 namespace {
 
 const QString CallLogSchema = QStringLiteral(":/data/postgres-call-log.sql");
-// Rows sent in one statement when a register is copied to the server.
-constexpr int CopyBatch = 500;
+// Bytes of COPY text gathered before they are handed to libpq.
+constexpr qsizetype CopyChunk = 1 << 20;
+
+// The connection under Qt's PostgreSQL driver, for the COPY protocol, which
+// QSqlQuery does not speak.
+PGconn *nativeHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
+}
+
+// One field in COPY's text format: NULL as \N, an empty text as nothing,
+// and the backslash and the characters that end a field or a row escaped.
+void appendCopyField(QByteArray &out, const QString &field)
+{
+    if (field.isNull()) {
+        out += "\\N";
+        return;
+    }
+    const QByteArray utf8 = field.toUtf8();
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+}
+
+void appendCopyRow(QByteArray &out, const ContactRecord &r)
+{
+    out += QByteArray::number(r.cd);
+    for (const QString *f : { &r.a1, &r.a4, &r.a9, &r.a10, &r.a11, &r.a12, &r.a13, &r.a14, &r.ob }) {
+        out += '\t';
+        appendCopyField(out, *f);
+    }
+    out += '\n';
+}
+
+// Sends the rows `source` reads with COPY FROM STDIN on `conn`, inside the
+// transaction already open there. `readFailed`: the source could not be
+// read (its reason in `readError`), the COPY abandoned.
+bool copyRows(PGconn *conn, Register &source, qint64 *total, bool *readFailed, QString *readError, QString *detail)
+{
+    const QByteArray statement = QStringLiteral("COPY cada (%1) FROM STDIN").arg(PostgresQueries::Columns).toUtf8();
+    PGresult *started = PQexec(conn, statement.constData());
+    const bool copying = PQresultStatus(started) == PGRES_COPY_IN;
+    if (!copying)
+        *detail = QString::fromUtf8(PQresultErrorMessage(started));
+    PQclear(started);
+    if (!copying)
+        return false;
+    QByteArray buffer;
+    buffer.reserve(CopyChunk + 4096);
+    bool sent = true;
+    auto send = [&] {
+        sent = sent && PQputCopyData(conn, buffer.constData(), int(buffer.size())) == 1;
+        buffer.clear();
+        return sent;
+    };
+    const bool read = source.forEachContact(
+        [&](const ContactRecord &r) {
+            appendCopyRow(buffer, r);
+            ++*total;
+            return buffer.size() < CopyChunk || send();
+        },
+        readError);
+    // A visit ended because the server stopped taking rows is not the
+    // source's fault.
+    *readFailed = !read && sent;
+    if (sent && read)
+        send();
+    // A COPY ended with an error message is undone by the server.
+    const bool ended = PQputCopyEnd(conn, sent && !*readFailed ? nullptr : "leitura interrompida") == 1;
+    bool ok = sent && ended && !*readFailed;
+    while (PGresult *result = PQgetResult(conn)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+            ok = false;
+            if (detail->isEmpty())
+                *detail = QString::fromUtf8(PQresultErrorMessage(result));
+        }
+        PQclear(result);
+    }
+    if (detail->isEmpty() && !ok && !*readFailed)
+        *detail = QString::fromUtf8(PQerrorMessage(conn));
+    return ok;
+}
 
 QString scriptText(const QString &resource, QString *error)
 {
@@ -138,41 +232,25 @@ bool PostgresSchema::copyFrom(Register &source, const QString &server, qint64 *c
     if (!query.exec(QStringLiteral("ALTER TABLE cada DISABLE TRIGGER cada_conta"))
         || !query.exec(QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'")))
         return failed(QStringLiteral("Não foi possível preparar a cópia."));
-    QList<ContactRecord> batch;
-    qint64 total = 0;
-    auto flush = [&] {
-        if (batch.isEmpty())
-            return true;
-        QStringList rowsSql;
-        for (qsizetype i = 0; i < batch.size(); ++i)
-            rowsSql << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-        query.prepare(QStringLiteral("INSERT INTO cada (%1) VALUES %2")
-                          .arg(PostgresQueries::Columns, rowsSql.join(QLatin1Char(','))));
-        for (const ContactRecord &r : std::as_const(batch)) {
-            query.addBindValue(r.cd);
-            // NULL stays NULL in a copy: the source's rows go over as stored.
-            for (const QString &f : { r.a1, r.a4, r.a9, r.a10, r.a11, r.a12, r.a13, r.a14, r.ob })
-                query.addBindValue(f);
-        }
-        total += batch.size();
-        batch.clear();
-        return query.exec();
-    };
-    QString readError;
-    bool written = true;
-    const bool read = source.forEachContact(
-        [&](const ContactRecord &r) {
-            batch << r;
-            written = batch.size() < CopyBatch || flush();
-            return written;
-        },
-        &readError);
-    if (!written || !flush())
-        return failed(QStringLiteral("Não foi possível copiar os contatos."));
-    if (!read) {
+    // The rows go over by COPY, not by INSERT: one stream, no statement per
+    // row or batch to plan and answer.
+    PGconn *native = nativeHandle(db);
+    if (!native) {
         db.rollback();
-        *error = readError;
-        return false;
+        return PostgresConnection::failure(error, QStringLiteral("Não foi possível copiar os contatos."), server,
+            QStringLiteral("sem acesso à conexão do libpq"));
+    }
+    qint64 total = 0;
+    bool readFailed = false;
+    QString readError, copyDetail;
+    if (!copyRows(native, source, &total, &readFailed, &readError, &copyDetail)) {
+        db.rollback();
+        if (readFailed) {
+            *error = readError;
+            return false;
+        }
+        return PostgresConnection::failure(
+            error, QStringLiteral("Não foi possível copiar os contatos."), server, copyDetail);
     }
     QString areaCode;
     if (!source.loadAreaCode(&areaCode, &readError)) {
