@@ -182,7 +182,8 @@ int main(int argc, char *argv[])
         if (!options.exportFile.isEmpty())
             return RegisterCommands::exportContacts(dir, options.databaseUrl, options.exportFile);
         if (!options.importFile.isEmpty())
-            return RegisterCommands::importContacts(dir, options.databaseUrl, options.importFile, options.yes);
+            return RegisterCommands::importContacts(
+                dir, options.databaseUrl, options.importFile, options.yes, options.columnMap);
         if (options.listCalls)
             return printCalls(dir, options.databaseUrl, options.callsSince, options.csv);
         if (!options.decodeFile.isEmpty())

@@ -19,9 +19,9 @@ namespace {
 
 using Run = ProgramRun;
 
-Run zuna(const QStringList &arguments)
+Run zuna(const QStringList &arguments, const QByteArray &input = {})
 {
-    return runProgram(QStringLiteral(ZUNA_BINARY), arguments);
+    return runProgram(QStringLiteral(ZUNA_BINARY), arguments, input);
 }
 
 QByteArray readAll(const QString &path)
@@ -138,6 +138,8 @@ private slots:
     void importWritesNothingUnlessConfirmed();
     void cellsAreNeutralisedForSpreadsheets_data();
     void cellsAreNeutralisedForSpreadsheets();
+    void unclearColumnsAreAskedOrMapped_data();
+    void unclearColumnsAreAskedOrMapped();
     void headerNamesInPortugueseAndEnglish_data();
     void headerNamesInPortugueseAndEnglish();
 };
@@ -398,6 +400,56 @@ void TestContactTransfer::cellsAreNeutralisedForSpreadsheets()
     QFETCH(QString, cell);
     QCOMPARE(CsvText::field(text), cell);
     QCOMPARE(CsvText::restored(CsvText::neutralised(text)), text);
+}
+
+void TestContactTransfer::unclearColumnsAreAskedOrMapped_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("stored"); // name|phone|street|complement|city
+    const QStringList all = { QStringLiteral("Ana|(11)3333-4444|Rua A|Casa 2|Santos") };
+    const QStringList noComplement = { QStringLiteral("Ana|(11)3333-4444|Rua A||Santos") };
+    const QString yes = QStringLiteral("--yes"), map = QStringLiteral("--map");
+    // The file's columns: Quem, Numero (unknown), Rua, Endereço (both street).
+    QTest::newRow("answered by number, name and Enter")
+        << QStringList() << QByteArray("1\ntelefone\n\ncomplemento\ns\n") << 0 << all;
+    QTest::newRow("a wrong answer is asked again")
+        << QStringList() << QByteArray("9x\nnome\n2\n\npular\ns\n") << 0 << noComplement;
+    QTest::newRow("--map for a script, the rest as taken") << QStringList { map, QStringLiteral("Quem=nome"), map,
+        QStringLiteral("2=fone"), map, QStringLiteral("endereco=complemento"), yes }
+                                                           << QByteArray() << 0 << all;
+    QTest::newRow("--map, then asked for the rest")
+        << QStringList { map, QStringLiteral("quem=1"), map, QStringLiteral("Numero=telefone") }
+        << QByteArray("\npular\ns\n") << 0 << noComplement;
+    QTest::newRow("--yes leaves unknown columns out: no name nor phone")
+        << QStringList { yes } << QByteArray() << 1 << QStringList();
+    QTest::newRow("the input ends before the answers") << QStringList() << QByteArray("1\n") << 1 << QStringList();
+    QTest::newRow("--map names a column the file lacks")
+        << QStringList { map, QStringLiteral("Idade=nome"), yes } << QByteArray() << 1 << QStringList();
+    QTest::newRow("--map names no field") << QStringList { map, QStringLiteral("Quem=idade"), yes } << QByteArray() << 2
+                                          << QStringList(); // a usage error
+}
+
+void TestContactTransfer::unclearColumnsAreAskedOrMapped()
+{
+    REGISTER_FIXTURE(r);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(int, status);
+    QFETCH(QStringList, stored);
+    QTemporaryDir out;
+    const QString file = out.filePath(QStringLiteral("lista.csv"));
+    writeFile(file, "Quem;Numero;Rua;Endere\xc3\xa7o;Cidade\r\nAna;(11)3333-4444;Rua A;Casa 2;Santos\r\n");
+    const Run run
+        = zuna(QStringList { QStringLiteral("--data-dir"), r.data().path(), QStringLiteral("--import-contacts"), file }
+                + arguments,
+            input);
+    QVERIFY2(run.status == status, qPrintable(run.out + run.err));
+    QStringList found;
+    for (const ContactRecord &c : contactsOf(r.reg()))
+        found << QStringList { c.a1, c.a4, c.a9, c.a10, c.a12 }.join(QLatin1Char('|'));
+    QCOMPARE(found, stored);
 }
 
 void TestContactTransfer::headerNamesInPortugueseAndEnglish_data()

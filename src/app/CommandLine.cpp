@@ -2,11 +2,20 @@
 
 #include "app/WindowCommands.h"
 #include "callerid/CallerIdSettings.h"
+#include "contacts/ContactCsv.h"
 #include "contacts/PhoneNumber.h"
 
 #include <QCommandLineParser>
 
 namespace {
+
+QStringList fieldNames()
+{
+    QStringList names;
+    for (const auto &choice : ContactCsv::choices())
+        names << choice.second;
+    return names;
+}
 
 // What `--call` takes: 2 to 20 ASCII digits, with the separators people write.
 bool looksLikeNumber(const QString &text)
@@ -45,10 +54,11 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption exportContacts(QStringLiteral("export-contacts"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption importContacts(QStringLiteral("import-contacts"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption map(QStringLiteral("map"), QString(), QStringLiteral("COLUMN=FIELD"));
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
     parser.addOptions({ dataDir, init, ddd, setup, decode, call, database, copyRegister, line, calls, since, csv,
-        backup, restore, exportContacts, importContacts, yes, open, help, version });
+        backup, restore, exportContacts, importContacts, yes, map, open, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -92,6 +102,20 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     if (result->yes && !parser.isSet(importContacts)) {
         *error = QStringLiteral("a opção --yes acompanha --import-contacts");
         return false;
+    }
+    result->columnMap = parser.values(map);
+    if (!result->columnMap.isEmpty() && !parser.isSet(importContacts)) {
+        *error = QStringLiteral("a opção --map acompanha --import-contacts");
+        return false;
+    }
+    for (const QString &m : std::as_const(result->columnMap)) {
+        ContactCsv::Column field;
+        const qsizetype eq = m.lastIndexOf(QLatin1Char('='));
+        if (eq <= 0 || !ContactCsv::choiceFor(m.mid(eq + 1), &field)) {
+            *error = QStringLiteral("--map %1: use COLUNA=CAMPO, com CAMPO um de %2")
+                         .arg(m, fieldNames().join(QStringLiteral(", ")));
+            return false;
+        }
     }
     result->dataDir = parser.value(dataDir);
     result->init = parser.isSet(init);
@@ -194,6 +218,9 @@ QString CommandLine::helpText()
                           "                    ARQUIVO.vcf (vCard 4.0)\n"
                           "  --import-contacts ARQUIVO  traz contatos de um CSV ou vCard: mostra o que\n"
                           "                    será gravado e pergunta; com --yes grava sem perguntar\n"
+                          "  --map COLUNA=CAMPO  com --import-contacts, o campo da coluna COLUNA do CSV\n"
+                          "                    (nome ou número): nome, telefone, endereco, complemento,\n"
+                          "                    bairro, cidade, uf, cep, observacoes ou pular; repetível\n"
                           "  --callerid-setup  abre só a tela de configuração do identificador de chamadas\n"
                           "  --decode ARQUIVO  mostra as mensagens de identificação de chamadas de uma\n"
                           "                    gravação da linha (WAV, FLAC ou OGG), com o tempo e o número\n"

@@ -15,10 +15,10 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTextStream>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -26,6 +26,62 @@ int failed(const QString &error, const QString &after = {})
 {
     QTextStream(stderr) << "zuna: " << error << '\n' << after;
     return 1;
+}
+
+// The standard input, read through one stream: a second one would lose what
+// the first had already buffered.
+QTextStream &input()
+{
+    static QTextStream in(stdin);
+    return in;
+}
+
+QString fieldName(ContactCsv::Column column)
+{
+    for (const auto &[c, name] : ContactCsv::choices()) {
+        if (c == column)
+            return name;
+    }
+    return QStringLiteral("pular");
+}
+
+// Settles each unclear column of the preview: with `yes`, as it was taken
+// (an unknown header left out, a repeated field kept); otherwise by asking on
+// the standard input for the field's number or name, Enter taking the
+// suggestion. False when the input ends before every column is settled.
+bool askColumns(
+    const ContactImport::Preview &preview, QHash<int, ContactCsv::Column> *chosen, bool yes, QTextStream &out)
+{
+    const auto choices = ContactCsv::choices();
+    if (!yes) {
+        out << "Algumas colunas do arquivo não dizem com certeza qual é o seu campo. Campos:\n";
+        for (qsizetype i = 0; i < choices.size(); ++i)
+            out << "  " << i + 1 << " " << choices.at(i).second << '\n';
+    }
+    for (const int column : preview.unclear) {
+        const ContactCsv::Column suggested = preview.columns.value(column);
+        if (yes) {
+            chosen->insert(column, suggested);
+            continue;
+        }
+        const QString example = preview.example.value(column).simplified().left(40);
+        for (;;) {
+            out << "Coluna " << column + 1 << " \"" << preview.header.at(column).simplified() << "\""
+                << (example.isEmpty() ? QString() : QStringLiteral(" (ex.: %1)").arg(example)) << " ["
+                << fieldName(suggested) << "]: ";
+            out.flush();
+            const QString line = input().readLine();
+            if (line.isNull())
+                return false;
+            ContactCsv::Column field = suggested;
+            if (line.trimmed().isEmpty() || ContactCsv::choiceFor(line, &field)) {
+                chosen->insert(column, field);
+                break;
+            }
+            out << "Responda com o número ou o nome de um campo.\n";
+        }
+    }
+    return true;
 }
 
 // A copy of the register into `file`: plain SQLite, or gzip when its name ends
@@ -140,7 +196,8 @@ int exportContacts(const QString &dataDir, const QString &databaseUrl, const QSt
     return 0;
 }
 
-int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes)
+int importContacts(
+    const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes, const QStringList &columnMap)
 {
     QString error;
     const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, &error);
@@ -149,25 +206,50 @@ int importContacts(const QString &dataDir, const QString &databaseUrl, const QSt
     QString areaCode;
     reg->loadAreaCode(&areaCode, nullptr);
     ContactImport::Preview preview;
-    {
+    QHash<int, ContactCsv::Column> chosen;
+    const auto readFile = [&] {
+        preview = ContactImport::Preview();
         TerminalProgress reading(QStringLiteral("Lendo o arquivo"));
-        if (!ContactImport::read(
-                file, *reg, areaCode, &preview, &error, [&](qint64 done, qint64 total) { reading.show(done, total); }))
+        return ContactImport::read(
+            file, *reg, areaCode, &preview, &error, [&](qint64 done, qint64 total) { reading.show(done, total); },
+            chosen);
+    };
+    if (!readFile())
+        return failed(error, QStringLiteral("Nada foi gravado.\n"));
+    QTextStream out(stdout);
+    if (!columnMap.isEmpty() || !preview.unclear.isEmpty()) {
+        if (preview.header.isEmpty() && !columnMap.isEmpty())
+            return failed(
+                QStringLiteral("a opção --map vale para arquivos CSV."), QStringLiteral("Nada foi gravado.\n"));
+        for (const QString &m : columnMap) {
+            const qsizetype eq = m.lastIndexOf(QLatin1Char('='));
+            const int column = ContactCsv::columnIndexFor(preview.header, m.left(eq));
+            if (column < 0)
+                return failed(QStringLiteral("--map %1: o arquivo não tem a coluna %2.").arg(m, m.left(eq)),
+                    QStringLiteral("Nada foi gravado.\n"));
+            ContactCsv::choiceFor(m.mid(eq + 1), &chosen[column]);
+        }
+        if (!chosen.isEmpty() && !readFile())
+            return failed(error, QStringLiteral("Nada foi gravado.\n"));
+        if (!preview.unclear.isEmpty() && !askColumns(preview, &chosen, yes, out))
+            return failed(QStringLiteral("nada foi gravado: responda às perguntas, ou diga o campo de cada coluna com "
+                                         "--map COLUNA=CAMPO."));
+        if (!preview.unclear.isEmpty() && !readFile())
             return failed(error, QStringLiteral("Nada foi gravado.\n"));
     }
-    QTextStream out(stdout);
     out << ContactImport::describe(preview);
     if (preview.toAdd.isEmpty()) {
         out << "Não há contatos novos para gravar.\n";
         return preview.damaged.isEmpty() ? 0 : 1;
     }
     if (!yes) {
-        if (isatty(STDIN_FILENO) != 1)
-            return failed(QStringLiteral("nada foi gravado: para gravar sem perguntar, use --yes."));
         out << "Gravar os " << preview.toAdd.size() << " contatos no cadastro"
             << (preview.damaged.isEmpty() ? "" : ", pulando as linhas danificadas") << "? [s/N] ";
         out.flush();
-        const QString answer = QTextStream(stdin).readLine().trimmed().toLower();
+        const QString line = input().readLine();
+        if (line.isNull()) // nobody to answer
+            return failed(QStringLiteral("nada foi gravado: para gravar sem perguntar, use --yes."));
+        const QString answer = line.trimmed().toLower();
         if (answer != QLatin1String("s") && answer != QLatin1String("sim")) {
             out << "Nada foi gravado.\n";
             return 1;

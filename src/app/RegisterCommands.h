@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The register's commands for the terminal and for scripts: copies, restore,
 // contacts out and in. Each prints what it did and returns the program's
@@ -10,6 +11,7 @@ namespace RegisterCommands {
 int backup(const QString &dataDir, const QString &databaseUrl, const QString &file);
 int restore(const QString &dataDir, const QString &file);
 int exportContacts(const QString &dataDir, const QString &databaseUrl, const QString &file);
-int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes);
+int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes,
+    const QStringList &columnMap = {});
 
 } // namespace RegisterCommands

@@ -184,7 +184,58 @@ ContactCsv::Column ContactCsv::columnFor(const QString &headerCell)
     return Column::Unknown;
 }
 
-bool ContactCsv::read(const QByteArray &bytes, Read *result, QString *error)
+QList<std::pair<ContactCsv::Column, QString>> ContactCsv::choices()
+{
+    return { { Column::Name, QStringLiteral("nome") }, { Column::Phone, QStringLiteral("telefone") },
+        { Column::Street, QStringLiteral("endereco") }, { Column::Complement, QStringLiteral("complemento") },
+        { Column::District, QStringLiteral("bairro") }, { Column::City, QStringLiteral("cidade") },
+        { Column::State, QStringLiteral("uf") }, { Column::Postcode, QStringLiteral("cep") },
+        { Column::Notes, QStringLiteral("observacoes") }, { Column::GivenName, QStringLiteral("prenome") },
+        { Column::FamilyName, QStringLiteral("sobrenome") }, { Column::Unknown, QStringLiteral("pular") } };
+}
+
+bool ContactCsv::choiceFor(const QString &answer, Column *column)
+{
+    const QList<std::pair<Column, QString>> all = choices();
+    bool isNumber = false;
+    const int n = answer.trimmed().toInt(&isNumber);
+    if (isNumber) {
+        if (n < 1 || n > all.size())
+            return false;
+        *column = all.at(n - 1).first;
+        return true;
+    }
+    const QString name = plainName(answer);
+    if (name == QLatin1String("pular") || name == QLatin1String("skip") || name == QLatin1String("ignorar")) {
+        *column = Column::Unknown;
+        return true;
+    }
+    const Column c = columnFor(answer);
+    if (c == Column::Unknown || c == Column::Code)
+        return false;
+    *column = c;
+    return true;
+}
+
+int ContactCsv::columnIndexFor(const QStringList &header, const QString &answer)
+{
+    bool isNumber = false;
+    const int n = answer.trimmed().toInt(&isNumber);
+    if (isNumber)
+        return n >= 1 && n <= header.size() ? n - 1 : -1;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        if (header.at(i).trimmed().compare(answer.trimmed(), Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    const QString name = plainName(answer);
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        if (!name.isEmpty() && plainName(header.at(i)) == name)
+            return int(i);
+    }
+    return -1;
+}
+
+bool ContactCsv::read(const QByteArray &bytes, Read *result, QString *error, const QHash<int, Column> &chosen)
 {
     const QString text = TextDecoding::decode(bytes, &result->encoding);
     result->separator = separatorOf(text);
@@ -201,21 +252,39 @@ bool ContactCsv::read(const QByteArray &bytes, Read *result, QString *error)
         *error = QStringLiteral("O arquivo está vazio.");
         return false;
     }
-    QList<Column> columns;
-    bool useful = false;
-    for (const QString &cell : records.first().fields) {
-        columns << columnFor(cell);
-        if (columns.last() == Column::Unknown && !cell.trimmed().isEmpty())
-            result->ignoredColumns << cell.trimmed();
-        useful = useful || columns.last() == Column::Name || columns.last() == Column::Phone
-            || columns.last() == Column::GivenName;
+    QList<Column> &columns = result->columns;
+    result->header = records.first().fields;
+    QHash<Column, int> claims;
+    for (qsizetype i = 0; i < result->header.size(); ++i) {
+        columns << chosen.value(int(i), columnFor(result->header.at(i)));
+        ++claims[columns.last()];
     }
-    if (!useful) {
+    // Telephones, names and notes add up; any other field holds one value,
+    // so two columns claiming it leave both to be asked about.
+    const auto single = [](Column c) {
+        return c != Column::Unknown && c != Column::Code && c != Column::Phone && c != Column::Name
+            && c != Column::Notes;
+    };
+    bool useful = false;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const QString cell = result->header.at(i).trimmed();
+        if (!chosen.contains(int(i))
+            && ((columns.at(i) == Column::Unknown && !cell.isEmpty())
+                || (single(columns.at(i)) && claims.value(columns.at(i)) > 1)))
+            result->unclear << int(i);
+        if (columns.at(i) == Column::Unknown && !cell.isEmpty())
+            result->ignoredColumns << cell;
+        useful = useful || columns.at(i) == Column::Name || columns.at(i) == Column::Phone
+            || columns.at(i) == Column::GivenName;
+    }
+    if (!useful && result->unclear.isEmpty()) {
         *error = QStringLiteral("A primeira linha do arquivo não é um cabeçalho com as colunas dos contatos: ela "
                                 "precisa nomear ao menos a coluna do nome ou do telefone (por exemplo nome, "
                                 "telefone, endereco, bairro, cidade, uf, cep, observacoes).");
         return false;
     }
+    if (records.size() > 1)
+        result->example = records.at(1).fields;
     for (qsizetype r = 1; r < records.size(); ++r) {
         const Record &rec = records.at(r);
         if (rec.damage.isEmpty() && std::all_of(rec.fields.cbegin(), rec.fields.cend(), [](const QString &f) {

@@ -3,6 +3,7 @@
 #include "contacts/ImportRow.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -22,18 +23,7 @@ public:
     // One contact's row, ended by CRLF.
     static QString row(const ContactRecord &record);
 
-    struct Read
-    {
-        QList<ImportRow> rows;
-        QString encoding;
-        QChar separator;
-        QStringList ignoredColumns; // header names that mean nothing here
-    };
-    // False, with the reason, when the file has no header naming at least a
-    // name or a telephone column.
-    static bool read(const QByteArray &bytes, Read *result, QString *error);
-
-    // What a header cell names (exposed for tests).
+    // What a header cell names.
     enum class Column {
         Unknown,
         Code,
@@ -50,4 +40,31 @@ public:
         Notes
     };
     static Column columnFor(const QString &headerCell);
+    // The field names as the user chooses among them, in the order offered
+    // (Column::Unknown, "pular", leaves the column out).
+    static QList<std::pair<Column, QString>> choices();
+    // The field a user's answer names: a number of choices(), or a field's
+    // name in any of the header spellings, or "pular"/"skip". False when it
+    // names none.
+    static bool choiceFor(const QString &answer, Column *column);
+    // The header column an answer names: its number from 1, or its header.
+    static int columnIndexFor(const QStringList &header, const QString &answer);
+
+    struct Read
+    {
+        QList<ImportRow> rows;
+        QString encoding;
+        QChar separator;
+        QStringList header;
+        QStringList example; // the first row's cells, to show beside the header
+        QList<Column> columns; // what each header column was taken as
+        QStringList ignoredColumns; // header names that mean nothing here
+        // Columns whose header names no field, or claims a field another
+        // column claims too, and that no choice settled: the user is asked.
+        QList<int> unclear;
+    };
+    // `chosen` settles columns by their index. False, with the reason, when
+    // the header names neither a name nor a telephone column and no column is
+    // left to be asked about.
+    static bool read(const QByteArray &bytes, Read *result, QString *error, const QHash<int, Column> &chosen = {});
 };

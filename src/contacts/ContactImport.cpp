@@ -30,7 +30,7 @@ QString shownRow(const ImportRow &row)
 } // namespace
 
 bool ContactImport::read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error,
-    const std::function<void(qint64, qint64)> &progress)
+    const std::function<void(qint64, qint64)> &progress, const QHash<int, ContactCsv::Column> &chosen)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -48,11 +48,15 @@ bool ContactImport::read(const QString &path, Register &reg, const QString &area
         rows = ContactVCard::read(bytes);
     } else {
         ContactCsv::Read csv;
-        if (!ContactCsv::read(bytes, &csv, error))
+        if (!ContactCsv::read(bytes, &csv, error, chosen))
             return false;
         const QString separator = csv.separator == u'\t' ? QStringLiteral("tabulação") : QString(csv.separator);
         preview->format = QStringLiteral("CSV (%1, separador %2)").arg(csv.encoding, separator);
         preview->ignoredColumns = csv.ignoredColumns;
+        preview->header = csv.header;
+        preview->columns = csv.columns;
+        preview->example = csv.example;
+        preview->unclear = csv.unclear;
         rows = std::move(csv.rows);
     }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "contacts/ContactCsv.h"
 #include "contacts/ImportRow.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,13 +27,21 @@ public:
         QList<ImportRow> duplicates; // damage holds what it repeats
         QList<ImportRow> damaged;
         QStringList ignoredColumns;
+        // A CSV's header, what each column is taken as, the first row's
+        // cells, and the columns to ask the user about (ContactCsv::Read).
+        QStringList header;
+        QList<ContactCsv::Column> columns;
+        QStringList example;
+        QList<int> unclear;
     };
 
     // Reads and checks the file against the register; `areaCode` is the
-    // desk's, for telephones written without one.
+    // desk's, for telephones written without one; `chosen` settles CSV
+    // columns by index, as the user chose their fields.
     // `progress` is told how many rows are checked, out of how many.
     static bool read(const QString &path, Register &reg, const QString &areaCode, Preview *preview, QString *error,
-        const std::function<void(qint64 done, qint64 total)> &progress = {});
+        const std::function<void(qint64 done, qint64 total)> &progress = {},
+        const QHash<int, ContactCsv::Column> &chosen = {});
     // The preview as the terminal shows it: counts, the first contacts, the
     // duplicates and the damaged rows with their lines.
     static QString describe(const Preview &preview, int shown = 5);

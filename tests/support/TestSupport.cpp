@@ -215,10 +215,12 @@ quint16 freeLocalPort()
     return 0;
 }
 
-ProgramRun runProgram(const QString &program, const QStringList &arguments)
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QByteArray &input)
 {
     QProcess p;
     p.start(program, arguments);
+    if (!input.isEmpty() && p.waitForStarted())
+        p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(120000))
         p.kill();

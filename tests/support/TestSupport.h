@@ -156,8 +156,9 @@ struct ProgramRun
     int status = -1;
     QString out, err;
 };
-// Runs `program` with no input and waits for it to end.
-ProgramRun runProgram(const QString &program, const QStringList &arguments);
+// Runs `program` with `input` on its standard input, then its end, and
+// waits for it to end.
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QByteArray &input = {});
 
 // A port on 127.0.0.1 that is free for both UDP and TCP right now, for a
 // server the test starts.
