@@ -6,6 +6,7 @@
 #include "contacts/Register.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -53,6 +54,46 @@ private slots:
         QCOMPARE(count, 3);
         QTRY_COMPARE(w.window()->contactList()->rowCount(), 3);
         QVERIFY(!import->isEnabled());
+    }
+
+    void unclearColumnsAreChosenInThePreview()
+    {
+        RegisterFixture r(QStringLiteral("sqlite"));
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("lista.csv"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("Quem;Numero;Cidade\r\nAna;(11)3333-4444;Santos\r\nBia;(11)2222-1111;Niter\xc3\xb3i\r\n");
+        }
+        ContactImportDialog dialog(&r.reg());
+        dialog.show();
+        dialog.openFile(file);
+        auto *preview = dialog.findChild<QPlainTextEdit *>(QStringLiteral("previa"));
+        auto *import = dialog.findChild<QPushButton *>(QStringLiteral("importar"));
+        QTRY_VERIFY(preview->toPlainText().contains(QStringLiteral("0 contatos a importar")));
+        QVERIFY(!import->isEnabled());
+        auto *who = dialog.findChild<QComboBox *>(QStringLiteral("campoColuna1"));
+        auto *number = dialog.findChild<QComboBox *>(QStringLiteral("campoColuna2"));
+        QVERIFY(who && number);
+        QVERIFY(!dialog.findChild<QComboBox *>(QStringLiteral("campoColuna3"))); // Cidade is known
+        QCOMPARE(who->currentText(), QStringLiteral("pular"));
+        who->setCurrentIndex(who->findText(QStringLiteral("nome")));
+        QTRY_VERIFY(who->isEnabled());
+        number->setCurrentIndex(number->findText(QStringLiteral("telefone")));
+        QTRY_VERIFY(preview->toPlainText().contains(QStringLiteral("2 contatos a importar")));
+        QTRY_VERIFY(import->isEnabled());
+        QTest::mouseClick(import, Qt::LeftButton);
+        QTRY_VERIFY(preview->toPlainText().contains(QStringLiteral("2 contatos importados")));
+        QStringList stored;
+        QString error;
+        QVERIFY(r.reg().forEachContact(
+            [&](const ContactRecord &c) {
+                return stored << c.a1 + QLatin1Char('|') + c.a4 + QLatin1Char('|') + c.a12, true;
+            },
+            &error));
+        QCOMPARE(stored,
+            QStringList({ QStringLiteral("Ana|(11)3333-4444|Santos"), QStringLiteral("Bia|(11)2222-1111|Niterói") }));
     }
 };
 

@@ -3,8 +3,11 @@
 #include "contacts/Register.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -29,6 +32,10 @@ ContactImportDialog::ContactImportDialog(Register *reg, QWidget *parent)
     m_file->setTextFormat(Qt::PlainText);
     m_file->setWordWrap(true);
     layout->addWidget(m_file);
+    m_columns = new QGroupBox(QStringLiteral("Campo das colunas não reconhecidas"), this);
+    m_columnsLayout = new QFormLayout(m_columns);
+    m_columns->hide();
+    layout->addWidget(m_columns);
     m_preview = new QPlainTextEdit(this);
     m_preview->setObjectName(QStringLiteral("previa"));
     m_preview->setReadOnly(true);
@@ -62,6 +69,7 @@ void ContactImportDialog::setBusy(bool busy)
 {
     m_busy = busy;
     m_choose->setEnabled(!busy);
+    m_columns->setEnabled(!busy);
     m_close->setEnabled(!busy);
     m_import->setEnabled(!busy && !m_read.toAdd.isEmpty());
 }
@@ -76,32 +84,45 @@ void ContactImportDialog::chooseFile()
 
 void ContactImportDialog::openFile(const QString &path)
 {
-    m_read = ContactImport::Preview();
+    m_path = path;
+    m_chosen.clear();
+    while (m_columnsLayout->rowCount() > 0)
+        m_columnsLayout->removeRow(0);
+    m_columns->hide();
     m_file->setText(QStringLiteral("Arquivo: %1").arg(path));
+    readFile();
+}
+
+void ContactImportDialog::readFile()
+{
+    m_read = ContactImport::Preview();
     m_preview->setPlainText(QStringLiteral("Lendo o arquivo..."));
     setBusy(true);
     auto read = std::make_shared<ContactImport::Preview>();
     m_progress->setRange(0, 0);
     m_progress->show();
-    QThreadPool::globalInstance()->start([reg = m_register, path, read, self = QPointer(this)] {
-        QString areaCode, error;
-        reg->loadAreaCode(&areaCode, nullptr);
-        const bool ok
-            = ContactImport::read(path, *reg, areaCode, read.get(), &error, [self](qint64 done, qint64 total) {
-                  QMetaObject::invokeMethod(qApp, [self, done, total] {
-                      if (self) {
-                          self->m_progress->setRange(0, int(total));
-                          self->m_progress->setValue(int(done));
-                      }
-                  });
-              });
-        QMetaObject::invokeMethod(qApp, [self, read, ok, error] {
-            if (!self)
-                return;
-            self->m_read = std::move(*read);
-            self->showPreview(ok, error);
+    QThreadPool::globalInstance()->start(
+        [reg = m_register, path = m_path, chosen = m_chosen, read, self = QPointer(this)] {
+            QString areaCode, error;
+            reg->loadAreaCode(&areaCode, nullptr);
+            const bool ok = ContactImport::read(
+                path, *reg, areaCode, read.get(), &error,
+                [self](qint64 done, qint64 total) {
+                    QMetaObject::invokeMethod(qApp, [self, done, total] {
+                        if (self) {
+                            self->m_progress->setRange(0, int(total));
+                            self->m_progress->setValue(int(done));
+                        }
+                    });
+                },
+                chosen);
+            QMetaObject::invokeMethod(qApp, [self, read, ok, error] {
+                if (!self)
+                    return;
+                self->m_read = std::move(*read);
+                self->showPreview(ok, error);
+            });
         });
-    });
 }
 
 void ContactImportDialog::showPreview(bool ok, const QString &error)
@@ -110,7 +131,40 @@ void ContactImportDialog::showPreview(bool ok, const QString &error)
         m_read = ContactImport::Preview();
     m_preview->setPlainText(ok ? ContactImport::describe(m_read, 20) : error);
     m_progress->hide();
+    if (ok && !m_read.unclear.isEmpty() && m_chosen.isEmpty())
+        offerColumns();
     setBusy(false);
+}
+
+// A box per unclear column, showing the field it is taken as; a choice reads
+// the file again with it.
+void ContactImportDialog::offerColumns()
+{
+    const auto choices = ContactCsv::choices();
+    for (const int column : std::as_const(m_read.unclear)) {
+        const ContactCsv::Column taken = m_read.columns.value(column);
+        m_chosen.insert(column, taken);
+        auto *box = new QComboBox(m_columns);
+        box->setObjectName(QStringLiteral("campoColuna%1").arg(column + 1));
+        for (const auto &[field, name] : choices) {
+            box->addItem(name, int(field));
+            if (field == taken)
+                box->setCurrentIndex(box->count() - 1);
+        }
+        const QString example = m_read.example.value(column).simplified().left(30);
+        auto *label = new QLabel(QStringLiteral("%1 \"%2\"%3")
+                                     .arg(column + 1)
+                                     .arg(m_read.header.value(column).simplified(),
+                                         example.isEmpty() ? QString() : QStringLiteral(" (ex.: %1)").arg(example)),
+            m_columns);
+        label->setTextFormat(Qt::PlainText);
+        m_columnsLayout->addRow(label, box);
+        connect(box, &QComboBox::currentIndexChanged, this, [this, box, column] {
+            m_chosen.insert(column, ContactCsv::Column(box->currentData().toInt()));
+            readFile();
+        });
+    }
+    m_columns->show();
 }
 
 void ContactImportDialog::importContacts()

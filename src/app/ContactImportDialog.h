@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+class QFormLayout;
+class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -12,7 +14,9 @@ class Register;
 
 // Contacts brought in from a CSV or vCard file in the window: the file is read
 // and checked off the window's thread, the preview shown (what will be added,
-// the duplicates and damaged rows skipped, with their lines), and only on
+// the duplicates and damaged rows skipped, with their lines; a CSV column whose
+// field is unclear gets a box to choose it, and the file is read again with
+// the choice), and only on
 // "Importar" are the contacts written, in one transaction, with a progress
 // bar. The dialog stays open until the writing ends.
 class ContactImportDialog : public QDialog
@@ -35,7 +39,9 @@ public slots:
 
 private:
     void chooseFile();
+    void readFile();
     void showPreview(bool ok, const QString &error);
+    void offerColumns();
     void importContacts();
     void setBusy(bool busy);
 
@@ -46,6 +52,10 @@ private:
     QPushButton *m_choose;
     QPushButton *m_import;
     QPushButton *m_close;
+    QGroupBox *m_columns;
+    QFormLayout *m_columnsLayout;
+    QString m_path;
+    QHash<int, ContactCsv::Column> m_chosen; // the unclear columns, as chosen
     ContactImport::Preview m_read;
     bool m_busy = false;
 };
