@@ -5,6 +5,8 @@
 // its own that flushes every commit to disk, as a real one does, both in
 // temporary folders: DIR is left as found and nothing of the server remains.
 //
+// bench-shared-register DIR --copy-only: part 1 alone.
+//
 // 1. DIR's register copied to the server by zuna (DataInit::copyRegister, what
 //    `zuna --copy-register` runs), beside the floor: sqlite3's CSV fed to
 //    psql's \copy, into a bare table, and into the register's own table with
@@ -453,9 +455,10 @@ void reportDesks(const DeskResults &sqlite, const DeskResults &postgres)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool copyOnly = args.removeAll(QStringLiteral("--copy-only")) > 0;
     if (args.size() < 2) {
-        QTextStream(stderr) << "uso: bench-shared-register PASTA [VEZES]\n";
+        QTextStream(stderr) << "uso: bench-shared-register PASTA [VEZES | --copy-only]\n";
         return 2;
     }
     const QString dir = args.at(1);
@@ -510,6 +513,8 @@ int main(int argc, char *argv[])
     const QString url = copies(*server, deskDir, registerFile, contacts);
     if (url.isEmpty())
         return 1;
+    if (copyOnly)
+        return 0;
     awaitStatistics(*server, url);
     out.flush();
 
