@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -44,11 +45,7 @@ CallsWindow::CallsWindow(Register *reg, CallLog *log, QWidget *parent)
     m_grid->verticalHeader()->hide();
     m_grid->horizontalHeader()->setStretchLastSection(false);
     m_grid->horizontalHeader()->setSectionResizeMode(CallListModel::Name, QHeaderView::Stretch);
-    m_grid->setColumnWidth(CallListModel::New, 40);
-    m_grid->setColumnWidth(CallListModel::Date, 80);
-    m_grid->setColumnWidth(CallListModel::Time, 64);
-    m_grid->setColumnWidth(CallListModel::Number, 120);
-    m_grid->setColumnWidth(CallListModel::InRegister, 76);
+    fitColumns();
     m_grid->installEventFilter(this);
     m_notice->setObjectName(QStringLiteral("avisoChamadas"));
     m_notice->setTextFormat(Qt::PlainText); // a server's words among them
@@ -80,6 +77,10 @@ CallsWindow::CallsWindow(Register *reg, CallLog *log, QWidget *parent)
     connect(m_unknownOnly, &QCheckBox::toggled, this, &CallsWindow::applyFilter);
     connect(m_text, &QLineEdit::textChanged, this, &CallsWindow::applyFilter);
     connect(m_grid, &QTableView::doubleClicked, this, &CallsWindow::pickCurrentCall);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &CallsWindow::fitColumns);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, &CallsWindow::fitColumns);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &CallsWindow::fitColumns);
+    connect(m_model, &QAbstractItemModel::dataChanged, this, &CallsWindow::fitColumns);
     connect(m_model, &CallListModel::readFailed, this, &CallsWindow::showTrouble);
     // A page read in the background: said so until it comes.
     connect(m_model, &CallListModel::searchingChanged, this, [this](bool searching) {
@@ -148,8 +149,53 @@ void CallsWindow::showTrouble(const QString &error)
     m_notice->show();
 }
 
+void CallsWindow::fitColumns()
+{
+    // The widest each column can hold, in bold as a new call is shown, with
+    // the widest digit everywhere: a column does not grow as calls come in.
+    QFont bold = m_grid->font();
+    bold.setBold(true);
+    const QFontMetrics strong(bold), plain(m_grid->font());
+    QChar widestDigit = QLatin1Char('0');
+    for (char d = '1'; d <= '9'; ++d) {
+        if (strong.horizontalAdvance(QLatin1Char(d)) > strong.horizontalAdvance(widestDigit))
+            widestDigit = QLatin1Char(d);
+    }
+    const auto sample = [&](QString text) {
+        for (QChar &c : text) {
+            if (c.isDigit())
+                c = widestDigit;
+        }
+        return text;
+    };
+    // The item delegate's text margin on either side, and a pixel for the grid line.
+    const int margin = 2 * (m_grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_grid) + 1) + 1;
+    const std::pair<CallListModel::Column, QStringList> columns[] = {
+        { CallListModel::New, { QStringLiteral("nova") } },
+        { CallListModel::Date, { sample(QStringLiteral("00/00/0000")) } },
+        { CallListModel::Time, { sample(QStringLiteral("00:00:00")) } },
+        { CallListModel::Number, { sample(QStringLiteral("(00)00000-0000")) } },
+        { CallListModel::InRegister, { QStringLiteral("sim"), QStringLiteral("não") } },
+    };
+    QHeaderView *header = m_grid->horizontalHeader();
+    for (const auto &[column, texts] : columns) {
+        int width = header->sectionSizeHint(column);
+        for (const QString &text : texts)
+            width = std::max(width, strong.horizontalAdvance(text) + margin);
+        // What the rows listed hold (a number from abroad is longer).
+        for (int row = 0; row < std::min(m_model->rowCount(), 500); ++row) {
+            const QModelIndex index = m_model->index(row, column);
+            const QFontMetrics metrics(index.data(Qt::FontRole).isValid() ? strong : plain);
+            width = std::max(width, metrics.horizontalAdvance(index.data().toString()) + margin);
+        }
+        m_grid->setColumnWidth(column, width);
+    }
+}
+
 bool CallsWindow::event(QEvent *event)
 {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitColumns();
     // Seen: the calls that were new are shown as such while the window is
     // looked at, and no longer counted as new.
     if (event->type() == QEvent::WindowActivate && m_log)

@@ -41,6 +41,8 @@ private:
     void applyFilter();
     void pickCurrentCall();
     void showTrouble(const QString &error);
+    // Widths of the columns from the font and what they hold, the name taking the rest.
+    void fitColumns();
 
     CallLog *m_log;
     CallListModel *m_model;

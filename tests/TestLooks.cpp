@@ -1,0 +1,95 @@
+#include "TestSupport.h"
+
+#include "app/CallListModel.h"
+#include "app/CallsWindow.h"
+#include "app/MainWindow.h"
+#include "contacts/Register.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTableView>
+#include <QTest>
+
+// The windows at the fonts attendants use: every text the user reads fits
+// the box it is drawn in. ZUNA_SCREENSHOT_DIR keeps a picture of each.
+class TestLooks : public QObject
+{
+    Q_OBJECT
+
+    QFont m_startFont;
+
+    static void keepPicture(QWidget *widget, const QString &name)
+    {
+        const QString dir = qEnvironmentVariable("ZUNA_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
+
+    static void addSizes()
+    {
+        QTest::addColumn<int>("points");
+        for (int points : { 9, 11, 12 })
+            QTest::addRow("%d pt", points) << points;
+    }
+
+private slots:
+    void initTestCase() { m_startFont = QApplication::font(); }
+    void cleanup() { QApplication::setFont(m_startFont); }
+
+    void theCallsColumnsHoldTheirTexts_data() { addSizes(); }
+    void theCallsColumnsHoldTheirTexts()
+    {
+        QFETCH(int, points);
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        Register &reg = *fx.window()->contactRegister();
+        QSet<qint64> fresh;
+        // Late hours and wide digits, a mobile number, and calls still new (bold).
+        for (const auto &[number, when] : {
+                 std::pair { QStringLiteral("(11)99999-8888"), QDateTime(QDate(2026, 12, 28), QTime(23, 48, 58)) },
+                 std::pair { QStringLiteral("(48)3333-0000"), QDateTime(QDate(2026, 10, 30), QTime(14, 28, 40)) },
+             }) {
+            for (int copy = 0; copy < 2; ++copy) {
+                CallRecord call;
+                call.when = when.addSecs(copy);
+                call.key = call.received = QString(number).remove(QRegularExpression(QStringLiteral("\\D")));
+                call.laidOut = number;
+                QVERIFY(reg.logCall(&call, nullptr));
+                if (copy == 0)
+                    fresh.insert(call.id);
+            }
+        }
+        QFont font = m_startFont;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        CallsWindow *calls = fx.window()->callsWindow();
+        calls->showLog();
+        auto *grid = calls->findChild<QTableView *>(QStringLiteral("gridChamadas"));
+        QVERIFY(grid);
+        QTRY_COMPARE(calls->model()->rowCount(), 4);
+        calls->model()->setNewCalls(fresh);
+        QTRY_VERIFY(grid->isVisible());
+
+        const int margin = 2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1);
+        for (int column : { CallListModel::New, CallListModel::Date, CallListModel::Time, CallListModel::Number,
+                 CallListModel::InRegister }) {
+            QHeaderView *header = grid->horizontalHeader();
+            const QString title = calls->model()->headerData(column, Qt::Horizontal).toString();
+            QVERIFY2(header->sectionSizeHint(column) <= grid->columnWidth(column), qPrintable(title));
+            for (int row = 0; row < calls->model()->rowCount(); ++row) {
+                const QModelIndex index = calls->model()->index(row, column);
+                QFont cellFont = grid->font();
+                if (const QVariant f = index.data(Qt::FontRole); f.isValid())
+                    cellFont = f.value<QFont>().resolve(cellFont);
+                const QString text = index.data().toString();
+                QVERIFY2(QFontMetrics(cellFont).horizontalAdvance(text) + margin <= grid->columnWidth(column),
+                    qPrintable(QStringLiteral("%1 in column %2").arg(text, title)));
+            }
+        }
+        keepPicture(calls, QStringLiteral("chamadas-%1pt").arg(points));
+    }
+};
+
+QTEST_MAIN(TestLooks)
+#include "TestLooks.moc"
