@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QTableView>
 #include <QTest>
 
@@ -88,6 +90,34 @@ private slots:
             }
         }
         keepPicture(calls, QStringLiteral("chamadas-%1pt").arg(points));
+    }
+
+    // F1's caption ends in blanks (kept in its text): they must not push the
+    // words over the button's border. The words are drawn where the same
+    // button without the blanks draws them, and they fit inside its frame.
+    void theActivateCaptionStaysInItsButton_data() { addSizes(); }
+    void theActivateCaptionStaysInItsButton()
+    {
+        QFETCH(int, points);
+        QFont font = m_startFont;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        auto *button = fx.control<QPushButton>("Command1");
+        QCOMPARE(button->text(), QStringLiteral("F1 - Ativar       "));
+        QPushButton plain(button->text().trimmed(), button->parentWidget());
+        plain.setFont(button->font());
+        plain.setPalette(button->palette());
+        plain.setAutoFillBackground(button->autoFillBackground());
+        plain.setGeometry(button->geometry());
+        QStyleOptionButton option;
+        option.initFrom(&plain);
+        option.text = plain.text();
+        const QRect inside = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, &plain);
+        QVERIFY(QFontMetrics(button->font()).horizontalAdvance(plain.text()) <= inside.width());
+        QCOMPARE(button->grab().toImage(), plain.grab().toImage());
+        keepPicture(button->window(), QStringLiteral("janela-%1pt").arg(points));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "app/MainWindowLayout.h"
 
 #include "app/AppIcon.h"
+#include "app/CaptionButton.h"
 #include "callerid/CallerIdControl.h"
 #include "contacts/ContactListModel.h"
 
@@ -166,7 +167,8 @@ void MainWindowLayout::buildCallerIdArea(QWidget *window, MainWindowControls &ui
     ui.waitingCall->setPalette(waiting);
     ui.waitingCall->hide();
 
-    ui.activateButton = make<QPushButton>(window, "Command1", { 8, 56, 81, 21 });
+    // Its caption ends in blanks, drawn without them: they would push it over the border.
+    ui.activateButton = make<CaptionButton>(window, "Command1", { 8, 56, 81, 21 });
     ui.activateButton->setText(QStringLiteral("F1 - Ativar       "));
     ui.deactivateButton = make<QPushButton>(window, "Command5", { 96, 56, 81, 21 });
     ui.deactivateButton->setText(QStringLiteral("F2 - Desativar"));
