@@ -3,14 +3,18 @@
 #include "app/CallListModel.h"
 #include "app/CallsWindow.h"
 #include "app/MainWindow.h"
+#include "callerid/CallerIdSetupDialog.h"
+#include "callerid/sources/AudioCapture.h"
 #include "contacts/Register.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The windows at the fonts attendants use: every text the user reads fits
@@ -118,6 +122,45 @@ private slots:
         QVERIFY(QFontMetrics(button->font()).horizontalAdvance(plain.text()) <= inside.width());
         QCOMPARE(button->grab().toImage(), plain.grab().toImage());
         keepPicture(button->window(), QStringLiteral("janela-%1pt").arg(points));
+    }
+
+    // A sound device that fails: the reason, however long, is read whole
+    // under "Testar", wrapped over as many lines as it needs.
+    void theTestReasonIsReadWhole_data() { addSizes(); }
+    void theTestReasonIsReadWhole()
+    {
+        QFETCH(int, points);
+        QFont font = m_startFont;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        class Failing : public AudioCapture
+        {
+        public:
+            bool open(const QString &, int, QString *error) override
+            {
+                *error = QStringLiteral("Sem som da linha: o servidor de som não abriu a entrada (Connection "
+                                        "refused: the PulseAudio daemon at unix:/run/user/1000/pulse/native "
+                                        "is not running or refused the client).");
+                return false;
+            }
+            bool read(int16_t *, size_t, QString *) override { return false; }
+        };
+        AudioCapture::setFactory([] { return std::make_unique<Failing>(); });
+        QTemporaryDir dir;
+        CallerIdSetupDialog dialog(dir.path());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.findChild<QPushButton *>(QStringLiteral("testar"))->click();
+        auto *state = dialog.findChild<QLabel *>(QStringLiteral("estadoTeste"));
+        QTRY_VERIFY(state->text().contains(QLatin1String("Sem som")));
+        QTRY_VERIFY2(state->height() >= state->heightForWidth(state->width()),
+            qPrintable(QStringLiteral("%1 < %2").arg(state->height()).arg(state->heightForWidth(state->width()))));
+        // Nothing of it hidden by the page it is on.
+        const QRect shown(state->mapTo(&dialog, QPoint(0, 0)), state->size());
+        QVERIFY(dialog.rect().contains(shown));
+        keepPicture(&dialog, QStringLiteral("configurar-%1pt").arg(points));
+        dialog.findChild<QPushButton *>(QStringLiteral("testar"))->click();
+        AudioCapture::setFactory({});
     }
 };
 

@@ -297,6 +297,11 @@ void CallerIdSetupDialog::toggleTest()
     connect(m_testSource, &LineSource::statusChanged, this, [this](const QString &status, bool healthy) {
         // A device that failed must not look like a silent line.
         m_testStatus->setText(status);
+        // The pages stack does not pass a wrapped label's height on: asked
+        // for here, the dialog grows until the reason is read whole.
+        m_testStatus->setMinimumHeight(m_testStatus->heightForWidth(m_testStatus->width()));
+        if (height() < sizeHint().height())
+            resize(width(), sizeHint().height());
         m_level->setFormat(healthy ? QStringLiteral("%v dB") : QStringLiteral("falhou"));
         if (!healthy)
             m_level->setValue(m_level->minimum());
@@ -316,6 +321,7 @@ void CallerIdSetupDialog::stopTest()
     m_level->setValue(-60);
     m_level->setFormat(QStringLiteral("%v dB"));
     m_testStatus->clear();
+    m_testStatus->setMinimumHeight(0);
 }
 
 CallerIdSettings CallerIdSetupDialog::settings() const
