@@ -73,7 +73,7 @@ private slots:
         calls->showLog();
         auto *grid = calls->findChild<QTableView *>(QStringLiteral("gridChamadas"));
         QVERIFY(grid);
-        QTRY_COMPARE(calls->model()->rowCount(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(calls->model()->rowCount(), 4, 30000);
         calls->model()->setNewCalls(fresh);
         QTRY_VERIFY(grid->isVisible());
 
@@ -161,6 +161,29 @@ private slots:
         keepPicture(&dialog, QStringLiteral("configurar-%1pt").arg(points));
         dialog.findChild<QPushButton *>(QStringLiteral("testar"))->click();
         AudioCapture::setFactory({});
+    }
+
+    // The calls window's button, added to the designed window: on none of
+    // the designed controls' boxes, inside the window, its caption inside it.
+    void theCallsButtonCoversNoDesignedBox()
+    {
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        auto *button = fx.control<QPushButton>("chamadas");
+        const QRect client(0, 0, 645, 500);
+        QVERIFY(client.contains(button->geometry()));
+        for (QWidget *other : fx.window()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (other != button && !other->isWindow() && other->geometry().intersects(client))
+                QVERIFY2(!other->geometry().intersects(button->geometry()), qPrintable(other->objectName()));
+        }
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect inside = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        QVERIFY2(QFontMetrics(button->font()).horizontalAdvance(button->text()) <= inside.width(),
+            qPrintable(QStringLiteral("%1 > %2")
+                           .arg(QFontMetrics(button->font()).horizontalAdvance(button->text()))
+                           .arg(inside.width())));
     }
 };
 

@@ -119,10 +119,12 @@ MainWindowControls MainWindowLayout::build(QWidget *window, QAbstractItemModel *
     ui.notice->setText(QStringLiteral("ATENÇÃO - SÓ FUNCIONA COM O ZUNA  MICDTMF  "));
     ui.notice->setFont(msSansSerif());
     setTextColor(ui.notice, Qt::white);
-    // The calls window's button: at the bottom right, on the blue beside the
-    // notice, where it covers none of the window's controls.
-    ui.callsButton = make<QPushButton>(window, "chamadas", { 528, 478, 105, 19 });
-    ui.callsButton->setText(QStringLiteral("F4 - Chamadas"));
+    // The calls window's button: in the bottom right corner, right of the
+    // notice's box and under the grid's, clear of every designed control.
+    // The corner is narrow: the caption is the window's name, F4 its tip.
+    ui.callsButton = make<QPushButton>(window, "chamadas", { 577, 475, 66, 23 });
+    ui.callsButton->setText(QStringLiteral("Chamadas"));
+    ui.callsButton->setToolTip(QStringLiteral("Chamadas recebidas (F4)"));
     ui.callsButton->setFocusPolicy(Qt::ClickFocus); // F4 from the keyboard; Tab keeps the window's own order
     ui.callsButton->raise();
 
