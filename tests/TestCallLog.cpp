@@ -31,6 +31,26 @@ class TestCallLog : public QObject
     Q_OBJECT
 
     std::unique_ptr<WindowFixture> m_fx;
+
+    // A CSV read back by Python's csv module, an independent reader: its
+    // rows as JSON arrays. False when python3 is not there.
+    static bool readByPython(const QByteArray &csv, QJsonArray *rows)
+    {
+        QProcess python;
+        python.start(QStringLiteral("python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import csv, json, sys; "
+                               "print(json.dumps(list(csv.reader(sys.stdin.buffer.read().decode('utf-8')"
+                               ".splitlines(True)))))") });
+        if (!python.waitForStarted())
+            return false;
+        python.write(csv);
+        python.closeWriteChannel();
+        if (!python.waitForFinished(20000))
+            qFatal("python3 did not finish reading the CSV");
+        *rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+        return true;
+    }
     QString m_url;
 
     QLineEdit *edit(const char *name) const { return m_fx->control<QLineEdit>(name); }
@@ -356,18 +376,9 @@ private slots:
         const QByteArray csv = zuna.readAllStandardOutput();
 
         // Read back by Python's csv module, an independent reader.
-        QProcess python;
-        python.start(QStringLiteral("python3"),
-            { QStringLiteral("-c"),
-                QStringLiteral("import csv, json, sys; "
-                               "print(json.dumps(list(csv.reader(sys.stdin.buffer.read().decode('utf-8')"
-                               ".splitlines(True)))))") });
-        if (!python.waitForStarted())
+        QJsonArray rows;
+        if (!readByPython(csv, &rows))
             QSKIP("python3 is not installed");
-        python.write(csv);
-        python.closeWriteChannel();
-        QVERIFY(python.waitForFinished(20000));
-        const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows.at(0).toArray().size(), CallLogExport::CsvHeader.count(QLatin1Char(',')) + 1);
         const QJsonArray first = rows.at(1).toArray(), second = rows.at(2).toArray();
@@ -444,18 +455,9 @@ private slots:
         QVERIFY(zuna.waitForFinished(20000));
         const QByteArray csv = zuna.readAllStandardOutput();
         QVERIFY(!csv.contains('\x1b'));
-        QProcess python;
-        python.start(QStringLiteral("python3"),
-            { QStringLiteral("-c"),
-                QStringLiteral("import csv, json, sys; "
-                               "print(json.dumps(list(csv.reader(sys.stdin.buffer.read().decode('utf-8')"
-                               ".splitlines(True)))))") });
-        if (!python.waitForStarted())
+        QJsonArray rows;
+        if (!readByPython(csv, &rows))
             QSKIP("python3 is not installed");
-        python.write(csv);
-        python.closeWriteChannel();
-        QVERIFY(python.waitForFinished(20000));
-        const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
         QCOMPARE(rows.size(), 3);
         // No cell starts a formula; numbers as written stay readable.
         for (qsizetype r = 1; r < rows.size(); ++r) {
