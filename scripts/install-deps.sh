@@ -15,7 +15,7 @@ packages=(
   librsvg2-bin dpkg-dev file
 )
 test_packages=(
-  postgresql kamailio baresip-core
+  postgresql openssl kamailio baresip-core
   pulseaudio pulseaudio-utils espeak-ng sox
   dunst xvfb dbus python3 sqlite3 openbox xdotool xterm x11-utils
   desktop-file-utils appstream man-db groff-base lintian

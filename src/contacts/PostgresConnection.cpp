@@ -178,6 +178,29 @@ bool PostgresConnection::hasPassword(const QString &server)
         && std::any_of(options.cbegin(), options.cend(), [](const Option &o) { return isSecret(o.key); });
 }
 
+QString PostgresConnection::connectFailureText(const QString &server)
+{
+    QList<Option> options;
+    if (!parsed(server, &options))
+        return Unreadable;
+    const bool checksCertificate = std::any_of(options.cbegin(), options.cend(), [](const Option &o) {
+        return o.key == QLatin1String("sslmode")
+            && (o.value == QLatin1String("verify-ca") || o.value == QLatin1String("verify-full"));
+    });
+    if (!checksCertificate)
+        return Unreachable;
+    // TLS without any check: libpq checks against a root certificate file
+    // whenever one exists, so it is pointed at none.
+    const QByteArray conninfo = server.toUtf8();
+    const char *keys[] = { "dbname", "sslmode", "sslrootcert", "connect_timeout", nullptr };
+    const QByteArray timeout = QByteArray::number(ConnectTimeoutS);
+    const char *values[] = { conninfo.constData(), "require", "/dev/null/nenhum", timeout.constData(), nullptr };
+    PGconn *unchecked = PQconnectdbParams(keys, values, 1);
+    const bool through = unchecked && PQstatus(unchecked) == CONNECTION_OK;
+    PQfinish(unchecked);
+    return through ? CertificateRefused : Unreachable;
+}
+
 bool PostgresConnection::failure(QString *error, const QString &what, const QString &server, const QString &detail)
 {
     if (error) {

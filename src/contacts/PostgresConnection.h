@@ -48,6 +48,10 @@ public:
         = QStringLiteral("O cadastro está ocupado por outra mesa; tente de novo em instantes.");
     static inline const QString TooSlow
         = QStringLiteral("O servidor do cadastro demorou demais para responder; tente de novo em instantes.");
+    static inline const QString CertificateRefused
+        = QStringLiteral("O servidor do cadastro respondeu, mas o certificado dele não foi reconhecido, e a conexão "
+                         "foi recusada para proteger os dados. Confira o certificado raiz indicado (sslrootcert, ou "
+                         "~/.postgresql/root.crt) e se o nome do servidor é o que o certificado diz.");
     static inline const QString Unreadable
         = QStringLiteral("O endereço do servidor do cadastro não pôde ser lido. Escreva-o como "
                          "postgresql://usuário@servidor/banco ou como opções chave=valor (ex.: service=zuna).");
@@ -64,6 +68,12 @@ public:
     static QString shown(const QString &server);
     // Whether the server's terms hold a password.
     static bool hasPassword(const QString &server);
+    // The attendant's words for a connection to `server` that failed: out of
+    // reach; or, when the server's terms ask its certificate to be checked
+    // and a connection that does not check it gets through, a certificate
+    // that was not recognised. Tries that connection, for libpq says which
+    // check failed only in English words.
+    static QString connectFailureText(const QString &server);
     // Puts `what`, the server and the driver's detail into `error`; false.
     static bool failure(QString *error, const QString &what, const QString &server, const QString &detail);
     // What `query` met; `gaveUp` when the program's own time limit ended it.

@@ -120,7 +120,8 @@ QSqlDatabase PostgresRegister::connection(QString *error)
         }
     }
     if (!db.open()) {
-        PostgresConnection::failure(&why, PostgresConnection::Unreachable, m_server, db.lastError().text());
+        PostgresConnection::failure(
+            &why, PostgresConnection::connectFailureText(m_server), m_server, db.lastError().text());
         if (error)
             *error = why;
         if (m_reachable->exchange(false))

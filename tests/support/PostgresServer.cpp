@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QThread>
 #include <QUrl>
 
@@ -17,7 +18,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr int Port = 5432; // names the socket file only: no TCP listener
+constexpr int Port = 5432; // names the socket file: no TCP listener until serveTls()
 
 bool asRoot()
 {
@@ -142,7 +143,11 @@ bool PostgresServer::init(QString *why)
 
 bool PostgresServer::start()
 {
-    QString options = QStringLiteral("-c listen_addresses='' -k %1 -p %2").arg(m_socketDir).arg(m_port);
+    QString options = QStringLiteral("-c listen_addresses='%1' -k %2 -p %3")
+                          .arg(m_tls ? QStringLiteral("localhost") : QString(), m_socketDir)
+                          .arg(m_port);
+    if (m_tls)
+        options += QStringLiteral(" -c ssl=on -c ssl_cert_file=server.crt -c ssl_key_file=server.key");
     // Durability is of no use to a throwaway server: fsync off keeps tests quick.
     if (m_durability == Durability::Throwaway)
         options += QStringLiteral(" -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
@@ -150,6 +155,62 @@ bool PostgresServer::start()
         { QStringLiteral("-D"), m_socketDir + QStringLiteral("/data"), QStringLiteral("-l"),
             m_socketDir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-o"), options,
             QStringLiteral("start") });
+}
+
+QString PostgresServer::socketFile() const
+{
+    return QStringLiteral("%1/.s.PGSQL.%2").arg(m_socketDir).arg(m_port);
+}
+
+bool PostgresServer::serveTls(const QString &certificateFile, const QString &keyFile, QString *why)
+{
+    if (!stop()) {
+        *why = QStringLiteral("the server did not stop");
+        return false;
+    }
+    // The server reads its certificate and key from its data folder, the key
+    // readable by its own user alone.
+    const QString data = m_socketDir + QStringLiteral("/data/");
+    for (const auto &[from, to] : { std::pair { certificateFile, QStringLiteral("server.crt") },
+             std::pair { keyFile, QStringLiteral("server.key") } }) {
+        QFile::remove(data + to);
+        if (!QFile::copy(from, data + to)
+            || !QFile::setPermissions(data + to, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+            || (asRoot()
+                && QProcess::execute(QStringLiteral("chown"), { QStringLiteral("postgres:"), data + to }) != 0)) {
+            *why = QStringLiteral("cannot give %1 to the server").arg(from);
+            return false;
+        }
+    }
+    // Over TCP only with TLS: a plain connection is refused.
+    QFile hba(data + QStringLiteral("pg_hba.conf"));
+    if (!hba.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("cannot read pg_hba.conf");
+        return false;
+    }
+    QString rules = QString::fromUtf8(hba.readAll());
+    hba.close();
+    rules.replace(
+        QRegularExpression(QStringLiteral("^host "), QRegularExpression::MultilineOption), QStringLiteral("hostssl "));
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) || hba.write(rules.toUtf8()) < 0) {
+        *why = QStringLiteral("cannot write pg_hba.conf");
+        return false;
+    }
+    hba.close();
+    // A port no one listens on now.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost)) {
+        *why = QStringLiteral("no free TCP port");
+        return false;
+    }
+    m_port = probe.serverPort();
+    probe.close();
+    m_tls = true;
+    if (!start()) {
+        *why = QStringLiteral("the server did not start with TLS (see %1/server.log)").arg(m_socketDir);
+        return false;
+    }
+    return true;
 }
 
 QString PostgresServer::adminUrl() const

@@ -11,7 +11,8 @@
 
 // A PostgreSQL server of the test's own: initdb and pg_ctl from Debian's
 // postgresql package, a cluster in a temporary folder, reachable only on a
-// Unix socket there, trust authentication. When the tests run as root the
+// Unix socket there (and on localhost with TLS after serveTls()), trust
+// authentication. When the tests run as root the
 // cluster belongs to the postgres user, as the server refuses to run as
 // root. One server per test program; each test takes a database of its own.
 // A benchmark starts one of its own that writes as a real server does.
@@ -57,6 +58,15 @@ public:
     // answer never sent. Released at releaseCommits(), or after `atMostMs`.
     void holdCommits(const QString &url, int atMostMs);
     void releaseCommits();
+    // Restarts the server listening on TCP too, on localhost at a free port,
+    // with TLS on: the certificate and key given (PEM files), as a server
+    // reached over the internet is. Connections over TCP must use TLS. False,
+    // with the reason in `why`, when it does not start so.
+    bool serveTls(const QString &certificateFile, const QString &keyFile, QString *why);
+    // The TCP port, once serveTls() succeeded.
+    int tcpPort() const { return m_tls ? m_port : 0; }
+    // The Unix socket's file, for a program that forwards connections to it.
+    QString socketFile() const;
 
 private:
     explicit PostgresServer(Durability durability)
@@ -80,6 +90,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_socketDir;
     int m_port = 0;
+    bool m_tls = false;
     int m_databases = 0;
     std::mutex m_undoMutex;
     std::condition_variable m_undoWake;
