@@ -1,13 +1,30 @@
-#include "app/Translations.h"
+#include "TestSupport.h"
 
+#include "app/ContactImportDialog.h"
+#include "app/FirstRunAssistant.h"
+#include "app/Translations.h"
+#include "callerid/CallerIdSetupDialog.h"
+#include "contacts/Register.h"
+
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
 
 #include <memory>
 
@@ -18,6 +35,37 @@ QString shown(QString text)
 {
     text = text.section(QLatin1Char('\t'), 0, 0);
     return text.remove(QLatin1Char('&'));
+}
+
+// Every text a file dialog shows: captions, tips, menus, choices, the
+// header and the cells of its views.
+QStringList textsOf(QFileDialog *dialog)
+{
+    QStringList texts { dialog->windowTitle() };
+    for (auto *label : dialog->findChildren<QLabel *>())
+        texts << label->text();
+    for (auto *button : dialog->findChildren<QAbstractButton *>())
+        texts << shown(button->text()) << button->toolTip();
+    for (auto *action : dialog->findChildren<QAction *>())
+        texts << shown(action->text()) << action->toolTip();
+    for (auto *box : dialog->findChildren<QComboBox *>())
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
+    for (auto *view : dialog->findChildren<QAbstractItemView *>()) {
+        const QAbstractItemModel *model = view->model();
+        if (!model)
+            continue;
+        for (int column = 0; column < model->columnCount(view->rootIndex()); ++column)
+            texts << model->headerData(column, Qt::Horizontal).toString();
+        for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
+            for (int column = 0; column < model->columnCount(view->rootIndex()); ++column) {
+                const QModelIndex index = model->index(row, column, view->rootIndex());
+                texts << index.data().toString() << index.data(Qt::ToolTipRole).toString();
+            }
+    }
+    texts.removeAll(QString());
+    texts.removeDuplicates();
+    return texts;
 }
 
 } // namespace
@@ -68,6 +116,103 @@ private slots:
         const auto which = QDialogButtonBox::StandardButton(button);
         QDialogButtonBox box(which);
         QCOMPARE(shown(box.button(which)->text()), text);
+    }
+
+    // Each file dialog Zuna opens, over a folder with a file and a folder in
+    // it, under the tests' C locale: Portuguese words and Brazilian dates.
+    void fileDialogsSpeakPortuguese_data()
+    {
+        QTest::addColumn<QString>("opener");
+        QTest::newRow("Access register") << QStringLiteral("access");
+        QTest::newRow("contacts to import") << QStringLiteral("contacts");
+        QTest::newRow("line recording") << QStringLiteral("recording");
+    }
+
+    void fileDialogsSpeakPortuguese()
+    {
+        QFETCH(QString, opener);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("antigo")));
+        // A file each dialog lists, whatever its filter.
+        const QString file = dir.filePath(QStringLiteral("CADA.MDB"));
+        for (const QString &name :
+            { QStringLiteral("CADA.MDB"), QStringLiteral("lista.csv"), QStringLiteral("linha.wav") }) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(3000, 'x'));
+            f.close();
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime(QDate(2026, 12, 8), QTime(9, 30)), QFileDevice::FileModificationTime));
+        }
+
+        std::unique_ptr<QWidget> owner;
+        QAbstractButton *browse = nullptr;
+        std::unique_ptr<RegisterFixture> reg;
+        if (opener == QLatin1String("access")) {
+            auto *assistant = new FirstRunAssistant(dir.filePath(QStringLiteral("dados")), QString());
+            owner.reset(assistant);
+            assistant->findChild<QAbstractButton *>(QStringLiteral("cadastroAccess"))->setChecked(true);
+            assistant->findChild<QLineEdit *>(QStringLiteral("arquivoAccess"))->setText(file);
+            browse = assistant->findChild<QPushButton *>(QStringLiteral("procurarAccess"));
+        } else if (opener == QLatin1String("contacts")) {
+            reg = std::make_unique<RegisterFixture>(QStringLiteral("sqlite"));
+            owner = std::make_unique<ContactImportDialog>(&reg->reg());
+            browse = owner->findChild<QPushButton *>(QStringLiteral("escolherArquivo"));
+        } else {
+            owner = std::make_unique<CallerIdSetupDialog>(dir.path());
+            owner->findChild<QLineEdit *>(QStringLiteral("arquivo"))->setText(file);
+            browse = owner->findChild<QPushButton *>(QStringLiteral("procurarArquivo"));
+        }
+        QVERIFY(browse);
+        owner->show();
+
+        // The dialog is modal: it is read from a timer that runs inside it,
+        // once it lists the folder, and then closed.
+        QStringList texts;
+        QString size;
+        QString date;
+        bool read = false;
+        QTimer watch;
+        int ticks = 0;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            ++ticks;
+            if (!dialog && ticks < 200)
+                return;
+            if (dialog) {
+                // The contacts' dialog starts where the last one was left.
+                if (dialog->directory() != QDir(dir.path()))
+                    dialog->setDirectory(dir.path());
+                auto *details = dialog->findChild<QTreeView *>();
+                const QAbstractItemModel *model = details ? details->model() : nullptr;
+                if (ticks < 200 && (!model || model->rowCount(details->rootIndex()) < 2))
+                    return;
+                texts = textsOf(dialog);
+                for (int row = 0; model && row < model->rowCount(details->rootIndex()); ++row) {
+                    const QModelIndex name = model->index(row, 0, details->rootIndex());
+                    if (name.data().toString() != QLatin1String("antigo")) {
+                        size = name.siblingAtColumn(1).data().toString();
+                        date = name.siblingAtColumn(3).data().toString();
+                    }
+                }
+                read = true;
+                dialog->reject();
+            }
+            watch.stop();
+        });
+        watch.start(20);
+        browse->click();
+        QVERIFY2(read, "no file dialog opened");
+        QCOMPARE(date, QStringLiteral("08/12/2026 09:30"));
+        QCOMPARE(size, QStringLiteral("2,93 KiB"));
+        // The words of Qt's file dialog, and the months and week days of C's dates.
+        static const QRegularExpression english(QStringLiteral(
+            "\\b(Folder|Files?|Drive|Computer|Name|Size|Type|Date|Modified|Look|Back|Forward|Parent|Director(y|ies)|"
+            "Create|New|List|View|Detail|Open|Save|Cancel|Choose|Rename|Delete|Show|hidden|Recent|Places|Shortcut|"
+            "bytes|document|database|audio|Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec|Mon|Tue|Wed|Thu|Fri|Sat|"
+            "Sun)\\b"));
+        for (const QString &text : std::as_const(texts))
+            QVERIFY2(!english.match(text).hasMatch(), qPrintable(texts.join(QStringLiteral(" | "))));
     }
 
     void messageBoxButtonsSpeakPortuguese()

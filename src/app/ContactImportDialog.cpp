@@ -1,11 +1,11 @@
 #include "app/ContactImportDialog.h"
 
 #include "contacts/Register.h"
+#include "platform/FileChooser.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -76,7 +76,7 @@ void ContactImportDialog::setBusy(bool busy)
 
 void ContactImportDialog::chooseFile()
 {
-    const QString path = QFileDialog::getOpenFileName(
+    const QString path = FileChooser::openFile(
         this, Title, QString(), QStringLiteral("Contatos (*.csv *.vcf *.txt);;Todos os arquivos (*)"));
     if (!path.isEmpty())
         openFile(path);

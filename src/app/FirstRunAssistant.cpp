@@ -5,10 +5,10 @@
 #include "callerid/CallerIdSetupDialog.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/PostgresConnection.h"
+#include "platform/FileChooser.h"
 
 #include <QButtonGroup>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -214,7 +214,7 @@ QWizardPage *FirstRunAssistant::makeLinePage()
 
 void FirstRunAssistant::chooseAccessFile()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("O cadastro do sistema anterior"),
+    const QString file = FileChooser::openFile(this, QStringLiteral("O cadastro do sistema anterior"),
         QFileInfo(m_accessFile->text()).path(), QStringLiteral("Cadastro do Access (*.mdb *.MDB)"));
     if (!file.isEmpty())
         m_accessFile->setText(file);

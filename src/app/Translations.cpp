@@ -1,8 +1,11 @@
 #include "app/Translations.h"
 
+#include "app/QtTextsSupplement.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace {
@@ -27,5 +30,10 @@ bool Translations::installPortuguese(QCoreApplication &app, QString *error)
             *error = QStringLiteral("não foi possível ler %1 (pacote qt6-translations-l10n)").arg(catalogue());
         return false;
     }
+    // Asked before Qt's catalogue, for the few texts it lacks.
+    QCoreApplication::installTranslator(new QtTextsSupplement(&app));
+    // Qt's texts that come from elsewhere follow the default locale too: the
+    // file types the file dialog names come from the MIME database.
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     return true;
 }

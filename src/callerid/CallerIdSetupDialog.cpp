@@ -4,11 +4,11 @@
 #include "callerid/sources/PulseAudioCapture.h"
 #include "callerid/sources/SoundCardSource.h"
 #include "contacts/Register.h"
+#include "platform/FileChooser.h"
 #include "platform/MessageBoxes.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -72,9 +72,10 @@ CallerIdSetupDialog::CallerIdSetupDialog(const QString &dataDir, QWidget *parent
     m_audioFile = new QLineEdit(m_settings.audioFile, file);
     m_audioFile->setObjectName(QStringLiteral("arquivo"));
     auto *browse = new QPushButton(QStringLiteral("&Procurar..."), file);
+    browse->setObjectName(QStringLiteral("procurarArquivo"));
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Gravação da linha"),
-            m_audioFile->text(), QStringLiteral("Áudio (*.wav *.flac *.ogg);;Todos (*)"));
+        const QString path = FileChooser::openFile(this, QStringLiteral("Gravação da linha"), m_audioFile->text(),
+            QStringLiteral("Áudio (*.wav *.flac *.ogg);;Todos (*)"));
         if (!path.isEmpty())
             m_audioFile->setText(path);
     });
