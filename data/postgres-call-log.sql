@@ -19,6 +19,10 @@ CREATE TABLE chamadas (
 
 CREATE INDEX chamadas_quando ON chamadas (quando);
 CREATE INDEX chamadas_nao_cadastrados ON chamadas (id) WHERE cd IS NULL;
+-- The extension may be there already (another database, the other script):
+-- the server's notice saying so is kept from the terminal. Run in the
+-- script's transaction, which LOCAL does not outlive.
+SET LOCAL client_min_messages = warning;
 CREATE EXTENSION IF NOT EXISTS pg_trgm;
 CREATE INDEX chamadas_busca ON chamadas USING gin (busca gin_trgm_ops);
 -- A finer sample of busca: with the default one the planner sometimes takes a

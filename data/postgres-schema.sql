@@ -82,6 +82,10 @@ $$;
 CREATE INDEX cada_nome ON cada ((zuna_chave_nome(a1) COLLATE "C"), cd);
 CREATE INDEX cada_fone ON cada (zuna_chave_fone(a4));
 -- Names by any part of them: trigrams of the case-folded name.
+-- The extension may be there already (another database, the other script):
+-- the server's notice saying so is kept from the terminal. Run in the
+-- script's transaction, which LOCAL does not outlive.
+SET LOCAL client_min_messages = warning;
 CREATE EXTENSION IF NOT EXISTS pg_trgm;
 CREATE INDEX cada_busca ON cada USING gin (zuna_dobra_nome(a1) gin_trgm_ops);
 

@@ -1,3 +1,4 @@
+#include "PostgresServer.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
@@ -243,6 +244,75 @@ private slots:
             { QStringLiteral("--init"), QStringLiteral("--data-dir"), dir, QStringLiteral("--database"), server });
         QCOMPARE(init.status, 1);
         QVERIFY(!QFile::exists(QDir(dir).filePath(QStringLiteral("registro.ini"))));
+    }
+
+    // Making and filling a register on a real server: the server's notices
+    // (an extension already there) are no business of the person at the
+    // terminal.
+    void aServerRegisterIsMadeWithoutServerNotices()
+    {
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        QTemporaryDir dir;
+        const QString made = server->newDatabase(false);
+        const Run init = run({ QStringLiteral("--init"), QStringLiteral("--data-dir"),
+            dir.filePath(QStringLiteral("servidor")), QStringLiteral("--database"), made });
+        QVERIFY2(init.status == 0, qPrintable(init.err));
+        QVERIFY2(init.err.isEmpty(), qPrintable(init.err));
+
+        DataFolderFixture data;
+        const Run copy = run({ QStringLiteral("--data-dir"), data.path(), QStringLiteral("--copy-register"),
+            server->newDatabase(false) });
+        QVERIFY2(copy.status == 0, qPrintable(copy.err));
+        QVERIFY2(copy.err.isEmpty(), qPrintable(copy.err));
+    }
+
+    // A server that cannot be had: the person reads first what went wrong,
+    // in Portuguese; libpq's English comes after, as the detail.
+    void aServerFailureLeadsInPortuguese_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("lead");
+        QTest::addColumn<QString>("libpq");
+        const QString nowhere = QStringLiteral("postgresql://zuna@127.0.0.1:1/zuna?connect_timeout=5");
+        const QString unreachable = QStringLiteral("zuna: Sem conexão com o servidor do cadastro.");
+        const QString refused = QStringLiteral("Connection refused");
+        QTest::newRow("start-up") << QStringList { QStringLiteral("--database"), nowhere }
+                                  << QStringLiteral("Erro: Não foi possível iniciar o Zuna.") << refused;
+        QTest::newRow("--init") << QStringList { QStringLiteral("--init"), QStringLiteral("--database"), nowhere }
+                                << unreachable << refused;
+        QTest::newRow("--copy-register") << QStringList { QStringLiteral("--copy-register"), nowhere } << unreachable
+                                         << refused;
+        QTest::newRow("--chamadas") << QStringList { QStringLiteral("--chamadas"), QStringLiteral("--database"),
+            nowhere } << unreachable << refused;
+    }
+
+    void aServerFailureLeadsInPortuguese()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, lead);
+        QFETCH(QString, libpq);
+        DataFolderFixture data;
+        QTemporaryDir fresh;
+        const bool init = arguments.contains(QStringLiteral("--init"));
+        const Run r = run(
+            QStringList { QStringLiteral("--data-dir"), init ? fresh.filePath(QStringLiteral("dados")) : data.path() }
+            + arguments);
+        QCOMPARE(r.status, 1);
+        QStringList lines = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        // Qt's note on a test machine with no session of its own.
+        lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("QStandardPaths: ")); });
+        QVERIFY2(!lines.isEmpty() && lines.first() == lead, qPrintable(r.err));
+        // The library's words, in a detail line and what continues it.
+        qsizetype detail = 0;
+        while (detail < lines.size() && !lines.at(detail).startsWith(QLatin1String("Detalhe: ")))
+            ++detail;
+        QVERIFY2(detail > 0 && detail < lines.size(), qPrintable(r.err));
+        for (qsizetype i = 0; i < detail; ++i)
+            QVERIFY2(!lines.at(i).contains(libpq), qPrintable(r.err));
+        QVERIFY2(r.err.contains(libpq), qPrintable(r.err));
     }
 };
 

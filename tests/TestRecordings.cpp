@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <sndfile.h>
 
 #include <cmath>
@@ -156,6 +158,50 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("A1133334444C  número 1133334444")), qPrintable(out));
         QVERIFY2(out.contains(QLatin1String("1 mensagem encontrada")), qPrintable(out));
         QVERIFY2(err.contains(QStringLiteral("linha.wav está cortada")), qPrintable(err));
+    }
+
+    // Files --decode cannot read: a Portuguese sentence says what is wrong;
+    // libsndfile's or the system's English is at most the detail after it.
+    void anUnreadableRecordingIsToldInPortuguese_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QString>("lead");
+        const QString notSound
+            = QStringLiteral("zuna: linha.wav não é uma gravação que o Zuna leia (WAV, FLAC ou OGG).");
+        QTest::newRow("text") << QByteArray("não é som\n") << true << notSound;
+        QTest::newRow("empty") << QByteArray() << true << notSound;
+        QTest::newRow("a header and nothing after") << QByteArray("RIFF\x24\0\0\0WAVEfmt ", 16) << true << notSound;
+        QTest::newRow("no permission") << QByteArray("RIFF") << false
+                                       << QStringLiteral("zuna: Não foi possível abrir a gravação linha.wav.");
+    }
+
+    void anUnreadableRecordingIsToldInPortuguese()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, readable);
+        QFETCH(QString, lead);
+        if (!readable && geteuid() == 0)
+            QSKIP("root reads every file");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("linha.wav"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        if (!readable)
+            QVERIFY(file.setPermissions(QFile::WriteOwner));
+        QProcess zuna;
+        zuna.start(QStringLiteral(ZUNA_BINARY),
+            { QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--decode"), path });
+        QVERIFY(zuna.waitForFinished(30000));
+        QCOMPARE(zuna.exitCode(), 1);
+        const QStringList lines
+            = QString::fromUtf8(zuna.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(!lines.isEmpty(), "nothing said");
+        QCOMPARE(lines.first(), lead);
+        for (const QString &line : lines.mid(1))
+            QVERIFY2(line.startsWith(QLatin1String("Detalhe: ")), qPrintable(line));
     }
 
     void decodeGivesBothReadingsOfDigitsThatReadTwoWays()

@@ -149,6 +149,11 @@ bool AudioFileSource::decodeFile(const QString &path, int sensitivity,
             : QStringLiteral("A gravação %1 não existe.").arg(path);
         return false;
     }
+    // A file that cannot be opened is not a file of the wrong kind.
+    if (QFile probe(path); !probe.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("Não foi possível abrir a gravação %1.\nDetalhe: %2").arg(name, probe.errorString());
+        return false;
+    }
     SF_INFO info {};
     SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!file) {
