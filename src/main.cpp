@@ -183,7 +183,7 @@ int main(int argc, char *argv[])
             return RegisterCommands::exportContacts(dir, options.databaseUrl, options.exportFile);
         if (!options.importFile.isEmpty())
             return RegisterCommands::importContacts(
-                dir, options.databaseUrl, options.importFile, options.yes, options.columnMap);
+                dir, options.databaseUrl, options.importFile, options.yes, options.merge, options.columnMap);
         if (options.listCalls)
             return printCalls(dir, options.databaseUrl, options.callsSince, options.csv);
         if (!options.decodeFile.isEmpty())

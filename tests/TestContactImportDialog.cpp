@@ -6,6 +6,7 @@
 #include "contacts/Register.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -94,6 +95,48 @@ private slots:
             &error));
         QCOMPARE(stored,
             QStringList({ QStringLiteral("Ana|(11)3333-4444|Santos"), QStringLiteral("Bia|(11)2222-1111|Niterói") }));
+    }
+
+    // A file that only completes a stored contact: nothing to write until
+    // the attendant chooses to merge; then the stored contact is completed.
+    void duplicatesAreMergedWhenChosen()
+    {
+        RegisterFixture r(QStringLiteral("sqlite"));
+        ContactRecord ana;
+        ana.a1 = QStringLiteral("Ana");
+        ana.a4 = QStringLiteral("(11)3333-4444");
+        ana.a12 = QStringLiteral("Santos");
+        r.add(ana);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("lista.csv"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("nome;telefone;bairro;cidade\r\nAna;11 3333-4444;Centro;Niter\xc3\xb3i\r\n");
+        }
+        ContactImportDialog dialog(&r.reg());
+        dialog.show();
+        auto *merge = dialog.findChild<QCheckBox *>(QStringLiteral("completar"));
+        auto *preview = dialog.findChild<QPlainTextEdit *>(QStringLiteral("previa"));
+        auto *import = dialog.findChild<QPushButton *>(QStringLiteral("importar"));
+        QVERIFY(merge && !merge->isEnabled());
+        dialog.openFile(file);
+        QTRY_VERIFY(preview->toPlainText().contains(QStringLiteral("0 contatos a importar, 1 repetidos")));
+        QVERIFY(merge->isEnabled());
+        QVERIFY(!import->isEnabled());
+        merge->setChecked(true);
+        QVERIFY2(preview->toPlainText().contains(QStringLiteral("linha 2: Ana  (11)3333-4444 (bairro, observações)")),
+            qPrintable(preview->toPlainText()));
+        QVERIFY(import->isEnabled());
+        QTest::mouseClick(import, Qt::LeftButton);
+        QTRY_VERIFY(preview->toPlainText().contains(QStringLiteral("1 contatos já cadastrados completados")));
+        std::optional<ContactRecord> now;
+        QString error;
+        QVERIFY(r.reg().findByCode(1, &now, &error) && now);
+        QCOMPARE(now->a11, QStringLiteral("Centro"));
+        QCOMPARE(now->a12, QStringLiteral("Santos"));
+        QCOMPARE(now->ob, QStringLiteral("Importado, cidade: Niterói"));
+        QVERIFY(!merge->isEnabled());
     }
 };
 

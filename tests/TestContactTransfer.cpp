@@ -329,7 +329,7 @@ void TestContactTransfer::importSkipsDuplicatesAndDamagedRowsWithTheirLines()
     const QString shown = ContactImport::describe(preview);
     QVERIFY2(shown.contains(QStringLiteral("2 contatos a importar, 2 repetidos")), qPrintable(shown));
     QVERIFY2(shown.contains(QStringLiteral("linha 5")), qPrintable(shown));
-    QVERIFY(ContactImport::write(r.reg(), preview, {}, &error));
+    QVERIFY(ContactImport::write(r.reg(), preview, false, {}, &error));
     qint64 count = 0;
     QVERIFY(r.reg().count(&count, &error));
     QCOMPARE(count, 3);

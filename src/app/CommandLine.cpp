@@ -54,11 +54,12 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
     const QCommandLineOption exportContacts(QStringLiteral("export-contacts"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption importContacts(QStringLiteral("import-contacts"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption merge(QStringLiteral("merge"));
     const QCommandLineOption map(QStringLiteral("map"), QString(), QStringLiteral("COLUMN=FIELD"));
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
     parser.addOptions({ dataDir, init, ddd, setup, decode, call, database, copyRegister, line, calls, since, csv,
-        backup, restore, exportContacts, importContacts, yes, map, open, help, version });
+        backup, restore, exportContacts, importContacts, yes, merge, map, open, help, version });
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -99,8 +100,9 @@ bool CommandLine::parse(const QStringList &arguments, CommandLine *result, QStri
         *error = QStringLiteral("a opção --export-contacts escreve um arquivo .csv ou .vcf");
         return false;
     }
-    if (result->yes && !parser.isSet(importContacts)) {
-        *error = QStringLiteral("a opção --yes acompanha --import-contacts");
+    result->merge = parser.isSet(merge);
+    if ((result->yes || result->merge) && !parser.isSet(importContacts)) {
+        *error = QStringLiteral("as opções --yes e --merge acompanham --import-contacts");
         return false;
     }
     result->columnMap = parser.values(map);
@@ -217,7 +219,12 @@ QString CommandLine::helpText()
                           "  --export-contacts ARQUIVO  grava os contatos em ARQUIVO.csv (UTF-8) ou\n"
                           "                    ARQUIVO.vcf (vCard 4.0)\n"
                           "  --import-contacts ARQUIVO  traz contatos de um CSV ou vCard: mostra o que\n"
-                          "                    será gravado e pergunta; com --yes grava sem perguntar\n"
+                          "                    será gravado e pergunta; com --yes grava sem perguntar;\n"
+                          "                    os de telefone já cadastrado são pulados\n"
+                          "  --merge           com --import-contacts, os de telefone já cadastrado\n"
+                          "                    completam o contato cadastrado: um campo vazio recebe o\n"
+                          "                    do arquivo; um campo preenchido fica como está e o valor\n"
+                          "                    diferente do arquivo vai para as observações\n"
                           "  --map COLUNA=CAMPO  com --import-contacts, o campo da coluna COLUNA do CSV\n"
                           "                    (nome ou número): nome, telefone, endereco, complemento,\n"
                           "                    bairro, cidade, uf, cep, observacoes ou pular; repetível\n"

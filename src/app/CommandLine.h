@@ -26,6 +26,7 @@ struct CommandLine
     QString exportFile; // --export-contacts FILE.csv|FILE.vcf
     QString importFile; // --import-contacts FILE
     bool yes = false; // --yes, with --import-contacts: no question asked
+    bool merge = false; // --merge, with --import-contacts: duplicates merged
     QStringList columnMap; // --map COLUMN=FIELD (repeated), with --import-contacts
     bool help = false;
     bool version = false;

@@ -4,6 +4,7 @@
 #include "platform/FileChooser.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -41,6 +42,12 @@ ContactImportDialog::ContactImportDialog(Register *reg, QWidget *parent)
     m_preview->setReadOnly(true);
     m_preview->setLineWrapMode(QPlainTextEdit::NoWrap);
     layout->addWidget(m_preview, 1);
+    m_merge = new QCheckBox(QStringLiteral("Completar os contatos já cadastrados com o que o arquivo traz "
+                                           "(campos preenchidos ficam; o que difere vai para as observações)"),
+        this);
+    m_merge->setObjectName(QStringLiteral("completar"));
+    m_merge->setEnabled(false);
+    layout->addWidget(m_merge);
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progresso"));
     m_progress->hide();
@@ -57,6 +64,17 @@ ContactImportDialog::ContactImportDialog(Register *reg, QWidget *parent)
     connect(m_choose, &QPushButton::clicked, this, &ContactImportDialog::chooseFile);
     connect(m_import, &QPushButton::clicked, this, &ContactImportDialog::importContacts);
     connect(m_close, &QPushButton::clicked, this, &ContactImportDialog::reject);
+    connect(m_merge, &QCheckBox::toggled, this, [this] {
+        if (!m_busy && !m_read.format.isEmpty()) {
+            m_preview->setPlainText(ContactImport::describe(m_read, 20, m_merge->isChecked()));
+            setBusy(false);
+        }
+    });
+}
+
+bool ContactImportDialog::canWrite() const
+{
+    return !m_read.toAdd.isEmpty() || (m_merge->isChecked() && !m_read.merges.isEmpty());
 }
 
 void ContactImportDialog::reject()
@@ -71,7 +89,8 @@ void ContactImportDialog::setBusy(bool busy)
     m_choose->setEnabled(!busy);
     m_columns->setEnabled(!busy);
     m_close->setEnabled(!busy);
-    m_import->setEnabled(!busy && !m_read.toAdd.isEmpty());
+    m_merge->setEnabled(!busy && !m_read.merges.isEmpty());
+    m_import->setEnabled(!busy && canWrite());
 }
 
 void ContactImportDialog::chooseFile()
@@ -129,7 +148,7 @@ void ContactImportDialog::showPreview(bool ok, const QString &error)
 {
     if (!ok)
         m_read = ContactImport::Preview();
-    m_preview->setPlainText(ok ? ContactImport::describe(m_read, 20) : error);
+    m_preview->setPlainText(ok ? ContactImport::describe(m_read, 20, m_merge->isChecked()) : error);
     m_progress->hide();
     if (ok && !m_read.unclear.isEmpty() && m_chosen.isEmpty())
         offerColumns();
@@ -169,16 +188,19 @@ void ContactImportDialog::offerColumns()
 
 void ContactImportDialog::importContacts()
 {
-    const qint64 total = m_read.toAdd.size();
+    const bool merge = m_merge->isChecked();
+    const qint64 added = m_read.toAdd.size();
+    const qint64 merged = merge ? m_read.merges.size() : 0;
+    const qint64 total = added + merged;
     m_progress->setRange(0, int(total));
     m_progress->setValue(0);
     m_progress->show();
     setBusy(true);
     auto preview = std::make_shared<ContactImport::Preview>(m_read);
-    QThreadPool::globalInstance()->start([reg = m_register, preview, total, self = QPointer(this)] {
+    QThreadPool::globalInstance()->start([reg = m_register, preview, merge, added, merged, self = QPointer(this)] {
         QString error;
         const bool ok = ContactImport::write(
-            *reg, *preview,
+            *reg, *preview, merge,
             [self](qint64 done) {
                 QMetaObject::invokeMethod(qApp, [self, done] {
                     if (self)
@@ -186,16 +208,19 @@ void ContactImportDialog::importContacts()
                 });
             },
             &error);
-        QMetaObject::invokeMethod(qApp, [self, ok, total, error] {
+        QMetaObject::invokeMethod(qApp, [self, ok, added, merged, error] {
             if (!self)
                 return;
-            self->m_progress->setValue(int(total));
+            self->m_progress->setValue(int(added + merged));
             self->m_read = ContactImport::Preview();
             self->setBusy(false);
-            self->m_preview->setPlainText(ok ? QStringLiteral("%1 contatos importados.").arg(total)
-                                             : QStringLiteral("Nada foi gravado.\n\n%1").arg(error));
+            QString done = QStringLiteral("%1 contatos importados").arg(added);
+            if (merged > 0)
+                done += QStringLiteral(", %1 contatos já cadastrados completados").arg(merged);
+            self->m_preview->setPlainText(
+                ok ? done + QLatin1Char('.') : QStringLiteral("Nada foi gravado.\n\n%1").arg(error));
             if (ok)
-                emit self->imported(total);
+                emit self->imported(added + merged);
         });
     });
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QFormLayout;
 class QGroupBox;
 class QLabel;
@@ -14,7 +15,8 @@ class Register;
 
 // Contacts brought in from a CSV or vCard file in the window: the file is read
 // and checked off the window's thread, the preview shown (what will be added,
-// the duplicates and damaged rows skipped, with their lines; a CSV column whose
+// the duplicates and damaged rows skipped, with their lines, or the
+// duplicates merged into the stored contacts when chosen; a CSV column whose
 // field is unclear gets a box to choose it, and the file is read again with
 // the choice), and only on
 // "Importar" are the contacts written, in one transaction, with a progress
@@ -44,10 +46,12 @@ private:
     void offerColumns();
     void importContacts();
     void setBusy(bool busy);
+    bool canWrite() const;
 
     Register *m_register;
     QLabel *m_file;
     QPlainTextEdit *m_preview;
+    QCheckBox *m_merge;
     QProgressBar *m_progress;
     QPushButton *m_choose;
     QPushButton *m_import;

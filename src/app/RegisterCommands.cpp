@@ -196,8 +196,8 @@ int exportContacts(const QString &dataDir, const QString &databaseUrl, const QSt
     return 0;
 }
 
-int importContacts(
-    const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes, const QStringList &columnMap)
+int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes, bool merge,
+    const QStringList &columnMap)
 {
     QString error;
     const auto reg = Register::open(dataDir, databaseUrl, Register::Patience::Background, &error);
@@ -237,13 +237,19 @@ int importContacts(
         if (!preview.unclear.isEmpty() && !readFile())
             return failed(error, QStringLiteral("Nada foi gravado.\n"));
     }
-    out << ContactImport::describe(preview);
-    if (preview.toAdd.isEmpty()) {
+    out << ContactImport::describe(preview, 5, merge);
+    const qint64 merged = merge ? preview.merges.size() : 0;
+    if (!merge && !preview.merges.isEmpty())
+        out << "Para completá-los com o que o arquivo traz, use --merge.\n";
+    if (preview.toAdd.isEmpty() && merged == 0) {
         out << "Não há contatos novos para gravar.\n";
         return preview.damaged.isEmpty() ? 0 : 1;
     }
+    const QString what = merged == 0
+        ? QStringLiteral("os %1 contatos").arg(preview.toAdd.size())
+        : QStringLiteral("os %1 contatos novos e completar os %2 já cadastrados").arg(preview.toAdd.size()).arg(merged);
     if (!yes) {
-        out << "Gravar os " << preview.toAdd.size() << " contatos no cadastro"
+        out << "Gravar " << what << " no cadastro"
             << (preview.damaged.isEmpty() ? "" : ", pulando as linhas danificadas") << "? [s/N] ";
         out.flush();
         const QString line = input().readLine();
@@ -256,12 +262,15 @@ int importContacts(
         }
     }
     TerminalProgress progress(QStringLiteral("Gravando os contatos"));
-    const qint64 total = preview.toAdd.size();
+    const qint64 total = preview.toAdd.size() + merged;
     if (!ContactImport::write(
-            *reg, preview, [&](qint64 done) { progress.show(done, total); }, &error))
+            *reg, preview, merge, [&](qint64 done) { progress.show(done, total); }, &error))
         return failed(error, QStringLiteral("Nada foi gravado.\n"));
     progress.finish();
-    out << total << " contatos importados.\n";
+    out << preview.toAdd.size() << " contatos importados";
+    if (merged > 0)
+        out << ", " << merged << " contatos já cadastrados completados";
+    out << ".\n";
     return 0;
 }
 

@@ -11,7 +11,8 @@ namespace RegisterCommands {
 int backup(const QString &dataDir, const QString &databaseUrl, const QString &file);
 int restore(const QString &dataDir, const QString &file);
 int exportContacts(const QString &dataDir, const QString &databaseUrl, const QString &file);
-int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes,
+// With `merge`, a contact whose telephone is stored completes the stored one.
+int importContacts(const QString &dataDir, const QString &databaseUrl, const QString &file, bool yes, bool merge,
     const QStringList &columnMap = {});
 
 } // namespace RegisterCommands

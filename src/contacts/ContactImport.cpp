@@ -1,6 +1,7 @@
 #include "contacts/ContactImport.h"
 
 #include "contacts/ContactCsv.h"
+#include "contacts/ContactMerge.h"
 #include "contacts/ContactVCard.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
@@ -25,6 +26,21 @@ QString oneLine(QString text)
 QString shownRow(const ImportRow &row)
 {
     return QStringLiteral("linha %1: %2  %3").arg(row.line).arg(oneLine(row.record.a1), oneLine(row.record.a4));
+}
+
+// The fields a merge changes, named as the window names them.
+QString changedFields(const ContactRecord &was, const ContactRecord &is)
+{
+    QStringList names;
+    const std::pair<QString ContactRecord::*, const char *> fields[]
+        = { { &ContactRecord::a1, "nome" }, { &ContactRecord::a9, "endereço" }, { &ContactRecord::a10, "complemento" },
+              { &ContactRecord::a11, "bairro" }, { &ContactRecord::a12, "cidade" }, { &ContactRecord::a13, "UF" },
+              { &ContactRecord::a14, "CEP" }, { &ContactRecord::ob, "observações" } };
+    for (const auto &[field, name] : fields) {
+        if (was.*field != is.*field)
+            names << QString::fromUtf8(name);
+    }
+    return names.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -89,34 +105,62 @@ bool ContactImport::read(const QString &path, Register &reg, const QString &area
         keysOf[i] = number.lookupKeys();
         asked << keysOf[i];
     }
-    QSet<QString> known;
-    if (!reg.knownPhoneKeys(asked, &known, error))
+    QHash<QString, ContactRecord> known;
+    if (!reg.contactsByPhoneKeys(asked, &known, error))
         return false;
+    QHash<qint64, qsizetype> mergeOf; // stored code: its place in merges
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (left.at(i))
             continue;
         ImportRow &row = rows[i];
         const QStringList &keys = keysOf.at(i);
-        if (std::any_of(keys.cbegin(), keys.cend(), [&](const QString &k) { return known.contains(k); })) {
-            row.damage = QStringLiteral("o telefone já está no cadastro");
-            preview->duplicates << row;
-        } else {
+        const auto stored
+            = std::find_if(keys.cbegin(), keys.cend(), [&](const QString &k) { return known.contains(k); });
+        if (stored == keys.cend()) {
             preview->toAdd << row;
+            continue;
+        }
+        row.damage = QStringLiteral("o telefone já está no cadastro");
+        preview->duplicates << row;
+        const ContactRecord &was = known[*stored];
+        if (const auto it = mergeOf.constFind(was.cd); it != mergeOf.cend()) {
+            Merge &m = preview->merges[*it];
+            m.lines << row.line;
+            m.merged = ContactMerge::merged(m.merged, row.record);
+        } else {
+            mergeOf.insert(was.cd, preview->merges.size());
+            preview->merges << Merge { { row.line }, was, ContactMerge::merged(was, row.record) };
         }
     }
+    preview->merges.removeIf([](const Merge &m) { return m.merged == m.stored; });
     std::stable_sort(preview->duplicates.begin(), preview->duplicates.end(),
         [](const ImportRow &a, const ImportRow &b) { return a.line < b.line; });
     return true;
 }
 
-QString ContactImport::describe(const Preview &p, int shown)
+QString ContactImport::describe(const Preview &p, int shown, bool merge)
 {
+    QSet<int> mergedLines;
+    for (const Merge &m : p.merges) {
+        for (const int line : m.lines)
+            mergedLines.insert(line);
+    }
+    QList<ImportRow> skipped;
+    for (const ImportRow &row : p.duplicates) {
+        if (!merge || !mergedLines.contains(row.line))
+            skipped << row;
+    }
     QStringList out;
     out << QStringLiteral("Arquivo: %1").arg(p.format);
-    out << QStringLiteral("%1 contatos a importar, %2 repetidos (pulados), %3 linhas danificadas (puladas).")
+    out << QStringLiteral("%1 contatos a importar, %2%3 repetidos (pulados), %4 linhas danificadas (puladas).")
                .arg(p.toAdd.size())
-               .arg(p.duplicates.size())
+               .arg(merge ? QStringLiteral("%1 já cadastrados a completar, ").arg(p.merges.size()) : QString())
+               .arg(skipped.size())
                .arg(p.damaged.size());
+    if (!merge && !p.merges.isEmpty())
+        out << QStringLiteral("%1 dos contatos repetidos trazem dados que o cadastro não tem e podem ser juntados "
+                              "aos já cadastrados.")
+                   .arg(p.merges.size());
     if (!p.ignoredColumns.isEmpty())
         out << QStringLiteral("Colunas não reconhecidas, ignoradas: %1")
                    .arg(p.ignoredColumns.join(QStringLiteral(", ")));
@@ -124,8 +168,20 @@ QString ContactImport::describe(const Preview &p, int shown)
         out << QStringLiteral("  + %1").arg(shownRow(p.toAdd.at(i)));
     if (p.toAdd.size() > shown)
         out << QStringLiteral("  ... e mais %1").arg(p.toAdd.size() - shown);
-    for (const auto &[title, list] : { std::pair { QStringLiteral("Repetidos:"), &p.duplicates },
-             std::pair { QStringLiteral("Danificadas:"), &p.damaged } }) {
+    if (merge && !p.merges.isEmpty()) {
+        out << QStringLiteral("A completar:");
+        for (qsizetype i = 0; i < p.merges.size() && i < 4 * shown; ++i) {
+            const Merge &m = p.merges.at(i);
+            out << QStringLiteral("  * linha %1: %2  %3 (%4)")
+                       .arg(m.lines.first())
+                       .arg(oneLine(m.stored.a1), oneLine(m.stored.a4), changedFields(m.stored, m.merged));
+        }
+        if (p.merges.size() > 4 * shown)
+            out << QStringLiteral("  ... e mais %1").arg(p.merges.size() - 4 * shown);
+    }
+    for (const auto &[title, list] :
+        { std::pair { QStringLiteral("Repetidos:"), static_cast<const QList<ImportRow> *>(&skipped) },
+            std::pair { QStringLiteral("Danificadas:"), &p.damaged } }) {
         if (list->isEmpty())
             continue;
         out << title;
@@ -138,11 +194,16 @@ QString ContactImport::describe(const Preview &p, int shown)
 }
 
 bool ContactImport::write(
-    Register &reg, const Preview &preview, const std::function<void(qint64)> &progress, QString *error)
+    Register &reg, const Preview &preview, bool merge, const std::function<void(qint64)> &progress, QString *error)
 {
     QList<ContactRecord> records;
     records.reserve(preview.toAdd.size());
     for (const ImportRow &row : preview.toAdd)
         records << row.record;
-    return reg.insertAll(records, progress, error);
+    QList<Register::Rewrite> rewrites;
+    if (merge) {
+        for (const Merge &m : preview.merges)
+            rewrites << Register::Rewrite { m.merged, m.stored };
+    }
+    return reg.insertAll(records, rewrites, progress, error);
 }

@@ -17,14 +17,27 @@ class Register;
 // written in one transaction. A contact whose telephone the register already
 // has (compared by key, however either was written), or an earlier row of the
 // file has, is left out and reported; so is a damaged row, with its line.
+// When asked, a contact the register already has is merged into the stored
+// one instead (ContactMerge says how).
 class ContactImport
 {
 public:
+    // A stored contact and what it becomes with the rows of the file that
+    // have its telephone.
+    struct Merge
+    {
+        QList<int> lines;
+        ContactRecord stored;
+        ContactRecord merged;
+    };
+
     struct Preview
     {
         QString format; // "CSV (UTF-8, separador ;)", "vCard"
         QList<ImportRow> toAdd;
         QList<ImportRow> duplicates; // damage holds what it repeats
+        // The stored contacts that a merge would change, by first line.
+        QList<Merge> merges;
         QList<ImportRow> damaged;
         QStringList ignoredColumns;
         // A CSV's header, what each column is taken as, the first row's
@@ -43,9 +56,11 @@ public:
         const std::function<void(qint64 done, qint64 total)> &progress = {},
         const QHash<int, ContactCsv::Column> &chosen = {});
     // The preview as the terminal shows it: counts, the first contacts, the
-    // duplicates and the damaged rows with their lines.
-    static QString describe(const Preview &preview, int shown = 5);
-    // Writes the contacts to add, all or none.
+    // duplicates (with `merge`, those merged apart) and the damaged rows with
+    // their lines.
+    static QString describe(const Preview &preview, int shown = 5, bool merge = false);
+    // Writes the contacts to add and, with `merge`, the merged ones; all or
+    // none. `progress` counts both.
     static bool write(
-        Register &reg, const Preview &preview, const std::function<void(qint64)> &progress, QString *error);
+        Register &reg, const Preview &preview, bool merge, const std::function<void(qint64)> &progress, QString *error);
 };

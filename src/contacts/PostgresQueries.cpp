@@ -171,13 +171,19 @@ bool PostgresQueries::listPage(QSqlDatabase db, const QString &server, const Nam
 }
 
 bool PostgresQueries::insertAll(QSqlDatabase db, const QList<ContactRecord> &records,
-    const std::function<void(qint64)> &progress, QSqlError *failed)
+    const QList<Register::Rewrite> &rewrites, const std::function<void(qint64)> &progress, QSqlError *failed,
+    QString *changedError)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("BEGIN"))) {
         *failed = query.lastError();
         return false;
     }
+    const auto rollBack = [&](const QSqlError &error) {
+        *failed = error;
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return false;
+    };
     for (qsizetype from = 0; from < records.size(); from += Batch) {
         const qsizetype n = std::min<qsizetype>(Batch, records.size() - from);
         QStringList rows(n, QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -185,13 +191,32 @@ bool PostgresQueries::insertAll(QSqlDatabase db, const QList<ContactRecord> &rec
                           .arg(rows.join(QLatin1Char(','))));
         for (qsizetype i = from; i < from + n; ++i)
             SqlRows::bindContact(query, records.at(i));
-        if (!query.exec()) {
-            *failed = query.lastError();
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            return false;
-        }
+        if (!query.exec())
+            return rollBack(query.lastError());
         if (progress)
             progress(from + n);
+    }
+    if (!rewrites.isEmpty()
+        && !query.prepare(
+            QStringLiteral("UPDATE cada SET a1 = ?, a4 = ?, a9 = ?, a10 = ?, a11 = ?, a12 = ?, a13 = ?, a14 = ?, "
+                           "ob = ? WHERE cd = ? AND coalesce(a1, '') = ? AND coalesce(a4, '') = ? "
+                           "AND coalesce(a9, '') = ? AND coalesce(a10, '') = ? AND coalesce(a11, '') = ? "
+                           "AND coalesce(a12, '') = ? AND coalesce(a13, '') = ? AND coalesce(a14, '') = ? "
+                           "AND coalesce(ob, '') = ?")))
+        return rollBack(query.lastError());
+    for (qsizetype i = 0; i < rewrites.size(); ++i) {
+        const Register::Rewrite &r = rewrites.at(i);
+        SqlRows::bindContact(query, r.record);
+        query.addBindValue(r.record.cd);
+        SqlRows::bindContact(query, r.asLoaded);
+        if (!query.exec())
+            return rollBack(query.lastError());
+        if (query.numRowsAffected() < 1) {
+            rollBack({});
+            return Register::changedSinceRead(rewrites, r.record.cd, changedError);
+        }
+        if (progress && (i + 1) % 1000 == 0)
+            progress(records.size() + i + 1);
     }
     if (query.exec(QStringLiteral("COMMIT")))
         return true;
@@ -199,22 +224,27 @@ bool PostgresQueries::insertAll(QSqlDatabase db, const QList<ContactRecord> &rec
     return false;
 }
 
-bool PostgresQueries::knownPhoneKeys(QSqlDatabase db, const QStringList &keys, QSet<QString> *known, QSqlError *failed)
+bool PostgresQueries::contactsByPhoneKeys(
+    QSqlDatabase db, const QStringList &keys, QHash<QString, ContactRecord> *found, QSqlError *failed)
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     for (qsizetype from = 0; from < keys.size(); from += Batch) {
         const QStringList part = keys.mid(from, Batch);
-        query.prepare(QStringLiteral("SELECT DISTINCT zuna_chave_fone(a4) FROM cada WHERE zuna_chave_fone(a4) IN (%1)")
-                          .arg(QStringList(part.size(), QStringLiteral("?")).join(QLatin1Char(','))));
+        query.prepare(QStringLiteral("SELECT %1, zuna_chave_fone(a4) FROM cada WHERE zuna_chave_fone(a4) IN (%2) "
+                                     "ORDER BY cd")
+                          .arg(Columns, QStringList(part.size(), QStringLiteral("?")).join(QLatin1Char(','))));
         for (const QString &k : part)
             query.addBindValue(k);
         if (!query.exec()) {
             *failed = query.lastError();
             return false;
         }
-        while (query.next())
-            known->insert(query.value(0).toString());
+        while (query.next()) {
+            const QString key = query.value(10).toString();
+            if (!found->contains(key))
+                found->insert(key, SqlRows::readContact(query));
+        }
     }
     return true;
 }

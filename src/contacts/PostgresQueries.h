@@ -34,12 +34,16 @@ public:
     static void readCallRows(QSqlQuery &query, QList<CallRecord> *rows);
     // A call of the log, its columns as CallColumns names them.
     static CallRecord callAt(const QSqlQuery &query);
-    // Stores `records` as new contacts in one transaction, a batch of rows
-    // per statement; `failed` receives the error that ended it.
+    // Stores `records` as new contacts, a batch of rows per statement, and
+    // rewrites stored ones, in one transaction; `failed` receives the error
+    // that ended it or, when a contact changed since it was read,
+    // `changedError` says which.
     static bool insertAll(QSqlDatabase db, const QList<ContactRecord> &records,
-        const std::function<void(qint64)> &progress, QSqlError *failed);
+        const QList<Register::Rewrite> &rewrites, const std::function<void(qint64)> &progress, QSqlError *failed,
+        QString *changedError);
     // Removes the calls older than `before`, a slice at a time.
     static bool pruneCalls(QSqlDatabase db, const QDateTime &before, qint64 *removed, QSqlError *failed);
-    // Which of these telephone keys some contact has.
-    static bool knownPhoneKeys(QSqlDatabase db, const QStringList &keys, QSet<QString> *known, QSqlError *failed);
+    // Which of these telephone keys some contact has, with the oldest such.
+    static bool contactsByPhoneKeys(
+        QSqlDatabase db, const QStringList &keys, QHash<QString, ContactRecord> *found, QSqlError *failed);
 };

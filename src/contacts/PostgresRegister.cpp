@@ -577,25 +577,25 @@ bool PostgresRegister::storeAreaCode(const QString &value, QString *error)
     return true;
 }
 
-bool PostgresRegister::insertAll(
-    const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
+bool PostgresRegister::insertAll(const QList<ContactRecord> &records, const QList<Rewrite> &rewrites,
+    const std::function<void(qint64)> &progress, QString *error)
 {
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlError failed;
-    return PostgresQueries::insertAll(db, records, progress, &failed)
-        || fail(error, QStringLiteral("Erro ao gravar os contatos."), failed, db.driver(), limit);
+    QSqlError failed; // none when a contact changed since it was read: `error` says which
+    return PostgresQueries::insertAll(db, records, rewrites, progress, &failed, error)
+        || (failed.isValid() && fail(error, QStringLiteral("Erro ao gravar os contatos."), failed, db.driver(), limit));
 }
 
-bool PostgresRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error)
+bool PostgresRegister::contactsByPhoneKeys(const QStringList &keys, QHash<QString, ContactRecord> *out, QString *error)
 {
     QSqlDatabase db = connection(error);
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
     QSqlError failed;
-    return PostgresQueries::knownPhoneKeys(db, keys, known, &failed)
+    return PostgresQueries::contactsByPhoneKeys(db, keys, out, &failed)
         || fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), failed, db.driver(), limit);
 }

@@ -63,3 +63,18 @@ bool Register::isBusy(const QString &error)
 {
     return error.startsWith(sqlProblem(QStringLiteral("5")));
 }
+
+bool Register::changedSinceRead(const QList<Rewrite> &rewrites, qint64 code, QString *error)
+{
+    QString name;
+    for (const Rewrite &r : rewrites) {
+        if (r.record.cd == code)
+            name = r.asLoaded.a1;
+    }
+    if (error)
+        *error = QStringLiteral("O contato \"%1\" (código %2) mudou no cadastro depois que o arquivo foi lido; "
+                                "nada foi gravado. Leia o arquivo de novo.")
+                     .arg(name)
+                     .arg(code);
+    return false;
+}

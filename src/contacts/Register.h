@@ -5,6 +5,7 @@
 #include "contacts/ContactRecord.h"
 #include "contacts/NamePattern.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -116,13 +117,22 @@ public:
     // `visit` says stop; false when the reading failed or was stopped.
     virtual bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) = 0;
 
-    // Stores new contacts in one transaction: all of them or, on a failure,
-    // none. Each gets a new code. `progress` is told how many are in so far.
-    virtual bool insertAll(
-        const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
+    // A stored contact to be written anew, only while it still holds what
+    // was read (another desk may have changed it since).
+    struct Rewrite
+    {
+        ContactRecord record;
+        ContactRecord asLoaded;
+    };
+    // Stores new contacts and rewrites stored ones in one transaction: all of
+    // them or, on a failure or a contact changed since it was read, none.
+    // Each new one gets a new code. `progress` is told how many are done.
+    virtual bool insertAll(const QList<ContactRecord> &records, const QList<Rewrite> &rewrites,
+        const std::function<void(qint64)> &progress, QString *error)
         = 0;
-    // Of these telephone keys, those that a stored contact's telephone has.
-    virtual bool knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error) = 0;
+    // Of these telephone keys, those that a stored contact's telephone has,
+    // each with that contact (the oldest, when several have it).
+    virtual bool contactsByPhoneKeys(const QStringList &keys, QHash<QString, ContactRecord> *found, QString *error) = 0;
 
     // --- the call log
     // Keeps a call; `call->id` receives the id it was given.
@@ -151,6 +161,8 @@ public:
     virtual Health health() = 0;
     // Whether an error this register reported says it was busy.
     static bool isBusy(const QString &error);
+    // The failure of a rewrite whose contact `code` changed since it was read.
+    static bool changedSinceRead(const QList<Rewrite> &rewrites, qint64 code, QString *error);
 
 signals:
     // Another desk saved or deleted a contact.

@@ -13,9 +13,12 @@ SqliteContactWriter::SqliteContactWriter(const QString &filePath, Codes codes)
 
 SqliteContactWriter::~SqliteContactWriter()
 {
+    if (m_update)
+        m_update->finish();
     if (m_open)
         m_insert->exec(QStringLiteral("ROLLBACK"));
-    m_insert.reset(); // before its connection
+    m_insert.reset(); // before their connection
+    m_update.reset();
 }
 
 bool SqliteContactWriter::begin(QString *error)
@@ -50,9 +53,32 @@ bool SqliteContactWriter::add(const ContactRecord &record, QString *error)
     return m_insert->exec() || fail(error, *m_insert);
 }
 
+bool SqliteContactWriter::rewrite(const QList<Register::Rewrite> &rewrites, qsizetype index, QString *error)
+{
+    if (!m_update) {
+        m_update = std::make_unique<QSqlQuery>(m_conn->database());
+        if (!m_update->prepare(
+                QStringLiteral("UPDATE CADA SET A1 = ?, A4 = ?, A9 = ?, A10 = ?, A11 = ?, A12 = ?, A13 = ?, A14 = ?, "
+                               "OB = ? WHERE CD = ? AND coalesce(A1, '') = ? AND coalesce(A4, '') = ? "
+                               "AND coalesce(A9, '') = ? AND coalesce(A10, '') = ? AND coalesce(A11, '') = ? "
+                               "AND coalesce(A12, '') = ? AND coalesce(A13, '') = ? AND coalesce(A14, '') = ? "
+                               "AND coalesce(OB, '') = ?")))
+            return fail(error, *m_update);
+    }
+    const Register::Rewrite &r = rewrites.at(index);
+    SqlRows::bindContact(*m_update, r.record);
+    m_update->addBindValue(r.record.cd);
+    SqlRows::bindContact(*m_update, r.asLoaded);
+    if (!m_update->exec())
+        return fail(error, *m_update);
+    return m_update->numRowsAffected() > 0 || Register::changedSinceRead(rewrites, r.record.cd, error);
+}
+
 bool SqliteContactWriter::commit(QString *error)
 {
     m_insert->finish();
+    if (m_update)
+        m_update->finish();
     QSqlQuery end(m_conn->database());
     if (!end.exec(QStringLiteral("COMMIT")))
         return fail(error, end);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "contacts/ContactRecord.h"
+#include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
 
 #include <QSqlQuery>
@@ -9,8 +10,8 @@
 #include <memory>
 
 // Many contacts written into an SQLite register in one transaction: an import
-// or a copy. Nothing is kept unless commit() succeeds; the triggers keep the
-// telephone keys, the count and the name index as for any other write.
+// (new contacts and stored ones merged with what the file says) or a copy. Nothing is kept unless commit() succeeds;
+// the triggers keep the telephone keys, the count and the name index as for any other write.
 class SqliteContactWriter
 {
 public:
@@ -23,6 +24,9 @@ public:
     // lock could not be had.
     bool begin(QString *error);
     bool add(const ContactRecord &record, QString *error);
+    // Rewrites the stored contact of rewrites[index], only while it holds
+    // what was read; otherwise fails, saying which contact changed.
+    bool rewrite(const QList<Register::Rewrite> &rewrites, qsizetype index, QString *error);
     bool commit(QString *error);
 
 private:
@@ -32,5 +36,6 @@ private:
     Codes m_codes;
     std::unique_ptr<SqlConnection> m_conn;
     std::unique_ptr<QSqlQuery> m_insert;
+    std::unique_ptr<QSqlQuery> m_update;
     bool m_open = false;
 };

@@ -890,14 +890,15 @@ bool SqliteRegister::storeAreaCode(const QString &value, QString *error)
 
 // --- many contacts at once
 
-bool SqliteRegister::insertAll(
-    const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error)
+bool SqliteRegister::insertAll(const QList<ContactRecord> &records, const QList<Rewrite> &rewrites,
+    const std::function<void(qint64)> &progress, QString *error)
 {
     SqliteContactWriter writer(m_filePath, SqliteContactWriter::Codes::New);
     if (!writer.begin(error))
         return false;
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        if (!writer.add(records.at(i), error))
+    for (qsizetype i = 0; i < records.size() + rewrites.size(); ++i) {
+        if (i < records.size() ? !writer.add(records.at(i), error)
+                               : !writer.rewrite(rewrites, i - records.size(), error))
             return false;
         if (progress && (i + 1) % 1000 == 0)
             progress(i + 1);
@@ -927,7 +928,7 @@ bool SqliteRegister::copyContacts(Register &source, const QString &filePath, qin
     return read && writer.commit(error);
 }
 
-bool SqliteRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error)
+bool SqliteRegister::contactsByPhoneKeys(const QStringList &keys, QHash<QString, ContactRecord> *found, QString *error)
 {
     constexpr qsizetype Batch = 500;
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
@@ -938,15 +939,19 @@ bool SqliteRegister::knownPhoneKeys(const QStringList &keys, QSet<QString> *know
     for (qsizetype from = 0; from < keys.size(); from += Batch) {
         const QStringList part = keys.mid(from, Batch);
         QStringList marks(part.size(), QStringLiteral("?"));
-        if (!query.prepare(QStringLiteral("SELECT DISTINCT CHAVE FROM CADA_FONES WHERE CHAVE IN (%1)")
-                               .arg(marks.join(QLatin1Char(',')))))
+        if (!query.prepare(QStringLiteral("SELECT %1, CHAVE FROM CADA_FONES JOIN CADA USING (CD) WHERE CHAVE IN (%2) "
+                                          "ORDER BY CD")
+                               .arg(Columns, marks.join(QLatin1Char(',')))))
             return failQuery(error, m_filePath, query);
         for (const QString &k : part)
             query.addBindValue(k);
         if (!query.exec())
             return failQuery(error, m_filePath, query);
-        while (query.next())
-            known->insert(query.value(0).toString());
+        while (query.next()) {
+            const QString key = query.value(10).toString();
+            if (!found->contains(key))
+                found->insert(key, SqlRows::readContact(query));
+        }
     }
     return true;
 }

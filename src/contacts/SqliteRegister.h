@@ -41,9 +41,9 @@ public:
     bool update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error) override;
     bool remove(qint64 code, QString *error) override;
     bool forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error) override;
-    bool insertAll(
-        const QList<ContactRecord> &records, const std::function<void(qint64)> &progress, QString *error) override;
-    bool knownPhoneKeys(const QStringList &keys, QSet<QString> *known, QString *error) override;
+    bool insertAll(const QList<ContactRecord> &records, const QList<Rewrite> &rewrites,
+        const std::function<void(qint64)> &progress, QString *error) override;
+    bool contactsByPhoneKeys(const QStringList &keys, QHash<QString, ContactRecord> *found, QString *error) override;
     bool logCall(CallRecord *call, QString *error) override;
     bool listCalls(
         const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error) override;
