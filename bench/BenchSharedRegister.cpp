@@ -140,7 +140,8 @@ QString copies(PostgresServer &server, const QString &deskDir, const QString &re
         QStringLiteral("DROP INDEX %1").arg(indexNames.join(QStringLiteral(", "))),
         QStringLiteral("ALTER TABLE cada DISABLE TRIGGER cada_conta"),
         QStringLiteral("\\copy cada (%1) from stdin with (format csv)").arg(CopyColumns),
-        QStringLiteral("UPDATE cada_contagem SET n = (SELECT count(*) FROM cada)"),
+        QStringLiteral(
+            "UPDATE cada_contagem_parte SET n = CASE WHEN parte = 0 THEN (SELECT count(*) FROM cada) ELSE 0 END"),
         QStringLiteral("ALTER TABLE cada ENABLE TRIGGER cada_conta") };
     statements << indexDefinitions;
     statements << QStringLiteral(

@@ -167,7 +167,7 @@ private slots:
         QTest::addColumn<QString>("held");
         QTest::addColumn<bool>("asNew");
         QTest::newRow("the contact's row") << QStringLiteral("SELECT * FROM cada FOR UPDATE") << false;
-        QTest::newRow("the count row") << QStringLiteral("SELECT * FROM cada_contagem FOR UPDATE") << true;
+        QTest::newRow("the count row") << QStringLiteral("SELECT * FROM cada_contagem_parte FOR UPDATE") << true;
     }
     void aHeldLockRefusesTheSaveAtOnceAndKeepsTheTyping()
     {

@@ -1,5 +1,7 @@
 #include "contacts/PostgresConnection.h"
 
+#include "contacts/PostgresStatement.h"
+
 #include <QAtomicInteger>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -94,6 +96,7 @@ PostgresConnection::PostgresConnection(const QString &server, int connectTimeout
 
 PostgresConnection::~PostgresConnection()
 {
+    PostgresStatement::forget(m_name);
     {
         QSqlDatabase db = QSqlDatabase::database(m_name, false);
         db.close();
@@ -229,7 +232,11 @@ PostgresConnection::Problem PostgresConnection::problemOf(const QSqlError &e, co
         return Problem::Lost;
     if (state == QLatin1String("55P03") || state == QLatin1String("40P01") || state == QLatin1String("40001"))
         return Problem::Busy;
-    if (state == QLatin1String("57014"))
+    // The name patterns are escaped by the program and always valid: a
+    // regular expression refused (2201B) is one the server stopped matching,
+    // at the statement's time limit (it may report the cancellation so) or
+    // past what its matcher takes.
+    if (state == QLatin1String("57014") || state == QLatin1String("2201B"))
         return Problem::Slow;
     if (state == QLatin1String("42P01") || state == QLatin1String("42883"))
         return Problem::NoRegister;

@@ -1,5 +1,6 @@
 #include "contacts/PostgresQueries.h"
 
+#include "contacts/PostgresStatement.h"
 #include "contacts/SqlRows.h"
 
 #include <QSqlError>
@@ -150,12 +151,11 @@ bool PostgresQueries::listPage(QSqlDatabase db, const QString &server, const Nam
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY %1, cd LIMIT ?").arg(SortKey);
     values << limit;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(sql);
+    PostgresStatement statement(db, sql);
+    QSqlQuery &query = statement.query();
     for (const QVariant &v : values)
         query.addBindValue(v);
-    if (!query.exec()) {
+    if (!statement.exec()) {
         const auto met = PostgresConnection::problemOf(query, false);
         if (problem)
             *problem = met;

@@ -4,6 +4,7 @@
 #include "contacts/PostgresQueries.h"
 #include "contacts/PostgresReader.h"
 #include "contacts/PostgresSchema.h"
+#include "contacts/PostgresStatement.h"
 #include "contacts/PostgresWatch.h"
 #include "contacts/SqlRows.h"
 
@@ -39,10 +40,8 @@ PostgresRegister::~PostgresRegister()
     m_connections.clear();
     lock.unlock();
     for (const QString &name : names) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            db.close();
-        }
+        PostgresStatement::forget(name);
+        QSqlDatabase::database(name, false).close(); // the handle gone before it is removed
         QSqlDatabase::removeDatabase(name);
     }
 }
@@ -87,8 +86,9 @@ int PostgresRegister::answerMs() const
 void PostgresRegister::closeOwnConnection()
 {
     QMutexLocker lock(&m_mutex);
-    QSqlDatabase db = QSqlDatabase::database(m_connections.value(QThread::currentThreadId()), false);
-    db.close(); // connect anew at the next use
+    const QString name = m_connections.value(QThread::currentThreadId());
+    PostgresStatement::forget(name);
+    QSqlDatabase::database(name, false).close(); // connect anew at the next use
 }
 
 QSqlDatabase PostgresRegister::connection(QString *error)
@@ -237,7 +237,9 @@ bool PostgresRegister::upgrade(QString *error)
         return false;
     PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL")) || !query.next())
+    if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL, to_regclass('chamadas') IS NOT NULL, "
+                                   "to_regclass('cada_contagem_parte') IS NOT NULL"))
+        || !query.next())
         return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
     if (!query.value(0).toBool())
         return PostgresConnection::failure(error,
@@ -245,17 +247,12 @@ bool PostgresRegister::upgrade(QString *error)
                            "zuna --init --database \"%1\"")
                 .arg(PostgresConnection::shown(m_server)),
             m_server, {});
-    // A register made before the call log gets it now.
-    if (!query.exec(QStringLiteral("SELECT to_regclass('chamadas') IS NOT NULL")) || !query.next())
-        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
-    if (query.value(0).toBool())
-        return true;
+    limit.end();
     QString detail;
-    if (!PostgresSchema::addCallLog(db, &detail))
-        return PostgresConnection::failure(error,
+    return PostgresSchema::complete(m_server, query.value(1).toBool(), query.value(2).toBool(), &detail)
+        || PostgresConnection::failure(error,
             QStringLiteral("Não foi possível preparar o cadastro do servidor para esta versão do Zuna."), m_server,
             detail);
-    return true;
 }
 
 bool PostgresRegister::logCall(CallRecord *call, QString *error)
@@ -264,14 +261,14 @@ bool PostgresRegister::logCall(CallRecord *call, QString *error)
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    query.prepare(
+    PostgresStatement statement(db,
         QStringLiteral("INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, "
                        "linha, cd, nome, busca) VALUES (to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+    QSqlQuery &query = statement.query();
     // Times travel as seconds since the epoch: no time zone is read wrong.
     query.addBindValue(call->when.toSecsSinceEpoch());
     SqlRows::bindCall(query, *call);
-    if (!query.exec() || !query.next())
+    if (!statement.exec() || !query.next())
         return fail(error, QStringLiteral("Erro ao registrar a chamada."), query, limit);
     call->id = query.value(0).toLongLong();
     return true;
@@ -372,10 +369,10 @@ bool PostgresRegister::findByCode(qint64 code, std::optional<ContactRecord> *res
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT %1 FROM cada WHERE cd = ?").arg(Columns));
+    PostgresStatement statement(db, QStringLiteral("SELECT %1 FROM cada WHERE cd = ?").arg(Columns));
+    QSqlQuery &query = statement.query();
     query.addBindValue(code);
-    if (!query.exec())
+    if (!statement.exec())
         return fail(error, QStringLiteral("Erro ao ler o contato."), query, limit);
     result->reset();
     if (query.next())
@@ -390,14 +387,15 @@ bool PostgresRegister::findByKeys(
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT %1 FROM cada WHERE zuna_chave_fone(a4) IN (?, ?) "
-                                 "ORDER BY coalesce(a4 = ?, false) DESC, cd LIMIT 1")
-                      .arg(Columns));
+    PostgresStatement statement(db,
+        QStringLiteral("SELECT %1 FROM cada WHERE zuna_chave_fone(a4) IN (?, ?) "
+                       "ORDER BY coalesce(a4 = ?, false) DESC, cd LIMIT 1")
+            .arg(Columns));
+    QSqlQuery &query = statement.query();
     query.addBindValue(keys.value(0));
     query.addBindValue(keys.value(1, keys.value(0)));
     query.addBindValue(laidOut);
-    if (!query.exec())
+    if (!statement.exec())
         return fail(error, QStringLiteral("Erro ao procurar o número no cadastro."), query, limit);
     if (query.next())
         *result = SqlRows::readContact(query);
@@ -434,11 +432,12 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     QSqlError failed;
     LostSave save { 0, 0, record, false };
     {
-        QSqlQuery query(db);
-        query.prepare(QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
-                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd, txid_current()"));
+        PostgresStatement statement(db,
+            QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd, txid_current()"));
+        QSqlQuery &query = statement.query();
         SqlRows::bindContact(query, record);
-        if (!query.exec() || !query.next()) {
+        if (!statement.exec() || !query.next()) {
             failed = query.lastError();
             db.rollback(); // before the statement is freed, which an aborted transaction refuses
         } else {
@@ -487,13 +486,13 @@ bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const C
     bool updated = false;
     LostSave save { 0, record.cd, record, false };
     {
-        QSqlQuery query(db);
-        query.prepare(sql);
+        PostgresStatement statement(db, sql);
+        QSqlQuery &query = statement.query();
         SqlRows::bindContact(query, record);
         query.addBindValue(record.cd);
         if (asLoaded)
             SqlRows::bindContact(query, *asLoaded);
-        if (!query.exec()) {
+        if (!statement.exec()) {
             failed = query.lastError();
             db.rollback(); // before the statement is freed, which an aborted transaction refuses
         } else if (query.next()) {
@@ -542,10 +541,10 @@ bool PostgresRegister::remove(qint64 code, QString *error)
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("DELETE FROM cada WHERE cd = ?"));
+    PostgresStatement statement(db, QStringLiteral("DELETE FROM cada WHERE cd = ?"));
+    QSqlQuery &query = statement.query();
     query.addBindValue(code);
-    if (!query.exec())
+    if (!statement.exec())
         return fail(error, QStringLiteral("Erro ao apagar o contato."), query, limit);
     return true;
 }

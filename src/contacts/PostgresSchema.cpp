@@ -19,6 +19,7 @@
 namespace {
 
 const QString CallLogSchema = QStringLiteral(":/data/postgres-call-log.sql");
+const QString CountSchema = QStringLiteral(":/data/postgres-count.sql");
 // Bytes of COPY text gathered before they are handed to libpq.
 constexpr qsizetype CopyChunk = 1 << 20;
 
@@ -168,8 +169,10 @@ bool PostgresSchema::create(const QString &server, QString *error, bool *already
     QString detail;
     const QString script = schemaScript(&detail);
     const QString callLog = script.isEmpty() ? QString() : scriptText(CallLogSchema, &detail);
-    if (callLog.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
-        || !db.commit()) {
+    // The count as a register made with one count row is brought to it.
+    const QString count = callLog.isEmpty() ? QString() : scriptText(CountSchema, &detail);
+    if (count.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
+        || !runSqlText(db, count, &detail) || !db.commit()) {
         db.rollback();
         return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."),
             server, detail.isEmpty() ? db.lastError().text() : detail);
@@ -187,6 +190,35 @@ bool PostgresSchema::addCallLog(QSqlDatabase db, QString *detail)
         return false;
     }
     return true;
+}
+
+bool PostgresSchema::addCountParts(QSqlDatabase db, QString *detail)
+{
+    const QString count = scriptText(CountSchema, detail);
+    QSqlQuery query(db);
+    // Another desk may have done it while this one waited for the writers.
+    const bool done = !count.isEmpty() && db.transaction()
+        && query.exec(QStringLiteral("LOCK TABLE cada IN SHARE ROW EXCLUSIVE MODE"))
+        && query.exec(QStringLiteral("SELECT to_regclass('cada_contagem_parte') IS NOT NULL")) && query.next();
+    const bool already = done && query.value(0).toBool();
+    query.finish();
+    if (!done || (!already && !runSqlText(db, count, detail)) || !db.commit()) {
+        if (detail->isEmpty())
+            *detail = query.lastError().isValid() ? query.lastError().text() : db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+bool PostgresSchema::complete(const QString &server, bool hasCallLog, bool hasCountParts, QString *detail)
+{
+    if (hasCallLog && hasCountParts)
+        return true;
+    PostgresConnection own(server);
+    *detail = own.errorText();
+    return own.isOpen() && (hasCallLog || addCallLog(own.database(), detail))
+        && (hasCountParts || addCountParts(own.database(), detail));
 }
 
 bool PostgresSchema::copyFrom(Register &source, const QString &server, qint64 *copied, QString *error)
@@ -260,7 +292,9 @@ bool PostgresSchema::copyFrom(Register &source, const QString &server, qint64 *c
     }
     query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
     query.addBindValue(areaCode);
-    if (!query.exec() || !query.exec(QStringLiteral("UPDATE cada_contagem SET n = (SELECT count(*) FROM cada)"))
+    if (!query.exec()
+        || !query.exec(QStringLiteral("UPDATE cada_contagem_parte SET n = CASE WHEN parte = 0 THEN "
+                                      "(SELECT count(*) FROM cada) ELSE 0 END"))
         || !query.exec(QStringLiteral("ALTER TABLE cada ENABLE TRIGGER cada_conta"))
         || !std::all_of(indexes.cbegin(), indexes.cend(), [&](const QString &index) { return query.exec(index); })
         // New contacts get codes above the ones brought over.

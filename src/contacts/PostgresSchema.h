@@ -17,6 +17,12 @@ public:
     static bool create(const QString &server, QString *error, bool *alreadyThere = nullptr);
     // Adds the call log to a register made before it; `detail`: why not.
     static bool addCallLog(QSqlDatabase db, QString *detail);
+    // Replaces the single count row of a register made before the count was
+    // kept in parts, counting its contacts anew; `detail`: why not.
+    static bool addCountParts(QSqlDatabase db, QString *detail);
+    // Brings a register an earlier version made up to date, on a connection
+    // of its own without time limits (the contacts may be counted anew).
+    static bool complete(const QString &server, bool hasCallLog, bool hasCountParts, QString *detail);
     // Copies a desk's SQLite register and its area code into the server's
     // empty register, codes kept, in one transaction (zuna --copy-register).
     static bool copyFrom(Register &source, const QString &server, qint64 *copied, QString *error);
