@@ -154,7 +154,7 @@ private slots:
             QList<ContactRecord> batch;
             for (int k = Each; k < Each + 10; ++k)
                 batch << contactOf(desk, k);
-            if (!reg->insertAll(batch, {}, &error))
+            if (!reg->insertAll(batch, {}, {}, &error))
                 errors->append(error);
         });
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
@@ -211,7 +211,7 @@ private slots:
             for (int k = 0; k < 60; ++k)
                 records << contactOf(k % 4, k);
             QString error;
-            QVERIFY2(open()->insertAll(records, {}, &error), qPrintable(error));
+            QVERIFY2(open()->insertAll(records, {}, {}, &error), qPrintable(error));
         }
         const NamePattern patterns[] = { NamePattern::fromTyped(QString()),
             NamePattern::fromTyped(QStringLiteral("mesa 02")), NamePattern::fromTyped(QStringLiteral("*contato 01")) };
