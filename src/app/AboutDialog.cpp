@@ -1,13 +1,23 @@
 #include "app/AboutDialog.h"
 
+#include "app/MainWindow.h"
+#include "contacts/BackupFolder.h"
+#include "contacts/RegisterRestore.h"
+#include "contacts/SqliteRegister.h"
 #include "platform/LibraryVersions.h"
+#include "platform/MessageBoxes.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QThread>
 #include <QVBoxLayout>
 
 namespace {
@@ -21,6 +31,7 @@ QString escaped(const QString &text)
 
 AboutDialog::AboutDialog(const QString &dataDir, const QString &registerWhere, QWidget *parent)
     : QDialog(parent)
+    , m_dataDir(dataDir)
 {
     setObjectName(QStringLiteral("sobre"));
     setWindowTitle(QStringLiteral("Sobre o Zuna"));
@@ -67,9 +78,80 @@ AboutDialog::AboutDialog(const QString &dataDir, const QString &registerWhere, Q
     copy->setObjectName(QStringLiteral("copiar"));
     connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(m_facts); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // A register on a server is restored with the server's own tools.
+    for (QWidget *w = parent; w && !m_window; w = w->parentWidget())
+        m_window = qobject_cast<MainWindow *>(w);
+    if (m_window && dynamic_cast<SqliteRegister *>(m_window->contactRegister())) {
+        QPushButton *restore
+            = buttons->addButton(QStringLiteral("Restaurar uma cópia..."), QDialogButtonBox::ActionRole);
+        restore->setObjectName(QStringLiteral("restaurar"));
+        connect(restore, &QPushButton::clicked, this, &AboutDialog::chooseCopy);
+    }
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_text);
     layout->addWidget(buttons);
     resize(fontMetrics().averageCharWidth() * 70, fontMetrics().height() * 30);
+}
+
+void AboutDialog::chooseCopy()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Restaurar uma cópia do cadastro"),
+        BackupFolder::pathFor(m_dataDir), QStringLiteral("Cópias do cadastro (*.sqlite *.gz);;Todos os arquivos (*)"));
+    if (!path.isEmpty())
+        restoreFrom(path);
+}
+
+void AboutDialog::restoreFrom(const QString &copyPath)
+{
+    const QString title = QStringLiteral("Restaurar uma cópia");
+    // Unpacked and checked beside the register, off the window's thread: a
+    // large copy takes a while.
+    auto restore = std::make_shared<RegisterRestore>(m_dataDir, copyPath);
+    QProgressDialog progress(QStringLiteral("Verificando a cópia..."), QString(), 0, 0, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(1000);
+    QPointer<QProgressDialog> shown(&progress);
+    bool ok = false;
+    QString error;
+    QEventLoop wait;
+    QThread *worker = QThread::create([&] {
+        qint64 contacts = 0;
+        ok = restore->prepare(&contacts, &error, [shown](qint64 done, qint64 total) {
+            QMetaObject::invokeMethod(shown, [shown, done, total] {
+                if (shown && total > 0) {
+                    shown->setRange(0, 1000);
+                    shown->setValue(int(done * 1000 / total));
+                }
+            });
+        });
+    });
+    connect(worker, &QThread::finished, &wait, &QEventLoop::quit);
+    worker->start();
+    wait.exec();
+    worker->wait();
+    delete worker;
+    progress.close();
+    if (!ok) {
+        MessageBoxes::error(this, title, QStringLiteral("%1\n\nNada foi mudado.").arg(error));
+        return;
+    }
+    if (!MessageBoxes::confirmDefaultNo(this, title,
+            QStringLiteral("Cópia verificada: %1\nÍntegra e com as tabelas do cadastro; %2 contatos.\n\n"
+                           "Pôr esta cópia no lugar do cadastro? O cadastro atual é guardado antes como mais uma "
+                           "cópia; a janela do Zuna se fecha e abre de novo com o cadastro restaurado.")
+                .arg(copyPath)
+                .arg(restore->contacts())))
+        return;
+    if (m_window) {
+        // Queued: the window is closed only once this dialog has returned.
+        QMetaObject::invokeMethod(
+            m_window,
+            [window = QPointer(m_window), restore] {
+                if (window)
+                    emit window->restoreRequested(restore);
+            },
+            Qt::QueuedConnection);
+    }
+    accept();
 }

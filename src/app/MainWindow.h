@@ -17,6 +17,7 @@
 class CallLog;
 class CallRecording;
 class RegisterHealth;
+class RegisterRestore;
 class CallNotifier;
 class CallerIdControl;
 class CallsWindow;
@@ -61,6 +62,11 @@ public:
     CallLog *callLog() const { return m_callLog; }
     CallsWindow *callsWindow() const { return m_callsWindow; }
     CallNotifier *notifier() const { return m_notifier; }
+
+signals:
+    // The attendant chose to put this checked copy in place of the register
+    // (About): the window must be closed for it, and opened again.
+    void restoreRequested(std::shared_ptr<RegisterRestore> prepared);
 
 public slots:
     void activateCallerId();

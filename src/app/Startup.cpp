@@ -6,6 +6,7 @@
 #include "callerid/CallerIdSettings.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
+#include "contacts/RegisterRestore.h"
 #include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 #include "platform/DateFormat.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QThreadPool>
 
@@ -87,16 +89,24 @@ Startup::Outcome Startup::start()
         return Outcome::DateFormatFailed;
     }
 
-    auto main = std::make_unique<MainWindow>(m_dataDir, m_databaseUrl);
     QString error;
-    if (!main->load(&error)) {
-        main.reset();
+    if (!openWindow(&error)) {
         MessageBoxes::error(nullptr, ErrorTitle,
             QStringLiteral("Não foi possível iniciar o Zuna.\n\n%1%2").arg(error, missingFileHint()));
         m_veri.reset();
         m_instance.reset();
         return Outcome::Failed;
     }
+    m_veri.reset();
+    warnIfReadableByOthers();
+    return Outcome::Running;
+}
+
+bool Startup::openWindow(QString *error)
+{
+    auto main = std::make_unique<MainWindow>(m_dataDir, m_databaseUrl);
+    if (!main->load(error))
+        return false;
     m_main = std::move(main);
     // A register made by an earlier version or another program may lack an
     // index: without one the list is sorted in full and a call's lookup reads
@@ -127,10 +137,49 @@ Startup::Outcome Startup::start()
             });
         m_backup->start();
     }
+    // Queued: the window that asks is closed only after it has returned.
+    QObject::connect(
+        m_main.get(), &MainWindow::restoreRequested, qApp,
+        [this](const std::shared_ptr<RegisterRestore> &prepared) { restoreCopy(prepared); }, Qt::QueuedConnection);
     m_main->show();
-    m_veri.reset();
-    warnIfReadableByOthers();
-    return Outcome::Running;
+    return true;
+}
+
+void Startup::restoreCopy(const std::shared_ptr<RegisterRestore> &prepared)
+{
+    // Everything that reads or writes the register ends first: the copies,
+    // the work started beside the window, the window with its readers and
+    // call log. This program keeps the data folder held throughout, so no
+    // other copy of Zuna starts on it meanwhile.
+    const bool quitOnClose = QGuiApplication::quitOnLastWindowClosed();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    m_backup.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    m_main.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    prepared->heldByCaller();
+    QString kept, error;
+    const bool restored = prepared->replace(&kept, &error);
+    QString openError;
+    const bool opened = openWindow(&openError);
+    QGuiApplication::setQuitOnLastWindowClosed(quitOnClose);
+    if (!opened) {
+        MessageBoxes::error(nullptr, ErrorTitle,
+            QStringLiteral("%1\n\nNão foi possível abrir o cadastro de novo.\n\n%2%3")
+                .arg(restored ? QStringLiteral("Cadastro restaurado.") : error, openError, missingFileHint()));
+        QCoreApplication::exit(1);
+        return;
+    }
+    if (!restored) {
+        MessageBoxes::error(m_main.get(), MainWindow::AppTitle,
+            QStringLiteral("A cópia não foi restaurada; o cadastro ficou como estava.\n\n%1").arg(error));
+        return;
+    }
+    QString done
+        = QStringLiteral("Cadastro restaurado de %1: %2 contatos.").arg(prepared->copyPath()).arg(prepared->contacts());
+    if (!kept.isEmpty())
+        done += QStringLiteral("\nO cadastro anterior foi guardado em %1.").arg(kept);
+    MessageBoxes::notice(m_main.get(), MainWindow::AppTitle, done);
 }
 
 void Startup::warnIfReadableByOthers() const

@@ -6,6 +6,7 @@
 
 class AutoBackup;
 class MainWindow;
+class RegisterRestore;
 class SingleInstance;
 class StartupWindow;
 
@@ -37,6 +38,11 @@ public:
 
 private:
     QString missingFileHint() const;
+    // The main window filled from the data folder, with its companions.
+    bool openWindow(QString *error);
+    // Closes the window, puts the prepared copy in place of the register
+    // (or leaves the register as it was) and opens the window again.
+    void restoreCopy(const std::shared_ptr<RegisterRestore> &prepared);
     // Personal data that other users of the machine can read is reported,
     // with the command that makes it private.
     void warnIfReadableByOthers() const;

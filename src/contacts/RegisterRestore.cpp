@@ -106,12 +106,13 @@ bool RegisterRestore::prepare(qint64 *contacts, QString *error, const Progress &
     if (!copy.upgrade(&detail) || !copy.findByCode(0, &none, &detail))
         return fail(error, QStringLiteral("%1\n%2").arg(what, detail));
     m_prepared = true;
+    m_contacts = *contacts;
     return true;
 }
 
 bool RegisterRestore::replace(QString *kept, QString *error)
 {
-    if (!m_prepared || !m_lock)
+    if (!m_prepared || (!m_lock && !m_heldByCaller))
         return fail(error, QStringLiteral("A cópia não foi preparada."));
     kept->clear();
     const QString current = DataFolder::findFile(m_dataDir, DataFiles::Contacts);

@@ -24,6 +24,9 @@ public:
     // Holds the data folder as a running Zuna does: refused while one runs
     // on it, so that nobody works on a register about to be replaced.
     bool lock(QString *error);
+    // The running window, which holds the data folder itself, restores: it
+    // has ended everything that used the register before replace().
+    void heldByCaller() { m_heldByCaller = true; }
     // Unpacks and checks the copy beside the register; `contacts` receives
     // the number it holds.
     bool prepare(qint64 *contacts, QString *error, const Progress &progress = {});
@@ -33,10 +36,15 @@ public:
 
     // Where the copy is unpacked, beside the register.
     QString preparedPath() const;
+    QString copyPath() const { return m_copyPath; }
+    // The contacts of the prepared copy.
+    qint64 contacts() const { return m_contacts; }
 
 private:
     QString m_dataDir;
     QString m_copyPath;
     std::unique_ptr<SingleInstance> m_lock;
     bool m_prepared = false;
+    bool m_heldByCaller = false;
+    qint64 m_contacts = 0;
 };
