@@ -2,6 +2,7 @@
 
 #include "app/CallListModel.h"
 #include "app/CallsWindow.h"
+#include "app/FirstRunAssistant.h"
 #include "app/MainWindow.h"
 #include "callerid/CallerIdSetupDialog.h"
 #include "callerid/sources/AudioCapture.h"
@@ -10,12 +11,15 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWizardPage>
 
 // The windows at the fonts attendants use: every text the user reads fits
 // the box it is drawn in. ZUNA_SCREENSHOT_DIR keeps a picture of each.
@@ -25,11 +29,56 @@ class TestLooks : public QObject
 
     QFont m_startFont;
 
+    // At a device pixel ratio above 1 (QT_SCALE_FACTOR=2, a high-density
+    // screen) the picture is taken at that ratio and named for it.
     static void keepPicture(QWidget *widget, const QString &name)
     {
         const QString dir = qEnvironmentVariable("ZUNA_SCREENSHOT_DIR");
-        if (!dir.isEmpty())
-            widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+        if (dir.isEmpty())
+            return;
+        const qreal ratio = widget->devicePixelRatioF();
+        const QString scale = ratio > 1 ? QStringLiteral("-escala%1").arg(ratio) : QString();
+        QVERIFY(widget->grab().save(dir + QLatin1Char('/') + name + scale + QStringLiteral(".png")));
+    }
+
+    // Each visible text of `top` whole: a wrapped label as tall as its
+    // lines, any other as wide as its longest line, a button's or a choice's
+    // caption within it. Fails the test with the first that is not.
+    static void verifyTextsFit(QWidget *top)
+    {
+        for (QLabel *label : top->findChildren<QLabel *>()) {
+            if (!label->isVisible() || label->text().isEmpty() || !label->pixmap().isNull())
+                continue;
+            const QString where = QStringLiteral("%1 \"%2\"").arg(label->objectName(), label->text().left(40));
+            if (label->wordWrap()) {
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(where));
+            } else if (!Qt::mightBeRichText(label->text())) {
+                int widest = 0;
+                for (const QString &line : label->text().remove(QLatin1Char('&')).split(QLatin1Char('\n')))
+                    widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+                QVERIFY2(widest <= label->contentsRect().width(),
+                    qPrintable(
+                        QStringLiteral("%1: %2 > %3").arg(where).arg(widest).arg(label->contentsRect().width())));
+            }
+        }
+        for (QAbstractButton *button : top->findChildren<QAbstractButton *>()) {
+            if (!button->isVisible() || button->text().trimmed().isEmpty())
+                continue;
+            const QString where = QStringLiteral("%1 \"%2\"").arg(button->objectName(), button->text());
+            if (qobject_cast<QPushButton *>(button)) {
+                // Some designed captions keep blanks after the words.
+                const QString caption = button->text().trimmed().remove(QLatin1Char('&'));
+                QStyleOptionButton option;
+                option.initFrom(button);
+                option.text = caption;
+                const QRect inside = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+                const int room = inside.width() - (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+                const int needed = button->fontMetrics().horizontalAdvance(caption);
+                QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1: %2 > %3").arg(where).arg(needed).arg(room)));
+            } else {
+                QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(where));
+            }
+        }
     }
 
     static void addSizes()
@@ -166,6 +215,51 @@ private slots:
         keepPicture(&dialog, QStringLiteral("configurar-%1pt").arg(points));
         dialog.findChild<QPushButton *>(QStringLiteral("testar"))->click();
         AudioCapture::setFactory({});
+    }
+
+    // The window's buttons and labels at every font and scale.
+    void theWindowsTextsFit_data() { addSizes(); }
+    void theWindowsTextsFit()
+    {
+        QFETCH(int, points);
+        QFont font = m_startFont;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        verifyTextsFit(fx.window());
+    }
+
+    // The first-run assistant, page by page.
+    void theAssistantsTextsFit_data() { addSizes(); }
+    void theAssistantsTextsFit()
+    {
+        QFETCH(int, points);
+        QFont font = m_startFont;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        QTemporaryDir dir;
+        FirstRunAssistant assistant(dir.filePath(QStringLiteral("dados")), QString());
+        assistant.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&assistant));
+        assistant.findChild<QLineEdit *>(QStringLiteral("local"))->setText(QStringLiteral("Balcão"));
+        assistant.findChild<QLineEdit *>(QStringLiteral("ddd"))->setText(QStringLiteral("11"));
+        // Each choice of the register's page shows fields of its own.
+        for (const char *choice : { "cadastroAccess", "cadastroServidor" })
+            assistant.findChild<QAbstractButton *>(QLatin1String(choice))->setChecked(true);
+        for (int page : { FirstRunAssistant::SitePage, FirstRunAssistant::AreaCodePage, FirstRunAssistant::RegisterPage,
+                 FirstRunAssistant::LinePage }) {
+            QCOMPARE(assistant.currentId(), page);
+            // It grows to its page once the page is laid out.
+            QWizardPage *shown = assistant.currentPage();
+            QTRY_VERIFY(shown->width() >= shown->layout()->totalMinimumSize().width()
+                && shown->height() >= shown->layout()->totalHeightForWidth(shown->width()));
+            verifyTextsFit(shown);
+            keepPicture(&assistant, QStringLiteral("assistente%1-%2pt").arg(page + 1).arg(points));
+            // A new register: the others ask for a file or a server first.
+            assistant.findChild<QAbstractButton *>(QStringLiteral("cadastroNovo"))->setChecked(true);
+            assistant.next();
+        }
     }
 
     // The calls window's button, added to the designed window: on none of

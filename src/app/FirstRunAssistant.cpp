@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -69,6 +70,10 @@ FirstRunAssistant::FirstRunAssistant(QString dataDir, QString workerProgram, QWi
     setPage(RegisterPage, makeRegisterPage());
     setPage(LinePage, makeLinePage());
     setStartId(SitePage);
+    // Room for the wrapped questions to read as lines, not as a column of
+    // words, at any font.
+    setMinimumWidth(fontMetrics().averageCharWidth() * 60);
+    connect(this, &QWizard::currentIdChanged, this, &FirstRunAssistant::fitPageLater);
 }
 
 FirstRunAssistant::~FirstRunAssistant() = default;
@@ -176,6 +181,7 @@ QWizardPage *FirstRunAssistant::makeRegisterPage()
         connect(shared, &QRadioButton::toggled, w, &QWidget::setEnabled);
     }
     connect(test, &QPushButton::clicked, this, &FirstRunAssistant::testServer);
+    connect(test, &QPushButton::clicked, this, &FirstRunAssistant::fitPageLater);
 
     connect(access, &QRadioButton::toggled, m_accessFile, &QWidget::setEnabled);
     connect(access, &QRadioButton::toggled, browse, &QWidget::setEnabled);
@@ -274,6 +280,7 @@ void FirstRunAssistant::showLineChoice()
 {
     const CallerIdSettings line = m_lineDir ? CallerIdSettings::load(m_lineDir->path()) : CallerIdSettings();
     m_lineChoice->setText(QStringLiteral("Fonte da linha: %1").arg(sourceName(line)));
+    fitPageLater();
 }
 
 FirstRunSetup FirstRunAssistant::choices() const
@@ -293,6 +300,35 @@ FirstRunSetup FirstRunAssistant::choices() const
     return setup;
 }
 
+void FirstRunAssistant::fitPageLater()
+{
+    QTimer::singleShot(0, this, &FirstRunAssistant::fitPage);
+}
+
+void FirstRunAssistant::fitPage()
+{
+    // QWizard keeps its size from page to page and leaves out what wrapped
+    // text needs at the page's width: the page's own minimum width and the
+    // height of its texts at that width are added here, so that no
+    // question, choice or problem is cut off.
+    QWizardPage *page = currentPage();
+    QLayout *layout = page ? page->layout() : nullptr;
+    if (!layout)
+        return;
+    layout->activate();
+    const int pageWidth = std::max(page->width(), layout->totalMinimumSize().width());
+    const int pageHeight
+        = layout->hasHeightForWidth() ? layout->totalHeightForWidth(pageWidth) : layout->totalMinimumSize().height();
+    if (pageWidth > page->width() || pageHeight > page->height())
+        resize(width() + pageWidth - page->width(), height() + std::max(0, pageHeight - page->height()));
+}
+
+void FirstRunAssistant::showEvent(QShowEvent *event)
+{
+    QWizard::showEvent(event);
+    fitPageLater();
+}
+
 void FirstRunAssistant::complain(const QString &text)
 {
     QWizardPage *page = currentPage();
@@ -307,6 +343,7 @@ void FirstRunAssistant::complain(const QString &text)
     }
     label->setText(text);
     label->setVisible(!text.isEmpty());
+    fitPageLater();
 }
 
 bool FirstRunAssistant::validateCurrentPage()

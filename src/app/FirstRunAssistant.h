@@ -39,6 +39,9 @@ public:
 public slots:
     void accept() override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QWizardPage *makeSitePage();
     QWizardPage *makeAreaCodePage();
@@ -51,6 +54,10 @@ private:
     void showLineChoice();
     // Shows `text` as the problem on the current page (empty: none).
     void complain(const QString &text);
+    // Makes the assistant as tall as the current page's texts need, once
+    // the events now queued have laid it out.
+    void fitPageLater();
+    void fitPage();
 
     QString m_dataDir;
     QString m_workerProgram;
