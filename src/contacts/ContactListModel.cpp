@@ -140,10 +140,11 @@ void ContactListModel::follow(const QList<Register::ListRow> &fresh, bool atEnd)
     m_atEnd = atEnd;
 }
 
-bool ContactListModel::readPage(
-    const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error)
+bool ContactListModel::readPage(const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong,
+    RegisterProblem *problem, QString *error)
 {
     *tooLong = false;
+    *problem = RegisterProblem::None;
     if (g_windowBudgetMs <= 0) {
         *tooLong = true;
         return false;
@@ -151,6 +152,7 @@ bool ContactListModel::readPage(
     Register::Limits limits;
     limits.budgetMs = g_windowBudgetMs;
     limits.tooLong = tooLong;
+    limits.problem = problem;
     return m_reader->listPage(m_pattern, after, PageSize, page, error, limits);
 }
 
@@ -164,14 +166,15 @@ bool ContactListModel::reload(QString *error)
     m_searching = false;
     QList<Register::ListRow> page;
     bool tooLong = false;
-    const bool ok = readPage(nullptr, &page, &tooLong, error);
+    RegisterProblem problem = RegisterProblem::None;
+    const bool ok = readPage(nullptr, &page, &tooLong, &problem, error);
     beginResetModel();
     m_rows = ok ? page : QList<Register::ListRow>();
     m_atEnd = !ok || page.size() < PageSize;
     endResetModel();
     if (tooLong) {
         readPageInBackground(std::nullopt);
-        if (Register::isBusy(*error))
+        if (problem == RegisterProblem::Busy)
             waitFor(*error);
         return true;
     }
@@ -295,11 +298,12 @@ void ContactListModel::fetchMore(const QModelIndex &parent)
     QList<Register::ListRow> page;
     QString error;
     bool tooLong = false;
+    RegisterProblem problem = RegisterProblem::None;
     const Register::ListRow last = m_rows.constLast();
-    if (!readPage(&last, &page, &tooLong, &error)) {
+    if (!readPage(&last, &page, &tooLong, &problem, &error)) {
         if (tooLong) {
             readPageInBackground(last);
-            if (Register::isBusy(error))
+            if (problem == RegisterProblem::Busy)
                 waitFor(error);
             return;
         }

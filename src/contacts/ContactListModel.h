@@ -71,8 +71,10 @@ private:
     bool openConnection(QString *error);
     bool reload(QString *error);
     // Reads a page on the window's thread within the budget; `tooLong` tells
-    // that the budget ran out first.
-    bool readPage(const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong, QString *error);
+    // that the budget ran out first (or the register was busy), `problem`
+    // what a failed read met.
+    bool readPage(const Register::ListRow *after, QList<Register::ListRow> *page, bool *tooLong,
+        RegisterProblem *problem, QString *error);
     void readPageInBackground(std::optional<Register::ListRow> after);
     void pageArrived(bool first, bool ok, const QList<Register::ListRow> &page, const QString &error);
     // Turns the rows shown into `fresh` row by row, without a reset.

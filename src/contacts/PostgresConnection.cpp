@@ -255,8 +255,7 @@ QString PostgresConnection::textFor(Problem problem, const QString &what)
     case Problem::Busy: return HeldElsewhere;
     case Problem::Slow: return TooSlow;
     case Problem::NoRegister: return QStringLiteral("O banco de dados não tem o cadastro do Zuna.");
-    case Problem::None:
-    case Problem::Other: break;
+    default: break; // the file's own troubles do not reach a server
     }
     return what;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contacts/RegisterProblem.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -20,16 +22,8 @@ class PostgresConnection
 {
 public:
     // What a failed statement met, decided from the SQLSTATE the server sent
-    // and from the connection's state, never from the message's words.
-    enum class Problem {
-        None,
-        Lost, // the connection is gone
-        NoAnswer, // the server did not answer in time: the connection was given up
-        Busy, // a row it needed is held by another desk (a lock, a deadlock)
-        Slow, // the server ended the statement at its time limit
-        NoRegister, // the database lacks the register's tables or functions
-        Other,
-    };
+    // and from the connection's state.
+    using Problem = RegisterProblem;
 
     // `connectTimeoutS`: how long a connection attempt waits for an answer,
     // unless the server's terms say.

@@ -53,8 +53,11 @@ bool PostgresReader::listCalls(const CallFilter &filter, qint64 beforeId, int li
 bool PostgresReader::readWithin(const Register::Limits &limits, QString *error, const Read &read)
 {
     using Problem = PostgresConnection::Problem;
-    if (!isOpen(error))
+    if (!isOpen(error)) {
+        if (limits.problem)
+            *limits.problem = Problem::Lost;
         return false;
+    }
     Problem problem = Problem::None;
     bool ok = false;
     {
@@ -77,6 +80,8 @@ bool PostgresReader::readWithin(const Register::Limits &limits, QString *error, 
     }
     if (limits.tooLong)
         *limits.tooLong = !ok && problem == Problem::Slow;
+    if (limits.problem)
+        *limits.problem = ok ? Problem::None : problem;
     if (!ok && (problem == Problem::Lost || problem == Problem::NoAnswer))
         return gone(error,
             problem == Problem::NoAnswer ? QStringLiteral("o servidor não respondeu em %1 ms").arg(m_answerMs)

@@ -59,10 +59,6 @@ bool Register::findCaller(const PhoneNumber &number, std::optional<ContactRecord
     return findByKeys(keys, number.layout(), result, error);
 }
 
-bool Register::isBusy(const QString &error)
-{
-    return error.startsWith(sqlProblem(QStringLiteral("5")));
-}
 
 bool Register::changedSinceRead(const QList<Rewrite> &rewrites, qint64 code, QString *error)
 {

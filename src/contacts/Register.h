@@ -4,6 +4,7 @@
 #include "contacts/CallRecord.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/NamePattern.h"
+#include "contacts/RegisterProblem.h"
 
 #include <QHash>
 #include <QList>
@@ -57,13 +58,14 @@ public:
     {
         int budgetMs = 0; // 0: no limit
         bool *tooLong = nullptr;
+        // What a failed read met.
+        RegisterProblem *problem = nullptr;
         std::function<bool()> cancelled;
     };
 
     // A connection of one thread for reading list pages: the grid keeps one
     // for the whole run, the background reader another. It does not wait for
-    // a register another program holds busy: that ends a page with the
-    // register's busy message.
+    // a register another program holds busy: that ends a page as Busy.
     class Reader
     {
     public:
@@ -159,8 +161,6 @@ public:
     // register into them. May read every row: run it off the window's thread.
     virtual bool buildIndexes(QString *error) = 0;
     virtual Health health() = 0;
-    // Whether an error this register reported says it was busy.
-    static bool isBusy(const QString &error);
     // The failure of a rewrite whose contact `code` changed since it was read.
     static bool changedSinceRead(const QList<Rewrite> &rewrites, qint64 code, QString *error);
 

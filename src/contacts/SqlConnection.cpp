@@ -33,11 +33,12 @@ SqlConnection::SqlConnection(const QString &filePath, Mode mode, int busyTimeout
     db.setDatabaseName(uriFor(filePath, mode));
     if (mode == Mode::OpenExisting && !QFileInfo(filePath).isFile()) {
         m_error = QStringLiteral("o arquivo não existe");
+        m_problem = RegisterProblem::CantOpen;
         return;
     }
     if (!db.open()) {
         m_error = db.lastError().text();
-        m_code = db.lastError().nativeErrorCode();
+        m_problem = sqliteProblem(db.lastError().nativeErrorCode());
         return;
     }
     waitFinely(busyTimeoutMs);
@@ -46,7 +47,7 @@ SqlConnection::SqlConnection(const QString &filePath, Mode mode, int busyTimeout
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
         m_error = probe.lastError().text();
-        m_code = probe.lastError().nativeErrorCode();
+        m_problem = sqliteProblem(probe.lastError().nativeErrorCode());
     }
 }
 
@@ -178,18 +179,43 @@ QStringList statementsOf(const QString &script)
 
 } // namespace
 
-QString sqlProblem(const QString &nativeCode)
+RegisterProblem sqliteProblem(const QString &nativeCode)
 {
-    switch (nativeCode.toInt()) {
-    case 5: // SQLITE_BUSY
-    case 6: return QStringLiteral("O cadastro está ocupado por outro programa; tente de novo em instantes."); // LOCKED
-    case 8: return QStringLiteral("O cadastro de contatos está protegido contra gravação (somente leitura).");
-    case 10: return QStringLiteral("Erro de leitura ou gravação no disco do cadastro de contatos.");
-    case 11: // SQLITE_CORRUPT
-    case 26: // NOTADB
+    bool ok = false;
+    const int code = nativeCode.toInt(&ok);
+    if (!ok)
+        return RegisterProblem::Other;
+    // An extended code keeps its primary code in the low byte.
+    switch (code & 0xff) {
+    case SQLITE_OK: return RegisterProblem::None;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return RegisterProblem::Busy;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return RegisterProblem::ReadOnly;
+    case SQLITE_IOERR: return RegisterProblem::DiskError;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return RegisterProblem::Damaged;
+    case SQLITE_FULL: return RegisterProblem::DiskFull;
+    case SQLITE_CANTOPEN: return RegisterProblem::CantOpen;
+    case SQLITE_INTERRUPT: return RegisterProblem::Slow;
+    default: return RegisterProblem::Other;
+    }
+}
+
+QString sqliteProblemText(RegisterProblem problem)
+{
+    switch (problem) {
+    case RegisterProblem::Busy:
+        return QStringLiteral("O cadastro está ocupado por outro programa; tente de novo em instantes.");
+    case RegisterProblem::ReadOnly:
+        return QStringLiteral("O cadastro de contatos está protegido contra gravação (somente leitura).");
+    case RegisterProblem::DiskError:
+        return QStringLiteral("Erro de leitura ou gravação no disco do cadastro de contatos.");
+    case RegisterProblem::Damaged:
         return QStringLiteral("O arquivo do cadastro de contatos está danificado ou não é um cadastro do Zuna.");
-    case 13: return QStringLiteral("Não há espaço no disco para gravar o cadastro de contatos.");
-    case 14: return QStringLiteral("O arquivo do cadastro de contatos não pôde ser aberto."); // CANTOPEN
+    case RegisterProblem::DiskFull: return QStringLiteral("Não há espaço no disco para gravar o cadastro de contatos.");
+    case RegisterProblem::CantOpen: return QStringLiteral("O arquivo do cadastro de contatos não pôde ser aberto.");
     default: return {};
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contacts/RegisterProblem.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -26,9 +28,9 @@ public:
     bool isOpen() const { return m_error.isEmpty(); }
     // Why the file could not be opened or is not a database.
     const QString &errorText() const { return m_error; }
-    // SQLite's code for it, as text ("5" busy, "26" not a database); empty
-    // when the file is missing.
-    const QString &errorCode() const { return m_code; }
+    // What it met, from SQLite's result code; CantOpen when the file is
+    // missing.
+    RegisterProblem problem() const { return m_problem; }
     QSqlDatabase database() const;
 
     // Stops a statement running on this connection as soon as `shouldStop`
@@ -48,7 +50,7 @@ private:
     QString m_name;
     QString m_error;
     int m_busyTimeoutMs = 0;
-    QString m_code;
+    RegisterProblem m_problem = RegisterProblem::None;
     std::function<bool()> m_shouldStop;
 };
 
@@ -56,9 +58,12 @@ private:
 // database's own words, and returns false.
 bool sqlFailure(QString *error, const QString &what, const QString &filePath, const QString &detail);
 
-// What SQLite's error code means for the attendant, in Portuguese; empty for
-// codes that say nothing more than the operation's own words.
-QString sqlProblem(const QString &nativeCode);
+// What SQLite's result code (QSqlError::nativeErrorCode(), plain or
+// extended) says the operation met.
+RegisterProblem sqliteProblem(const QString &nativeCode);
+// The attendant's words for a problem with the register's file, in
+// Portuguese; empty for one that says nothing more than the operation's own.
+QString sqliteProblemText(RegisterProblem problem);
 
 // Runs the statements of a script (a resource or file), one after the other.
 bool runSqlScript(const QSqlDatabase &db, const QString &scriptPath, QString *detail);

@@ -88,7 +88,7 @@ bool SqliteContactWriter::commit(QString *error)
 
 bool SqliteContactWriter::fail(QString *error, const QSqlQuery &query)
 {
-    QString what = sqlProblem(query.lastError().nativeErrorCode());
+    QString what = sqliteProblemText(sqliteProblem(query.lastError().nativeErrorCode()));
     if (what.isEmpty())
         what = QStringLiteral("Não foi possível gravar os contatos no cadastro.");
     return sqlFailure(error, what, m_filePath, query.lastError().text());

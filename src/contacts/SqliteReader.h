@@ -3,6 +3,8 @@
 #include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
 
+#include <memory>
+
 // The grid's and the background reader's connection to the register's file:
 // it waits for a file another program holds busy only as long as it is told
 // (the window not at all; the caller decides what then).
@@ -10,6 +12,7 @@ class SqliteReader : public Register::Reader
 {
 public:
     SqliteReader(QString filePath, int busyWaitMs);
+    ~SqliteReader() override;
 
     bool isOpen(QString *error) override;
     bool listPage(const NamePattern &pattern, const Register::ListRow *after, int limit, QList<Register::ListRow> *rows,
@@ -22,5 +25,7 @@ private:
     bool readWithin(const Register::Limits &limits, QString *error, const std::function<bool()> &read);
 
     QString m_filePath;
-    SqlConnection m_connection;
+    int m_busyWaitMs;
+    std::unique_ptr<SqlConnection> m_connection;
+    RegisterProblem m_problem = RegisterProblem::None; // of the read going on
 };

@@ -103,12 +103,13 @@ constexpr int MinPauseMs = 50;
 constexpr int DenseMatches = 2000;
 const qint64 AllRows = std::numeric_limits<qint64>::max();
 
-bool failOpen(QString *error, const QString &file, const SqlConnection &conn)
+bool failOpen(QString *error, const QString &file, const SqlConnection &conn, RegisterProblem *problem = nullptr)
 {
-    const QString problem = sqlProblem(conn.errorCode());
-    return sqlFailure(error,
-        problem.isEmpty() ? QStringLiteral("Não foi possível abrir o cadastro de contatos.") : problem, file,
-        conn.errorText());
+    if (problem)
+        *problem = conn.problem();
+    const QString what = sqliteProblemText(conn.problem());
+    return sqlFailure(error, what.isEmpty() ? QStringLiteral("Não foi possível abrir o cadastro de contatos.") : what,
+        file, conn.errorText());
 }
 
 bool failAreaCode(QString *error, const QString &file, const QSqlQuery &query)
@@ -119,9 +120,12 @@ bool failAreaCode(QString *error, const QString &file, const QSqlQuery &query)
     return sqlFailure(error, what, file, query.lastError().text());
 }
 
-bool failQuery(QString *error, const QString &file, const QSqlQuery &query)
+bool failQuery(QString *error, const QString &file, const QSqlQuery &query, RegisterProblem *problem = nullptr)
 {
-    QString what = sqlProblem(query.lastError().nativeErrorCode());
+    const RegisterProblem met = sqliteProblem(query.lastError().nativeErrorCode());
+    if (problem)
+        *problem = met;
+    QString what = sqliteProblemText(met);
     if (query.lastError().text().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
         what = QStringLiteral("O arquivo não contém a tabela de contatos CADA.");
     else if (query.lastError().text().contains(QLatin1String("no such column"), Qt::CaseInsensitive))
@@ -350,14 +354,14 @@ QString SqliteRegister::where() const
 Register::Health SqliteRegister::health()
 {
     SqlConnection conn(m_filePath, SqlConnection::Mode::OpenExisting, m_readWaitMs);
-    QString code = conn.errorCode();
+    RegisterProblem problem = conn.problem();
     if (conn.isOpen()) {
         QSqlQuery query(conn.database());
         if (query.exec(QStringLiteral("SELECT N FROM CADA_CONTAGEM")) && query.next())
             return Health::Ok;
-        code = query.lastError().nativeErrorCode();
+        problem = sqliteProblem(query.lastError().nativeErrorCode());
     }
-    return code == QLatin1String("5") || code == QLatin1String("6") ? Health::Busy : Health::Gone;
+    return problem == RegisterProblem::Busy ? Health::Busy : Health::Gone;
 }
 
 bool SqliteRegister::create(const QString &filePath, QString *error)
@@ -534,7 +538,7 @@ bool SqliteRegister::listCalls(
 }
 
 bool SqliteRegister::readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter,
-    qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
+    qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error, RegisterProblem *problem)
 {
     QStringList where;
     QVariantList values;
@@ -571,11 +575,11 @@ bool SqliteRegister::readCalls(const QSqlDatabase &db, const QString &filePath, 
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
-        return failQuery(error, filePath, query);
+        return failQuery(error, filePath, query, problem);
     for (const QVariant &v : std::as_const(values))
         query.addBindValue(v);
     if (!query.exec())
-        return failQuery(error, filePath, query);
+        return failQuery(error, filePath, query, problem);
     rows->clear();
     while (query.next())
         rows->append(callAt(query));
@@ -731,9 +735,10 @@ bool SqliteRegister::buildIndexes(QString *error)
     return true;
 }
 
-bool SqliteRegister::openFailure(QString *error, const QString &filePath, const SqlConnection &conn)
+bool SqliteRegister::openFailure(
+    QString *error, const QString &filePath, const SqlConnection &conn, RegisterProblem *problem)
 {
-    return failOpen(error, filePath, conn);
+    return failOpen(error, filePath, conn, problem);
 }
 
 std::unique_ptr<Register::Reader> SqliteRegister::reader(bool patient) const
@@ -742,7 +747,7 @@ std::unique_ptr<Register::Reader> SqliteRegister::reader(bool patient) const
 }
 
 bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
-    const ListRow *after, int limit, QList<ListRow> *rows, QString *error)
+    const ListRow *after, int limit, QList<ListRow> *rows, QString *error, RegisterProblem *problem)
 {
     rows->clear();
     if (pattern.matchesNobody())
@@ -789,11 +794,11 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
         QSqlQuery query(db);
         query.setForwardOnly(true);
         if (!query.prepare(sql))
-            return failQuery(error, filePath, query);
+            return failQuery(error, filePath, query, problem);
         for (const QVariant &v : values + fromValues + QVariantList { count })
             query.addBindValue(v);
         if (!query.exec())
-            return failQuery(error, filePath, query);
+            return failQuery(error, filePath, query, problem);
         while (query.next())
             rows->append(SqlRows::readListRow(query));
         return true;
@@ -809,11 +814,11 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
     if (after)
         capSql += QStringLiteral(" WHERE ") + from(key).join(QStringLiteral(" AND "));
     if (!capQuery.prepare(capSql + QStringLiteral(" ORDER BY %1, CD LIMIT 1 OFFSET ?").arg(key)))
-        return failQuery(error, filePath, capQuery);
+        return failQuery(error, filePath, capQuery, problem);
     for (const QVariant &v : fromValues + QVariantList { SqliteNameScan::walkRows(db, prefilter) })
         capQuery.addBindValue(v);
     if (!capQuery.exec())
-        return failQuery(error, filePath, capQuery);
+        return failQuery(error, filePath, capQuery, problem);
     if (!capQuery.next())
         return read(QStringLiteral("CADA"), key, {}, limit); // few rows left: all read in order
     const QString cap = SqliteNameScan::quoted(capQuery.value(0).toString());

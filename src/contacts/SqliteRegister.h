@@ -1,6 +1,7 @@
 #pragma once
 
 #include "contacts/Register.h"
+#include "contacts/RegisterProblem.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -57,19 +58,21 @@ public:
     bool upgrade(QString *error) override;
 
     static bool listPage(const QSqlDatabase &db, const QString &filePath, const NamePattern &pattern,
-        const ListRow *after, int limit, QList<ListRow> *rows, QString *error);
+        const ListRow *after, int limit, QList<ListRow> *rows, QString *error, RegisterProblem *problem = nullptr);
     // The trigrams of a part of a name or a call's text, each quoted, all
     // required: a query the trigram indexes answer without positions.
     static QString trigramQuery(const QString &part);
     // The calls statement, shared with the readers.
     static bool readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter, qint64 beforeId,
-        int limit, QList<CallRecord> *rows, QString *error);
+        int limit, QList<CallRecord> *rows, QString *error, RegisterProblem *problem = nullptr);
     // Copies every contact of `source`, codes kept, into the register file
     // `filePath` in one transaction (a portable copy of a server's register).
     static bool copyContacts(Register &source, const QString &filePath, qint64 *copied, QString *error,
         const std::function<void(qint64)> &progress = {});
-    // Why a connection to the register's file did not open, in words; false.
-    static bool openFailure(QString *error, const QString &filePath, const SqlConnection &conn);
+    // Why a connection to the register's file did not open, in words and as
+    // a kind; false.
+    static bool openFailure(
+        QString *error, const QString &filePath, const SqlConnection &conn, RegisterProblem *problem = nullptr);
 
 protected:
     bool findByKeys(
