@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
+#include "app/AboutDialog.h"
 #include "app/ContactImportDialog.h"
 #include "app/FirstRunAssistant.h"
+#include "app/MainWindow.h"
 #include "app/Translations.h"
 #include "callerid/CallerIdSetupDialog.h"
 #include "contacts/Register.h"
@@ -126,6 +128,7 @@ private slots:
         QTest::newRow("Access register") << QStringLiteral("access");
         QTest::newRow("contacts to import") << QStringLiteral("contacts");
         QTest::newRow("line recording") << QStringLiteral("recording");
+        QTest::newRow("copy to restore") << QStringLiteral("restore");
     }
 
     void fileDialogsSpeakPortuguese()
@@ -135,8 +138,8 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("antigo")));
         // A file each dialog lists, whatever its filter.
         const QString file = dir.filePath(QStringLiteral("CADA.MDB"));
-        for (const QString &name :
-            { QStringLiteral("CADA.MDB"), QStringLiteral("lista.csv"), QStringLiteral("linha.wav") }) {
+        for (const QString &name : { QStringLiteral("CADA.MDB"), QStringLiteral("lista.csv"),
+                 QStringLiteral("linha.wav"), QStringLiteral("copia.sqlite") }) {
             QFile f(dir.filePath(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(3000, 'x'));
@@ -145,9 +148,11 @@ private slots:
             QVERIFY(f.setFileTime(QDateTime(QDate(2026, 12, 8), QTime(9, 30)), QFileDevice::FileModificationTime));
         }
 
+        // What the dialogs need, made before them and gone after them.
+        std::unique_ptr<RegisterFixture> reg;
+        std::unique_ptr<WindowFixture> window;
         std::unique_ptr<QWidget> owner;
         QAbstractButton *browse = nullptr;
-        std::unique_ptr<RegisterFixture> reg;
         if (opener == QLatin1String("access")) {
             auto *assistant = new FirstRunAssistant(dir.filePath(QStringLiteral("dados")), QString());
             owner.reset(assistant);
@@ -158,6 +163,11 @@ private slots:
             reg = std::make_unique<RegisterFixture>(QStringLiteral("sqlite"));
             owner = std::make_unique<ContactImportDialog>(&reg->reg());
             browse = owner->findChild<QPushButton *>(QStringLiteral("escolherArquivo"));
+        } else if (opener == QLatin1String("restore")) {
+            window = std::make_unique<WindowFixture>();
+            QVERIFY(window->start());
+            owner = std::make_unique<AboutDialog>(window->data().path(), QString(), window->window());
+            browse = owner->findChild<QPushButton *>(QStringLiteral("restaurar"));
         } else {
             owner = std::make_unique<CallerIdSetupDialog>(dir.path());
             owner->findChild<QLineEdit *>(QStringLiteral("arquivo"))->setText(file);

@@ -4,6 +4,7 @@
 #include "contacts/BackupFolder.h"
 #include "contacts/RegisterRestore.h"
 #include "contacts/SqliteRegister.h"
+#include "platform/FileChooser.h"
 #include "platform/LibraryVersions.h"
 #include "platform/MessageBoxes.h"
 
@@ -12,7 +13,6 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -96,7 +96,7 @@ AboutDialog::AboutDialog(const QString &dataDir, const QString &registerWhere, Q
 
 void AboutDialog::chooseCopy()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Restaurar uma cópia do cadastro"),
+    const QString path = FileChooser::openFile(this, QStringLiteral("Restaurar uma cópia do cadastro"),
         BackupFolder::pathFor(m_dataDir), QStringLiteral("Cópias do cadastro (*.sqlite *.gz);;Todos os arquivos (*)"));
     if (!path.isEmpty())
         restoreFrom(path);
