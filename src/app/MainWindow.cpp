@@ -421,7 +421,11 @@ void MainWindow::activateCallerId()
         return;
     }
     m_ui.callerId->setAreaCode(m_ui.areaCode->text());
-    m_ui.callerId->setPluginPath(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin));
+#ifdef Q_OS_WIN
+    // The plug-in's place, handed over as it always was; elsewhere there is
+    // no such program and nothing is written.
+    m_ui.callerId->setPluginPath(QDir::toNativeSeparators(QDir(m_dataDir).filePath(DataFiles::CallerIdPlugin)));
+#endif
     m_ui.callerId->activate();
 }
 

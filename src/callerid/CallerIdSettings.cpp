@@ -36,22 +36,25 @@ CallerIdSettings::Source CallerIdSettings::sourceFromKey(const QString &key)
 
 namespace {
 
-// Every setting once: its key in callerid.ini and the member it fills. The
-// defaults are the members' own initial values.
+// Every setting once: its key in callerid.ini (lower case, words joined by
+// hyphens, as in every settings file of the data folder), the key an earlier
+// version wrote it under, and the member it fills. The defaults are the
+// members' own initial values.
 using Member = std::variant<QString CallerIdSettings::*, bool CallerIdSettings::*, int CallerIdSettings::*>;
 struct Key
 {
     const char *name;
     Member member;
+    const char *older = nullptr;
 };
 const Key Keys[] = {
-    { "controle/a2DDDLocal", &CallerIdSettings::a2DDDLocal },
-    { "controle/a3RootPlugIn", &CallerIdSettings::a3RootPlugIn },
-    { "controle/a5ClearAllDigits", &CallerIdSettings::a5ClearAllDigits },
-    { "controle/a6ModoOperac", &CallerIdSettings::a6ModoOperac },
-    { "controle/a7ScreenRestore", &CallerIdSettings::a7ScreenRestore },
-    { "controle/a9NotDetectTipo", &CallerIdSettings::a9NotDetectTipo },
-    { "controle/a8Sensibility", &CallerIdSettings::a8Sensibility },
+    { "controle/ddd-local", &CallerIdSettings::a2DDDLocal, "controle/a2DDDLocal" },
+    { "controle/plugin", &CallerIdSettings::a3RootPlugIn, "controle/a3RootPlugIn" },
+    { "controle/tecla-limpa-digitos", &CallerIdSettings::a5ClearAllDigits, "controle/a5ClearAllDigits" },
+    { "controle/modo-operacao", &CallerIdSettings::a6ModoOperac, "controle/a6ModoOperac" },
+    { "controle/restaura-janela", &CallerIdSettings::a7ScreenRestore, "controle/a7ScreenRestore" },
+    { "controle/nao-detecta-tipo", &CallerIdSettings::a9NotDetectTipo, "controle/a9NotDetectTipo" },
+    { "controle/sensibilidade", &CallerIdSettings::a8Sensibility, "controle/a8Sensibility" },
     { "linha/dispositivo-de-som", &CallerIdSettings::soundDevice },
     { "linha/arquivo", &CallerIdSettings::audioFile },
     { "linha/modem-porta", &CallerIdSettings::modemPort },
@@ -149,8 +152,13 @@ CallerIdSettings CallerIdSettings::load(const QString &dataDir)
 {
     CallerIdSettings s;
     const QSettings ini(filePath(dataDir), QSettings::IniFormat);
+    bool older = false;
     for (const Key &key : Keys) {
-        const QString name = QString::fromLatin1(key.name);
+        QString name = QString::fromLatin1(key.name);
+        if (key.older && !ini.contains(name) && ini.contains(QLatin1String(key.older))) {
+            name = QString::fromLatin1(key.older);
+            older = true;
+        }
         std::visit(
             [&](auto member) {
                 using T = std::remove_reference_t<decltype(s.*member)>;
@@ -162,14 +170,27 @@ CallerIdSettings CallerIdSettings::load(const QString &dataDir)
     s.sipExpires = std::clamp(s.sipExpires, 60, 86400);
     s.dataDir = dataDir;
     s.source = sourceFromKey(ini.value(QLatin1String(SourceName), sourceKey(s.source)).toString());
+#ifndef Q_OS_WIN
+    // Earlier versions wrote the plug-in's Windows-style path here on every
+    // system; nothing reads it, and off Windows it names nothing.
+    if (s.a3RootPlugIn.endsWith(DataFiles::CallerIdPlugin))
+        s.a3RootPlugIn = CallerIdSettings().a3RootPlugIn;
+#endif
+    // A file of an earlier version is rewritten once, in today's keys (a
+    // folder that may not be written keeps them, read again next time).
+    if (older)
+        s.save(dataDir);
     return s;
 }
 
 bool CallerIdSettings::save(const QString &dataDir) const
 {
     QSettings ini(filePath(dataDir), QSettings::IniFormat);
-    for (const Key &key : Keys)
+    for (const Key &key : Keys) {
         std::visit([&](auto member) { ini.setValue(QString::fromLatin1(key.name), this->*member); }, key.member);
+        if (key.older)
+            ini.remove(QLatin1String(key.older));
+    }
     ini.setValue(QLatin1String(SourceName), sourceKey(source));
     ini.sync();
     return ini.status() == QSettings::NoError;
