@@ -10,7 +10,11 @@
 #include <memory>
 
 // The grid's and the background reader's connection to the server register.
-// It connects anew after the server was lost.
+// It connects anew after the server was lost. A server whose bare round trip
+// alone is longer than a read's budget (one across town) is not asked within
+// a budget at all: such a read ends at once with `tooLong`, for the
+// background reader to take up, rather than hold the window for round trips
+// that cannot fit. The round trip is timed when the connection is made.
 class PostgresReader : public Register::Reader
 {
 public:
@@ -37,4 +41,5 @@ private:
     std::shared_ptr<std::atomic<bool>> m_reachable;
     int m_answerMs = 0;
     std::unique_ptr<PostgresConnection> m_connection;
+    double m_roundTripMs = 0; // the connection's shortest bare round trip
 };
