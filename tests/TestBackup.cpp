@@ -296,6 +296,22 @@ void TestBackup::backupCommandCopiesEitherBackend()
     r.add(r.data().contact(QStringLiteral("Bia"), QStringLiteral("11987654321")));
     QString error;
     QVERIFY(r.reg().remove(gone, &error));
+    // The call log goes with the contacts, ids and contact codes kept.
+    CallRecord known;
+    known.when = QDateTime(QDate(2026, 3, 30), QTime(9, 15, 2));
+    known.received = known.key = QStringLiteral("1133334444");
+    known.laidOut = QStringLiteral("(11)3333-4444");
+    known.source = QStringLiteral("modem");
+    known.line = QStringLiteral("/dev/ttyACM0");
+    known.contactCode = 1;
+    known.contactName = QStringLiteral("Ana");
+    CallRecord withheld;
+    withheld.when = Noon;
+    withheld.kind = CallRecord::Kind::Withheld;
+    withheld.laidOut = QStringLiteral("Número restrito");
+    withheld.callerName = QStringLiteral("O'Brien; \"Zé\"");
+    for (CallRecord *call : { &known, &withheld })
+        QVERIFY2(r.reg().logCall(call, &error), qPrintable(error));
     QTemporaryDir out;
     for (const QString &name : { QStringLiteral("copia.sqlite"), QStringLiteral("copia.sqlite.gz") }) {
         const Run run
@@ -310,6 +326,13 @@ void TestBackup::backupCommandCopiesEitherBackend()
     QVERIFY(r.reg().forEachContact([&](const ContactRecord &c) { return source << c, true; }, &error));
     QCOMPARE(contactsOf(plain), source); // codes kept
     QCOMPARE(contactsOf(out.filePath(QStringLiteral("descompactada.sqlite"))), source);
+    QList<CallRecord> calls, copied;
+    QVERIFY(r.reg().forEachCall(
+        {}, [&](const CallRecord &c) { return calls << c, true; }, &error));
+    QCOMPARE(calls.size(), 2);
+    QVERIFY(SqliteRegister(plain).forEachCall(
+        {}, [&](const CallRecord &c) { return copied << c, true; }, &error));
+    QCOMPARE(copied, calls);
     // An existing file is never written over.
     const Run again = zuna({ QStringLiteral("--data-dir"), r.data().path(), QStringLiteral("--backup"), plain });
     QCOMPARE(again.status, 1);

@@ -1,6 +1,7 @@
 #include "contacts/RegisterBackup.h"
 
 #include "contacts/Register.h"
+#include "contacts/SqliteContactWriter.h"
 #include "contacts/SqliteRegister.h"
 
 #include <QFile>
@@ -143,11 +144,30 @@ bool RegisterBackup::copyRegister(Register &source, const QString &target, QStri
     qint64 total = 0;
     if (!source.count(&total, error) || !SqliteRegister::create(target, error))
         return false;
-    qint64 copied = 0;
-    if (SqliteRegister::copyContacts(source, target, &copied, error, [&](qint64 done) {
-            if (progress)
-                progress(done, total);
-        }))
+    bool ok = false;
+    {
+        // Contacts and calls in one transaction, codes and ids kept: the
+        // calls name their contacts by code.
+        SqliteContactWriter writer(target, SqliteContactWriter::Codes::Kept);
+        qint64 copied = 0;
+        QString writeError;
+        ok = writer.begin(error)
+            && source.forEachContact(
+                [&](const ContactRecord &r) {
+                    if (!writer.add(r, &writeError))
+                        return false;
+                    if (++copied % 1000 == 0 && progress)
+                        progress(copied, total);
+                    return true;
+                },
+                error)
+            && source.forEachCall(
+                {}, [&](const CallRecord &c) { return writer.addCall(c, &writeError); }, error)
+            && writer.commit(error);
+        if (!writeError.isEmpty() && error)
+            *error = writeError;
+    }
+    if (ok)
         return true;
     QFile::remove(target);
     return false;

@@ -13,12 +13,15 @@ SqliteContactWriter::SqliteContactWriter(const QString &filePath, Codes codes)
 
 SqliteContactWriter::~SqliteContactWriter()
 {
-    if (m_update)
-        m_update->finish();
+    for (QSqlQuery *q : { m_update.get(), m_call.get() }) {
+        if (q)
+            q->finish();
+    }
     if (m_open)
         m_insert->exec(QStringLiteral("ROLLBACK"));
     m_insert.reset(); // before their connection
     m_update.reset();
+    m_call.reset();
 }
 
 bool SqliteContactWriter::begin(QString *error)
@@ -74,11 +77,27 @@ bool SqliteContactWriter::rewrite(const QList<Register::Rewrite> &rewrites, qsiz
     return m_update->numRowsAffected() > 0 || Register::changedSinceRead(rewrites, r.record.cd, error);
 }
 
+bool SqliteContactWriter::addCall(const CallRecord &call, QString *error)
+{
+    if (!m_call) {
+        m_call = std::make_unique<QSqlQuery>(m_conn->database());
+        if (!m_call->prepare(QStringLiteral("INSERT INTO CHAMADAS (ID, QUANDO, TIPO, RECEBIDO, CHAVE, NUMERO, "
+                                            "NOME_LINHA, FONTE, LINHA, CD, NOME, BUSCA) "
+                                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+            return fail(error, *m_call);
+    }
+    m_call->addBindValue(call.id);
+    m_call->addBindValue(call.when.toString(SqliteRegister::CallTimeFormat));
+    SqlRows::bindCall(*m_call, call);
+    return m_call->exec() || fail(error, *m_call);
+}
+
 bool SqliteContactWriter::commit(QString *error)
 {
-    m_insert->finish();
-    if (m_update)
-        m_update->finish();
+    for (QSqlQuery *q : { m_insert.get(), m_update.get(), m_call.get() }) {
+        if (q)
+            q->finish();
+    }
     QSqlQuery end(m_conn->database());
     if (!end.exec(QStringLiteral("COMMIT")))
         return fail(error, end);

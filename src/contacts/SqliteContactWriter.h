@@ -1,5 +1,6 @@
 #pragma once
 
+#include "contacts/CallRecord.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
@@ -10,7 +11,8 @@
 #include <memory>
 
 // Many contacts written into an SQLite register in one transaction: an import
-// (new contacts and stored ones merged with what the file says) or a copy. Nothing is kept unless commit() succeeds;
+// (new contacts and stored ones merged with what the file says) or a copy
+// (contacts and the call log, codes and ids kept). Nothing is kept unless commit() succeeds;
 // the triggers keep the telephone keys, the count and the name index as for any other write.
 class SqliteContactWriter
 {
@@ -24,6 +26,8 @@ public:
     // lock could not be had.
     bool begin(QString *error);
     bool add(const ContactRecord &record, QString *error);
+    // A call of the log, its id kept (a copy only).
+    bool addCall(const CallRecord &call, QString *error);
     // Rewrites the stored contact of rewrites[index], only while it holds
     // what was read; otherwise fails, saying which contact changed.
     bool rewrite(const QList<Register::Rewrite> &rewrites, qsizetype index, QString *error);
@@ -37,5 +41,6 @@ private:
     std::unique_ptr<SqlConnection> m_conn;
     std::unique_ptr<QSqlQuery> m_insert;
     std::unique_ptr<QSqlQuery> m_update;
+    std::unique_ptr<QSqlQuery> m_call;
     bool m_open = false;
 };

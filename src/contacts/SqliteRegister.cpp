@@ -24,7 +24,7 @@ namespace {
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
 const QString CallColumns
     = QStringLiteral("ID, QUANDO, TIPO, RECEBIDO, CHAVE, NUMERO, NOME_LINHA, FONTE, LINHA, CD, NOME");
-const QString CallTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const QString &CallTimeFormat = SqliteRegister::CallTimeFormat;
 
 QString replaceSql(const QString &inner, char16_t from, QChar to)
 {
@@ -909,28 +909,6 @@ bool SqliteRegister::insertAll(const QList<ContactRecord> &records, const QList<
             progress(i + 1);
     }
     return writer.commit(error);
-}
-
-bool SqliteRegister::copyContacts(Register &source, const QString &filePath, qint64 *copied, QString *error,
-    const std::function<void(qint64)> &progress)
-{
-    SqliteContactWriter writer(filePath, SqliteContactWriter::Codes::Kept);
-    if (!writer.begin(error))
-        return false;
-    *copied = 0;
-    QString writeError;
-    const bool read = source.forEachContact(
-        [&](const ContactRecord &r) {
-            if (!writer.add(r, &writeError))
-                return false;
-            if (++*copied % 1000 == 0 && progress)
-                progress(*copied);
-            return true;
-        },
-        error);
-    if (!writeError.isEmpty() && error)
-        *error = writeError;
-    return read && writer.commit(error);
 }
 
 bool SqliteRegister::contactsByPhoneKeys(const QStringList &keys, QHash<QString, ContactRecord> *found, QString *error)

@@ -21,6 +21,8 @@ class SqliteRegister : public Register
 public:
     static constexpr int WindowReadWaitMs = 250;
     static constexpr int WindowWriteWaitMs = 2000;
+    // How a call's local time is kept in CHAMADAS.QUANDO.
+    static inline const QString CallTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
     explicit SqliteRegister(QString filePath, QString areaCodePath = {}, Patience patience = Patience::Background,
         QObject *parent = nullptr);
@@ -65,10 +67,6 @@ public:
     // The calls statement, shared with the readers.
     static bool readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter, qint64 beforeId,
         int limit, QList<CallRecord> *rows, QString *error, RegisterProblem *problem = nullptr);
-    // Copies every contact of `source`, codes kept, into the register file
-    // `filePath` in one transaction (a portable copy of a server's register).
-    static bool copyContacts(Register &source, const QString &filePath, qint64 *copied, QString *error,
-        const std::function<void(qint64)> &progress = {});
     // Why a connection to the register's file did not open, in words and as
     // a kind; false.
     static bool openFailure(
