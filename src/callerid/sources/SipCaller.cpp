@@ -1,46 +1,29 @@
 #include "callerid/sources/SipCaller.h"
 
+#include "callerid/sources/SipStack.h"
+
 #include <QStringList>
 
 #include <algorithm>
 
 namespace {
 
-// The first address of a header that may list several: a comma outside
-// quotes and angle brackets ends it.
-QByteArray firstAddress(const QByteArray &value)
+QByteArray bytes(const struct pl &part)
 {
-    bool quoted = false;
-    bool bracketed = false;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const char c = value.at(i);
-        if (quoted && c == '\\')
-            ++i;
-        else if (c == '"')
-            quoted = !quoted;
-        else if (!quoted && c == '<')
-            bracketed = true;
-        else if (!quoted && c == '>')
-            bracketed = false;
-        else if (!quoted && !bracketed && c == ',')
-            return value.left(i);
-    }
-    return value;
+    return part.p ? QByteArray(part.p, qsizetype(part.l)) : QByteArray();
 }
 
-QString unquoted(QByteArray text)
+// A display name as libre hands it over: the quotes gone, a backslash still
+// before each character it escapes.
+QString unescaped(const QByteArray &name)
 {
-    text = text.trimmed();
-    if (text.size() >= 2 && text.startsWith('"') && text.endsWith('"')) {
-        QByteArray plain;
-        for (qsizetype i = 1; i + 1 < text.size(); ++i) {
-            if (text.at(i) == '\\' && i + 2 < text.size())
-                ++i;
-            plain.append(text.at(i));
-        }
-        text = plain;
+    QByteArray plain;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name.at(i) == '\\' && i + 1 < name.size())
+            ++i;
+        plain.append(name.at(i));
     }
-    return QString::fromUtf8(text).simplified();
+    return QString::fromUtf8(plain).simplified();
 }
 
 bool isNumber(const QString &user)
@@ -75,14 +58,16 @@ QString realName(const QString &name)
     return name;
 }
 
-bool hasParameter(const QString &parameters, const QString &name, const QString &value)
+// Whether the header's parameters (";name=value;...") give `name` this value,
+// quoted or not, in any letter case.
+bool hasParameter(const QString &parameters, const char *name, const char *value)
 {
-    for (const QString &p : parameters.split(u';', Qt::SkipEmptyParts)) {
-        if (p.section(u'=', 0, 0).trimmed().compare(name, Qt::CaseInsensitive) == 0
-            && p.section(u'=', 1).trimmed().remove(u'"').compare(value, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    const QByteArray text = parameters.toUtf8();
+    const struct pl list = { text.constData(), size_t(text.size()) };
+    struct pl found;
+    if (msg_param_decode(&list, name, &found) != 0)
+        return false;
+    return bytes(found).replace('"', QByteArray()).compare(value, Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -90,54 +75,29 @@ bool hasParameter(const QString &parameters, const QString &name, const QString 
 bool SipCaller::readAddress(const QByteArray &text, Address *address)
 {
     *address = {};
-    const QByteArray value = firstAddress(text).trimmed();
-    QByteArray uri;
-    const qsizetype open = [&] {
-        bool quoted = false;
-        for (qsizetype i = 0; i < value.size(); ++i) {
-            if (quoted && value.at(i) == '\\')
-                ++i;
-            else if (value.at(i) == '"')
-                quoted = !quoted;
-            else if (!quoted && value.at(i) == '<')
-                return i;
-        }
-        return qsizetype(-1);
-    }();
-    if (open >= 0) {
-        const qsizetype close = value.indexOf('>', open);
-        if (close < 0)
-            return false;
-        address->displayName = unquoted(value.left(open));
-        uri = value.mid(open + 1, close - open - 1).trimmed();
-        address->parameters = QString::fromUtf8(value.mid(close + 1)).trimmed();
-    } else {
-        // An addr-spec: parameters after the URI belong to the header.
-        const qsizetype semicolon = value.indexOf(';');
-        uri = semicolon < 0 ? value : value.left(semicolon);
-        if (semicolon >= 0)
-            address->parameters = QString::fromUtf8(value.mid(semicolon));
-    }
-    const qsizetype colon = uri.indexOf(':');
-    if (colon <= 0)
+    const QByteArray value = text.trimmed();
+    const struct pl whole = { value.constData(), size_t(value.size()) };
+    struct sip_addr decoded;
+    if (value.isEmpty() || sip_addr_decode(&decoded, &whole) != 0)
         return false;
-    address->scheme = QString::fromLatin1(uri.left(colon)).toLower();
-    QByteArray rest = uri.mid(colon + 1);
+    address->displayName = unescaped(bytes(decoded.dname));
+    // A header that lists several addresses: what follows the first one's
+    // parameters belongs to the next.
+    QByteArray parameters = bytes(decoded.params);
+    if (const qsizetype comma = parameters.indexOf(','); comma >= 0)
+        parameters.truncate(comma);
+    address->parameters = QString::fromUtf8(parameters).trimmed();
+    address->scheme = QString::fromLatin1(bytes(decoded.uri.scheme)).toLower();
     if (address->scheme == QLatin1String("tel")) {
-        address->user = QString::fromUtf8(rest.left(rest.indexOf(';') < 0 ? rest.size() : rest.indexOf(';')));
+        // The number is all of a tel: URI but its parameters.
+        address->user = QString::fromUtf8(bytes(decoded.uri.host));
         return !address->user.isEmpty();
     }
     if (address->scheme != QLatin1String("sip") && address->scheme != QLatin1String("sips"))
         return false;
-    const qsizetype at = rest.lastIndexOf('@');
-    QByteArray user = at < 0 ? QByteArray() : rest.left(at);
-    // user;parameters:password
-    const qsizetype cut = user.indexOf(';');
-    if (cut >= 0)
+    QByteArray user = bytes(decoded.uri.user);
+    if (const qsizetype cut = user.indexOf(';'); cut >= 0) // user;parameters
         user.truncate(cut);
-    const qsizetype password = user.indexOf(':');
-    if (password >= 0)
-        user.truncate(password);
     address->user = QString::fromUtf8(QByteArray::fromPercentEncoding(user)).trimmed();
     return true;
 }
@@ -167,10 +127,9 @@ CallerIdMessage SipCaller::read(const Headers &headers)
     const bool fromPartyId = source == QLatin1String("Remote-Party-ID");
     const bool askedPrivacy = asks("id") || asks("header") || asks("user")
         || (fromPartyId
-            && (hasParameter(chosen.parameters, QStringLiteral("privacy"), QStringLiteral("full"))
-                || hasParameter(chosen.parameters, QStringLiteral("privacy"), QStringLiteral("uri"))));
-    const bool namePrivate
-        = fromPartyId && hasParameter(chosen.parameters, QStringLiteral("privacy"), QStringLiteral("name"));
+            && (hasParameter(chosen.parameters, "privacy", "full")
+                || hasParameter(chosen.parameters, "privacy", "uri")));
+    const bool namePrivate = fromPartyId && hasParameter(chosen.parameters, "privacy", "name");
     if (namePrivate)
         chosen.displayName.clear();
     if (askedPrivacy || isWithheld(chosen.user)) {
