@@ -198,7 +198,7 @@ void TestBackup::copyEndsWhileSavesGoOn()
             QString error;
             if (reg.insert(data.contact(QStringLiteral("Durante")), &code, &error))
                 ++saved;
-            QThread::msleep(5);
+            QThread::msleep(5); // another desk's pace of saving, not a wait of the test
         }
     });
     QTemporaryDir out;

@@ -202,10 +202,15 @@ private slots:
         struct CallDuringBox : RecordingMessageBoxes
         {
             CallerIdControl *monitor = nullptr;
+            bool reported = false;
             Answer show(QWidget *parent, Icon icon, const QString &title, const QString &text, Buttons b) override
             {
-                QTimer::singleShot(0, monitor, [this] { monitor->reportNumber(QStringLiteral("1133335555")); });
-                QTest::qWait(100);
+                QTimer::singleShot(0, monitor, [this] {
+                    monitor->reportNumber(QStringLiteral("1133335555"));
+                    reported = true;
+                });
+                // The box's own loop runs until the call has come.
+                (void)QTest::qWaitFor([this] { return reported; }, 5000);
                 return RecordingMessageBoxes::show(parent, icon, title, text, b);
             }
         } boxes;
@@ -241,7 +246,7 @@ private slots:
         yesterday.laidOut = QStringLiteral("(11)4004-1234");
         QVERIFY(reg().logCall(&yesterday, nullptr));
         monitor()->reportNumber(QStringLiteral("11987654321"));
-        QTest::qWait(LineSource::PaceMs);
+        logged(2);
         monitor()->reportNumber(QStringLiteral("21955554444"), QStringLiteral("JOSÉ DA SILVA")); // a name from the line
         logged(3);
 
@@ -329,7 +334,7 @@ private slots:
         elsewhere.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
         monitor()->reportNumber(QStringLiteral("1133337777"));
-        QTest::qWait(LineSource::PaceMs);
+        logged(1);
         monitor()->reportNumber(QStringLiteral("1133338888"));
         logged(2);
         QTRY_COMPARE(m_fx->window()->callLog()->newCalls(), 2);

@@ -433,8 +433,10 @@ private slots:
         QTRY_VERIFY2(status->toolTip().contains(QLatin1String("/dev/nao-existe")), qPrintable(status->toolTip()));
         QVERIFY(status->isVisible());
         QVERIFY(status->toolTip().contains(QLatin1String("tentando de novo")));
-        // The display keeps the last number, whatever the source says.
-        QTest::qWait(1500); // a retry fails again meanwhile
+        // The display keeps the last number, whatever the source says: here
+        // while a retry fails again.
+        QSignalSpy retried(display, &CallerIdControl::statusChanged);
+        QVERIFY(retried.wait(5000));
         QCOMPARE(display->text(), QStringLiteral("(11)3333-4444"));
         QVERIFY(display->isActive());
         QVERIFY(m_fx->endedWith.isEmpty());

@@ -204,9 +204,9 @@ private slots:
         ticker.start(5);
         for (qsizetype at = 0; at < flood.size(); at += 256 * 1024) {
             peer->write(flood.mid(at, 256 * 1024));
-            QTest::qWait(20);
+            QVERIFY(QTest::qWaitFor([&] { return peer->bytesToWrite() == 0; }, 5000));
         }
-        QTest::qWait(500);
+        QTRY_VERIFY_WITH_TIMEOUT(numbers.size() >= 2, 5000);
         ticker.stop();
         QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
         // Numbers are handed on at a pace the window can follow.
@@ -426,12 +426,14 @@ private slots:
             QVERIFY(chatty.back()->waitForConnected(2000));
         }
         QTimer keepTalking;
+        int rounds = 0;
         connect(&keepTalking, &QTimer::timeout, this, [&] {
             for (const auto &c : chatty)
                 c->write("\r");
+            ++rounds;
         });
         keepTalking.start(100);
-        QTest::qWait(50);
+        QTRY_VERIFY(rounds > 0);
         // A caller (another program: here another thread) still gets in;
         // blank lines keep nobody.
         QString error;

@@ -34,14 +34,13 @@ class TestRegister : public QObject
         QStringList names;
         auto *model = qobject_cast<ContactListModel *>(grid()->model());
         // Pages read in the background arrive through the event loop.
-        QElapsedTimer waited;
-        waited.start();
-        while ((model->canFetchMore({}) || model->isSearching()) && waited.elapsed() < 10000) {
-            if (model->canFetchMore({}))
-                model->fetchMore({});
-            else
-                QTest::qWait(1);
-        }
+        (void)QTest::qWaitFor(
+            [&] {
+                if (model->canFetchMore({}))
+                    model->fetchMore({});
+                return !model->canFetchMore({}) && !model->isSearching();
+            },
+            10000);
         for (int r = 0; r < model->rowCount(); ++r)
             names << model->index(r, ContactListModel::Name).data().toString();
         return names;
@@ -558,6 +557,8 @@ private slots:
         QVERIFY(m_fx->start());
         edit("Text11")->setFocus();
         QTest::keyClick(edit("Text11"), Qt::Key_Return);
+        // Nothing is to happen: a bounded wait gives a focus move posted
+        // through the event loop its time to show.
         QTest::qWait(20);
         QCOMPARE(WindowFixture::focusedName(), QStringLiteral("Text11"));
         m_fx->control<QTabWidget>("SSTab1")->setCurrentIndex(1);

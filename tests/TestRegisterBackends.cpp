@@ -593,6 +593,8 @@ private slots:
             q.exec(QStringLiteral("BEGIN IMMEDIATE"));
             q.exec(QStringLiteral("INSERT INTO CADA (A1) VALUES ('outra mesa')"));
             locked = true;
+            // The other program holds the file this long: what the save is
+            // to wait out.
             std::this_thread::sleep_for(std::chrono::milliseconds(800));
             q.exec(QStringLiteral("COMMIT"));
         });

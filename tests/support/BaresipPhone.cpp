@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QThread>
+#include <QTest>
 
 std::unique_ptr<BaresipPhone> BaresipPhone::start(const QString &account, QString *why)
 {
@@ -68,15 +68,15 @@ std::unique_ptr<BaresipPhone> BaresipPhone::launch(const QString &program, const
         *why = QStringLiteral("baresip did not start");
         return nullptr;
     }
-    for (int i = 0; i < 100 && phone->m_control.state() != QAbstractSocket::ConnectedState
-         && phone->m_process->state() != QProcess::NotRunning;
-         ++i) {
-        phone->m_control.connectToHost(QHostAddress::LocalHost, controlPort);
-        if (!phone->m_control.waitForConnected(100)) {
+    (void)QTest::qWaitFor(
+        [&] {
+            phone->m_control.connectToHost(QHostAddress::LocalHost, controlPort);
+            if (phone->m_control.waitForConnected(100))
+                return true;
             phone->m_control.abort();
-            QThread::msleep(50);
-        }
-    }
+            return phone->m_process->state() == QProcess::NotRunning;
+        },
+        15000);
     if (phone->m_control.state() != QAbstractSocket::ConnectedState) {
         phone->m_process->waitForReadyRead(100);
         phone->m_output += phone->m_process->readAll();

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTcpSocket>
-#include <QThread>
+#include <QTest>
 
 namespace {
 
@@ -115,15 +115,17 @@ bool KamailioServer::run(QString *why)
         return false;
     }
     // Ready when its TCP port answers.
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_port);
-        if (probe.waitForConnected(100))
-            return true;
-        if (m_process->state() == QProcess::NotRunning)
-            break;
-        QThread::msleep(50);
-    }
+    bool listening = false;
+    (void)QTest::qWaitFor(
+        [&] {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            listening = probe.waitForConnected(100);
+            return listening || m_process->state() == QProcess::NotRunning;
+        },
+        15000);
+    if (listening)
+        return true;
     m_process->waitForReadyRead(100);
     *why = QStringLiteral("kamailio did not listen on port %1: %2").arg(m_port).arg(log().right(2000));
     return false;

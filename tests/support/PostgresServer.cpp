@@ -4,12 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QThread>
+#include <QTest>
 #include <QUrl>
 
 #include <cerrno>
@@ -286,11 +285,7 @@ bool PostgresServer::crash()
     for (const qint64 pid : pids)
         ::kill(pid_t(pid), SIGKILL);
     // Gone once the kernel has reaped them (a zombie keeps its pid a moment).
-    QElapsedTimer waited;
-    waited.start();
-    while (::kill(pid_t(pids.first()), 0) == 0 && waited.elapsed() < 10000)
-        QThread::msleep(5);
-    return ::kill(pid_t(pids.first()), 0) != 0;
+    return QTest::qWaitFor([&] { return ::kill(pid_t(pids.first()), 0) != 0; }, 10000);
 }
 
 void PostgresServer::resume()
