@@ -333,6 +333,18 @@ void TestBackup::backupCommandCopiesEitherBackend()
     QVERIFY(SqliteRegister(plain).forEachCall(
         {}, [&](const CallRecord &c) { return copied << c, true; }, &error));
     QCOMPARE(copied, calls);
+    // Restored at a new desk, whose area code is not set yet, the copy of a
+    // server register brings the server's area code; a desk's own copy
+    // leaves the desk's as it is.
+    DataFolderFixture desk;
+    desk.exec(DataFiles::AreaCode, QStringLiteral("UPDATE a1 SET a1 = ''"));
+    const Run restored = zuna({ QStringLiteral("--data-dir"), desk.path(), QStringLiteral("--restore"), plain });
+    QVERIFY2(restored.status == 0, qPrintable(restored.err));
+    QString areaCode;
+    QVERIFY(
+        SqliteRegister(desk.file(DataFiles::Contacts), desk.file(DataFiles::AreaCode)).loadAreaCode(&areaCode, &error));
+    QCOMPARE(areaCode, r.isPostgres() ? QStringLiteral("11") : QString());
+    QCOMPARE(contactsOf(desk.file(DataFiles::Contacts)), source);
     // An existing file is never written over.
     const Run again = zuna({ QStringLiteral("--data-dir"), r.data().path(), QStringLiteral("--backup"), plain });
     QCOMPARE(again.status, 1);

@@ -176,6 +176,8 @@ int restore(const QString &dataDir, const QString &file)
         return failed(error, QStringLiteral("Nada foi mudado.\n"));
     if (!kept.isEmpty())
         out << "O cadastro anterior foi guardado em " << kept << '\n';
+    if (!restore.areaCodeTaken().isEmpty())
+        out << "DDD local tirado da cópia: " << restore.areaCodeTaken() << '\n';
     out << "Cadastro restaurado: " << contacts << " contatos.\n";
     return 0;
 }

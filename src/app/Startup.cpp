@@ -179,6 +179,8 @@ void Startup::restoreCopy(const std::shared_ptr<RegisterRestore> &prepared)
         = QStringLiteral("Cadastro restaurado de %1: %2 contatos.").arg(prepared->copyPath()).arg(prepared->contacts());
     if (!kept.isEmpty())
         done += QStringLiteral("\nO cadastro anterior foi guardado em %1.").arg(kept);
+    if (!prepared->areaCodeTaken().isEmpty())
+        done += QStringLiteral("\nDDD local tirado da cópia: %1.").arg(prepared->areaCodeTaken());
     MessageBoxes::notice(m_main.get(), MainWindow::AppTitle, done);
 }
 

@@ -150,7 +150,7 @@ bool RegisterBackup::copyRegister(Register &source, const QString &target, QStri
         // calls name their contacts by code.
         SqliteContactWriter writer(target, SqliteContactWriter::Codes::Kept);
         qint64 copied = 0;
-        QString writeError;
+        QString writeError, areaCode;
         ok = writer.begin(error)
             && source.forEachContact(
                 [&](const ContactRecord &r) {
@@ -163,7 +163,7 @@ bool RegisterBackup::copyRegister(Register &source, const QString &target, QStri
                 error)
             && source.forEachCall(
                 {}, [&](const CallRecord &c) { return writer.addCall(c, &writeError); }, error)
-            && writer.commit(error);
+            && source.loadAreaCode(&areaCode, error) && writer.addAreaCode(areaCode, error) && writer.commit(error);
         if (!writeError.isEmpty() && error)
             *error = writeError;
     }

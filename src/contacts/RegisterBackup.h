@@ -31,7 +31,8 @@ public:
     static bool copyFile(const QString &source, const QString &target, QString *error, const Progress &progress = {},
         Stats *stats = nullptr, bool checked = true);
     // A portable SQLite register at `target` (a new file) holding every
-    // contact of `source`, any backend, with its code, and its call log.
+    // contact of `source`, any backend, with its code, its call log and its
+    // area code.
     static bool copyRegister(Register &source, const QString &target, QString *error, const Progress &progress = {});
     // Whether the file is a whole SQLite register: the integrity check passes
     // and it holds the contacts' table; `contacts` receives their number.

@@ -1,6 +1,7 @@
 #include "contacts/RegisterRestore.h"
 
 #include "contacts/BackupFolder.h"
+#include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
 #include "contacts/RegisterBackup.h"
 #include "contacts/SqlConnection.h"
@@ -105,6 +106,12 @@ bool RegisterRestore::prepare(qint64 *contacts, QString *error, const Progress &
     std::optional<ContactRecord> none;
     if (!copy.upgrade(&detail) || !copy.findByCode(0, &none, &detail))
         return fail(error, QStringLiteral("%1\n%2").arg(what, detail));
+    {
+        SqlConnection conn(target);
+        QSqlQuery query(conn.database());
+        if (conn.isOpen() && query.exec(QStringLiteral("SELECT DDD FROM DDD_LOCAL")) && query.next())
+            m_areaCode = query.value(0).toString().trimmed();
+    }
     m_prepared = true;
     m_contacts = *contacts;
     return true;
@@ -135,5 +142,25 @@ bool RegisterRestore::replace(QString *kept, QString *error)
                            "Detalhe: %1")
                 .arg(detail));
     m_prepared = false;
+    takeAreaCode(registerPath);
     return true;
+}
+
+void RegisterRestore::takeAreaCode(const QString &registerPath)
+{
+    if (!PhoneNumber::isAreaCode(m_areaCode))
+        return;
+    const QString found = DataFolder::findFile(m_dataDir, DataFiles::AreaCode);
+    const QString file = found.isEmpty() ? DataFolder::pathFor(m_dataDir, DataFiles::AreaCode) : found;
+    if (found.isEmpty()) {
+        if (!SqliteRegister::createAreaCode(file, nullptr))
+            return;
+        DataFolder::makePrivate(file);
+    }
+    SqliteRegister desk(registerPath, file);
+    QString current;
+    if (desk.loadAreaCode(&current, nullptr) && PhoneNumber::isAreaCode(current))
+        return; // the desk's own stays
+    if (desk.storeAreaCode(m_areaCode, nullptr))
+        m_areaCodeTaken = m_areaCode;
 }

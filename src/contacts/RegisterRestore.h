@@ -31,8 +31,11 @@ public:
     // the number it holds.
     bool prepare(qint64 *contacts, QString *error, const Progress &progress = {});
     // Keeps the current register as a copy (its path in `kept`, empty when
-    // there was none), then puts the prepared copy in its place.
+    // there was none), then puts the prepared copy in its place. A copy of a
+    // server's register gives its area code to a desk that has none yet.
     bool replace(QString *kept, QString *error);
+    // The area code the copy gave the desk; empty when none.
+    QString areaCodeTaken() const { return m_areaCodeTaken; }
 
     // Where the copy is unpacked, beside the register.
     QString preparedPath() const;
@@ -41,10 +44,14 @@ public:
     qint64 contacts() const { return m_contacts; }
 
 private:
+    void takeAreaCode(const QString &registerPath);
+
     QString m_dataDir;
     QString m_copyPath;
     std::unique_ptr<SingleInstance> m_lock;
     bool m_prepared = false;
     bool m_heldByCaller = false;
     qint64 m_contacts = 0;
+    QString m_areaCode; // the copy's, when it carries one
+    QString m_areaCodeTaken;
 };

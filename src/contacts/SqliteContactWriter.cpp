@@ -92,6 +92,16 @@ bool SqliteContactWriter::addCall(const CallRecord &call, QString *error)
     return m_call->exec() || fail(error, *m_call);
 }
 
+bool SqliteContactWriter::addAreaCode(const QString &areaCode, QString *error)
+{
+    QSqlQuery query(m_conn->database());
+    if (!query.exec(QStringLiteral("CREATE TABLE DDD_LOCAL (DDD TEXT)"))
+        || !query.prepare(QStringLiteral("INSERT INTO DDD_LOCAL (DDD) VALUES (?)")))
+        return fail(error, query);
+    query.addBindValue(areaCode);
+    return query.exec() || fail(error, query);
+}
+
 bool SqliteContactWriter::commit(QString *error)
 {
     for (QSqlQuery *q : { m_insert.get(), m_update.get(), m_call.get() }) {

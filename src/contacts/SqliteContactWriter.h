@@ -28,6 +28,10 @@ public:
     bool add(const ContactRecord &record, QString *error);
     // A call of the log, its id kept (a copy only).
     bool addCall(const CallRecord &call, QString *error);
+    // The area code of the register copied, in a table of its own
+    // (DDD_LOCAL): a desk keeps its own beside the register, so a copy of a
+    // server's register carries the server's for the desk it is restored at.
+    bool addAreaCode(const QString &areaCode, QString *error);
     // Rewrites the stored contact of rewrites[index], only while it holds
     // what was read; otherwise fails, saying which contact changed.
     bool rewrite(const QList<Register::Rewrite> &rewrites, qsizetype index, QString *error);
