@@ -6,6 +6,8 @@
 // temporary folders: DIR is left as found and nothing of the server remains.
 //
 // bench-shared-register DIR --copy-only: part 1 alone.
+// bench-shared-register DIR --desks [10,50,100]: zuna's copy of DIR, then
+// many desks at once on it (ManyDesks.h), beside pgbench.
 //
 // 1. DIR's register copied to the server by zuna (DataInit::copyRegister, what
 //    `zuna --copy-register` runs), beside the floor: sqlite3's CSV fed to
@@ -18,6 +20,7 @@
 //    them; every save is followed by the list's first page and the count, as
 //    the window does. Every write is then checked: counted and read back.
 #include "BenchSupport.h"
+#include "ManyDesks.h"
 #include "PostgresServer.h"
 
 #include "app/DataInit.h"
@@ -458,8 +461,16 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     const bool copyOnly = args.removeAll(QStringLiteral("--copy-only")) > 0;
+    QList<int> deskCounts;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--desks")); at > 0) {
+        const QString counts = at + 1 < args.size() && args.at(at + 1).front().isDigit() ? args.takeAt(at + 1)
+                                                                                         : QStringLiteral("10,50,100");
+        for (const QString &n : counts.split(QLatin1Char(',')))
+            deskCounts << n.toInt();
+        args.removeAt(at);
+    }
     if (args.size() < 2) {
-        QTextStream(stderr) << "uso: bench-shared-register PASTA [VEZES | --copy-only]\n";
+        QTextStream(stderr) << "uso: bench-shared-register PASTA [VEZES | --copy-only | --desks [10,50,100]]\n";
         return 2;
     }
     const QString dir = args.at(1);
@@ -511,6 +522,19 @@ int main(int argc, char *argv[])
     }
     out.flush();
 
+    if (!deskCounts.isEmpty()) {
+        const QString url = server->newDatabase(false);
+        QStringList report;
+        QString error;
+        if (!DataInit::copyRegister(deskDir, url, &report, &error)) {
+            out << "zuna's copy FAILED: " << error << '\n';
+            return 1;
+        }
+        server->exec(url, QStringLiteral("ANALYZE"));
+        const bool ok = manyDesks(url, deskCounts, out);
+        out << "\nbench-shared-register done in " << total.elapsed() / 1000 << " s\n";
+        return ok ? 0 : 1;
+    }
     const QString url = copies(*server, deskDir, registerFile, contacts);
     if (url.isEmpty())
         return 1;

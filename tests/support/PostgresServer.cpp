@@ -142,7 +142,8 @@ bool PostgresServer::init(QString *why)
 
 bool PostgresServer::start()
 {
-    QString options = QStringLiteral("-c listen_addresses='%1' -k %2 -p %3")
+    // Room for a hundred desks, each with a reader beside its register.
+    QString options = QStringLiteral("-c listen_addresses='%1' -k %2 -p %3 -c max_connections=250")
                           .arg(m_tls ? QStringLiteral("localhost") : QString(), m_socketDir)
                           .arg(m_port);
     if (m_tls)
