@@ -2,11 +2,14 @@
 
 #include "DelayProxy.h"
 #include "PostgresServer.h"
+#include "app/CallLog.h"
 #include "app/MainWindow.h"
+#include "callerid/CallerIdControl.h"
 #include "contacts/ContactListModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 
@@ -37,9 +40,24 @@ private slots:
         if (!m_server)
             QSKIP(qPrintable(why));
         m_url = m_server->newDatabase();
+        m_server->exec(m_url, QStringLiteral("UPDATE a1 SET a1 = '11'"));
         m_server->exec(m_url,
             QStringLiteral("INSERT INTO cada (a1, a4) VALUES ('MARIA APARECIDA', '(11)3000-0001'), "
                            "('MANUEL BANDEIRA', '(11)3000-0002'), ('MARCOS CARDOSO', '(11)3000-0003')"));
+    }
+
+    // The desk's window on the test database through a proxy.
+    std::unique_ptr<WindowFixture> farDesk(const DelayProxy &proxy) const
+    {
+        auto desk = std::make_unique<WindowFixture>();
+        // The window's own budget, not the tests' generous one.
+        ContactListModel::setWindowBudgetMs(ContactListModel::DefaultWindowBudgetMs);
+        desk->setDatabaseUrl(QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2")
+                                 .arg(proxy.port())
+                                 .arg(m_url.section('/', 3).section('?', 0, 0)));
+        if (!desk->start())
+            return nullptr;
+        return desk;
     }
 
     // A keystroke's page read on the window's thread would hold the window
@@ -58,13 +76,9 @@ private slots:
         RecordingMessageBoxes boxes;
         DelayProxy proxy(m_server->socketFile(), oneWayMs);
         QVERIFY(proxy.port() > 0);
-        WindowFixture desk;
-        // The window's own budget, not the tests' generous one.
-        ContactListModel::setWindowBudgetMs(ContactListModel::DefaultWindowBudgetMs);
-        desk.setDatabaseUrl(QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2")
-                                .arg(proxy.port())
-                                .arg(m_url.section('/', 3).section('?', 0, 0)));
-        QVERIFY(desk.start());
+        const auto far = farDesk(proxy);
+        QVERIFY(far);
+        const WindowFixture &desk = *far;
         auto *name = desk.control<QLineEdit>("A1");
         auto *model = qobject_cast<ContactListModel *>(desk.control<QTableView>("DBGrid1")->model());
         QTRY_COMPARE(listedNames(desk), QStringList({ "MANUEL BANDEIRA", "MARCOS CARDOSO", "MARIA APARECIDA" }));
@@ -75,6 +89,45 @@ private slots:
         }
         QCOMPARE(listedNames(desk), QStringList({ "MARCOS CARDOSO", "MARIA APARECIDA" }));
         QVERIFY(!desk.control<QLabel>("avisoCadastro")->isVisible());
+        QCOMPARE(boxes.shown.size(), 0);
+    }
+
+    // A call's lookup waited for on the window's thread would hold it for a
+    // round trip or more. The caller shows when the answer comes; of two
+    // calls in a row, the second one's caller, and both calls are logged.
+    void aCallsCallerComesWithoutHoldingTheWindow_data() { aKeystrokesPageComesWithoutHoldingTheWindow_data(); }
+
+    void aCallsCallerComesWithoutHoldingTheWindow()
+    {
+        QFETCH(int, oneWayMs);
+        RecordingMessageBoxes boxes;
+        DelayProxy proxy(m_server->socketFile(), oneWayMs);
+        const auto desk = farDesk(proxy);
+        QVERIFY(desk);
+        QVERIFY(desk->switchMonitorOn());
+        auto *name = desk->control<QLineEdit>("A1");
+        const int before = m_server->value(m_url, QStringLiteral("SELECT count(*) FROM chamadas")).toInt();
+
+        desk->window()->callerId()->reportNumber(QStringLiteral("1130000001"));
+        QVERIFY2(name->text().isEmpty(), "the lookup was waited for");
+        QTRY_COMPARE(name->text(), QStringLiteral("MARIA APARECIDA"));
+
+        desk->window()->clearForm();
+        desk->window()->callerId()->reportNumber(QStringLiteral("1130000002"));
+        desk->window()->callerId()->reportNumber(QStringLiteral("1130000003"));
+        // The answers come in the order asked: the first one's came before
+        // and changed nothing.
+        QTRY_COMPARE(name->text(), QStringLiteral("MARCOS CARDOSO"));
+        QVERIFY(desk->control<QLineEdit>("A4")
+                    ->text()
+                    .remove(QRegularExpression(QStringLiteral("\\D")))
+                    .endsWith(QLatin1String("30000003")));
+        desk->window()->callLog()->flush();
+        QTRY_COMPARE(m_server->value(m_url, QStringLiteral("SELECT count(*) FROM chamadas")).toInt(), before + 3);
+        QCOMPARE(m_server->value(m_url,
+                     QStringLiteral("SELECT string_agg(coalesce(nome, '-'), ', ' ORDER BY id) FROM "
+                                    "(SELECT id, nome FROM chamadas ORDER BY id DESC LIMIT 3) AS last")),
+            QStringLiteral("MARIA APARECIDA, MANUEL BANDEIRA, MARCOS CARDOSO"));
         QCOMPARE(boxes.shown.size(), 0);
     }
 };

@@ -289,6 +289,7 @@ bool MainWindow::load(QString *error)
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
         return false;
+    m_lookup = std::make_unique<CallerLookup>(*m_register);
     m_health->watch(m_register.get());
     m_model->setRegister(m_register.get());
     if (!listRefresh(error) || !contactCount(error))
@@ -575,6 +576,7 @@ void MainWindow::bringUpForCall()
 void MainWindow::lookUpCaller()
 {
     const QString text = m_ui.incomingNumber->text();
+    m_lookup->forget(); // a lookup on its way is not for what Text1 holds now
     if (text.isEmpty())
         return;
     bringUpForCall();
@@ -591,12 +593,30 @@ void MainWindow::lookUpCaller()
         m_ui.incomingNumber->setText(laidOut); // runs this handling again, on the laid-out number
         return;
     }
-    std::optional<ContactRecord> found;
-    QString error;
-    const bool looked = m_register->findCaller(number, &found, &error);
-    // Logged before anything is said about it: whatever the window is doing.
-    if (m_callFromLine && m_logCall)
-        logCall(number, m_ui.incomingNumber->text(), found);
+    // The answer may come later (a server across town): it is shown only
+    // while it is the latest and Text1 still holds its number, with the
+    // flags of the call it was asked for.
+    m_lookup->find(number,
+        [this, number, text, fromLine = m_callFromLine, logIt = m_logCall, received = m_receivedNumber](
+            const CallerLookup::Answer &answer) {
+            const bool shown = answer.latest && m_ui.incomingNumber->text() == text;
+            // Logged before anything is said about it, whatever the window
+            // is doing, with the number the line handed over for this call.
+            if (fromLine && logIt) {
+                const QString newer = std::exchange(m_receivedNumber, received);
+                logCall(number, text, answer.found);
+                if (!shown)
+                    m_receivedNumber = newer;
+            }
+            if (!shown)
+                return;
+            const QScopedValueRollback fromLineNow(m_callFromLine, fromLine);
+            showLookedUp(answer.looked, answer.found, answer.error);
+        });
+}
+
+void MainWindow::showLookedUp(bool looked, const std::optional<ContactRecord> &found, const QString &error)
+{
     if (!looked) {
         reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
     } else if (found) {

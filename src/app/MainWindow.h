@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CallArrival.h"
+#include "app/CallerLookup.h"
 #include "app/MainWindowLayout.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/Register.h"
@@ -78,6 +79,8 @@ public slots:
     void openHelp();
     void searchByName();
     void lookUpCaller();
+    // The form after a lookup of the number in Text1.
+    void showLookedUp(bool looked, const std::optional<ContactRecord> &found, const QString &error);
     // A number from the caller-ID monitor: written into Text1 as a new call,
     // or kept waiting beside a form that holds the attendant's work.
     void showIncomingCall(const QString &number);
@@ -170,6 +173,7 @@ private:
     CallRecording *m_recording = nullptr;
     QString m_receivedNumber; // the call's number as the line handed it over
     std::unique_ptr<Register> m_register;
+    std::unique_ptr<CallerLookup> m_lookup; // gone before the register
     bool m_callFromLine = false; // Text1 is being set by a call from the line
     bool m_logCall = true; // the call Text1 is being set by is still to be logged
     CallArrival m_arrival;

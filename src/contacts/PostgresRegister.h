@@ -55,6 +55,7 @@ public:
     static QString shown(const QString &server);
     QString where() const override;
     std::unique_ptr<Reader> reader(bool patient = false) const override;
+    bool answersWithin(int ms) const override { return m_windowRoundTripMs.load() <= ms; }
 
     bool count(qint64 *result, QString *error) override;
     bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) override;
@@ -122,4 +123,6 @@ private:
     std::shared_ptr<std::atomic<bool>> m_reachable;
     std::unique_ptr<PostgresWatch> m_watch;
     std::optional<LostSave> m_lostSave; // the window's saves
+    // The window's connection's bare round trip, timed when it is made.
+    std::atomic<double> m_windowRoundTripMs { 0 };
 };

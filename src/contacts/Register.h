@@ -102,6 +102,11 @@ public:
     // thread, which may wait for a busy register.
     virtual std::unique_ptr<Reader> reader(bool patient = false) const = 0;
 
+    // Whether the register answers the window's thread within `ms`: a file
+    // or a server next door does; a server across town takes longer for a
+    // bare round trip, and the window asks it from the background instead.
+    virtual bool answersWithin(int /*ms*/) const { return true; }
+
     // The number of contacts.
     virtual bool count(qint64 *result, QString *error) = 0;
     virtual bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) = 0;
