@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -348,6 +350,80 @@ private slots:
         a.wizard.reject();
         qunsetenv("PGPASSFILE");
         QCOMPARE(entriesUnder(home.path()), QStringList());
+    }
+
+    // Cancel while the folder is being made (an Access import running, a
+    // password already in libpq's file): the assistant closes and nothing
+    // of it stays, and a password file that was there is as it was.
+    void cancelWhileTheFolderIsMadeLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("byTheWindow"); // closed, rather than the progress's Cancel
+        QTest::newRow("an Access import") << false << false;
+        QTest::newRow("an Access import, the window closed") << false << true;
+        QTest::newRow("a shared server with a password") << true << false;
+    }
+    void cancelWhileTheFolderIsMadeLeavesNothing()
+    {
+        QFETCH(bool, server);
+        QFETCH(bool, byTheWindow);
+        QTemporaryDir home;
+        const QString dataDir = home.filePath(QStringLiteral("a/zuna"));
+        const QString passFile = home.filePath(QStringLiteral("pgpass"));
+        const QByteArray otherPassword = "outro:5432:*:ana:antiga\n";
+        {
+            QFile file(passFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(otherPassword);
+            QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        }
+        qputenv("PGPASSFILE", passFile.toUtf8());
+        QTemporaryDir old;
+        const QString cada = old.filePath(QStringLiteral("CADA.MDB"));
+        QVERIFY(QFile::copy(fixture("CADA.MDB"), cada));
+
+        Assistant a(dataDir);
+        a.answerSiteAndAreaCode(QStringLiteral("Loja"), QStringLiteral("11"));
+        if (server) {
+            QString why;
+            PostgresServer *postgres = PostgresServer::shared(&why);
+            if (!postgres)
+                QSKIP(qPrintable(why));
+            a.field<QAbstractButton>("cadastroServidor")->click();
+            a.field<QLineEdit>("servidor")->setText(postgres->newDatabase(true));
+            a.field<QLineEdit>("senha")->setText(QStringLiteral("nova"));
+        } else {
+            a.field<QAbstractButton>("cadastroAccess")->click();
+            a.field<QLineEdit>("arquivoAccess")->setText(cada);
+        }
+        QVERIFY(a.next());
+        // Cancel as soon as the progress shows, the work under way.
+        bool cancelled = false;
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, this, [&] {
+            auto *progress = a.wizard.findChild<QProgressDialog *>(QStringLiteral("progresso"));
+            if (!progress || !progress->isVisible())
+                return;
+            cancel.stop();
+            cancelled = true;
+            if (byTheWindow) {
+                QVERIFY(!a.wizard.close()); // kept open until the work stops
+                return;
+            }
+            auto *button = progress->findChild<QPushButton *>();
+            QVERIFY2(button && button->isVisible(), "the progress has a Cancel button");
+            button->click();
+        });
+        cancel.start(0);
+        QVERIFY(!a.next());
+        QVERIFY(cancelled);
+        QCOMPARE(a.wizard.result(), int(QDialog::Rejected));
+        QVERIFY(!a.wizard.isVisible());
+        qunsetenv("PGPASSFILE");
+        QCOMPARE(entriesUnder(home.path()), QStringList { passFile });
+        QFile file(passFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), otherPassword);
     }
 
     // Cancel, wherever it comes, leaves nothing: not the folder, not its

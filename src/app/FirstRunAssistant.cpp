@@ -201,11 +201,13 @@ QWizardPage *FirstRunAssistant::makeLinePage()
     auto *page = new QWizardPage;
     page->setTitle(QStringLiteral("Linha telefônica"));
     auto *layout = new QVBoxLayout(page);
-    layout->addWidget(wrappedLabel(QStringLiteral("De onde vem o número de quem liga? Escolha a fonte (placa de "
-                                                  "som, modem, servidor NCID, SIP) e confira-a com o medidor de "
-                                                  "nível e \"Testar\". Isso pode ser feito depois, com o "
-                                                  "botão direito do mouse no visor de chamadas."),
-        page));
+    layout->addWidget(
+        wrappedLabel(QStringLiteral("De onde vem o número de quem liga? Escolha a fonte e confira-a na hora: a "
+                                    "placa de som, com o medidor de nível e \"Testar\"; uma conta SIP, com o "
+                                    "estado do registro; um servidor NCID ou um modem, com a conexão (\"Testar a "
+                                    "fonte\"). Isso pode ser feito depois, com o botão direito do mouse no visor "
+                                    "de chamadas."),
+            page));
     m_lineChoice = wrappedLabel(QString(), page);
     m_lineChoice->setObjectName(QStringLiteral("fonteEscolhida"));
     layout->addWidget(m_lineChoice);
@@ -380,36 +382,66 @@ bool FirstRunAssistant::validateCurrentPage()
 
 void FirstRunAssistant::accept()
 {
-    if (!validateCurrentPage())
+    if (m_making || !validateCurrentPage())
         return;
-    // The import runs off the window's thread, so that the progress shows
-    // and the window keeps answering; it has its own time limit.
+    // The work runs off the window's thread, so that the progress shows and
+    // Cancel is heard; the Access import has its own time limit. Cancel
+    // cannot stop the import half-way, but what it made is thrown away
+    // before it takes the folder's place.
     const FirstRunSetup setup = choices();
     QProgressDialog progress(this);
     progress.setObjectName(QStringLiteral("progresso"));
     progress.setWindowTitle(windowTitle());
+    progress.setWindowModality(Qt::ApplicationModal);
     progress.setLabelText(setup.registerChoice == FirstRunSetup::RegisterChoice::Access
             ? QStringLiteral("Trazendo o cadastro de %1...").arg(QFileInfo(setup.accessFile).fileName())
             : QStringLiteral("Criando a pasta de dados..."));
     progress.setRange(0, 0);
-    progress.setCancelButton(nullptr);
+    progress.setCancelButtonText(QStringLiteral("Cancelar"));
     progress.setMinimumDuration(0);
+    connect(&progress, &QProgressDialog::canceled, this, &FirstRunAssistant::reject);
+    connect(&progress, &QDialog::rejected, this, &FirstRunAssistant::reject);
+    m_cancelled = false;
+    m_making = &progress;
     progress.show();
     QStringList report;
     QString error;
     bool ok = false;
     QEventLoop loop;
-    QThread *worker = QThread::create([&] { ok = setup.create(m_dataDir, m_workerProgram, &report, &error); });
+    QThread *worker
+        = QThread::create([&] { ok = setup.create(m_dataDir, m_workerProgram, &report, &error, &m_cancelled); });
     connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     worker->start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec();
     worker->wait();
     delete worker;
-    progress.close();
+    m_making = nullptr;
+    // Closing the progress says "canceled" too: not heard any more.
+    progress.disconnect(this);
+    progress.hide();
+    if (!ok && m_cancelled) {
+        QWizard::reject();
+        return;
+    }
     if (!ok) {
         complain(QStringLiteral("Não foi possível criar a pasta de dados; nada foi criado.\n\n%1").arg(error));
         return;
     }
+    // A cancel that came after the folder was in its place: the folder is
+    // whole, and it is used.
     m_report = report;
     QWizard::accept();
+}
+
+void FirstRunAssistant::reject()
+{
+    if (!m_making) {
+        QWizard::reject();
+        return;
+    }
+    m_cancelled = true;
+    // The progress hides itself on Cancel; it stays up, saying why the
+    // assistant has not closed yet.
+    m_making->setLabelText(QStringLiteral("Cancelando: desfazendo o que já foi feito..."));
+    m_making->show();
 }

@@ -5,11 +5,13 @@
 #include <QTemporaryDir>
 #include <QWizard>
 
+#include <atomic>
 #include <memory>
 
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
+class QProgressDialog;
 class QRadioButton;
 
 // The first start from the menu, with no data folder yet: a short assistant
@@ -18,7 +20,8 @@ class QRadioButton;
 // original platform's CADA.MDB, or a shared one on a PostgreSQL server,
 // tried on the spot) and the telephone line (the
 // configuration screen, with its level meter and test). Finish makes the
-// folder, with the Access import's progress; Cancel leaves nothing behind.
+// folder, with the Access import's progress; Cancel, then too, leaves
+// nothing behind.
 class FirstRunAssistant : public QWizard
 {
     Q_OBJECT
@@ -38,6 +41,9 @@ public:
 
 public slots:
     void accept() override;
+    // While the folder is being made: asks the work to stop and undo itself,
+    // and closes once it has.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -74,5 +80,8 @@ private:
     // The line's settings while the assistant runs, apart from any data folder.
     std::unique_ptr<QTemporaryDir> m_lineDir;
     bool m_lineConfigured = false;
+    // While Finish makes the folder: its progress, and whether Cancel was asked.
+    QProgressDialog *m_making = nullptr;
+    std::atomic<bool> m_cancelled = false;
     QStringList m_report;
 };

@@ -47,8 +47,8 @@ QString FirstRunSetup::accessAreaCodeFile() const
     return DataFolder::findFile(QFileInfo(accessFile).path(), DataFiles::AccessAreaCode);
 }
 
-bool FirstRunSetup::create(
-    const QString &dataDir, const QString &workerProgram, QStringList *report, QString *error) const
+bool FirstRunSetup::create(const QString &dataDir, const QString &workerProgram, QStringList *report, QString *error,
+    const std::atomic<bool> *cancelled) const
 {
     if (QFileInfo::exists(dataDir)) {
         *error = QStringLiteral("A pasta de dados já existe: %1").arg(dataDir);
@@ -75,6 +75,11 @@ bool FirstRunSetup::create(
         } else {
             QString addedPasswordLine;
             done = fill(staging.path(), workerProgram, report, error, &addedPasswordLine);
+            // The last moment a cancel can be honoured: the folder is not in its place yet.
+            if (done && cancelled && *cancelled) {
+                *error = QStringLiteral("Cancelado.");
+                done = false;
+            }
             report->replaceInStrings(staging.path(), dataDir); // the files where they end up
             if (done && !QDir().rename(staging.path(), dataDir)) {
                 *error = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(dataDir);

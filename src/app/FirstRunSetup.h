@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // What the first-run assistant collected, and the data folder made from it.
 // The folder is built beside its final place under a temporary name and
 // renamed into place only when everything in it is ready, so a failure (a
@@ -38,8 +40,10 @@ struct FirstRunSetup
     // `report` receives what was done, one Portuguese line each. On a
     // server, a register already there is kept with its area code, and a
     // password goes into libpq's password file (taken out again when the
-    // folder cannot be made).
-    bool create(const QString &dataDir, const QString &workerProgram, QStringList *report, QString *error) const;
+    // folder cannot be made). When `cancelled` becomes true while it works,
+    // what was done is undone as after a failure.
+    bool create(const QString &dataDir, const QString &workerProgram, QStringList *report, QString *error,
+        const std::atomic<bool> *cancelled = nullptr) const;
 
 private:
     // Everything but the rename, in the folder `dir` made for it.
