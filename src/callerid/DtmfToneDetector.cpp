@@ -40,20 +40,25 @@ constexpr double HarmonicDb = -12.0;
 constexpr double Probes[] = { 1075, 1800 };
 constexpr double ProbeDb = -10.0;
 constexpr double ProbeStrongDb = -14.0;
-// A digit begins with this many windows in a row (each 20 ms, 10 ms apart:
-// a tone of 30 ms or more), each within NearPeakDb of the strongest: a tone
-// under 20 ms cannot give three.
-constexpr int HitsToBegin = 3;
+// A digit begins with two windows whose hops, three or more, hold both tones
+// within FlatDb: a tone filling 60 % of a hop or less weighs 3 dB less in its
+// Hann window, so one under 22 ms cannot give three such hops, while one of
+// 40 ms always holds three whole hops. Or it begins with three windows in a
+// row (each 20 ms, 10 ms apart) each within NearPeakDb of the strongest (a
+// tone under 20 ms cannot give three), the two hops they share within FlatDb.
 constexpr double NearPeakDb = 6.0;
+// A tone holds its level: both tones stay within this in the hops that count.
+// A voice's harmonics swell and fade by 4 dB and more within 30 ms.
+constexpr float FlatDb = 3.0f;
 // A hop is filtered when it holds at least this share of one tone at the
 // threshold.
 constexpr float HopGate = 0.25f;
 constexpr int MissesToEnd = 3;
-// A tone's frequency, measured from the phase its filter turns through
-// from one hop to the next, may be this far off (Q.24's 1.5 % + 2 Hz, and
-// what noise and the other tone add to the measure). A digit needs two
-// windows with both tones that near, and within SteadyHz of each other: a
-// voice's harmonic glides through the band.
+// A tone's frequency, measured from the phase its Hann-weighted DFT turns
+// through from one hop to the next, may be this far off (1.5 % + 2 Hz, and
+// what noise adds to the measure). A digit needs two windows with both tones
+// that near, and within SteadyHz of each other: a voice's harmonic glides
+// through the band.
 constexpr double TunedShare = 0.015;
 constexpr double TunedHz = 2.0 + 5.0;
 constexpr float SteadyHz = 9.0f;
@@ -93,6 +98,16 @@ DtmfToneDetector::DtmfToneDetector(double thresholdDbm0, DigitHandler onDigit)
     }
     for (int p = 0; p < ProbeCount; ++p)
         tune(m_bins[size_t(ProbeBins + p)], Probes[p]);
+    // A rectangular 10 ms filter takes a tone 450 Hz away at -23 dB: with the
+    // other tone 8 dB stronger, enough to move its measured frequency by 6 Hz.
+    // A Hann window takes it at -49 dB.
+    for (size_t f = 0; f < 8; ++f) {
+        const double w = 2 * M_PI * Frequencies[f] / Rate;
+        for (size_t n = 0; n < HopSamples; ++n) {
+            const double hann = std::pow(std::sin(M_PI * (double(n) + 0.5) / HopSamples), 2);
+            m_tuning[f][n] = std::polar(float(hann), float(-w * double(n)));
+        }
+    }
 }
 
 void DtmfToneDetector::process(const float *tones, const float *line, size_t count)
@@ -139,9 +154,7 @@ void DtmfToneDetector::endHop()
     const float windowEnergy = m_previousEnergy + energy;
 
     char candidate = 0;
-    double level = 0;
-    bool inTune = false;
-    std::array<float, 2> offsets {};
+    Window found;
     if (windowEnergy >= m_thresholdPower * WindowSamples) {
         // The window's coefficients, as a tone's mean square.
         std::array<float, Bins> power;
@@ -198,25 +211,32 @@ void DtmfToneDetector::endHop()
         const float line = m_previousLineEnergy + lineEnergy;
         const float steady = 2 * *std::min_element(m_lineFloor.cbegin(), m_lineFloor.cend());
         const float reference = std::max(line - steady, line * SteadyShareMax);
-        // Each tone's frequency, from how far its phase turns from one hop
-        // to the next, relative to the DTMF frequency.
-        auto offsetHz = [&](int f) {
-            const Bin &bin = m_bins[size_t(f * 3 + 1)];
-            const std::complex<float> turn
-                = current[size_t(f * 3 + 1)] * std::conj(m_previous[size_t(f * 3 + 1)]) * bin.hop;
-            return std::arg(turn) * float(Rate / (2 * M_PI * HopSamples));
-        };
         if (ok && toneEnergy >= ToneShare * reference) {
             candidate = Keys[row][col - 4];
-            level = 10 * std::log10(std::min(rowPower, colPower) / dbm0Power(0));
-            offsets = { offsetHz(row), offsetHz(col) };
-            inTune = std::abs(offsets[0]) <= Frequencies[row] * TunedShare + TunedHz
-                && std::abs(offsets[1]) <= Frequencies[col] * TunedShare + TunedHz;
+            found.level = 10 * std::log10(std::min(rowPower, colPower) / dbm0Power(0));
+            // Each tone in the two hops, Hann-weighted: its level in each, and
+            // its frequency, relative to the DTMF one, from how far its phase
+            // turns from one hop to the next.
+            found.inTune = true;
+            for (size_t t = 0; t < 2; ++t) {
+                const int f = t == 0 ? row : col;
+                std::complex<float> before, after;
+                for (size_t n = 0; n < HopSamples; ++n) {
+                    before += m_tuning[size_t(f)][n] * m_previousHop[n];
+                    after += m_tuning[size_t(f)][n] * m_hop[n];
+                }
+                const std::complex<float> turn = after * std::conj(before) * m_bins[size_t(f * 3 + 1)].hop;
+                found.offsetsHz[t] = std::arg(turn) * float(Rate / (2 * M_PI * HopSamples));
+                found.first[t] = std::norm(before);
+                found.second[t] = std::norm(after);
+                found.inTune = found.inTune && std::abs(found.offsetsHz[t]) <= Frequencies[f] * TunedShare + TunedHz;
+            }
         }
     }
-    decide(candidate, level, inTune, offsets);
+    decide(candidate, found);
 
     m_previous = current;
+    m_previousHop = m_hop;
     m_previousEnergy = energy;
     m_previousLineEnergy = lineEnergy;
     m_lineFloor[m_lineFloorAt] = lineEnergy;
@@ -225,7 +245,7 @@ void DtmfToneDetector::endHop()
     m_samples += HopSamples;
 }
 
-void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune, std::array<float, 2> offsetsHz)
+void DtmfToneDetector::decide(char candidate, const Window &window)
 {
     // The window just analysed began one hop before this hop.
     const int64_t windowStart = m_samples - HopSamples;
@@ -239,9 +259,6 @@ void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune, std
         m_held = 0;
         m_misses = 0;
     }
-    // The windows of a run count towards a digit when they hold the tones at
-    // no less than NearPeakDb below the run's strongest: windows that only
-    // graze a short burst do not add up to a tone.
     if (!candidate || candidate != m_candidate) {
         m_candidate = candidate;
         m_candidateStart = windowStart;
@@ -249,32 +266,61 @@ void DtmfToneDetector::decide(char candidate, double levelDbm0, bool inTune, std
         if (!candidate)
             return;
     }
-    m_run.push_back({ levelDbm0, inTune, offsetsHz });
+    m_run.push_back(window);
+    if (!begins())
+        return;
     double peak = m_run.front().level;
     for (const Window &w : m_run)
         peak = std::max(peak, w.level);
-    // Two strong windows in tune, on the same frequencies: a tone holds its
-    // frequency, a voice's harmonic glides.
-    int strong = 0;
-    bool tuned = false;
-    for (size_t i = 0; i < m_run.size(); ++i) {
-        const Window &w = m_run[i];
-        if (w.level < peak - NearPeakDb)
-            continue;
-        ++strong;
-        for (size_t j = 0; w.inTune && j < i; ++j) {
-            const Window &v = m_run[j];
-            tuned = tuned
-                || (v.inTune && v.level >= peak - NearPeakDb && std::abs(v.offsetsHz[0] - w.offsetsHz[0]) <= SteadyHz
-                    && std::abs(v.offsetsHz[1] - w.offsetsHz[1]) <= SteadyHz);
-        }
-    }
-    if (strong < HitsToBegin || !tuned)
-        return;
     m_held = candidate;
     m_candidate = 0;
     m_misses = 0;
     if (m_onDigit)
         m_onDigit(m_held, m_candidateStart, peak);
     m_run.clear();
+}
+
+bool DtmfToneDetector::begins() const
+{
+    // Two windows in tune on the same frequencies: a tone holds its
+    // frequency, a voice's harmonic glides.
+    auto tuned = [this](size_t a, size_t b) {
+        const Window &x = m_run[a], &y = m_run[b];
+        return x.inTune && y.inTune && std::abs(x.offsetsHz[0] - y.offsetsHz[0]) <= SteadyHz
+            && std::abs(x.offsetsHz[1] - y.offsetsHz[1]) <= SteadyHz;
+    };
+    // Both tones within FlatDb from the first hop of window `from` to the
+    // second of window `to`.
+    auto level = [this](size_t from, size_t to) {
+        for (size_t t = 0; t < 2; ++t) {
+            float least = m_run[from].first[t], most = least;
+            for (size_t j = from; j <= to; ++j) {
+                least = std::min(least, m_run[j].second[t]);
+                most = std::max(most, m_run[j].second[t]);
+            }
+            if (most > least * dbToRatio(FlatDb))
+                return false;
+        }
+        return true;
+    };
+    const size_t last = m_run.size() - 1;
+    for (size_t i = 0; i < last; ++i) {
+        if (tuned(i, last) && level(i, last))
+            return true;
+    }
+    // Three windows in a row near the strongest (a tone's edges fill the
+    // outer ones in part), the two hops they share at one level, and two
+    // windows near the strongest in tune.
+    double peak = m_run.front().level;
+    for (const Window &w : m_run)
+        peak = std::max(peak, w.level);
+    auto strong = [&](size_t i) { return m_run[i].level >= peak - NearPeakDb; };
+    bool three = false, pair = false;
+    for (size_t i = 1; i + 1 < m_run.size(); ++i)
+        three = three || (strong(i - 1) && strong(i) && strong(i + 1) && level(i, i));
+    for (size_t i = 0; three && !pair && i < m_run.size(); ++i) {
+        for (size_t j = 0; !pair && j < i; ++j)
+            pair = strong(i) && strong(j) && tuned(i, j);
+    }
+    return three && pair;
 }

@@ -19,11 +19,14 @@
 // window's energy less what stays on the line between tones (hum, dial tone,
 // noise; speech and music spread theirs). Levels and shares come from the
 // two 10 ms hops, whose filters take a tone 1.5 % + 2 Hz off nearly whole.
-// A digit begins with three such windows in a row, each near the strongest
-// of them (a tone of 30 ms or more; one under 20 ms is not a digit), two of
-// them with both frequencies, measured from the phase turn between hops,
-// within 1.5 % + 7 Hz and within 9 Hz of each other (a voice's harmonics
-// glide through); it ends after three windows without it.
+// A digit begins with two such windows with both frequencies, measured from
+// the phase turn between Hann-weighted hops, within 1.5 % + 7 Hz and within
+// 9 Hz of each other (a voice's harmonics glide through), and a tone that
+// holds its level within 3 dB (a voice's harmonics swell and fade): in every
+// hop from the first of the two windows to the second, three hops or more;
+// or, where three windows in a row stand near the strongest, in the two hops
+// those share. A tone of 40 ms always holds three whole hops; one under
+// 20 ms gives neither. The digit ends after three windows without it.
 //
 // Hops too quiet to hold a tone at the threshold are not filtered at all: a
 // quiet line costs little.
@@ -59,7 +62,9 @@ private:
 
     void endHop();
     char analyse(double *levelDbm0) const;
-    void decide(char candidate, double levelDbm0, bool inTune, std::array<float, 2> offsetsHz);
+    struct Window;
+    void decide(char candidate, const Window &window);
+    bool begins() const;
 
     struct Bin
     {
@@ -74,6 +79,11 @@ private:
     float m_thresholdPower; // mean square of one tone at the threshold
     std::array<float, HopSamples> m_hop {}; // the hop being gathered
     std::array<float, HopSamples> m_hopLine {};
+    // The previous hop's samples, and for each DTMF frequency e^-jwn weighted
+    // by a Hann window over one hop: the tones' frequencies and levels hop by
+    // hop are measured on these.
+    std::array<float, HopSamples> m_previousHop {};
+    std::array<std::array<std::complex<float>, HopSamples>, 8> m_tuning {};
     int m_filled = 0;
     // The previous hop, as complex outputs and energy.
     std::array<std::complex<float>, Bins> m_previous {};
@@ -91,9 +101,11 @@ private:
     int64_t m_candidateStart = 0;
     struct Window
     {
-        double level; // the weaker tone, dBm0
-        bool inTune; // both tones' frequencies measured within the limits
-        std::array<float, 2> offsetsHz; // the tones' frequencies, from the DTMF ones
+        double level = 0; // the weaker tone, dBm0
+        bool inTune = false; // both tones' frequencies measured within the limits
+        std::array<float, 2> offsetsHz {}; // the tones' frequencies, from the DTMF ones
+        // Each tone's power in the window's first and second hop (relative).
+        std::array<float, 2> first {}, second {};
     };
     std::vector<Window> m_run; // the candidate's windows so far
     char m_held = 0;
