@@ -19,6 +19,7 @@ test_packages=(
   pulseaudio pulseaudio-utils espeak-ng sox
   dunst xvfb dbus python3 sqlite3 openbox xdotool xterm x11-utils
   desktop-file-utils appstream man-db groff-base lintian
+  libreoffice-calc-nogui
 )
 case "${1:-}" in
   "") ;;

@@ -207,7 +207,48 @@ void TestContactTransfer::csvWrittenByOtherPrograms_data()
                                            << QStringList { QStringLiteral("-c"), python, QStringLiteral("utf-8"),
                                                   QStringLiteral("\t"), QStringLiteral("0"), en };
     QTest::newRow("sqlite3 -csv -header") << QStringLiteral("sqlite3") << QStringList();
+    // Calc's own CSV filter: separator ';', quote '"', Windows-1252, as a
+    // shop's spreadsheet is saved on a Brazilian Windows.
+    QTest::newRow("LibreOffice Calc, windows-1252, semicolon")
+        << QStringLiteral("soffice") << QStringList { QStringLiteral("csv:Text - txt - csv (StarCalc):59,34,1,1") };
 }
+
+namespace {
+
+// A spreadsheet as LibreOffice keeps it in one XML file (flat ODS): a header
+// row and one row per contact, a cell's line breaks as paragraphs.
+QByteArray flatSpreadsheet(const QStringList &header, const QList<ContactRecord> &rows)
+{
+    const auto cell = [](const QString &text) {
+        QString out = QStringLiteral("<table:table-cell office:value-type=\"string\">");
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            out += QStringLiteral("<text:p>%1</text:p>").arg(line.toHtmlEscaped());
+        return out + QStringLiteral("</table:table-cell>");
+    };
+    QString table;
+    QString head;
+    for (const QString &h : header)
+        head += cell(h);
+    table += QStringLiteral("<table:table-row>%1</table:table-row>").arg(head);
+    for (const ContactRecord &c : rows) {
+        QString row;
+        for (const QString &v : { c.a1, c.a4, c.a9, c.a12, c.ob })
+            row += v.isEmpty() ? QStringLiteral("<table:table-cell/>") : cell(v);
+        table += QStringLiteral("<table:table-row>%1</table:table-row>").arg(row);
+    }
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                          "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                          "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+                          "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.3\" "
+                          "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">"
+                          "<office:body><office:spreadsheet><table:table table:name=\"Clientes\">"
+                          "<table:table-column table:number-columns-repeated=\"5\"/>%1"
+                          "</table:table></office:spreadsheet></office:body></office:document>\n")
+        .arg(table)
+        .toUtf8();
+}
+
+} // namespace
 
 void TestContactTransfer::csvWrittenByOtherPrograms()
 {
@@ -226,6 +267,17 @@ void TestContactTransfer::csvWrittenByOtherPrograms()
         arguments.insert(2, QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact)));
         arguments.insert(3, file);
         p.start(program, arguments);
+    } else if (program == QLatin1String("soffice")) {
+        const QString sheet = out.filePath(QStringLiteral("deles.fods"));
+        writeFile(sheet,
+            flatSpreadsheet({ QStringLiteral("Nome"), QStringLiteral("Telefone"), QStringLiteral("Endereço"),
+                                QStringLiteral("Cidade"), QStringLiteral("Observações") },
+                Theirs));
+        // A profile of its own, so that no running office is disturbed.
+        p.start(program,
+            { QStringLiteral("-env:UserInstallation=file://%1").arg(out.filePath(QStringLiteral("perfil"))),
+                QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"),
+                arguments.value(0), QStringLiteral("--outdir"), out.path(), sheet });
     } else {
         const QString db = out.filePath(QStringLiteral("deles.sqlite"));
         QString sql = QStringLiteral("CREATE TABLE t (nome, telefone, endereco, cidade, observacoes);");
@@ -241,8 +293,9 @@ void TestContactTransfer::csvWrittenByOtherPrograms()
         p.setStandardOutputFile(file);
         p.start(program, { QStringLiteral("-csv"), QStringLiteral("-header"), db, QStringLiteral("SELECT * FROM t") });
     }
-    QVERIFY(p.waitForFinished(20000));
+    QVERIFY(p.waitForFinished(120000));
     QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QVERIFY2(QFile::exists(file), p.readAllStandardOutput().constData());
 
     ContactImport::Preview preview;
     QString error;
