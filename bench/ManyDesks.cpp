@@ -245,11 +245,6 @@ Run desksAtOnce(const QString &url, int count, bool paced)
     Clock::time_point start = epoch;
     std::vector<QList<double>> seen(Listeners);
     std::vector<std::unique_ptr<QThread>> threads, listeners;
-    for (int l = 0; l < Listeners; ++l) {
-        listeners.emplace_back(QThread::create([&, l] { listen(url, epoch, stopListening, ready, &seen[l]); }));
-        listeners.back()->start();
-    }
-    ready.acquire(Listeners);
     const double seconds = paced ? PacedSeconds : FlatSeconds;
     for (int d = 0; d < count; ++d) {
         threads.emplace_back(QThread::create([&, d] {
@@ -258,9 +253,21 @@ Run desksAtOnce(const QString &url, int count, bool paced)
             auto reg = Register::open(QString(), url, Register::Patience::Background, &error);
             if (!reg)
                 desk.errors << error;
+            // A desk has been open a while when it saves: the statements
+            // prepared, the server's caches of the table and its triggers
+            // filled. Not timed, and done before anyone listens.
+            std::optional<ContactRecord> current, previous;
+            for (qint64 n = -3; reg && n < 0; ++n) {
+                bool ok = false;
+                Kind kind {};
+                if (n != -1)
+                    save(*reg, d, n + 3, desk, current, previous, &ok, &kind);
+            }
+            if (current && !reg->remove(current->cd, &error))
+                desk.errors << error;
+            current.reset();
             ready.release();
             go.acquire();
-            std::optional<ContactRecord> current, previous;
             for (qint64 n = 0; reg; ++n) {
                 if (paced) {
                     // One save a second, the desks spread over the second.
@@ -292,6 +299,11 @@ Run desksAtOnce(const QString &url, int count, bool paced)
         threads.back()->start();
     }
     ready.acquire(count);
+    for (int l = 0; l < Listeners; ++l) {
+        listeners.emplace_back(QThread::create([&, l] { listen(url, epoch, stopListening, ready, &seen[l]); }));
+        listeners.back()->start();
+    }
+    ready.acquire(Listeners);
     start = Clock::now();
     go.release(count);
     for (auto &t : threads)
@@ -427,8 +439,11 @@ void report(QTextStream &out, const Run &z, const PgbenchRun &p)
     row(out, QString(), QStringLiteral("zuna"), QStringLiteral("pgbench, same statements"));
     const double rate = z.wallS > 0 ? z.saves / z.wallS : 0;
     row(out, QStringLiteral("saves/s"), QStringLiteral("%1 (%2 saves)").arg(rate, 0, 'f', 0).arg(z.saves),
-        p.ok ? QStringLiteral("%1   zuna/pgbench %2").arg(p.savesPerS, 0, 'f', 0).arg(rate / p.savesPerS, 0, 'f', 2)
-             : QStringLiteral("FAILED"));
+        !p.ok         ? QStringLiteral("FAILED")
+            : z.paced ? QStringLiteral("%1 (both paced: the rate is the pace)").arg(p.savesPerS, 0, 'f', 0)
+                      : QStringLiteral("%1   zuna/pgbench %2 (target >= 0.9)")
+                            .arg(p.savesPerS, 0, 'f', 0)
+                            .arg(rate / p.savesPerS, 0, 'f', 2));
     for (int k = 0; k < 3; ++k) {
         const QString floor = p.meanMs[k] < 0 ? QString() : QStringLiteral("mean %1").arg(ms(p.meanMs[k]));
         row(out, QStringLiteral("%1 p50 / p99").arg(QLatin1String(KindNames[k])), p50p99(z.ms[k]), floor);
