@@ -1,18 +1,14 @@
 #include "app/MainWindow.h"
 
-#include "app/AppIcon.h"
-#include "app/CallListModel.h"
 #include "app/CallLog.h"
 #include "app/CallNotifier.h"
+#include "app/CallReception.h"
 #include "app/CallRecording.h"
 #include "app/CallsWindow.h"
 #include "app/ContactImportDialog.h"
 #include "app/ContactSaving.h"
-#include "callerid/LineSource.h"
-
 #include "app/HelpDialog.h"
 #include "app/KeyPreview.h"
-#include "app/MainWindowLayout.h"
 #include "app/RegisterHealth.h"
 #include "app/SiteFile.h"
 #include "app/WindowMenu.h"
@@ -25,8 +21,6 @@
 #include "platform/DataFiles.h"
 #include "platform/DataFolder.h"
 #include "platform/MessageBoxes.h"
-#include "platform/ProgramLauncher.h"
-#include "platform/WindowAttention.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,7 +29,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
@@ -51,18 +44,7 @@ const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado 
 const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
 const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
-const QString TakeWaitingCall = QStringLiteral("Descartar o que foi digitado e mostrar a chamada em espera?");
 const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela.");
-
-QString digitsOf(const QString &text)
-{
-    QString digits;
-    for (const QChar c : text) {
-        if (c >= u'0' && c <= u'9')
-            digits.append(c);
-    }
-    return digits;
-}
 
 bool isGridKey(int key)
 {
@@ -87,11 +69,12 @@ MainWindow::MainWindow(const QString &dataDir, const QString &databaseUrl, QWidg
     , m_dataDir(dataDir)
     , m_databaseUrl(databaseUrl)
     , m_terminate([](int status) { QCoreApplication::exit(status); })
+    , m_form(m_ui)
 {
     buildWindow();
     // A call that came while a question was open comes in once it is
     // answered and its answer has acted.
-    MessageBoxes::setAfterClose([this] { QTimer::singleShot(0, this, &MainWindow::offerWaitingCall); });
+    MessageBoxes::setAfterClose([this] { QTimer::singleShot(0, m_reception, &CallReception::offerWaitingCall); });
     new KeyPreview(
         this, [this](int key, Qt::KeyboardModifiers modifiers) { return handleFunctionKey(key, modifiers); });
 }
@@ -99,8 +82,10 @@ MainWindow::MainWindow(const QString &dataDir, const QString &databaseUrl, QWidg
 MainWindow::~MainWindow()
 {
     MessageBoxes::setAfterClose(nullptr);
-    // The grid's readers are the register's: they go first.
+    // The grid's readers and the callers' lookup are the register's: they go
+    // first.
     m_model->setRegister(nullptr);
+    m_reception->setRegister(nullptr);
 }
 
 void MainWindow::buildWindow()
@@ -120,9 +105,10 @@ void MainWindow::buildWindow()
     window.readAgain
         = [this](QString *error) { return m_model->search(m_ui.name->text(), error) && contactCount(error); };
     window.follow = [this](QString *error) { return m_model->reread(error) && contactCount(error); };
-    window.holdsTyping = [this] { return hasUnsavedTyping(); };
+    window.holdsTyping = [this] { return m_form.hasUnsavedTyping(); };
     window.fail = [this](const QString &error) { fatal(error); };
     m_health = new RegisterHealth(m_ui.registerNotice, std::move(window), this);
+    m_reception = new CallReception(this, m_ui, m_form, AppTitle);
     connectHandlers();
 }
 
@@ -146,9 +132,9 @@ void MainWindow::connectHandlers()
     connect(m_ui.helpButton, &QPushButton::clicked, this, &MainWindow::openHelp);
     connect(m_ui.callsButton, &QPushButton::clicked, this, &MainWindow::openCalls);
     connect(m_ui.name, &QLineEdit::textChanged, this, &MainWindow::searchByName);
-    connect(m_ui.incomingNumber, &QLineEdit::textChanged, this, &MainWindow::lookUpCaller);
+    connect(m_ui.incomingNumber, &QLineEdit::textChanged, m_reception, &CallReception::lookUpCaller);
     // The monitor's number event writes its text, unchanged, into Text1.
-    connect(m_ui.callerId, &CallerIdControl::numberReceived, this, &MainWindow::showIncomingCall);
+    connect(m_ui.callerId, &CallerIdControl::numberReceived, m_reception, &CallReception::showIncomingCall);
     connect(m_ui.grid, &QTableView::doubleClicked, this, &MainWindow::pickCurrentRow);
     connect(m_ui.grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::markCurrentRow);
     m_ui.grid->installEventFilter(this);
@@ -269,7 +255,7 @@ bool MainWindow::handleFunctionKey(int key, Qt::KeyboardModifiers)
     case Qt::Key_F2: deactivateCallerId(); return true;
     case Qt::Key_F3: clearForm(); return true;
     case Qt::Key_F4: openCalls(); return true;
-    case Qt::Key_F5: takeWaitingCall(); return true;
+    case Qt::Key_F5: m_reception->takeWaitingCall(); return true;
     case Qt::Key_F6: openContactImport(); return true;
     case Qt::Key_Escape: endUnlessUnsaved(); return true;
     default: return false;
@@ -289,10 +275,10 @@ bool MainWindow::load(QString *error)
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
         return false;
-    m_lookup = std::make_unique<CallerLookup>(*m_register);
     m_health->watch(m_register.get());
+    m_reception->setRegister(m_register.get());
     m_model->setRegister(m_register.get());
-    if (!listRefresh(error) || !contactCount(error))
+    if (!m_model->refresh(error) || !contactCount(error))
         return false;
     startCallLog();
     WindowMenu::attach(this); // the right-click menu, and zuna --abrir from the desktop entry
@@ -308,45 +294,10 @@ bool MainWindow::load(QString *error)
     return true;
 }
 
-bool MainWindow::listRefresh(QString *error)
-{
-    return m_model->refresh(error);
-}
-
 void MainWindow::showFirstRow()
 {
     if (m_model->rowCount() > 0)
         m_ui.grid->setCurrentIndex(m_model->index(0, 0));
-}
-
-QString MainWindow::fieldText(QObject *field, const QString &shown) const
-{
-    // A field shows a stored value as it can: a notes box joins CR LF into one
-    // break, a field with a maximum length cuts a longer value. What was not
-    // edited is stored back exactly as it was read.
-    const auto loaded = m_loaded.constFind(field);
-    if (loaded == m_loaded.cend())
-        return shown;
-    if (shown == loaded->shown)
-        return loaded->stored;
-    if (field == m_ui.notes && loaded->stored.contains(QLatin1String("\r\n")))
-        return QString(shown).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return shown;
-}
-
-ContactRecord MainWindow::fieldsRecord() const
-{
-    ContactRecord r;
-    r.a1 = fieldText(m_ui.name, m_ui.name->text());
-    r.a4 = fieldText(m_ui.phone, m_ui.phone->text());
-    r.a9 = fieldText(m_ui.address, m_ui.address->text());
-    r.a10 = fieldText(m_ui.complement, m_ui.complement->text());
-    r.a11 = fieldText(m_ui.district, m_ui.district->text());
-    r.a12 = fieldText(m_ui.city, m_ui.city->text());
-    r.a13 = fieldText(m_ui.state, m_ui.state->text());
-    r.a14 = fieldText(m_ui.postcode, m_ui.postcode->text());
-    r.ob = fieldText(m_ui.notes, m_ui.notes->toPlainText());
-    return r;
 }
 
 void MainWindow::reportFailure(const QString &what, const QString &error)
@@ -369,32 +320,12 @@ void MainWindow::fatal(const QString &error)
     m_terminate(1);
 }
 
-bool MainWindow::hasUnsavedTyping() const
-{
-    // Changed from what the window put there: typed into an empty field, or a
-    // loaded value edited or emptied.
-    auto changed = [this](QObject *field, const QString &text) {
-        const auto loaded = m_loaded.constFind(field);
-        return loaded == m_loaded.cend() ? !text.isEmpty() : loaded->shown != text;
-    };
-    for (QLineEdit *field :
-        { m_ui.name, m_ui.phone, m_ui.address, m_ui.complement, m_ui.district, m_ui.city, m_ui.state, m_ui.postcode }) {
-        if (changed(field, field->text()))
-            return true;
-    }
-    return changed(m_ui.notes, m_ui.notes->toPlainText());
-}
-
 void MainWindow::endUnlessUnsaved()
 {
-    if (hasUnsavedTyping() && !MessageBoxes::confirmDefaultNo(this, AppTitle, QStringLiteral("Sair sem gravar?")))
+    if (m_form.hasUnsavedTyping()
+        && !MessageBoxes::confirmDefaultNo(this, AppTitle, QStringLiteral("Sair sem gravar?")))
         return;
     m_terminate(0);
-}
-
-void MainWindow::registerTrouble(const QString &error)
-{
-    m_health->trouble(error);
 }
 
 void MainWindow::refreshAfterWrite()
@@ -402,8 +333,8 @@ void MainWindow::refreshAfterWrite()
     // What was written is written: a list that cannot be read again now is
     // read again later.
     QString error;
-    if (!listRefresh(&error) || !contactCount(&error))
-        registerTrouble(error);
+    if (!m_model->refresh(&error) || !contactCount(&error))
+        m_health->trouble(error);
     else
         m_health->readable();
 }
@@ -458,212 +389,16 @@ void MainWindow::openCallerIdSetup()
     }
 }
 
-void MainWindow::showIncomingCall(const QString &number)
-{
-    const CallArrival::Call call { number, {} };
-    if (m_arrival.arrive(call, formState()) == CallArrival::Action::Wait)
-        holdCall(call);
-    else
-        putCallInForm(call, true);
-}
-
-void MainWindow::showLineText(const QString &text)
-{
-    m_recording->recordText(text);
-    const CallArrival::Call call { {}, text };
-    if (m_arrival.arrive(call, formState()) == CallArrival::Action::Wait)
-        holdCall(call);
-    else
-        putCallInForm(call, false);
-}
-
-CallArrival::Form MainWindow::formState() const
-{
-    return { hasUnsavedTyping(), MessageBoxes::openCount() > 0 };
-}
-
-void MainWindow::holdCall(const CallArrival::Call &call)
-{
-    bringUpForCall();
-    if (!call.hasNumber()) { // the display shows the line's words
-        showWaitingCall(QStringLiteral("%1 - F5 limpa o cadastro").arg(call.text));
-        return;
-    }
-    // Looked up and logged now, as a call shown in the form would be; the
-    // form itself stays as the attendant left it.
-    const PhoneNumber number = PhoneNumber::read(call.number, m_ui.areaCode->text());
-    const QString laidOut = number.layout(true);
-    std::optional<ContactRecord> found;
-    QString error;
-    if (!m_register->findCaller(number, &found, &error))
-        found.reset();
-    m_receivedNumber = call.number;
-    logCall(number, laidOut, found);
-    const QString name = OutsideText::name(found ? found->a1 : m_ui.callerId->lastCallerName());
-    const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + OutsideText::quoted(name);
-    if (found)
-        m_ui.callerId->showCaller(laidOut, name);
-    showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(who));
-}
-
-void MainWindow::showWaitingCall(const QString &text)
-{
-    m_ui.waitingCall->setText(
-        m_ui.waitingCall->fontMetrics().elidedText(text, Qt::ElideMiddle, m_ui.waitingCall->width() - 6));
-    m_ui.waitingCall->setToolTip(OutsideText::toolTip(text));
-    m_ui.waitingCall->show();
-    m_ui.waitingCall->raise();
-}
-
-void MainWindow::putCallInForm(const CallArrival::Call &call, bool logIt)
-{
-    m_ui.waitingCall->hide();
-    if (!call.hasNumber()) {
-        // No number: whoever the form showed is not this caller.
-        bringUpForCall();
-        emptyForm();
-        return;
-    }
-    // A call from the line: what the form holds belongs to someone else.
-    const QScopedValueRollback fromLine(m_callFromLine, true);
-    const QScopedValueRollback logging(m_logCall, logIt);
-    m_receivedNumber = call.number;
-    if (m_ui.incomingNumber->text() == call.number)
-        lookUpCaller(); // the same number again is a new call all the same
-    else
-        m_ui.incomingNumber->setText(call.number);
-}
-
-void MainWindow::offerWaitingCall()
-{
-    if (const auto call = m_arrival.release(formState()))
-        putCallInForm(*call, false);
-}
-
-void MainWindow::takeWaitingCall()
-{
-    if (!m_arrival.waiting())
-        return;
-    if (hasUnsavedTyping() && !MessageBoxes::confirmDefaultNo(this, AppTitle, TakeWaitingCall))
-        return;
-    // The newest call, which may have come while the question was open.
-    if (const auto call = m_arrival.take()) {
-        m_loaded.clear();
-        m_loadedRecord.reset();
-        putCallInForm(*call, false);
-    }
-}
-
-void MainWindow::emptyForm()
-{
-    m_loaded.clear();
-    m_loadedRecord.reset();
-    m_ui.codeLabel->clear();
-    m_ui.incomingNumber->clear();
-    for (QLineEdit *field :
-        { m_ui.phone, m_ui.name, m_ui.address, m_ui.complement, m_ui.district, m_ui.city, m_ui.state, m_ui.postcode })
-        field->clear();
-    m_ui.notes->clear();
-}
-
-void MainWindow::bringUpForCall()
-{
-    // The caller must be seen before the call is answered, but the keyboard
-    // stays in the program the attendant is typing in.
-    WindowAttention::bringUpWithoutFocus(this);
-}
-
-void MainWindow::lookUpCaller()
-{
-    const QString text = m_ui.incomingNumber->text();
-    m_lookup->forget(); // a lookup on its way is not for what Text1 holds now
-    if (text.isEmpty())
-        return;
-    bringUpForCall();
-
-    // A number typed by hand is laid out from its own digits at each key, so
-    // that the next digit still extends it, and only when the layout keeps
-    // every digit typed (080077712 on its way to a 0800 number is not the
-    // local 8007-7712); one from the line is complete.
-    const PhoneNumber number = PhoneNumber::read(text, m_ui.areaCode->text());
-    QString laidOut = number.layout(m_callFromLine);
-    if (!m_callFromLine && digitsOf(laidOut) != digitsOf(text))
-        laidOut = text;
-    if (laidOut != text) {
-        m_ui.incomingNumber->setText(laidOut); // runs this handling again, on the laid-out number
-        return;
-    }
-    // The answer may come later (a server across town): it is shown only
-    // while it is the latest and Text1 still holds its number, with the
-    // flags of the call it was asked for.
-    m_lookup->find(number,
-        [this, number, text, fromLine = m_callFromLine, logIt = m_logCall, received = m_receivedNumber](
-            const CallerLookup::Answer &answer) {
-            const bool shown = answer.latest && m_ui.incomingNumber->text() == text;
-            // Logged before anything is said about it, whatever the window
-            // is doing, with the number the line handed over for this call.
-            if (fromLine && logIt) {
-                const QString newer = std::exchange(m_receivedNumber, received);
-                logCall(number, text, answer.found);
-                if (!shown)
-                    m_receivedNumber = newer;
-            }
-            if (!shown)
-                return;
-            const QScopedValueRollback fromLineNow(m_callFromLine, fromLine);
-            showLookedUp(answer.looked, answer.found, answer.error);
-        });
-}
-
-void MainWindow::showLookedUp(bool looked, const std::optional<ContactRecord> &found, const QString &error)
-{
-    if (!looked) {
-        reportFailure(QStringLiteral("Não foi possível procurar o número no cadastro."), error);
-    } else if (found) {
-        // The telephone field gets the incoming number below. The code label
-        // and the notes follow the caller, so that a save updates the
-        // caller's own row and keeps the caller's own notes.
-        showContact(*found, false);
-        m_ui.codeLabel->setText(QString::number(found->cd));
-    } else {
-        // An unknown caller: a save must store a new contact, never overwrite
-        // the one picked before the call. A caller from the line must not be
-        // greeted with the previous caller's name; half a number typed by hand
-        // must not wipe what the attendant typed.
-        m_ui.codeLabel->clear();
-        m_loadedRecord.reset();
-        if (m_callFromLine)
-            showContact(ContactRecord(), false);
-    }
-    m_ui.phone->setText(m_ui.incomingNumber->text());
-    // The number put there from Text1 is the window's, not typing of the
-    // form: a call's number, or one typed into Text1, which the next call
-    // replaces anyway.
-    m_loaded.insert(m_ui.phone, { m_ui.phone->text(), m_ui.phone->text() });
-}
-
 void MainWindow::clearForm()
 {
     QString error;
-    const bool listed = listRefresh(&error) && contactCount(&error);
-    m_loaded.clear();
-    m_loadedRecord.reset();
-    m_ui.notes->clear();
-    m_ui.codeLabel->clear();
-    m_ui.incomingNumber->clear();
-    m_ui.phone->clear();
-    m_ui.name->clear();
-    m_ui.address->clear();
-    m_ui.complement->clear();
-    m_ui.district->clear();
-    m_ui.city->clear();
-    m_ui.state->clear();
-    m_ui.postcode->clear();
+    const bool listed = m_model->refresh(&error) && contactCount(&error);
+    m_form.empty();
     m_ui.incomingNumber->setFocus();
     // Judged on the emptied form: ending now loses nothing typed.
     if (!listed)
-        registerTrouble(error);
-    offerWaitingCall();
+        m_health->trouble(error);
+    m_reception->offerWaitingCall();
 }
 
 void MainWindow::saveContact()
@@ -678,12 +413,12 @@ void MainWindow::saveContact()
         m_ui.phone->setFocus();
         return;
     }
-    ContactRecord record = fieldsRecord();
+    ContactRecord record = m_form.record();
     if (!m_ui.codeLabel->text().isEmpty())
         record.cd = m_ui.codeLabel->text().toLongLong();
     // Rewritten only while it holds what this desk showed: another desk may
     // have changed it since.
-    const ContactRecord *asLoaded = m_loadedRecord && m_loadedRecord->cd == record.cd ? &*m_loadedRecord : nullptr;
+    const ContactRecord *asLoaded = m_form.asLoaded(record.cd);
     QString error;
     switch (ContactSaving(*m_register, this, AppTitle).save(&record, asLoaded, &error)) {
     case ContactSaving::Outcome::Failed: reportFailure(NotSaved, error); return;
@@ -692,27 +427,9 @@ void MainWindow::saveContact()
     }
     m_ui.codeLabel->setText(QString::number(record.cd));
     // What is stored now is what the screen holds.
-    rememberStored(record);
+    m_form.rememberStored(record);
     refreshAfterWrite();
     MessageBoxes::notice(this, AppTitle, SavedNotice);
-}
-
-void MainWindow::rememberStored(const ContactRecord &record)
-{
-    m_loadedRecord = record;
-    const std::pair<QObject *, const QString &> fields[] = {
-        { m_ui.name, record.a1 },
-        { m_ui.phone, record.a4 },
-        { m_ui.address, record.a9 },
-        { m_ui.complement, record.a10 },
-        { m_ui.district, record.a11 },
-        { m_ui.city, record.a12 },
-        { m_ui.state, record.a13 },
-        { m_ui.postcode, record.a14 },
-    };
-    for (const auto &[field, value] : fields)
-        m_loaded.insert(field, { value, static_cast<QLineEdit *>(field)->text() });
-    m_loaded.insert(m_ui.notes, { record.ob, m_ui.notes->toPlainText() });
 }
 
 void MainWindow::deleteContact()
@@ -740,7 +457,7 @@ void MainWindow::searchByName()
 {
     QString error;
     if (!m_model->search(m_ui.name->text(), &error))
-        registerTrouble(error);
+        m_health->trouble(error);
 }
 
 void MainWindow::checkTelephone()
@@ -791,31 +508,7 @@ void MainWindow::loadPickedContact()
         return;
     }
     if (found)
-        showContact(*found, true);
-}
-
-void MainWindow::showContact(const ContactRecord &contact, bool withTelephone)
-{
-    m_loaded.clear();
-    if (contact.cd != 0)
-        m_loadedRecord = contact;
-    else
-        m_loadedRecord.reset();
-    auto show = [this](QLineEdit *field, const QString &value) {
-        field->setText(value);
-        m_loaded.insert(field, { value, field->text() });
-    };
-    show(m_ui.name, contact.a1); // narrows the grid at once
-    if (withTelephone)
-        show(m_ui.phone, contact.a4);
-    show(m_ui.address, contact.a9);
-    show(m_ui.complement, contact.a10);
-    show(m_ui.district, contact.a11);
-    show(m_ui.city, contact.a12);
-    show(m_ui.state, contact.a13);
-    show(m_ui.postcode, contact.a14);
-    m_ui.notes->setPlainText(contact.ob);
-    m_loaded.insert(m_ui.notes, { contact.ob, m_ui.notes->toPlainText() });
+        m_form.show(*found, true);
 }
 
 void MainWindow::openHelp()
@@ -829,8 +522,8 @@ void MainWindow::startCallLog()
     m_callLog = new CallLog(m_dataDir, m_databaseUrl, this);
     m_callsWindow = new CallsWindow(m_register.get(), m_callLog, this);
     m_notifier = new CallNotifier(this);
-    connect(m_ui.callerId, &CallerIdControl::textReceived, this, &MainWindow::showLineText);
-    m_recording = new CallRecording(m_ui.callerId, m_callLog, m_callsWindow, m_notifier, this, this);
+    connect(m_ui.callerId, &CallerIdControl::textReceived, m_reception, &CallReception::showLineText);
+    m_reception->setRecording(new CallRecording(m_ui.callerId, m_callLog, m_callsWindow, m_notifier, this, this));
     connect(m_callLog, &CallLog::failed, this, [this](const QString &error) {
         showLineStatus(QStringLiteral("Chamada não registrada no histórico: %1").arg(error), false);
     });
@@ -861,12 +554,6 @@ void MainWindow::openCalls()
         m_callsWindow->showLog();
 }
 
-void MainWindow::logCall(const PhoneNumber &number, const QString &laidOut, const std::optional<ContactRecord> &found)
-{
-    m_recording->recordNumber(m_receivedNumber, number, laidOut, found);
-    m_receivedNumber.clear();
-}
-
 void MainWindow::loadCall(const CallRecord &call)
 {
     bringToFront();
@@ -877,7 +564,7 @@ void MainWindow::loadCall(const CallRecord &call)
         return;
     }
     if (found) {
-        showContact(*found, true);
+        m_form.show(*found, true);
         m_ui.codeLabel->setText(QString::number(found->cd));
         m_ui.name->setFocus();
         return;

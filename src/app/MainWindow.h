@@ -1,7 +1,6 @@
 #pragma once
 
-#include "app/CallArrival.h"
-#include "app/CallerLookup.h"
+#include "app/ContactForm.h"
 #include "app/MainWindowLayout.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/Register.h"
@@ -16,7 +15,7 @@
 #include <optional>
 
 class CallLog;
-class CallRecording;
+class CallReception;
 class RegisterHealth;
 class RegisterRestore;
 class CallNotifier;
@@ -78,17 +77,6 @@ public slots:
     void deleteContact();
     void openHelp();
     void searchByName();
-    void lookUpCaller();
-    // The form after a lookup of the number in Text1.
-    void showLookedUp(bool looked, const std::optional<ContactRecord> &found, const QString &error);
-    // A number from the caller-ID monitor: written into Text1 as a new call,
-    // or kept waiting beside a form that holds the attendant's work.
-    void showIncomingCall(const QString &number);
-    // A call without a number (withheld, unavailable, unreadable): the
-    // previous caller leaves the form, or the call waits as a number does.
-    void showLineText(const QString &text);
-    // The waiting call into the form, at the attendant's word (F5).
-    void takeWaitingCall();
     void showLineStatus(const QString &status, bool healthy);
     void checkTelephone();
     void storeAreaCode();
@@ -119,64 +107,28 @@ private:
     void highlight(QLineEdit *field);
     void fieldLostFocus(QLineEdit *field);
     void showFirstRow();
-    ContactRecord fieldsRecord() const;
-    QString fieldText(QObject *field, const QString &shown) const;
-    // Puts a stored contact into the fields, in the window's order.
-    void showContact(const ContactRecord &contact, bool withTelephone);
     // A write that failed: the attendant is told and everything typed stays.
     void reportFailure(const QString &what, const QString &error);
 
-    bool listRefresh(QString *error);
     bool contactCount(QString *error);
     // An operation failed in a way the window cannot recover from: report it
     // and end the program.
     void fatal(const QString &error);
-    // The register could not be read: said over the grid and retried, unless
-    // it is gone for good with nothing typed on the screen.
-    void registerTrouble(const QString &error);
     // The list and the count, read again after a write or a clear.
     void refreshAfterWrite();
-    // What is on the form now is what the register holds.
-    void rememberStored(const ContactRecord &record);
-    // Some field holds text that is not what the window put there (loaded
-    // from the register, or the number of a call).
-    bool hasUnsavedTyping() const;
     // Esc: ends Zuna at once, or, with changes not saved, when the attendant
     // says so.
     void endUnlessUnsaved();
-    // Another desk changed the register: the list and count are read again
-    // once the burst of changes is over.
 
     void startCallLog();
-    // The call that came in now, with the contact it was found as.
-    void logCall(const PhoneNumber &number, const QString &laidOut, const std::optional<ContactRecord> &found);
     void bringToFront();
-
-    // --- a call's arrival
-    CallArrival::Form formState() const;
-    void holdCall(const CallArrival::Call &call);
-    void putCallInForm(const CallArrival::Call &call, bool logIt);
-    // Brings the waiting call in once the form is free.
-    void offerWaitingCall();
-    // The caller leaves the form: fields, code label and Text1 emptied.
-    void emptyForm();
-    void showWaitingCall(const QString &text);
-    // A call brings the window up, restored and raised, without taking the
-    // keyboard from the program the attendant is typing in.
-    void bringUpForCall();
 
     QString m_dataDir;
     QString m_databaseUrl;
     CallLog *m_callLog = nullptr;
     CallsWindow *m_callsWindow = nullptr;
     CallNotifier *m_notifier = nullptr;
-    CallRecording *m_recording = nullptr;
-    QString m_receivedNumber; // the call's number as the line handed it over
     std::unique_ptr<Register> m_register;
-    std::unique_ptr<CallerLookup> m_lookup; // gone before the register
-    bool m_callFromLine = false; // Text1 is being set by a call from the line
-    bool m_logCall = true; // the call Text1 is being set by is still to be logged
-    CallArrival m_arrival;
     QLineEdit *m_highlighted = nullptr;
     std::function<void(int)> m_terminate;
 
@@ -184,15 +136,6 @@ private:
     RegisterHealth *m_health = nullptr;
     ContactListModel *m_model = nullptr; // Data1
     QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
-    // The stored contact the fields show: each field's value as read, and
-    // the text the field shows for it.
-    struct Loaded
-    {
-        QString stored;
-        QString shown;
-    };
-    QHash<QObject *, Loaded> m_loaded;
-    // The stored contact as it was read, for telling whether another desk
-    // changed it before the save.
-    std::optional<ContactRecord> m_loadedRecord;
+    ContactForm m_form; // what the fields show, and what of it was typed
+    CallReception *m_reception = nullptr; // a call's arrival into the form
 };
