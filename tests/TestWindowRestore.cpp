@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "callerid/CallerIdControl.h"
 #include "contacts/BackupFolder.h"
 #include "contacts/Register.h"
 #include "contacts/RegisterBackup.h"
@@ -73,6 +74,8 @@ private slots:
         Startup startup(data.path());
         QCOMPARE(startup.start(), Startup::Outcome::Running);
         QPointer<MainWindow> first(startup.mainWindow());
+        const QString line = QStringLiteral("ncid:127.0.0.1:3333");
+        first->callerId()->setLineOverride(line); // zuna --line
         auto *about = new AboutDialog(data.path(), first->contactRegister()->where(), first);
         about->setAttribute(Qt::WA_DeleteOnClose);
         about->show();
@@ -91,6 +94,7 @@ private slots:
                 qPrintable(boxes.shown.first().text));
         QVERIFY2(boxes.shown.last().text.contains(lastBox), qPrintable(boxes.shown.last().text));
         QVERIFY(startup.mainWindow() && startup.mainWindow()->isVisible());
+        QCOMPARE(startup.mainWindow()->callerId()->lineOverride(), line);
         qint64 shown = 0;
         QVERIFY(startup.mainWindow()->contactRegister()->count(&shown, &error));
         QCOMPARE(shown, contactsAfter);

@@ -3,6 +3,7 @@
 #include "app/AutoBackup.h"
 #include "app/MainWindow.h"
 #include "app/StartupWindow.h"
+#include "callerid/CallerIdControl.h"
 #include "callerid/CallerIdSettings.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
@@ -151,6 +152,9 @@ void Startup::restoreCopy(const std::shared_ptr<RegisterRestore> &prepared)
     // the work started beside the window, the window with its readers and
     // call log. This program keeps the data folder held throughout, so no
     // other copy of Zuna starts on it meanwhile.
+    // The window opened again listens as this one did.
+    const QString line = m_main->callerId()->lineOverride();
+    const bool listening = m_main->callerId()->isActive();
     const bool quitOnClose = QGuiApplication::quitOnLastWindowClosed();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     m_backup.reset();
@@ -170,6 +174,9 @@ void Startup::restoreCopy(const std::shared_ptr<RegisterRestore> &prepared)
         QCoreApplication::exit(1);
         return;
     }
+    m_main->callerId()->setLineOverride(line);
+    if (listening)
+        m_main->activateCallerId();
     if (!restored) {
         MessageBoxes::error(m_main.get(), MainWindow::AppTitle,
             QStringLiteral("A cópia não foi restaurada; o cadastro ficou como estava.\n\n%1").arg(error));

@@ -36,6 +36,7 @@ public:
     // A line for this run (zuna --line), in place of the one callerid.ini
     // names, which stays as it is.
     void setLineOverride(const QString &line) { m_lineOverride = line; }
+    QString lineOverride() const { return m_lineOverride; }
 
     // How the line's sources ask the register whether it knows a number,
     // for digits that read two ways; taken up when the monitor is switched on.
