@@ -130,6 +130,43 @@ private slots:
             QStringLiteral("MARIA APARECIDA, MANUEL BANDEIRA, MARCOS CARDOSO"));
         QCOMPARE(boxes.shown.size(), 0);
     }
+
+    // A save waited for on the window's thread would hold it for the
+    // writes' round trips. The form waits, read-only, for the answer; the
+    // contact is stored once, and saved again it is rewritten, not copied.
+    void aSaveIsStoredWithoutHoldingTheWindow_data() { aKeystrokesPageComesWithoutHoldingTheWindow_data(); }
+
+    void aSaveIsStoredWithoutHoldingTheWindow()
+    {
+        QFETCH(int, oneWayMs);
+        RecordingMessageBoxes boxes;
+        DelayProxy proxy(m_server->socketFile(), oneWayMs);
+        const auto desk = farDesk(proxy);
+        QVERIFY(desk);
+        auto *name = desk->control<QLineEdit>("A1");
+        auto *code = desk->control<QLabel>("CD");
+        const QString who = QStringLiteral("ZULEICA LONGE %1").arg(oneWayMs);
+        name->setText(who);
+        desk->control<QLineEdit>("A4")->setText(QStringLiteral("(11)3100-%1").arg(oneWayMs));
+        desk->window()->saveContact();
+        QVERIFY2(boxes.shown.isEmpty(), "the save was waited for");
+        QVERIFY(name->isReadOnly());
+        desk->window()->saveContact(); // a second click meanwhile stores nothing more
+        QTRY_COMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.constLast().text, QStringLiteral("Operação realizada com sucesso."));
+        QVERIFY(!name->isReadOnly());
+        QVERIFY(!code->text().isEmpty());
+        const QString count = QStringLiteral("SELECT count(*) FROM cada WHERE a1 = '%1'").arg(who);
+        QCOMPARE(m_server->value(m_url, count), QStringLiteral("1"));
+
+        desk->control<QLineEdit>("A9")->setText(QStringLiteral("Rua Longe, 1"));
+        desk->window()->saveContact();
+        QTRY_COMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown.constLast().text, QStringLiteral("Operação realizada com sucesso."));
+        QCOMPARE(m_server->value(m_url, count), QStringLiteral("1"));
+        QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT a9 FROM cada WHERE cd = %1").arg(code->text())),
+            QStringLiteral("Rua Longe, 1"));
+    }
 };
 
 QTEST_MAIN(TestFarServer)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RegisterErrand.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/PhoneNumber.h"
 
@@ -9,7 +10,6 @@
 #include <functional>
 #include <optional>
 
-class QThread;
 class Register;
 
 // Looks the caller of a call up in the register: at once when the register
@@ -42,7 +42,6 @@ public:
 
 private:
     Register &m_register;
-    QThread *m_thread = nullptr; // started at the first lookup in the background
-    QObject *m_context = nullptr; // lives on m_thread
+    RegisterErrand m_errand;
     quint64 m_latest = 0;
 };

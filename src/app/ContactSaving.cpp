@@ -43,27 +43,46 @@ ContactSaving::ContactSaving(Register &reg, QWidget *asker, QString title)
 
 ContactSaving::Outcome ContactSaving::save(ContactRecord *record, const ContactRecord *asLoaded, QString *error)
 {
-    bool stored = false;
+    switch (write(m_register, record, asLoaded, error)) {
+    case Written::Failed: return Outcome::Failed;
+    case Written::Stored: break;
+    case Written::ChangedElsewhere: return settleChangedElsewhere(record, error);
+    }
+    return Outcome::Stored;
+}
+
+ContactSaving::Written ContactSaving::write(
+    Register &reg, ContactRecord *record, const ContactRecord *asLoaded, QString *error)
+{
     if (record->cd != 0) {
         Register::Saved saved = Register::Saved::Missing;
-        if (!m_register.update(*record, asLoaded, &saved, error))
-            return Outcome::Failed;
-        if (saved == Register::Saved::ChangedElsewhere) {
-            const Outcome asked = overwriteChangedElsewhere(*record, &stored, error);
-            if (asked != Outcome::Stored)
-                return asked;
-        }
+        if (!reg.update(*record, asLoaded, &saved, error))
+            return Written::Failed;
+        if (saved == Register::Saved::ChangedElsewhere)
+            return Written::ChangedElsewhere;
         if (saved == Register::Saved::Updated)
-            stored = true;
+            return Written::Stored;
     }
     // A new contact, or one whose row was deleted at another desk meanwhile:
     // a new row, which the next save updates instead of adding a copy.
-    if (!stored) {
-        qint64 code = 0;
-        if (!m_register.insert(*record, &code, error))
-            return Outcome::Failed;
-        record->cd = code;
-    }
+    qint64 code = 0;
+    if (!reg.insert(*record, &code, error))
+        return Written::Failed;
+    record->cd = code;
+    return Written::Stored;
+}
+
+ContactSaving::Outcome ContactSaving::settleChangedElsewhere(ContactRecord *record, QString *error)
+{
+    bool stored = false;
+    const Outcome asked = overwriteChangedElsewhere(*record, &stored, error);
+    if (asked != Outcome::Stored || stored)
+        return asked;
+    // Deleted there meanwhile: stored as a new row.
+    qint64 code = 0;
+    if (!m_register.insert(*record, &code, error))
+        return Outcome::Failed;
+    record->cd = code;
     return Outcome::Stored;
 }
 

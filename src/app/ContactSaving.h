@@ -25,6 +25,16 @@ public:
     // the form.
     Outcome save(ContactRecord *record, const ContactRecord *asLoaded, QString *error);
 
+    // What the first write of a save met.
+    enum class Written { Stored, ChangedElsewhere, Failed };
+    // A save's first write, asking nothing, on any thread: the row rewritten
+    // while it holds `asLoaded`, or a new row when `record->cd` is 0 or its
+    // row was deleted at another desk.
+    static Written write(Register &reg, ContactRecord *record, const ContactRecord *asLoaded, QString *error);
+    // The rest of a save whose first write met the row changed at another
+    // desk: the attendant is asked, and on Yes it is stored.
+    Outcome settleChangedElsewhere(ContactRecord *record, QString *error);
+
 private:
     // The row changed at another desk: asked, and rewritten on Yes. `stored`
     // false: it was deleted there, to be stored as new.

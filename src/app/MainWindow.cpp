@@ -275,6 +275,7 @@ bool MainWindow::load(QString *error)
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
         return false;
+    m_errand = std::make_unique<RegisterErrand>(*m_register);
     m_health->watch(m_register.get());
     m_reception->setRegister(m_register.get());
     m_model->setRegister(m_register.get());
@@ -391,6 +392,8 @@ void MainWindow::openCallerIdSetup()
 
 void MainWindow::clearForm()
 {
+    if (m_saving)
+        return;
     QString error;
     const bool listed = m_model->refresh(&error) && contactCount(&error);
     m_form.empty();
@@ -403,6 +406,8 @@ void MainWindow::clearForm()
 
 void MainWindow::saveContact()
 {
+    if (m_saving)
+        return;
     if (m_ui.name->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, NameMissing);
         m_ui.name->setFocus();
@@ -419,8 +424,63 @@ void MainWindow::saveContact()
     // Rewritten only while it holds what this desk showed: another desk may
     // have changed it since.
     const ContactRecord *asLoaded = m_form.asLoaded(record.cd);
+    if (!m_register->answersWithin(ContactListModel::windowBudgetMs())) {
+        saveInBackground(record, asLoaded ? std::optional(*asLoaded) : std::nullopt);
+        return;
+    }
     QString error;
-    switch (ContactSaving(*m_register, this, AppTitle).save(&record, asLoaded, &error)) {
+    finishSave(ContactSaving(*m_register, this, AppTitle).save(&record, asLoaded, &error), record, error);
+}
+
+void MainWindow::saveInBackground(const ContactRecord &record, const std::optional<ContactRecord> &asLoaded)
+{
+    // The form waits, read-only, for the answer: what it holds is what is
+    // being stored. A second save, a delete or a clear meanwhile is ignored.
+    setSaving(true);
+    struct Save
+    {
+        ContactRecord record;
+        std::optional<ContactRecord> asLoaded;
+        ContactSaving::Written written = ContactSaving::Written::Failed;
+        QString error;
+    };
+    auto save = std::make_shared<Save>();
+    save->record = record;
+    save->asLoaded = asLoaded;
+    m_errand->run(
+        [reg = m_register.get(), save] {
+            save->written
+                = ContactSaving::write(*reg, &save->record, save->asLoaded ? &*save->asLoaded : nullptr, &save->error);
+        },
+        [this, save] {
+            setSaving(false);
+            ContactSaving saving(*m_register, this, AppTitle);
+            switch (save->written) {
+            case ContactSaving::Written::Failed:
+                finishSave(ContactSaving::Outcome::Failed, save->record, save->error);
+                break;
+            case ContactSaving::Written::Stored:
+                finishSave(ContactSaving::Outcome::Stored, save->record, save->error);
+                break;
+            case ContactSaving::Written::ChangedElsewhere:
+                finishSave(saving.settleChangedElsewhere(&save->record, &save->error), save->record, save->error);
+                break;
+            }
+        });
+}
+
+void MainWindow::setSaving(bool saving)
+{
+    m_saving = saving;
+    for (QLineEdit *field :
+        { m_ui.name, m_ui.phone, m_ui.address, m_ui.complement, m_ui.district, m_ui.city, m_ui.state, m_ui.postcode })
+        field->setReadOnly(saving);
+    m_ui.notes->setReadOnly(saving);
+}
+
+void MainWindow::finishSave(ContactSaving::Outcome outcome, const ContactRecord &record, const QString &error)
+{
+    switch (outcome) {
     case ContactSaving::Outcome::Failed: reportFailure(NotSaved, error); return;
     case ContactSaving::Outcome::Declined: return;
     case ContactSaving::Outcome::Stored: break;
@@ -434,6 +494,8 @@ void MainWindow::saveContact()
 
 void MainWindow::deleteContact()
 {
+    if (m_saving)
+        return;
     if (m_ui.codeLabel->text().isEmpty()) {
         MessageBoxes::notice(this, AppTitle, PickFirst);
         m_ui.name->setFocus();

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/ContactForm.h"
+#include "app/ContactSaving.h"
 #include "app/MainWindowLayout.h"
+#include "app/RegisterErrand.h"
 #include "contacts/ContactRecord.h"
 #include "contacts/Register.h"
 
@@ -77,6 +79,11 @@ public slots:
     void deleteContact();
     void openHelp();
     void searchByName();
+    // A save on a server across town: its writes on the errand's thread.
+    void saveInBackground(const ContactRecord &record, const std::optional<ContactRecord> &asLoaded);
+    void setSaving(bool saving);
+    // What the window does once a save is done, stored or not.
+    void finishSave(ContactSaving::Outcome outcome, const ContactRecord &record, const QString &error);
     void showLineStatus(const QString &status, bool healthy);
     void checkTelephone();
     void storeAreaCode();
@@ -129,6 +136,8 @@ private:
     CallsWindow *m_callsWindow = nullptr;
     CallNotifier *m_notifier = nullptr;
     std::unique_ptr<Register> m_register;
+    std::unique_ptr<RegisterErrand> m_errand; // the window's saves on a server across town
+    bool m_saving = false; // a save is on its way: the form waits for its answer
     QLineEdit *m_highlighted = nullptr;
     std::function<void(int)> m_terminate;
 

@@ -81,7 +81,23 @@ QString PostgresRegister::shown(const QString &server)
 
 int PostgresRegister::answerMs() const
 {
-    return m_windowLimits && QThread::currentThread() == thread() ? WindowAnswerMs : 0;
+    return windowLimited() ? WindowAnswerMs : 0;
+}
+
+bool PostgresRegister::windowLimited() const
+{
+    if (!m_windowLimits)
+        return false;
+    if (QThread::currentThread() == thread())
+        return true;
+    QMutexLocker lock(&m_mutex);
+    return m_windowServants.contains(QThread::currentThreadId());
+}
+
+void PostgresRegister::servesWindow()
+{
+    QMutexLocker lock(&m_mutex);
+    m_windowServants.insert(QThread::currentThreadId());
 }
 
 void PostgresRegister::closeOwnConnection()
@@ -101,7 +117,7 @@ QSqlDatabase PostgresRegister::connection(QString *error)
         m_connections.insert(QThread::currentThreadId(), name);
     }
     lock.unlock();
-    const bool windowThread = m_windowLimits && QThread::currentThread() == thread();
+    const bool windowThread = windowLimited();
     // While the server is out of reach the window neither waits on a
     // connection attempt (a hung host keeps one for seconds) nor on one it
     // has: the watch says when the server answers again.
@@ -139,11 +155,12 @@ QSqlDatabase PostgresRegister::connection(QString *error)
         QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = %1; SET lock_timeout = %2")
                                .arg(WindowStatementMs)
                                .arg(WindowLockMs));
-        double shortest = roundTrip.nsecsElapsed() / 1e6;
+        const double shortest = roundTrip.nsecsElapsed() / 1e6;
         roundTrip.restart();
         QSqlQuery(db).exec(QStringLiteral("SELECT 1"));
-        m_windowRoundTripMs = std::min(shortest, roundTrip.nsecsElapsed() / 1e6);
-        if (!m_watch)
+        if (QThread::currentThread() == thread())
+            m_windowRoundTripMs = std::min(shortest, roundTrip.nsecsElapsed() / 1e6);
+        if (!m_watch && QThread::currentThread() == thread())
             m_watch = std::make_unique<PostgresWatch>(
                 m_server, this, [this](bool answers, const QString &why) { answered(answers, why); });
     }

@@ -56,6 +56,7 @@ public:
     QString where() const override;
     std::unique_ptr<Reader> reader(bool patient = false) const override;
     bool answersWithin(int ms) const override { return m_windowRoundTripMs.load() <= ms; }
+    void servesWindow() override;
 
     bool count(qint64 *result, QString *error) override;
     bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) override;
@@ -97,6 +98,9 @@ private:
     QSqlDatabase connection(QString *error);
     // The program's limit for an operation on the calling thread (0: none).
     int answerMs() const;
+    // The calling thread has the window's limits: the window's own, or one
+    // that serves it.
+    bool windowLimited() const;
     // A statement failed: when the server is out of reach, say so once and
     // drop the connection, so that the next use connects anew.
     bool fail(QString *error, const QString &what, const QSqlQuery &query, PostgresDeadline &limit);
@@ -119,6 +123,7 @@ private:
     const bool m_windowLimits;
     mutable QMutex m_mutex;
     QHash<Qt::HANDLE, QString> m_connections; // by thread
+    QSet<Qt::HANDLE> m_windowServants; // threads that do the window's work
     // Shared with the window's readers, which also see the server go.
     std::shared_ptr<std::atomic<bool>> m_reachable;
     std::unique_ptr<PostgresWatch> m_watch;

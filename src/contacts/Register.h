@@ -107,6 +107,10 @@ public:
     // bare round trip, and the window asks it from the background instead.
     virtual bool answersWithin(int /*ms*/) const { return true; }
 
+    // Makes the calling thread one that does the window's work in its
+    // stead: it waits on the register no longer than the window's own.
+    virtual void servesWindow() { }
+
     // The number of contacts.
     virtual bool count(qint64 *result, QString *error) = 0;
     virtual bool findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error) = 0;

@@ -1,0 +1,37 @@
+#include "app/RegisterErrand.h"
+
+#include "contacts/Register.h"
+
+#include <QThread>
+
+RegisterErrand::RegisterErrand(Register &reg, QObject *parent)
+    : QObject(parent)
+    , m_register(reg)
+{
+}
+
+RegisterErrand::~RegisterErrand()
+{
+    if (!m_thread)
+        return;
+    m_thread->quit();
+    m_thread->wait();
+    delete m_context;
+    delete m_thread;
+}
+
+void RegisterErrand::run(std::function<void()> work, std::function<void()> done)
+{
+    if (!m_thread) {
+        m_thread = new QThread;
+        m_thread->setObjectName(QStringLiteral("zuna-cadastro"));
+        m_context = new QObject;
+        m_context->moveToThread(m_thread);
+        m_thread->start();
+        QMetaObject::invokeMethod(m_context, [this] { m_register.servesWindow(); });
+    }
+    QMetaObject::invokeMethod(m_context, [this, work = std::move(work), done = std::move(done)] {
+        work();
+        QMetaObject::invokeMethod(this, done, Qt::QueuedConnection);
+    });
+}
