@@ -145,6 +145,8 @@ private slots:
         QVERIFY(desk);
         auto *name = desk->control<QLineEdit>("A1");
         auto *code = desk->control<QLabel>("CD");
+        auto *counted = desk->control<QLabel>("NXR");
+        const int before = counted->text().toInt();
         const QString who = QStringLiteral("ZULEICA LONGE %1").arg(oneWayMs);
         name->setText(who);
         desk->control<QLineEdit>("A4")->setText(QStringLiteral("(11)3100-%1").arg(oneWayMs));
@@ -156,6 +158,7 @@ private slots:
         QCOMPARE(boxes.shown.constLast().text, QStringLiteral("Operação realizada com sucesso."));
         QVERIFY(!name->isReadOnly());
         QVERIFY(!code->text().isEmpty());
+        QTRY_COMPARE(counted->text().toInt(), before + 1); // counted on the errand's thread too
         const QString count = QStringLiteral("SELECT count(*) FROM cada WHERE a1 = '%1'").arg(who);
         QCOMPARE(m_server->value(m_url, count), QStringLiteral("1"));
 

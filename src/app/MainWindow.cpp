@@ -275,12 +275,12 @@ bool MainWindow::load(QString *error)
     m_register = Register::open(m_dataDir, m_databaseUrl, Register::Patience::Window, error);
     if (!m_register)
         return false;
-    m_errand = std::make_unique<RegisterErrand>(*m_register);
     m_health->watch(m_register.get());
     m_reception->setRegister(m_register.get());
     m_model->setRegister(m_register.get());
     if (!m_model->refresh(error) || !contactCount(error))
         return false;
+    m_errand = std::make_unique<RegisterErrand>(*m_register);
     startCallLog();
     WindowMenu::attach(this); // the right-click menu, and zuna --abrir from the desktop entry
 
@@ -308,6 +308,25 @@ void MainWindow::reportFailure(const QString &what, const QString &error)
 
 bool MainWindow::contactCount(QString *error)
 {
+    // A server across town is counted on the errand's thread; the label
+    // follows when the answer comes, after any save handed over before.
+    if (m_errand && !m_register->answersWithin(ContactListModel::windowBudgetMs())) {
+        struct Count
+        {
+            bool ok = false;
+            qint64 n = 0;
+            QString error;
+        };
+        auto count = std::make_shared<Count>();
+        m_errand->run([reg = m_register.get(), count] { count->ok = reg->count(&count->n, &count->error); },
+            [this, count] {
+                if (count->ok)
+                    m_ui.contactCount->setText(QString::number(count->n));
+                else
+                    m_health->trouble(count->error);
+            });
+        return true;
+    }
     qint64 count = 0;
     if (!m_register->count(&count, error))
         return false;
