@@ -1,3 +1,4 @@
+#include "PostgresServer.h"
 #include "TestSupport.h"
 
 #include "app/AutoBackup.h"
@@ -345,6 +346,21 @@ void TestBackup::backupCommandCopiesEitherBackend()
         SqliteRegister(desk.file(DataFiles::Contacts), desk.file(DataFiles::AreaCode)).loadAreaCode(&areaCode, &error));
     QCOMPARE(areaCode, r.isPostgres() ? QStringLiteral("11") : QString());
     QCOMPARE(contactsOf(desk.file(DataFiles::Contacts)), source);
+    // And taken back to an empty server register, the calls go too.
+    if (r.isPostgres()) {
+        const QString server = PostgresServer::shared(nullptr)->newDatabase(false);
+        const Run back = zuna({ QStringLiteral("--data-dir"), desk.path(), QStringLiteral("--copy-register"), server });
+        QVERIFY2(back.status == 0, qPrintable(back.err));
+        const auto there = Register::open(desk.path(), server, Register::Patience::Background, &error);
+        QVERIFY2(there, qPrintable(error));
+        QList<CallRecord> returned;
+        QVERIFY(there->forEachCall(
+            {}, [&](const CallRecord &c) { return returned << c, true; }, &error));
+        QCOMPARE(returned, calls);
+        CallRecord next = withheld;
+        QVERIFY2(there->logCall(&next, &error), qPrintable(error));
+        QVERIFY(next.id > withheld.id); // new calls get ids above the ones brought over
+    }
     // An existing file is never written over.
     const Run again = zuna({ QStringLiteral("--data-dir"), r.data().path(), QStringLiteral("--backup"), plain });
     QCOMPARE(again.status, 1);

@@ -165,9 +165,10 @@ bool copyRegister(const QString &dir, const QString &databaseUrl, QStringList *r
     if (!createServerRegister(databaseUrl, report, error)
         || !PostgresSchema::copyFrom(source, databaseUrl, &copied, error))
         return false;
-    report->append(QStringLiteral("%1 contatos e o DDD local copiados de %2 para o servidor %3.")
-                       .arg(copied)
-                       .arg(contacts, PostgresRegister::shown(databaseUrl)));
+    report->append(
+        QStringLiteral("%1 contatos, o histórico de chamadas e o DDD local copiados de %2 para o servidor %3.")
+            .arg(copied)
+            .arg(contacts, PostgresRegister::shown(databaseUrl)));
     report->append(QStringLiteral("Para esta mesa usar o cadastro do servidor, execute:\n"
                                   "zuna --init --data-dir \"%1\" --database \"%2\"")
                        .arg(dir, PostgresRegister::shown(databaseUrl)));

@@ -5,6 +5,7 @@
 #include "contacts/PostgresQueries.h"
 #include "contacts/Register.h"
 #include "contacts/SqlConnection.h"
+#include "contacts/SqlRows.h"
 
 #include <QFile>
 #include <QSqlDriver>
@@ -32,6 +33,30 @@ PGconn *nativeHandle(const QSqlDatabase &db)
         || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
         return nullptr;
     return *static_cast<PGconn *const *>(handle.constData());
+}
+
+// The calls of the log, ids kept (the calls name their contacts by code), a
+// batch of rows per statement; then new calls get ids above them.
+bool copyCalls(QSqlQuery &query, const QList<CallRecord> &calls)
+{
+    constexpr qsizetype Batch = 500;
+    for (qsizetype from = 0; from < calls.size(); from += Batch) {
+        const qsizetype n = std::min(Batch, calls.size() - from);
+        query.prepare(QStringLiteral("INSERT INTO chamadas (id, quando, tipo, recebido, chave, numero, nome_linha, "
+                                     "fonte, linha, cd, nome, busca) VALUES %1")
+                          .arg(QStringList(n, QStringLiteral("(?, to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
+                                   .join(QLatin1Char(','))));
+        for (qsizetype i = from; i < from + n; ++i) {
+            query.addBindValue(calls.at(i).id);
+            // Times travel as seconds since the epoch: no time zone is read wrong.
+            query.addBindValue(calls.at(i).when.toSecsSinceEpoch());
+            SqlRows::bindCall(query, calls.at(i));
+        }
+        if (!query.exec())
+            return false;
+    }
+    return query.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('chamadas', 'id'), "
+                                     "greatest((SELECT max(id) FROM chamadas), 1))"));
 }
 
 // One field in COPY's text format: NULL as \N, an empty text as nothing,
@@ -285,11 +310,16 @@ bool PostgresSchema::copyFrom(Register &source, const QString &server, qint64 *c
             error, QStringLiteral("Não foi possível copiar os contatos."), server, copyDetail);
     }
     QString areaCode;
-    if (!source.loadAreaCode(&areaCode, &readError)) {
+    QList<CallRecord> calls;
+    if (!source.loadAreaCode(&areaCode, &readError)
+        || !source.forEachCall(
+            {}, [&](const CallRecord &c) { return calls << c, true; }, &readError)) {
         db.rollback();
         *error = readError;
         return false;
     }
+    if (!copyCalls(query, calls))
+        return failed(QStringLiteral("Não foi possível copiar o histórico de chamadas."));
     query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
     query.addBindValue(areaCode);
     if (!query.exec()

@@ -23,7 +23,8 @@ public:
     // Brings a register an earlier version made up to date, on a connection
     // of its own without time limits (the contacts may be counted anew).
     static bool complete(const QString &server, bool hasCallLog, bool hasCountParts, QString *detail);
-    // Copies a desk's SQLite register and its area code into the server's
-    // empty register, codes kept, in one transaction (zuna --copy-register).
+    // Copies a desk's SQLite register, its call log and its area code into
+    // the server's empty register, codes and call ids kept, in one
+    // transaction (zuna --copy-register).
     static bool copyFrom(Register &source, const QString &server, qint64 *copied, QString *error);
 };
