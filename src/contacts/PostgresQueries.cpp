@@ -57,8 +57,9 @@ CallRecord PostgresQueries::callAt(const QSqlQuery &query)
 bool PostgresQueries::readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId,
     int limit, QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem)
 {
-    QSqlQuery query = callsQuery(db, filter, beforeId, limit);
-    if (!query.exec()) {
+    const auto statement = callsQuery(db, filter, beforeId, limit);
+    QSqlQuery &query = statement->query();
+    if (!statement->exec()) {
         const auto met = PostgresConnection::problemOf(query, false);
         if (problem)
             *problem = met;
@@ -70,7 +71,8 @@ bool PostgresQueries::readCalls(QSqlDatabase db, const QString &server, const Ca
     return true;
 }
 
-QSqlQuery PostgresQueries::callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit)
+std::unique_ptr<PostgresStatement> PostgresQueries::callsQuery(
+    QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit)
 {
     QStringList where;
     QVariantList values;
@@ -97,12 +99,10 @@ QSqlQuery PostgresQueries::callsQuery(QSqlDatabase db, const CallFilter &filter,
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY id DESC LIMIT ?");
     values << limit;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(sql);
+    auto statement = std::make_unique<PostgresStatement>(db, sql);
     for (const QVariant &v : std::as_const(values))
-        query.addBindValue(v);
-    return query;
+        statement->query().addBindValue(v);
+    return statement;
 }
 
 void PostgresQueries::readCallRows(QSqlQuery &query, QList<CallRecord> *rows)

@@ -7,7 +7,9 @@
 #include <QSqlDatabase>
 
 #include <functional>
+#include <memory>
 
+class PostgresStatement;
 class QSqlError;
 class QSqlQuery;
 
@@ -30,7 +32,9 @@ public:
     // Up to `limit` calls that pass `filter`, newest first.
     static bool readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId, int limit,
         QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem = nullptr);
-    static QSqlQuery callsQuery(QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit);
+    // The statement of a page of calls, its values bound, kept on `db`.
+    static std::unique_ptr<PostgresStatement> callsQuery(
+        QSqlDatabase db, const CallFilter &filter, qint64 beforeId, int limit);
     static void readCallRows(QSqlQuery &query, QList<CallRecord> *rows);
     // A call of the log, its columns as CallColumns names them.
     static CallRecord callAt(const QSqlQuery &query);

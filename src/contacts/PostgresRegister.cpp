@@ -307,10 +307,10 @@ bool PostgresRegister::listCalls(
     if (!db.isOpen())
         return false;
     PostgresDeadline answer(db, answerMs());
-    QSqlQuery query = PostgresQueries::callsQuery(db, filter, beforeId, limit);
-    if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query, answer);
-    PostgresQueries::readCallRows(query, rows);
+    const auto statement = PostgresQueries::callsQuery(db, filter, beforeId, limit);
+    if (!statement->exec())
+        return fail(error, QStringLiteral("Erro ao ler as chamadas."), statement->query(), answer);
+    PostgresQueries::readCallRows(statement->query(), rows);
     return true;
 }
 
