@@ -124,6 +124,7 @@ struct Column
     QString name;
     Figures floor;
     Step keystroke, call, save;
+    Figures saveNotice; // the save to its notice alone, before the list is read again
     QString failure;
 };
 
@@ -194,8 +195,17 @@ void measureWindow(const QString &deskDir, const QString &url, const QStringList
         a1->setText(QStringLiteral("Zuleica Longe %1").arg(i));
         a4->setText(QStringLiteral("(11)3100-%1").arg(i, 4, 10, QLatin1Char('0')));
         boxes.last.clear();
+        QElapsedTimer notice;
+        notice.start();
         timeStep(
-            &column->save, watch, [&] { w->saveContact(); }, [&] { return !boxes.last.isEmpty() && settled(); });
+            &column->save, watch, [&] { w->saveContact(); },
+            [&] {
+                if (boxes.last.isEmpty())
+                    return false;
+                if (column->saveNotice.ms.size() <= i)
+                    column->saveNotice.ms << notice.nsecsElapsed() / 1e6;
+                return settled();
+            });
         if (boxes.last != QStringLiteral("Operação realizada com sucesso.")) {
             column->failure = QStringLiteral("save failed: ") + boxes.last;
             break;
@@ -243,7 +253,10 @@ void report(const QList<Column> &columns)
         QStringLiteral("<= 16"));
     line(
         QStringLiteral("save a new contact -> saved notice"),
-        [](const Column &c) -> const Figures & { return c.save.done; }, QStringLiteral("<= 200 / <= 400"));
+        [](const Column &c) -> const Figures & { return c.saveNotice; }, QStringLiteral("<= 200 / <= 400"));
+    line(
+        QStringLiteral("  -> and the list read again"), [](const Column &c) -> const Figures & { return c.save.done; },
+        QString());
     line(
         QStringLiteral("  window held"), [](const Column &c) -> const Figures & { return c.save.held; },
         QStringLiteral("<= 16"));
@@ -260,7 +273,8 @@ void report(const QList<Column> &columns)
         if (rt > 5)
             out << "  " << c.name << ": keystroke " << QString::number(c.keystroke.done.median() / rt, 'f', 1)
                 << ", call " << QString::number(c.call.done.median() / rt, 'f', 1) << ", save "
-                << QString::number(c.save.done.median() / rt, 'f', 1) << " round trips\n";
+                << QString::number(c.saveNotice.median() / rt, 'f', 1) << " (with the list "
+                << QString::number(c.save.done.median() / rt, 'f', 1) << ") round trips\n";
     }
     out << "  load average at the end: " << loadAverage() << '\n';
 }

@@ -1,5 +1,6 @@
 #include "app/RegisterErrand.h"
 
+#include "contacts/ContactListModel.h"
 #include "contacts/Register.h"
 
 #include <QThread>
@@ -8,6 +9,20 @@ RegisterErrand::RegisterErrand(Register &reg, QObject *parent)
     : QObject(parent)
     , m_register(reg)
 {
+    // For a server across town the thread and its connection are made now:
+    // the first errand, a call's lookup perhaps, does not wait for them.
+    if (!reg.answersWithin(ContactListModel::windowBudgetMs()))
+        start();
+}
+
+void RegisterErrand::start()
+{
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("zuna-cadastro"));
+    m_context = new QObject;
+    m_context->moveToThread(m_thread);
+    m_thread->start();
+    QMetaObject::invokeMethod(m_context, [this] { m_register.servesWindow(); });
 }
 
 RegisterErrand::~RegisterErrand()
@@ -22,14 +37,8 @@ RegisterErrand::~RegisterErrand()
 
 void RegisterErrand::run(std::function<void()> work, std::function<void()> done)
 {
-    if (!m_thread) {
-        m_thread = new QThread;
-        m_thread->setObjectName(QStringLiteral("zuna-cadastro"));
-        m_context = new QObject;
-        m_context->moveToThread(m_thread);
-        m_thread->start();
-        QMetaObject::invokeMethod(m_context, [this] { m_register.servesWindow(); });
-    }
+    if (!m_thread)
+        start();
     QMetaObject::invokeMethod(m_context, [this, work = std::move(work), done = std::move(done)] {
         work();
         QMetaObject::invokeMethod(this, done, Qt::QueuedConnection);

@@ -26,6 +26,8 @@ public:
     void run(std::function<void()> work, std::function<void()> done);
 
 private:
+    void start();
+
     Register &m_register;
     QThread *m_thread = nullptr; // started at the first errand
     QObject *m_context = nullptr; // lives on m_thread

@@ -96,8 +96,11 @@ bool PostgresRegister::windowLimited() const
 
 void PostgresRegister::servesWindow()
 {
-    QMutexLocker lock(&m_mutex);
-    m_windowServants.insert(QThread::currentThreadId());
+    {
+        QMutexLocker lock(&m_mutex);
+        m_windowServants.insert(QThread::currentThreadId());
+    }
+    connection(nullptr); // a failure is met again, and said, by the first errand
 }
 
 void PostgresRegister::closeOwnConnection()

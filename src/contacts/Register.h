@@ -108,7 +108,8 @@ public:
     virtual bool answersWithin(int /*ms*/) const { return true; }
 
     // Makes the calling thread one that does the window's work in its
-    // stead: it waits on the register no longer than the window's own.
+    // stead: it waits on the register no longer than the window's own. A
+    // server's connection for it is made now.
     virtual void servesWindow() { }
 
     // The number of contacts.
