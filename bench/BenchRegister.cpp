@@ -3,8 +3,9 @@
 // a pick, a save, a delete and a clear, each with its list refresh and count.
 // Medians over RUNS; the register is left as it was found. With --database,
 // the register is the one on that PostgreSQL server, as `zuna --database`
-// uses it; otherwise the data folder's own, and each pattern that may read
-// much of it is also asked of bare SQLite (the floor), in the same run.
+// uses it; otherwise the data folder's own. Every pattern is also asked of
+// the bare database (the floor), in the same run: SQLite's file through the
+// sqlite3 library, or the server through libpq as psql would ask it.
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "contacts/ContactListModel.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -40,15 +42,21 @@ double timeMs(const std::function<void()> &work)
     return t.nsecsElapsed() / 1e6;
 }
 
-// The same question asked of bare SQLite: the first page of names matching
-// the typed pattern as a LIKE ("*" any run, "?" and "#" one character), in
-// the order of the name column. Median milliseconds over `runs`.
-double bareSqliteMs(const QString &file, const QString &typed, int runs, int pageSize)
+// The typed pattern as a LIKE ("*" any run, "?" and "#" one character), open
+// at its end.
+QString likeOf(const QString &typed)
 {
     QString like;
     for (const QChar c : typed)
         like += c == u'*' ? QChar(u'%') : (c == u'?' || c == u'#') ? QChar(u'_') : c;
-    like += QLatin1Char('%');
+    return like + QLatin1Char('%');
+}
+
+// The same question asked of bare SQLite: the first page of names matching
+// the typed pattern as a LIKE (letter case ignored), in the order of the name
+// column, which no index serves. Median milliseconds over `runs`.
+double bareSqliteMs(const QString &file, const QString &typed, int runs, int pageSize)
+{
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
@@ -57,7 +65,7 @@ double bareSqliteMs(const QString &file, const QString &typed, int runs, int pag
     sqlite3_stmt *statement = nullptr;
     sqlite3_prepare_v2(db, "SELECT CD, A1, A4, A9, A12, A13 FROM CADA WHERE A1 LIKE ? ORDER BY A1, CD LIMIT ?", -1,
         &statement, nullptr);
-    const QByteArray pattern = like.toUtf8();
+    const QByteArray pattern = likeOf(typed).toUtf8();
     Figures f;
     for (int i = 0; i < runs; ++i) {
         f.ms << timeMs([&] {
@@ -70,6 +78,34 @@ double bareSqliteMs(const QString &file, const QString &typed, int runs, int pag
     sqlite3_finalize(statement);
     sqlite3_close(db);
     return f.median();
+}
+
+// The same question asked of the bare server, as psql would send it: the
+// first page of names matching the pattern as an ILIKE, in the byte order of
+// the name column, which no index serves. Median milliseconds over `runs`.
+double barePostgresMs(const QString &url, const QString &typed, int runs, int pageSize)
+{
+    PGconn *conn = PQconnectdb(url.toUtf8().constData());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        PQfinish(conn);
+        return -1;
+    }
+    const QByteArray pattern = likeOf(typed).toUtf8();
+    const QByteArray limit = QByteArray::number(pageSize);
+    const char *values[] = { pattern.constData(), limit.constData() };
+    Figures f;
+    bool ok = true;
+    for (int i = 0; i < runs && ok; ++i) {
+        f.ms << timeMs([&] {
+            PGresult *result = PQexecParams(conn,
+                "SELECT cd, a1, a4, a9, a12, a13 FROM cada WHERE a1 ILIKE $1 ORDER BY a1 COLLATE \"C\", cd LIMIT $2", 2,
+                nullptr, values, nullptr, nullptr, 0);
+            ok = PQresultStatus(result) == PGRES_TUPLES_OK;
+            PQclear(result);
+        });
+    }
+    PQfinish(conn);
+    return ok ? f.median() : -1;
 }
 
 } // namespace
@@ -107,6 +143,18 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     out << "contacts " << count << ", runs " << runs << "\n";
 
+    // The floor of a pattern beside Zuna's figure, `ms`.
+    auto printFloor = [&](const QString &typed, double ms, int floorRuns) {
+        const double floor = databaseUrl.isEmpty()
+            ? bareSqliteMs(args.at(0) + QStringLiteral("/cada.sqlite"), typed, floorRuns, ContactListModel::PageSize)
+            : barePostgresMs(databaseUrl, typed, floorRuns, ContactListModel::PageSize);
+        if (floor < 0)
+            out << "; the bare " << (databaseUrl.isEmpty() ? "sqlite3" : "psql") << " question FAILED";
+        else
+            out << "; bare " << (databaseUrl.isEmpty() ? "sqlite3" : "psql") << " median " << floor << " ms ("
+                << ms / floor << "x)";
+    };
+
     // One keystroke: the prefix without its last letter is in the field, the
     // last letter is typed; timed until the grid has painted its first page
     // (waited for when its reading went on in the background).
@@ -136,10 +184,12 @@ int main(int argc, char *argv[])
             << f.median() << " ms, max " << f.max() << " ms";
         if (background > 0)
             out << " (" << background << " of " << runs << " read in the background)";
+        printFloor(prefix, f.median(), std::max(5, runs / 5));
         out << "\n";
     };
     for (const QString &p : { QStringLiteral("m"), QStringLiteral("mar"), QStringLiteral("maria s"),
-             QStringLiteral("joã"), QStringLiteral("joa"), QStringLiteral("ÂNG"), QStringLiteral("xyzw") })
+             QStringLiteral("joã"), QStringLiteral("joa"), QStringLiteral("ÂNG"), QStringLiteral("xyzw"),
+             QStringLiteral("mar*silva"), QStringLiteral("ma?ia"), QStringLiteral("mar#") })
         keystroke(p);
 
     // Patterns that may read much of the register: how long the keystroke
@@ -164,16 +214,13 @@ int main(int argc, char *argv[])
         out << "keystroke \"" << pattern << "\" -> " << model->rowCount() << " rows: window held median "
             << held.median() << " ms, max " << held.max() << " ms; first page shown median " << shown.median()
             << " ms, max " << shown.max() << " ms";
-        if (databaseUrl.isEmpty()) {
-            const double floor = bareSqliteMs(args.at(0) + QStringLiteral("/cada.sqlite"), pattern,
-                std::max(5, runs / 5), ContactListModel::PageSize);
-            out << "; bare sqlite3 median " << floor << " ms (" << shown.median() / floor << "x)";
-        }
+        printFloor(pattern, shown.median(), std::max(5, runs / 5));
         out << "\n";
     };
     for (const QString &p : { QStringLiteral("*silva"), QStringLiteral("*conceição"), QStringLiteral("*a"),
              QStringLiteral("?an"), QStringLiteral("?ana"), QStringLiteral("#ana"), QStringLiteral("*xyz"),
-             QStringLiteral("*zq"), QStringLiteral("*z"), QStringLiteral("*ç") })
+             QStringLiteral("*zq"), QStringLiteral("*z"), QStringLiteral("*ç"), QStringLiteral("*an"),
+             QStringLiteral("*sil*ra"), QStringLiteral("*a?x") })
         backgroundKeystroke(p);
 
     // Picks of random contacts by code.
