@@ -1,10 +1,11 @@
+#include "X11Desktop.h"
+
 #include "callerid/CallerIdSettings.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,66 +18,22 @@ class TestFirstRunFromMenu : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString m_display;
-    QProcess m_xvfb;
-    QProcess m_wm;
+    X11Desktop m_desktop;
+    QTemporaryDir m_cache;
 
     // A home of its own for each run: nothing of Zuna in it.
     QProcessEnvironment desktop(const QString &home) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcessEnvironment env = m_desktop.environment();
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(QStringLiteral("cache")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_cache.path());
         env.remove(QStringLiteral("PGPASSFILE"));
         return env;
     }
-
-    // Runs a tool on the test's display; its standard output, trimmed.
-    QString run(const QString &program, const QStringList &arguments, int *status = nullptr) const
-    {
-        QProcess p;
-        p.setProcessEnvironment(desktop(m_dir.path()));
-        p.start(program, arguments);
-        if (!p.waitForFinished(30000))
-            p.kill();
-        if (status)
-            *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
-
-    QString xdotool(const QStringList &arguments) const { return run(QStringLiteral("xdotool"), arguments); }
-
-    // The mapped window of this title; empty while there is none. (A search
-    // that meets a window going away fails: it is simply asked again.)
-    QString windowNamed(const QString &title) const
-    {
-        return xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title })
-            .section(QLatin1Char('\n'), 0, 0);
-    }
-
-    QString property(const QString &window, const char *name) const
-    {
-        QStringList arguments = window.isEmpty() ? QStringList { QStringLiteral("-root") }
-                                                 : QStringList { QStringLiteral("-id"), window };
-        arguments << QLatin1String(name);
-        return run(QStringLiteral("xprop"), arguments);
-    }
-
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
+    QString xdotool(const QStringList &arguments) const { return m_desktop.xdotool(arguments); }
+    QString windowNamed(const QString &title) const { return m_desktop.windowNamed(title); }
 
     // Every entry under `dir` naming Zuna: what a run left behind.
     static QStringList zunaEntriesUnder(const QString &dir)
@@ -95,36 +52,9 @@ class TestFirstRunFromMenu : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *tool : { "Xvfb", "openbox", "xdotool", "xprop", "xwininfo" }) {
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
-        }
-        // Xvfb picks a free display itself and says which on its output.
-        m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_xvfb.start(QStringLiteral("Xvfb"),
-            { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                QStringLiteral("-noreset") });
-        QVERIFY(m_xvfb.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine(), 60000);
-        m_display = QLatin1Char(':') + QString::fromLatin1(m_xvfb.readLine()).trimmed();
-        int answered = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (run(QStringLiteral("xwininfo"), { QStringLiteral("-root") }, &answered), answered == 0), 60000);
-        m_wm.setProcessEnvironment(desktop(m_dir.path()));
-        m_wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_wm.start(QStringLiteral("openbox"), {});
-        QVERIFY(m_wm.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(property({}, "_NET_SUPPORTING_WM_CHECK").contains(QLatin1String("window id"))
-                || m_wm.state() == QProcess::NotRunning,
-            60000);
-        QVERIFY2(m_wm.state() == QProcess::Running, m_wm.readAllStandardOutput().constData());
-    }
-
-    void cleanupTestCase()
-    {
-        stop(m_wm);
-        stop(m_xvfb);
+        QString why;
+        if (!m_desktop.start(false, &why))
+            QSKIP(qPrintable(why));
     }
 
     void theAssistantOpensInsteadOfAnError_data()
@@ -166,7 +96,7 @@ private slots:
         const QString dataDir = home.filePath(QStringLiteral(".local/share/zuna"));
         QVERIFY(QFile::exists(QDir(dataDir).filePath(QStringLiteral("cada.sqlite"))));
         QCOMPARE(CallerIdSettings::load(dataDir).a2DDDLocal, QStringLiteral("21"));
-        stop(zuna);
+        X11Desktop::stop(zuna);
     }
 };
 
