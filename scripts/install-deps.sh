@@ -17,7 +17,7 @@ packages=(
 test_packages=(
   postgresql openssl kamailio baresip-core
   pulseaudio pulseaudio-utils espeak-ng sox
-  dunst xvfb dbus python3 sqlite3 openbox xdotool xterm x11-utils
+  dunst xvfb dbus python3 sqlite3 openbox xdotool xterm x11-utils trayer
   desktop-file-utils appstream man-db groff-base lintian
   libreoffice-calc-nogui
 )
