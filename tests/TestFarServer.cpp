@@ -131,6 +131,32 @@ private slots:
         QCOMPARE(boxes.shown.size(), 0);
     }
 
+    // A call that comes while the form holds the attendant's typing waits
+    // beside it: its caller is looked up and the call logged without
+    // holding the window, the typing left as it was.
+    void aWaitingCallsCallerComesWithoutHoldingTheWindow_data() { aKeystrokesPageComesWithoutHoldingTheWindow_data(); }
+
+    void aWaitingCallsCallerComesWithoutHoldingTheWindow()
+    {
+        QFETCH(int, oneWayMs);
+        RecordingMessageBoxes boxes;
+        DelayProxy proxy(m_server->socketFile(), oneWayMs);
+        const auto desk = farDesk(proxy);
+        QVERIFY(desk);
+        QVERIFY(desk->switchMonitorOn());
+        auto *name = desk->control<QLineEdit>("A1");
+        auto *waiting = desk->control<QLabel>("chamadaEmEspera");
+        const int before = m_server->value(m_url, QStringLiteral("SELECT count(*) FROM chamadas")).toInt();
+        name->setText(QStringLiteral("Zé digitando"));
+        desk->window()->callerId()->reportNumber(QStringLiteral("1130000001"));
+        QVERIFY2(!waiting->toolTip().contains(QLatin1String("MARIA")), "the lookup was waited for");
+        QTRY_VERIFY(waiting->toolTip().contains(QLatin1String("MARIA APARECIDA"))); // the label itself may be elided
+        QCOMPARE(name->text(), QStringLiteral("Zé digitando"));
+        desk->window()->callLog()->flush();
+        QTRY_COMPARE(m_server->value(m_url, QStringLiteral("SELECT count(*) FROM chamadas")).toInt(), before + 1);
+        QCOMPARE(boxes.shown.size(), 0);
+    }
+
     // A save waited for on the window's thread would hold it for the
     // writes' round trips. The form waits, read-only, for the answer; the
     // contact is stored once, and saved again it is rewritten, not copied.

@@ -6,6 +6,7 @@
 #include "app/MainWindowLayout.h"
 #include "callerid/CallerIdControl.h"
 #include "callerid/OutsideText.h"
+#include "contacts/ContactListModel.h"
 #include "contacts/PhoneNumber.h"
 #include "contacts/Register.h"
 #include "platform/MessageBoxes.h"
@@ -86,17 +87,26 @@ void CallReception::holdCall(const CallArrival::Call &call)
     // form itself stays as the attendant left it.
     const PhoneNumber number = PhoneNumber::read(call.number, m_ui.areaCode->text());
     const QString laidOut = number.layout(true);
-    std::optional<ContactRecord> found;
-    QString error;
-    if (!m_register->findCaller(number, &found, &error))
-        found.reset();
-    m_receivedNumber = call.number;
-    logCall(number, laidOut, found);
-    const QString name = OutsideText::name(found ? found->a1 : m_ui.callerId->lastCallerName());
-    const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + OutsideText::quoted(name);
-    if (found)
-        m_ui.callerId->showCaller(laidOut, name);
-    showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(who));
+    // On a server across town the answer comes later: the call waits,
+    // shown by its number, meanwhile.
+    if (!m_register->answersWithin(ContactListModel::windowBudgetMs()))
+        showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(laidOut));
+    m_lookup->findAside(number,
+        [this, number, laidOut, call, lineName = m_ui.callerId->lastCallerName()](const CallerLookup::Answer &answer) {
+            const std::optional<ContactRecord> found = answer.looked ? answer.found : std::nullopt;
+            const QString newer = std::exchange(m_receivedNumber, call.number);
+            logCall(number, laidOut, found);
+            m_receivedNumber = newer;
+            // Said only while this call is still the one waiting.
+            const auto &waiting = m_arrival.waiting();
+            if (!waiting || waiting->number != call.number)
+                return;
+            const QString name = OutsideText::name(found ? found->a1 : lineName);
+            const QString who = name.isEmpty() ? laidOut : laidOut + QStringLiteral(" · ") + OutsideText::quoted(name);
+            if (found)
+                m_ui.callerId->showCaller(laidOut, name);
+            showWaitingCall(QStringLiteral("Em espera: %1 - F5 mostra no cadastro").arg(who));
+        });
 }
 
 void CallReception::showWaitingCall(const QString &text)

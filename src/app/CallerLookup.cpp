@@ -16,7 +16,16 @@ CallerLookup::~CallerLookup() = default;
 
 void CallerLookup::find(const PhoneNumber &number, Done done)
 {
-    const quint64 ticket = ++m_latest;
+    ask(number, ++m_latest, std::move(done));
+}
+
+void CallerLookup::findAside(const PhoneNumber &number, Done done)
+{
+    ask(number, std::nullopt, std::move(done));
+}
+
+void CallerLookup::ask(const PhoneNumber &number, std::optional<quint64> ticket, Done done)
+{
     if (m_register.answersWithin(ContactListModel::windowBudgetMs())) {
         Answer answer;
         answer.looked = m_register.findCaller(number, &answer.found, &answer.error);
@@ -27,7 +36,7 @@ void CallerLookup::find(const PhoneNumber &number, Done done)
     m_errand.run(
         [this, number, answer] { answer->looked = m_register.findCaller(number, &answer->found, &answer->error); },
         [this, answer, ticket, done] {
-            answer->latest = ticket == m_latest;
+            answer->latest = !ticket || *ticket == m_latest;
             done(*answer);
         });
 }

@@ -37,10 +37,15 @@ public:
 
     // `done` runs now, or later on this object's thread.
     void find(const PhoneNumber &number, Done done);
+    // A lookup that is not for Text1 (a call held waiting): it leaves the
+    // latest lookup the latest.
+    void findAside(const PhoneNumber &number, Done done);
     // Lookups still on their way are no longer the latest.
     void forget() { ++m_latest; }
 
 private:
+    void ask(const PhoneNumber &number, std::optional<quint64> ticket, Done done);
+
     Register &m_register;
     RegisterErrand m_errand;
     quint64 m_latest = 0;
