@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 
 #include "app/AboutDialog.h"
-#include "app/CallNotifier.h"
 #include "app/CallsWindow.h"
 #include "app/HelpDialog.h"
 #include "app/MainWindow.h"
@@ -17,7 +16,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
@@ -148,17 +146,6 @@ private slots:
             0);
         QTRY_VERIFY(answer.answered);
         QTRY_COMPARE(fixture.control<QLineEdit>("Text11")->text(), QStringLiteral("31"));
-    }
-
-    // Where the desktop has a tray, its icon has the same menu.
-    void theTrayIconHasTheMenu()
-    {
-        WindowFixture fixture;
-        QVERIFY(fixture.start());
-        QSystemTrayIcon *tray = fixture.window()->notifier()->tray();
-        if (!tray)
-            QSKIP("this desktop has no system tray");
-        QCOMPARE(tray->contextMenu(), WindowMenu::of(fixture.window())->menu());
     }
 };
 
