@@ -160,6 +160,7 @@ private slots:
     // A save waited for on the window's thread would hold it for the
     // writes' round trips. The form waits, read-only, for the answer; the
     // contact is stored once, and saved again it is rewritten, not copied.
+    // Picked and deleted, it is the same.
     void aSaveIsStoredWithoutHoldingTheWindow_data() { aKeystrokesPageComesWithoutHoldingTheWindow_data(); }
 
     void aSaveIsStoredWithoutHoldingTheWindow()
@@ -195,6 +196,24 @@ private slots:
         QCOMPARE(m_server->value(m_url, count), QStringLiteral("1"));
         QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT a9 FROM cada WHERE cd = %1").arg(code->text())),
             QStringLiteral("Rua Longe, 1"));
+
+        // Picked again by its code: the form fills when the answer comes.
+        const QString stored = code->text();
+        desk->window()->clearForm();
+        QVERIFY(name->text().isEmpty());
+        code->setText(stored);
+        desk->window()->loadPickedContact();
+        QVERIFY2(name->text().isEmpty(), "the pick was waited for");
+        QTRY_COMPARE(name->text(), who);
+
+        // Deleted: the form waits for the answer, then is emptied.
+        boxes.answers << MessageBoxes::Answer::Yes;
+        desk->window()->deleteContact();
+        QVERIFY2(name->isReadOnly(), "the delete was waited for");
+        QTRY_VERIFY(name->text().isEmpty());
+        QVERIFY(!name->isReadOnly());
+        QCOMPARE(m_server->value(m_url, count), QStringLiteral("0"));
+        QTRY_COMPARE(counted->text().toInt(), before);
     }
 };
 

@@ -526,12 +526,24 @@ void MainWindow::deleteContact()
     const QString name = m_ui.name->text();
     if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete + QStringLiteral("\n\n") + name))
         return;
-    QString error;
-    if (!m_register->remove(code, &error)) {
-        reportFailure(QStringLiteral("Não foi possível apagar o contato."), error);
+    auto removed = std::make_shared<std::pair<bool, QString>>();
+    auto finish = [this, removed] {
+        setSaving(false);
+        if (!removed->first) {
+            reportFailure(QStringLiteral("Não foi possível apagar o contato."), removed->second);
+            return;
+        }
+        clearForm(); // lists and counts again
+    };
+    // On a server across town the form waits, read-only, as for a save.
+    setSaving(true);
+    if (m_errand && !m_register->answersWithin(ContactListModel::windowBudgetMs())) {
+        m_errand->run(
+            [reg = m_register.get(), code, removed] { removed->first = reg->remove(code, &removed->second); }, finish);
         return;
     }
-    clearForm(); // lists and counts again
+    removed->first = m_register->remove(code, &removed->second);
+    finish();
 }
 
 void MainWindow::searchByName()
@@ -582,14 +594,33 @@ void MainWindow::loadPickedContact()
 {
     if (m_ui.codeLabel->text().isEmpty())
         return;
-    std::optional<ContactRecord> found;
-    QString error;
-    if (!m_register->findByCode(m_ui.codeLabel->text().toLongLong(), &found, &error)) {
-        reportFailure(QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), error);
+    const qint64 code = m_ui.codeLabel->text().toLongLong();
+    struct Pick
+    {
+        bool ok = false;
+        std::optional<ContactRecord> found;
+        QString error;
+    };
+    auto pick = std::make_shared<Pick>();
+    auto show = [this, code, pick] {
+        // A server across town answers later: shown only while the contact
+        // is still the one picked.
+        if (m_ui.codeLabel->text().toLongLong() != code)
+            return;
+        if (!pick->ok)
+            reportFailure(
+                QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), pick->error);
+        else if (pick->found)
+            m_form.show(*pick->found, true);
+    };
+    if (m_errand && !m_register->answersWithin(ContactListModel::windowBudgetMs())) {
+        m_errand->run(
+            [reg = m_register.get(), code, pick] { pick->ok = reg->findByCode(code, &pick->found, &pick->error); },
+            show);
         return;
     }
-    if (found)
-        m_form.show(*found, true);
+    pick->ok = m_register->findByCode(code, &pick->found, &pick->error);
+    show();
 }
 
 void MainWindow::openHelp()
