@@ -3,6 +3,7 @@
 #include "contacts/AccessReader.h"
 #include "contacts/SqlConnection.h"
 #include "contacts/SqliteRegister.h"
+#include "contacts/SqliteSchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -122,7 +123,7 @@ bool copyInProcess(Kind kind, const QString &source, const QString &target, qint
             QSqlQuery q(db);
             QString detail;
             ok = q.exec(QStringLiteral("BEGIN"))
-                && (kind == Kind::Contacts ? SqliteRegister::createSchema(db, &detail)
+                && (kind == Kind::Contacts ? SqliteSchema::create(db, &detail)
                                            : runSqlScript(db, QStringLiteral(":/data/schema-ddd-empty.sql"), &detail));
             if (!ok)
                 *error = detail.isEmpty() ? q.lastError().text() : detail;

@@ -1,5 +1,6 @@
 #include "contacts/SqliteReader.h"
 
+#include "contacts/SqliteCallLog.h"
 #include "contacts/SqliteRegister.h"
 
 #include <QElapsedTimer>
@@ -37,7 +38,7 @@ bool SqliteReader::listCalls(const CallFilter &filter, qint64 beforeId, int limi
     QString *error, const Register::Limits &limits)
 {
     return readWithin(limits, error, [&] {
-        return SqliteRegister::readCalls(
+        return SqliteCallLog::readPage(
             m_connection->database(), m_filePath, filter, beforeId, limit, rows, error, &m_problem);
     });
 }

@@ -30,8 +30,6 @@ public:
     // A new register file with its table, companions and indexes; fails when
     // the file exists.
     static bool create(const QString &filePath, QString *error);
-    // The same on an open connection, inside the caller's transaction.
-    static bool createSchema(const QSqlDatabase &db, QString *detail);
     // A new area-code file whose one row holds empty text.
     static bool createAreaCode(const QString &filePath, QString *error);
 
@@ -64,13 +62,13 @@ public:
     // The trigrams of a part of a name or a call's text, each quoted, all
     // required: a query the trigram indexes answer without positions.
     static QString trigramQuery(const QString &part);
-    // The calls statement, shared with the readers.
-    static bool readCalls(const QSqlDatabase &db, const QString &filePath, const CallFilter &filter, qint64 beforeId,
-        int limit, QList<CallRecord> *rows, QString *error, RegisterProblem *problem = nullptr);
     // Why a connection to the register's file did not open, in words and as
     // a kind; false.
     static bool openFailure(
         QString *error, const QString &filePath, const SqlConnection &conn, RegisterProblem *problem = nullptr);
+    // Why a statement failed, the same way; false.
+    static bool queryFailure(
+        QString *error, const QString &filePath, const QSqlQuery &query, RegisterProblem *problem = nullptr);
 
 protected:
     bool findByKeys(
