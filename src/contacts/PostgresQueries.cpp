@@ -220,12 +220,25 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
                    .arg(SampleRows);
         all << likeFilter({ anyRun, { NamePattern::Piece::Kind::Literal, pattern.infix } });
     }
-    sql += QStringLiteral(" SELECT * FROM ((SELECT * FROM found)");
 
     // The matches after the last page but not in the head: the head holds
     // every match up to its last row, so these all come after those found.
-    QStringList restWhere = where;
-    QVariantList restValues = values;
+    // Read only when the head was full: otherwise it read every row there
+    // is. The range in the key the index does not hold: the rows of a wide
+    // range, looked up one by one, cost more than a read of the table.
+    sql += QStringLiteral(", full_head AS (SELECT count(*) = %1 AS yes FROM (SELECT 1 FROM cada%2 ORDER BY %3, cd "
+                          "LIMIT %1) head)")
+               .arg(HeadRows)
+               .arg(headWhere.isEmpty() ? QString()
+                                        : QStringLiteral(" WHERE ") + headWhere.join(QStringLiteral(" AND ")))
+               .arg(SortKey);
+    all << headValues;
+    QStringList restWhere { QStringLiteral("(SELECT yes FROM full_head)") };
+    QVariantList restValues;
+    if (!pattern.lowKey.isEmpty()) {
+        restWhere << QStringLiteral("%1 >= ? AND %1 < ?").arg(unsorted);
+        restValues << pattern.lowKey << pattern.highKey;
+    }
     // (Their codes as one array, read once before the table is: a reading
     // shared among the server's workers.)
     restWhere << QStringLiteral("cd <> ALL (coalesce((SELECT array_agg(cd) FROM found), '{}'))");
@@ -233,6 +246,7 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
         restWhere << QStringLiteral("(%1, cd) > (? COLLATE \"C\", ?)").arg(unsorted);
         restValues << after->key << after->cd;
     }
+    sql += QStringLiteral(" SELECT * FROM ((SELECT * FROM found)");
     auto rest = [&](const QString &gate, const QVariantList &gateValues, const QString &extra,
                     const QVariantList &extraValues) {
         sql += QStringLiteral(" UNION ALL (SELECT %1, %2 AS k FROM cada WHERE %3 AND %4 AND %5%6 ORDER BY 7, cd "
@@ -380,6 +394,17 @@ bool PostgresQueries::listPage(QSqlDatabase db, const QString &server, const Nam
     }
     while (query.next())
         rows->append(SqlRows::readListRow(query));
+    // Rows come one by one: a statement ended (its time limit, the server
+    // lost) after the first rows leaves the page short, not done.
+    if (query.lastError().type() != QSqlError::NoError) {
+        rows->clear();
+        const auto met = PostgresConnection::problemOf(query, false);
+        if (problem)
+            *problem = met;
+        return PostgresConnection::failure(error,
+            PostgresConnection::textFor(met, QStringLiteral("Erro ao ler a lista de contatos.")), server,
+            query.lastError().text());
+    }
     return true;
 }
 
