@@ -1,4 +1,5 @@
 #include "PostgresServer.h"
+#include "app/ServerCheck.h"
 #include "contacts/PostgresConnection.h"
 #include "contacts/PostgresRegister.h"
 
@@ -162,6 +163,15 @@ private slots:
         }
         QVERIFY2(error.startsWith(PostgresConnection::CertificateRefused), qPrintable(error));
         QVERIFY2(!error.contains(QLatin1String("gr3d0")), qPrintable(error));
+        // The setup's test of the server says the same.
+        if (inHomeFolder)
+            qputenv("HOME", home.path().toLocal8Bit());
+        const ServerCheck check = ServerCheck::run(address, {});
+        if (inHomeFolder)
+            qputenv("HOME", oldHome);
+        QVERIFY(!check.ok);
+        QVERIFY2(check.error.startsWith(PostgresConnection::CertificateRefused), qPrintable(check.error));
+        QVERIFY2(!check.error.contains(QLatin1String("gr3d0")), qPrintable(check.error));
     }
 
     // Without a certificate to check, a server out of reach stays only that:

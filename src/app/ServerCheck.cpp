@@ -65,9 +65,14 @@ ServerCheck ServerCheck::run(const QString &server, const QString &password)
             if (!password.isEmpty())
                 db.setPassword(password);
             if (!db.open()) {
+                // A certificate not recognised is said as such: no address,
+                // user or password would mend it.
+                const QString why = PostgresConnection::connectFailureText(server);
                 PostgresConnection::failure(&check.error,
-                    QStringLiteral("Não foi possível conectar ao servidor do cadastro: confira o endereço, o "
-                                   "usuário e a senha."),
+                    why == PostgresConnection::CertificateRefused
+                        ? why
+                        : QStringLiteral("Não foi possível conectar ao servidor do cadastro: confira o endereço, o "
+                                         "usuário e a senha."),
                     server, db.lastError().databaseText());
             } else {
                 if (PGconn *conn = nativeHandle(db.driver())) {
