@@ -124,6 +124,35 @@ std::unique_ptr<Register> RegisterFixture::openAnother() const
     return opened;
 }
 
+QStringList RegisterFixture::listedNames(const Register &reg, int pageSize, const NamePattern &pattern)
+{
+    const auto reader = reg.reader(true);
+    QStringList names;
+    QList<Register::ListRow> page;
+    Register::ListRow last;
+    bool first = true;
+    do {
+        QString error;
+        if (!reader->listPage(pattern, first ? nullptr : &last, pageSize, &page, &error, {}))
+            qFatal("%s", qPrintable(error));
+        for (const auto &row : page)
+            names << row.a1;
+        if (!page.isEmpty())
+            last = page.constLast();
+        first = false;
+    } while (page.size() == pageSize);
+    return names;
+}
+
+qint64 RegisterFixture::counted(Register &reg)
+{
+    qint64 n = -1;
+    QString error;
+    if (!reg.count(&n, &error))
+        qFatal("%s", qPrintable(error));
+    return n;
+}
+
 qint64 RegisterFixture::add(const ContactRecord &record) const
 {
     qint64 code = 0;

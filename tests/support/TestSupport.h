@@ -1,6 +1,7 @@
 #pragma once
 
 #include "contacts/ContactRecord.h"
+#include "contacts/NamePattern.h"
 #include "platform/MessageBoxes.h"
 
 #include <QByteArray>
@@ -97,6 +98,11 @@ public:
     qint64 add(const ContactRecord &record) const;
     // Runs SQL on the register as another program would.
     void exec(const QString &sql) const;
+
+    // Every name the pattern lists, read a page of `pageSize` at a time.
+    static QStringList listedNames(const Register &reg, int pageSize, const NamePattern &pattern = {});
+    // The register's count of its contacts.
+    static qint64 counted(Register &reg);
 
 private:
     QString m_backend;

@@ -1,0 +1,122 @@
+#include "TestSupport.h"
+
+#include "PostgresServer.h"
+#include "contacts/PostgresRegister.h"
+#include "contacts/PostgresSchema.h"
+#include "contacts/SqliteRegister.h"
+#include "platform/DataFiles.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+// What belongs to a register on a server: other desks told of a save, an
+// unreachable server or a database without the register named plainly, and
+// a desk's register copied onto the server with its codes.
+class TestServerRegister : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aSaveAtOneDeskIsAnnouncedToTheOthers()
+    {
+        QString why;
+        if (!PostgresServer::shared(&why))
+            QSKIP(qPrintable(why));
+        RegisterFixture r(QStringLiteral("postgresql"));
+        const auto otherDesk = r.openAnother();
+        QVERIFY(RegisterFixture::counted(*otherDesk) == 0); // connected, and listening
+        QSignalSpy announced(otherDesk.get(), &Register::changedElsewhere);
+        QSignalSpy ownAnnounced(&r.reg(), &Register::changedElsewhere);
+        QElapsedTimer timer;
+        timer.start();
+        r.add(r.data().contact(QStringLiteral("Ana")));
+        QVERIFY(announced.wait(1000));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(ownAnnounced.count(), 0); // a desk is not told of its own saves
+    }
+
+    void anUnreachableServerIsNamedAndNoPasswordShown()
+    {
+        QString error;
+        const auto opened = Register::open(QString(),
+            QStringLiteral("postgresql://zuna:segredo@/zuna?host=/nonexistent&connect_timeout=2"),
+            Register::Patience::Window, &error);
+        QVERIFY(!opened);
+        QVERIFY2(error.startsWith(QStringLiteral("Sem conexão com o servidor do cadastro.")), qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("/nonexistent")), qPrintable(error));
+        QVERIFY2(!error.contains(QLatin1String("segredo")), qPrintable(error));
+    }
+
+    void aDatabaseWithoutTheRegisterSaysHowToMakeIt()
+    {
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase(false);
+        QString error;
+        QVERIFY(!Register::open(QString(), url, Register::Patience::Window, &error));
+        QVERIFY2(error.contains(QLatin1String("zuna --init --database")), qPrintable(error));
+        QVERIFY2(PostgresSchema::create(url, &error), qPrintable(error));
+        QVERIFY(!PostgresSchema::create(url, &error)); // never over a register
+        QVERIFY2(error.contains(QStringLiteral("já tem")), qPrintable(error));
+    }
+
+    void aDeskRegisterIsCopiedWithItsCodes()
+    {
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        DataFolderFixture desk;
+        SqliteRegister source(desk.file(DataFiles::Contacts), desk.file(DataFiles::AreaCode));
+        for (int i = 0; i < 1200; ++i)
+            desk.addContact(desk.contact(QStringLiteral("Pessoa %1").arg(i), QStringLiteral("(11)3333-%1").arg(i)));
+        desk.exec(DataFiles::Contacts, QStringLiteral("DELETE FROM CADA WHERE CD % 7 = 0"));
+        desk.exec(DataFiles::Contacts, QStringLiteral("UPDATE CADA SET A9 = NULL WHERE CD = 5"));
+        // Texts that end a field or a row, or mean NULL, in a stream of rows:
+        // each must arrive as it was, and an empty text must stay apart from NULL.
+        const QStringList awkward = { QStringLiteral("'Rua\tA'"), QStringLiteral("'linha 1' || char(10) || 'linha 2'"),
+            QStringLiteral("'fim' || char(13) || char(10)"), QStringLiteral("'C:\\pasta\\'"), QStringLiteral("'\\N'"),
+            QStringLiteral("'\\.'"), QStringLiteral("''"), QStringLiteral("'São João'"),
+            QStringLiteral("char(9) || char(9)") };
+        for (qsizetype i = 0; i < awkward.size(); ++i)
+            desk.exec(DataFiles::Contacts,
+                QStringLiteral("UPDATE CADA SET A10 = %1, OB = %1 WHERE CD = %2").arg(awkward.at(i)).arg(7 * i + 1));
+        desk.exec(DataFiles::Contacts, QStringLiteral("UPDATE CADA SET OB = NULL WHERE CD = 1"));
+        qint64 expected = 0;
+        QVERIFY(source.count(&expected, nullptr));
+
+        const QString url = server->newDatabase();
+        qint64 copied = 0;
+        QString error;
+        QVERIFY2(PostgresSchema::copyFrom(source, url, &copied, &error), qPrintable(error));
+        QCOMPARE(copied, expected);
+        PostgresRegister copy(url);
+        QCOMPARE(RegisterFixture::counted(copy), expected);
+        QList<ContactRecord> before, after;
+        QVERIFY(source.forEachContact([&](const ContactRecord &c) { return before << c, true; }, nullptr));
+        QVERIFY(copy.forEachContact([&](const ContactRecord &c) { return after << c, true; }, nullptr));
+        QCOMPARE(after, before);
+        // QString does not tell an empty text from NULL: the server does.
+        QCOMPARE(server->value(url, QStringLiteral("SELECT a10 = '', ob IS NULL, a9 IS NULL FROM cada WHERE cd = 43")),
+            QStringLiteral("t|f|f"));
+        QCOMPARE(server->value(url, QStringLiteral("SELECT ob IS NULL, a10 FROM cada WHERE cd = 1")),
+            QStringLiteral("t|Rua\tA"));
+        QCOMPARE(server->value(url, QStringLiteral("SELECT a9 IS NULL FROM cada WHERE cd = 5")), QStringLiteral("t"));
+        QString areaCode;
+        QVERIFY(copy.loadAreaCode(&areaCode, nullptr));
+        QCOMPARE(areaCode, QStringLiteral("11"));
+        // New contacts are numbered above the copied ones.
+        qint64 code = 0;
+        QVERIFY(copy.insert(desk.contact(QStringLiteral("Nova")), &code, &error));
+        QVERIFY(code > before.constLast().cd);
+        // Never into a register that has contacts: nothing changes.
+        QVERIFY(!PostgresSchema::copyFrom(source, url, &copied, &error));
+        QCOMPARE(RegisterFixture::counted(copy), expected + 1);
+    }
+};
+
+QTEST_MAIN(TestServerRegister)
+#include "TestServerRegister.moc"
