@@ -233,7 +233,7 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
                                         : QStringLiteral(" WHERE ") + headWhere.join(QStringLiteral(" AND ")))
                .arg(SortKey);
     all << headValues;
-    QStringList restWhere { QStringLiteral("(SELECT yes FROM full_head)") };
+    QStringList restWhere;
     QVariantList restValues;
     if (!pattern.lowKey.isEmpty()) {
         restWhere << QStringLiteral("%1 >= ? AND %1 < ?").arg(unsorted);
@@ -249,11 +249,15 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     sql += QStringLiteral(" SELECT * FROM ((SELECT * FROM found)");
     auto rest = [&](const QString &gate, const QVariantList &gateValues, const QString &extra,
                     const QVariantList &extraValues) {
-        sql += QStringLiteral(" UNION ALL (SELECT %1, %2 AS k FROM cada WHERE %3 AND %4 AND %5%6 ORDER BY 7, cd "
-                              "LIMIT %7)")
-                   .arg(columns, unsorted, gate, restWhere.join(QStringLiteral(" AND ")), check, extra)
-                   .arg(limit);
-        all << gateValues << restValues << checkValues << extraValues;
+        // The conditions that say whether to read at all are asked outside
+        // the read, so that the server starts no workers for a read it
+        // would not make.
+        sql += QStringLiteral(" UNION ALL (SELECT * FROM (SELECT %1, %2 AS k FROM cada WHERE %3 AND %4%5 ORDER BY 7, "
+                              "cd LIMIT %6) rest WHERE (SELECT yes FROM full_head) AND %7)")
+                   .arg(columns, unsorted, restWhere.join(QStringLiteral(" AND ")), check, extra)
+                   .arg(limit)
+                   .arg(gate);
+        all << restValues << checkValues << extraValues << gateValues;
     };
     if (pattern.infix.isEmpty()) {
         rest(QStringLiteral("true"), {}, {}, {});
