@@ -413,16 +413,22 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
         where << QStringLiteral("%1 >= ? AND %1 < ?").arg(key);
         values << pattern.lowKey << pattern.highKey;
     }
-    // A pattern that starts with a wildcard may go through every name: a
-    // cheap check first spares most of them the case folding.
+    // A pattern that starts with a wildcard may go through every name, one
+    // typed after a few letters through every name of a wide range: a cheap
+    // check first spares most of them the case folding, computed in C when
+    // the functions could be made known.
     const bool anywhere = pattern.lowKey.isEmpty() && !pattern.matchesEveryone();
-    const QString prefilter = anywhere ? SqliteNameScan::prefilterSql(pattern) : QString();
-    if (anywhere)
+    const QString prefilter = pattern.matchesEveryone() ? QString() : SqliteNameScan::prefilterSql(pattern);
+    if (!prefilter.isEmpty())
         where << prefilter;
+    const bool inC = !pattern.matchesEveryone() && SqliteNameScan::makeFunctionsKnown(db);
     const QString glob = SqliteNameScan::quoted(globOf(pattern));
     const qsizetype globAt = where.size();
     if (!pattern.matchesEveryone()) // written into the statement, as the check before it
-        where << QStringLiteral("%1 GLOB '%2'").arg(SqliteSchema::caseFoldSql(QStringLiteral("A1")), glob);
+        where << QStringLiteral("%1 GLOB '%2'")
+                     .arg(inC ? SqliteNameScan::CaseFoldFunction + QStringLiteral("(A1)")
+                              : SqliteSchema::caseFoldSql(QStringLiteral("A1")),
+                         glob);
     // A part of a name that few rows hold: those rows, found by trigrams.
     bool narrowed = false;
     if (!pattern.infix.isEmpty() && fewRowsHold(db, pattern.infix)) {
@@ -455,7 +461,7 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
             rows->append(SqlRows::readListRow(query));
         return true;
     };
-    if (!anywhere || narrowed || !SqliteNameScan::makeFunctionsKnown(db))
+    if (!anywhere || narrowed || !inC)
         return read(QStringLiteral("CADA"), key, {}, limit);
 
     // Without an index to narrow it: the name index read in order, but only
