@@ -5,8 +5,8 @@
 #include "app/CallReception.h"
 #include "app/CallRecording.h"
 #include "app/CallsWindow.h"
+#include "app/ContactCommands.h"
 #include "app/ContactImportDialog.h"
-#include "app/ContactSaving.h"
 #include "app/HelpDialog.h"
 #include "app/KeyPreview.h"
 #include "app/RegisterHealth.h"
@@ -27,7 +27,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -37,14 +36,8 @@
 namespace {
 
 // What the attendant reads, exactly as the window has always said it.
-const QString NameMissing = QStringLiteral("Digite o nome antes.");
-const QString PhoneMissing = QStringLiteral("Digite o telefone antes.");
-const QString SavedNotice = QStringLiteral("Operação realizada com sucesso.");
-const QString PickFirst = QStringLiteral("Primeiro clique sobre o nome desejado na tabela de dados.");
-const QString ConfirmDelete = QStringLiteral("Confirma exclusão?");
 const QString BadPhone = QStringLiteral("Atenção este formato de telefone não está correto.");
 const QString AreaCodeMissing = QStringLiteral("DDD local não informado");
-const QString NotSaved = QStringLiteral("Não foi possível gravar o contato; o que foi digitado continua na tela.");
 
 bool isGridKey(int key)
 {
@@ -109,6 +102,8 @@ void MainWindow::buildWindow()
     window.fail = [this](const QString &error) { fatal(error); };
     m_health = new RegisterHealth(m_ui.registerNotice, std::move(window), this);
     m_reception = new CallReception(this, m_ui, m_form, AppTitle);
+    m_commands = new ContactCommands(
+        this, m_ui, m_form, AppTitle, { [this] { refreshAfterWrite(); }, [this] { clearForm(); } });
     connectHandlers();
 }
 
@@ -281,6 +276,7 @@ bool MainWindow::load(QString *error)
     if (!m_model->refresh(error) || !contactCount(error))
         return false;
     m_errand = std::make_unique<RegisterErrand>(*m_register);
+    m_commands->setRegister(m_register.get(), m_errand.get());
     startCallLog();
     WindowMenu::attach(this); // the right-click menu, and zuna --abrir from the desktop entry
 
@@ -411,7 +407,7 @@ void MainWindow::openCallerIdSetup()
 
 void MainWindow::clearForm()
 {
-    if (m_saving)
+    if (m_commands->busy())
         return;
     QString error;
     const bool listed = m_model->refresh(&error) && contactCount(&error);
@@ -425,125 +421,12 @@ void MainWindow::clearForm()
 
 void MainWindow::saveContact()
 {
-    if (m_saving)
-        return;
-    if (m_ui.name->text().isEmpty()) {
-        MessageBoxes::notice(this, AppTitle, NameMissing);
-        m_ui.name->setFocus();
-        return;
-    }
-    if (m_ui.phone->text().isEmpty()) {
-        MessageBoxes::notice(this, AppTitle, PhoneMissing);
-        m_ui.phone->setFocus();
-        return;
-    }
-    ContactRecord record = m_form.record();
-    if (!m_ui.codeLabel->text().isEmpty())
-        record.cd = m_ui.codeLabel->text().toLongLong();
-    // Rewritten only while it holds what this desk showed: another desk may
-    // have changed it since.
-    const ContactRecord *asLoaded = m_form.asLoaded(record.cd);
-    if (!m_register->answersWithin(ContactListModel::windowBudgetMs())) {
-        saveInBackground(record, asLoaded ? std::optional(*asLoaded) : std::nullopt);
-        return;
-    }
-    QString error;
-    finishSave(ContactSaving(*m_register, this, AppTitle).save(&record, asLoaded, &error), record, error);
-}
-
-void MainWindow::saveInBackground(const ContactRecord &record, const std::optional<ContactRecord> &asLoaded)
-{
-    // The form waits, read-only, for the answer: what it holds is what is
-    // being stored. A second save, a delete or a clear meanwhile is ignored.
-    setSaving(true);
-    struct Save
-    {
-        ContactRecord record;
-        std::optional<ContactRecord> asLoaded;
-        ContactSaving::Written written = ContactSaving::Written::Failed;
-        QString error;
-    };
-    auto save = std::make_shared<Save>();
-    save->record = record;
-    save->asLoaded = asLoaded;
-    m_errand->run(
-        [reg = m_register.get(), save] {
-            save->written
-                = ContactSaving::write(*reg, &save->record, save->asLoaded ? &*save->asLoaded : nullptr, &save->error);
-        },
-        [this, save] {
-            setSaving(false);
-            ContactSaving saving(*m_register, this, AppTitle);
-            switch (save->written) {
-            case ContactSaving::Written::Failed:
-                finishSave(ContactSaving::Outcome::Failed, save->record, save->error);
-                break;
-            case ContactSaving::Written::Stored:
-                finishSave(ContactSaving::Outcome::Stored, save->record, save->error);
-                break;
-            case ContactSaving::Written::ChangedElsewhere:
-                finishSave(saving.settleChangedElsewhere(&save->record, &save->error), save->record, save->error);
-                break;
-            }
-        });
-}
-
-void MainWindow::setSaving(bool saving)
-{
-    m_saving = saving;
-    for (QLineEdit *field :
-        { m_ui.name, m_ui.phone, m_ui.address, m_ui.complement, m_ui.district, m_ui.city, m_ui.state, m_ui.postcode })
-        field->setReadOnly(saving);
-    m_ui.notes->setReadOnly(saving);
-}
-
-void MainWindow::finishSave(ContactSaving::Outcome outcome, const ContactRecord &record, const QString &error)
-{
-    switch (outcome) {
-    case ContactSaving::Outcome::Failed: reportFailure(NotSaved, error); return;
-    case ContactSaving::Outcome::Declined: return;
-    case ContactSaving::Outcome::Stored: break;
-    }
-    m_ui.codeLabel->setText(QString::number(record.cd));
-    // What is stored now is what the screen holds.
-    m_form.rememberStored(record);
-    refreshAfterWrite();
-    MessageBoxes::notice(this, AppTitle, SavedNotice);
+    m_commands->save();
 }
 
 void MainWindow::deleteContact()
 {
-    if (m_saving)
-        return;
-    if (m_ui.codeLabel->text().isEmpty()) {
-        MessageBoxes::notice(this, AppTitle, PickFirst);
-        m_ui.name->setFocus();
-        return;
-    }
-    // The answer acts on the contact asked about, whatever comes while the
-    // question is open.
-    const qint64 code = m_ui.codeLabel->text().toLongLong();
-    const QString name = m_ui.name->text();
-    if (!MessageBoxes::confirm(this, AppTitle, ConfirmDelete + QStringLiteral("\n\n") + name))
-        return;
-    auto removed = std::make_shared<std::pair<bool, QString>>();
-    auto finish = [this, removed] {
-        setSaving(false);
-        if (!removed->first) {
-            reportFailure(QStringLiteral("Não foi possível apagar o contato."), removed->second);
-            return;
-        }
-        clearForm(); // lists and counts again
-    };
-    // On a server across town the form waits, read-only, as for a save.
-    setSaving(true);
-    if (m_errand && !m_register->answersWithin(ContactListModel::windowBudgetMs())) {
-        m_errand->run(
-            [reg = m_register.get(), code, removed] { removed->first = reg->remove(code, &removed->second); }, finish);
-        return;
-    }
-    removed->first = m_register->remove(code, &removed->second);
-    finish();
+    m_commands->remove();
 }
 
 void MainWindow::searchByName()
@@ -575,11 +458,7 @@ void MainWindow::storeAreaCode()
 
 void MainWindow::pickCurrentRow()
 {
-    const QModelIndex code = m_model->index(m_ui.grid->currentIndex().row(), ContactListModel::Code);
-    if (code.isValid())
-        m_ui.grid->setCurrentIndex(code);
-    m_ui.codeLabel->setText(code.data().toString());
-    loadPickedContact();
+    m_commands->pickRow();
 }
 
 void MainWindow::markCurrentRow()
@@ -592,35 +471,7 @@ void MainWindow::markCurrentRow()
 
 void MainWindow::loadPickedContact()
 {
-    if (m_ui.codeLabel->text().isEmpty())
-        return;
-    const qint64 code = m_ui.codeLabel->text().toLongLong();
-    struct Pick
-    {
-        bool ok = false;
-        std::optional<ContactRecord> found;
-        QString error;
-    };
-    auto pick = std::make_shared<Pick>();
-    auto show = [this, code, pick] {
-        // A server across town answers later: shown only while the contact
-        // is still the one picked.
-        if (m_ui.codeLabel->text().toLongLong() != code)
-            return;
-        if (!pick->ok)
-            reportFailure(
-                QStringLiteral("Não foi possível ler o contato escolhido; o que está na tela continua."), pick->error);
-        else if (pick->found)
-            m_form.show(*pick->found, true);
-    };
-    if (m_errand && !m_register->answersWithin(ContactListModel::windowBudgetMs())) {
-        m_errand->run(
-            [reg = m_register.get(), code, pick] { pick->ok = reg->findByCode(code, &pick->found, &pick->error); },
-            show);
-        return;
-    }
-    pick->ok = m_register->findByCode(code, &pick->found, &pick->error);
-    show();
+    m_commands->loadPicked();
 }
 
 void MainWindow::openHelp()

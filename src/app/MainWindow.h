@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/ContactForm.h"
-#include "app/ContactSaving.h"
 #include "app/MainWindowLayout.h"
 #include "app/RegisterErrand.h"
 #include "contacts/ContactRecord.h"
@@ -18,6 +17,7 @@
 
 class CallLog;
 class CallReception;
+class ContactCommands;
 class RegisterHealth;
 class RegisterRestore;
 class CallNotifier;
@@ -79,11 +79,6 @@ public slots:
     void deleteContact();
     void openHelp();
     void searchByName();
-    // A save on a server across town: its writes on the errand's thread.
-    void saveInBackground(const ContactRecord &record, const std::optional<ContactRecord> &asLoaded);
-    void setSaving(bool saving);
-    // What the window does once a save is done, stored or not.
-    void finishSave(ContactSaving::Outcome outcome, const ContactRecord &record, const QString &error);
     void showLineStatus(const QString &status, bool healthy);
     void checkTelephone();
     void storeAreaCode();
@@ -137,7 +132,6 @@ private:
     CallNotifier *m_notifier = nullptr;
     std::unique_ptr<Register> m_register;
     std::unique_ptr<RegisterErrand> m_errand; // the window's saves on a server across town
-    bool m_saving = false; // a save is on its way: the form waits for its answer
     QLineEdit *m_highlighted = nullptr;
     std::function<void(int)> m_terminate;
 
@@ -147,4 +141,5 @@ private:
     QList<QLineEdit *> m_enterFields; // Enter as Tab and the focus highlight
     ContactForm m_form; // what the fields show, and what of it was typed
     CallReception *m_reception = nullptr; // a call's arrival into the form
+    ContactCommands *m_commands = nullptr; // save, delete and pick
 };
