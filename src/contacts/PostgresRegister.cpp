@@ -1,6 +1,8 @@
 #include "contacts/PostgresRegister.h"
 
+#include "contacts/PostgresCallLog.h"
 #include "contacts/PostgresDeadline.h"
+#include "contacts/PostgresLostSave.h"
 #include "contacts/PostgresQueries.h"
 #include "contacts/PostgresReader.h"
 #include "contacts/PostgresSchema.h"
@@ -14,8 +16,6 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
-
-#include <limits>
 
 namespace {
 
@@ -219,46 +219,6 @@ bool PostgresRegister::fail(
     return PostgresConnection::failure(error, PostgresConnection::textFor(problem, what), m_server, detail);
 }
 
-bool PostgresRegister::failCommit(QString *error, QSqlDatabase db, PostgresDeadline &limit, const LostSave &save)
-{
-    using Problem = PostgresConnection::Problem;
-    const QSqlError e = db.lastError();
-    const Problem problem = PostgresConnection::problemOf(e, db.driver(), limit.passed());
-    fail(error, QStringLiteral("Erro ao gravar o contato."), e, db.driver(), limit);
-    if (problem == Problem::Lost || problem == Problem::NoAnswer) {
-        // The server may have stored it before the answer was lost.
-        m_lostSave = save;
-        if (error)
-            error->replace(0, PostgresConnection::Unreachable.size(),
-                PostgresConnection::Unreachable
-                    + QStringLiteral(" Não se sabe se o contato foi gravado: grave de novo quando a conexão "
-                                     "voltar, sem risco de gravá-lo duas vezes."));
-    }
-    return false;
-}
-
-bool PostgresRegister::settleLostSave(QSqlDatabase db, PostgresDeadline &limit, QString *error)
-{
-    if (!m_lostSave || m_lostSave->stored)
-        return true;
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT txid_status(?)"));
-    query.addBindValue(m_lostSave->txid);
-    if (!query.exec() || !query.next())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), query, limit);
-    const QString status = query.value(0).toString();
-    if (status == QLatin1String("in progress"))
-        return PostgresConnection::failure(error,
-            QStringLiteral("O servidor ainda não disse se a gravação anterior deste contato foi concluída; "
-                           "tente de novo em instantes."),
-            m_server, {});
-    if (status == QLatin1String("committed"))
-        m_lostSave->stored = true;
-    else
-        m_lostSave.reset(); // rolled back: nothing of it was stored
-    return true;
-}
-
 bool PostgresRegister::upgrade(QString *error)
 {
     QSqlDatabase db = connection(error);
@@ -286,68 +246,24 @@ bool PostgresRegister::upgrade(QString *error)
 
 bool PostgresRegister::logCall(CallRecord *call, QString *error)
 {
-    QSqlDatabase db = connection(error);
-    if (!db.isOpen())
-        return false;
-    PostgresDeadline limit(db, answerMs());
-    PostgresStatement statement(db,
-        QStringLiteral("INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, "
-                       "linha, cd, nome, busca) VALUES (to_timestamp(?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
-    QSqlQuery &query = statement.query();
-    // Times travel as seconds since the epoch: no time zone is read wrong.
-    query.addBindValue(call->when.toSecsSinceEpoch());
-    SqlRows::bindCall(query, *call);
-    if (!statement.exec() || !query.next())
-        return fail(error, QStringLiteral("Erro ao registrar a chamada."), query, limit);
-    call->id = query.value(0).toLongLong();
-    return true;
+    return PostgresCallLog(*this).log(call, error);
 }
 
 bool PostgresRegister::listCalls(
     const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
 {
-    QSqlDatabase db = connection(error);
-    if (!db.isOpen())
-        return false;
-    PostgresDeadline answer(db, answerMs());
-    const auto statement = PostgresQueries::callsQuery(db, filter, beforeId, limit);
-    if (!statement->exec())
-        return fail(error, QStringLiteral("Erro ao ler as chamadas."), statement->query(), answer);
-    PostgresQueries::readCallRows(statement->query(), rows);
-    return true;
+    return PostgresCallLog(*this).readPage(filter, beforeId, limit, rows, error);
 }
 
 bool PostgresRegister::forEachCall(
     const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error)
 {
-    QSqlDatabase db = connection(error);
-    if (!db.isOpen())
-        return false;
-    PostgresDeadline limit(db, answerMs());
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM chamadas WHERE quando >= to_timestamp(?) ORDER BY id")
-                      .arg(PostgresQueries::CallColumns));
-    query.addBindValue(since.isValid() ? since.toSecsSinceEpoch() : std::numeric_limits<qint32>::min());
-    if (!query.exec())
-        return fail(error, QStringLiteral("Erro ao ler as chamadas."), query, limit);
-    while (query.next()) {
-        if (!visit(PostgresQueries::callAt(query)))
-            return false;
-    }
-    return true;
+    return PostgresCallLog(*this).forEach(since, visit, error);
 }
 
 bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QString *error)
 {
-    *removed = 0;
-    QSqlDatabase db = connection(error);
-    if (!db.isOpen())
-        return false;
-    PostgresDeadline limit(db, answerMs());
-    QSqlError failed;
-    return PostgresQueries::pruneCalls(db, before, removed, &failed)
-        || fail(error, QStringLiteral("Erro ao apagar as chamadas antigas."), failed, db.driver(), limit);
+    return PostgresCallLog(*this).prune(before, removed, error);
 }
 
 bool PostgresRegister::buildIndexes(QString *)
@@ -437,7 +353,7 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    if (!settleLostSave(db, limit, error))
+    if (!PostgresLostSave(*this).settle(db, limit, error))
         return false;
     // The same contact again after a save whose answer was lost but which
     // was stored: that row is this contact, written with what is typed now.
@@ -477,7 +393,7 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     if (failed.isValid())
         return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
     if (!db.commit())
-        return failCommit(error, db, limit, save);
+        return PostgresLostSave(*this).failCommit(error, db, limit, save);
     *newCode = save.code;
     return true;
 }
@@ -488,7 +404,7 @@ bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    if (!settleLostSave(db, limit, error))
+    if (!PostgresLostSave(*this).settle(db, limit, error))
         return false;
     // A save of this row whose answer was lost but which was stored: the row
     // holds what this desk wrote then, not what it loaded.
@@ -532,7 +448,7 @@ bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const C
     if (failed.isValid())
         return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
     if (!db.commit())
-        return updated ? failCommit(error, db, limit, save)
+        return updated ? PostgresLostSave(*this).failCommit(error, db, limit, save)
                        : fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
     if (updated) {
         *result = Saved::Updated;

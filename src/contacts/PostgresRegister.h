@@ -84,6 +84,11 @@ protected:
         const QStringList &keys, const QString &laidOut, std::optional<ContactRecord> *result, QString *error) override;
 
 private:
+    // The call log's operations use the register's connections and limits.
+    friend class PostgresCallLog;
+    // So do a lost save's keeping and settling.
+    friend class PostgresLostSave;
+
     // A save whose COMMIT got no answer: its transaction, and what it wrote.
     struct LostSave
     {
@@ -106,10 +111,6 @@ private:
     bool fail(QString *error, const QString &what, const QSqlQuery &query, PostgresDeadline &limit);
     bool fail(
         QString *error, const QString &what, const QSqlError &e, const QSqlDriver *driver, PostgresDeadline &limit);
-    // A COMMIT failed: when its answer was lost, `save` is kept to be asked about.
-    bool failCommit(QString *error, QSqlDatabase db, PostgresDeadline &limit, const LostSave &save);
-    // Asks whether the lost save was stored; false while that is not known.
-    bool settleLostSave(QSqlDatabase db, PostgresDeadline &limit, QString *error);
     // Rewrites the row, in a transaction whose outcome can be asked about.
     bool rewrite(QSqlDatabase db, PostgresDeadline &limit, const ContactRecord &record, const ContactRecord *asLoaded,
         Saved *result, QString *error);
