@@ -8,8 +8,8 @@
 // changed anywhere. Where the bytes of a stored value itself changed, a wrong
 // result cannot be told from the file (Jet keeps no checksums): those are
 // counted apart.
-#include "contacts/AccessImport.h"
-#include "contacts/SqlConnection.h"
+#include "core/contacts/AccessImport.h"
+#include "core/contacts/SqlConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -15,15 +15,15 @@
 #include "PostgresServer.h"
 #include "SilentBoxes.h"
 
-#include "app/DataInit.h"
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "callerid/CallerIdControl.h"
-#include "contacts/ContactListModel.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/Register.h"
-#include "platform/DataFiles.h"
-#include "platform/DataFolder.h"
+#include "core/app/DataInit.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/Register.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/DataFolder.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

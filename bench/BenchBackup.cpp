@@ -14,10 +14,10 @@
 //    of its own and one UPDATE ... FROM it by code.
 #include "BenchSupport.h"
 #include "RegisterGenerator.h"
-#include "contacts/RegisterBackup.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
-#include "platform/GzipFile.h"
+#include "core/contacts/RegisterBackup.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/GzipFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -34,17 +34,17 @@
 #include "PostgresServer.h"
 #include "SilentBoxes.h"
 
-#include "app/CallListModel.h"
-#include "app/CallsWindow.h"
-#include "app/DataInit.h"
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "contacts/CallFilter.h"
-#include "contacts/Register.h"
-#include "contacts/SqlConnection.h"
-#include "platform/DataFiles.h"
-#include "platform/DataFolder.h"
-#include "platform/MessageBoxes.h"
+#include "gui/app/CallListModel.h"
+#include "gui/app/CallsWindow.h"
+#include "core/app/DataInit.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "core/contacts/CallFilter.h"
+#include "core/contacts/Register.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/DataFolder.h"
+#include "gui/platform/MessageBoxes.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -10,14 +10,14 @@
 // --calls-only skips 1 to 3, which do not depend on the register.
 #include "DtmfSignal.h"
 
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "callerid/CallerIdControl.h"
-#include "callerid/DtmfDecoder.h"
-#include "callerid/sources/SoundCardSource.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/Register.h"
-#include "platform/MessageBoxes.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/callerid/DtmfDecoder.h"
+#include "core/callerid/sources/SoundCardSource.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/Register.h"
+#include "gui/platform/MessageBoxes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

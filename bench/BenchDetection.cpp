@@ -19,9 +19,9 @@
 #include "DtmfSignal.h"
 #include "FskSignal.h"
 
-#include "callerid/DtmfDecoder.h"
-#include "callerid/DtmfMessageParser.h"
-#include "callerid/FskDecoder.h"
+#include "core/callerid/DtmfDecoder.h"
+#include "core/callerid/DtmfMessageParser.h"
+#include "core/callerid/FskDecoder.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,10 +3,10 @@
 // 2. The per-row rate of the same reading and writing, with the table of MDB
 //    read REPEAT times over into one transaction (no Access file with 100,000
 //    rows can be written on this platform, so a small real file is read again).
-#include "contacts/AccessImport.h"
-#include "contacts/AccessReader.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
+#include "core/contacts/AccessImport.h"
+#include "core/contacts/AccessReader.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,10 +6,10 @@
 // uses it; otherwise the data folder's own. Every pattern is also asked of
 // the bare database (the floor), in the same run: SQLite's file through the
 // sqlite3 library, or the server through libpq as psql would ask it.
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "contacts/ContactListModel.h"
-#include "platform/MessageBoxes.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "core/contacts/ContactListModel.h"
+#include "gui/platform/MessageBoxes.h"
 
 #include "BenchSupport.h"
 #include "SilentBoxes.h"

@@ -23,12 +23,12 @@
 #include "ManyDesks.h"
 #include "PostgresServer.h"
 
-#include "app/DataInit.h"
-#include "contacts/ContactListModel.h"
-#include "contacts/NamePattern.h"
-#include "contacts/Register.h"
-#include "platform/DataFiles.h"
-#include "platform/DataFolder.h"
+#include "core/app/DataInit.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/NamePattern.h"
+#include "core/contacts/Register.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/DataFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

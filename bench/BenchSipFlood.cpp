@@ -9,7 +9,7 @@
 #include "BenchSupport.h"
 #include "TestSupport.h"
 
-#include "callerid/sources/SipSource.h"
+#include "core/callerid/sources/SipSource.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // bench-startup DIR [RUNS]: time from process start to the main window shown,
 // and resident memory at that moment, over several fresh processes.
-#include "app/MainWindow.h"
-#include "app/Startup.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

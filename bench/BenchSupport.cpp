@@ -1,6 +1,6 @@
 #include "BenchSupport.h"
 
-#include "platform/DataFiles.h"
+#include "core/platform/DataFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,8 +9,8 @@
 // 3. Beside it, the peer: the earlier version's own index on the telephone's
 //    text, built on the same file.
 // 4. The room each part takes in the file.
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,9 +3,9 @@
 #include "BenchSupport.h"
 #include "PostgresServer.h"
 
-#include "contacts/CallFilter.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/SqlConnection.h"
+#include "core/contacts/CallFilter.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/SqlConnection.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -2,8 +2,8 @@
 
 #include "BenchSupport.h"
 
-#include "contacts/CallFilter.h"
-#include "contacts/SqliteRegister.h"
+#include "core/contacts/CallFilter.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QFile>
 #include <QProcess>
@@ -12,7 +12,7 @@
 #include <QSqlQuery>
 
 #include "CallLogFill.h"
-#include "contacts/SqliteSchema.h"
+#include "core/contacts/SqliteSchema.h"
 #include <algorithm>
 
 using namespace Bench;

@@ -2,10 +2,10 @@
 
 #include "BenchSupport.h"
 
-#include "contacts/ContactListModel.h"
-#include "contacts/NamePattern.h"
-#include "contacts/PostgresConnection.h"
-#include "contacts/Register.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/NamePattern.h"
+#include "core/contacts/PostgresConnection.h"
+#include "core/contacts/Register.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
 #include "RegisterGenerator.h"
 
-#include "app/DataInit.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
+#include "core/app/DataInit.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QDir>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MessageBoxes.h"
+#include "gui/platform/MessageBoxes.h"
 
 // The program's notices and questions answered without a window (questions
 // with Yes), the last one kept for telling why a step failed.

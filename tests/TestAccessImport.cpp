@@ -1,11 +1,11 @@
 #include "TestSupport.h"
 
-#include "app/DataInit.h"
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "contacts/AccessImport.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
+#include "core/app/DataInit.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "core/contacts/AccessImport.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QDir>
 #include <QFile>

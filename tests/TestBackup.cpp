@@ -1,16 +1,16 @@
 #include "PostgresServer.h"
 #include "TestSupport.h"
 
-#include "app/AutoBackup.h"
-#include "contacts/BackupFolder.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/Register.h"
-#include "contacts/RegisterBackup.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
-#include "platform/GzipFile.h"
-#include "platform/SingleInstance.h"
+#include "core/app/AutoBackup.h"
+#include "core/contacts/BackupFolder.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/Register.h"
+#include "core/contacts/RegisterBackup.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/GzipFile.h"
+#include "core/platform/SingleInstance.h"
 
 #include <QDir>
 #include <QFile>

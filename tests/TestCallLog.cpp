@@ -1,18 +1,18 @@
 #include "TestSupport.h"
 
-#include "contacts/ContactListModel.h"
+#include "core/contacts/ContactListModel.h"
 
 #include "PostgresServer.h"
-#include "app/CallListModel.h"
-#include "app/CallLog.h"
-#include "app/CallLogExport.h"
-#include "app/CallNotifier.h"
-#include "app/CallsWindow.h"
-#include "app/MainWindow.h"
-#include "callerid/CallerIdControl.h"
-#include "callerid/LineSource.h"
-#include "contacts/Register.h"
-#include "platform/DataFiles.h"
+#include "gui/app/CallListModel.h"
+#include "gui/app/CallLog.h"
+#include "core/app/CallLogExport.h"
+#include "gui/app/CallNotifier.h"
+#include "gui/app/CallsWindow.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/callerid/LineSource.h"
+#include "core/contacts/Register.h"
+#include "core/platform/DataFiles.h"
 
 #include <QCheckBox>
 #include <QJsonArray>

@@ -1,11 +1,11 @@
 #include "PostgresServer.h"
 #include "TestSupport.h"
 
-#include "app/MainWindow.h"
-#include "callerid/CallerIdControl.h"
-#include "callerid/LineSource.h"
-#include "contacts/ContactListModel.h"
-#include "contacts/Register.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/callerid/LineSource.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/Register.h"
 
 #include <QApplication>
 #include <QLabel>

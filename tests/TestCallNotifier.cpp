@@ -1,4 +1,4 @@
-#include "app/CallNotifier.h"
+#include "gui/app/CallNotifier.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

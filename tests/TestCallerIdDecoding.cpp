@@ -1,8 +1,8 @@
 #include "DtmfSignal.h"
 
-#include "callerid/DtmfDecoder.h"
-#include "callerid/DtmfMessageParser.h"
-#include "callerid/LineSource.h"
+#include "core/callerid/DtmfDecoder.h"
+#include "core/callerid/DtmfMessageParser.h"
+#include "core/callerid/LineSource.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "callerid/CallerIdSettings.h"
+#include "core/callerid/CallerIdSettings.h"
 
 #include <QFile>
 #include <QSettings>

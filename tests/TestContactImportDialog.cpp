@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "app/ContactImportDialog.h"
-#include "app/MainWindow.h"
-#include "contacts/ContactListModel.h"
-#include "contacts/Register.h"
+#include "gui/app/ContactImportDialog.h"
+#include "gui/app/MainWindow.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/Register.h"
 
 #include <QApplication>
 #include <QCheckBox>

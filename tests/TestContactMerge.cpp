@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "contacts/ContactImport.h"
-#include "contacts/Register.h"
+#include "core/contacts/ContactImport.h"
+#include "core/contacts/Register.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
-#include "contacts/ContactCsv.h"
-#include "contacts/ContactImport.h"
-#include "contacts/ContactVCard.h"
-#include "contacts/CsvText.h"
-#include "contacts/Register.h"
+#include "core/contacts/ContactCsv.h"
+#include "core/contacts/ContactImport.h"
+#include "core/contacts/ContactVCard.h"
+#include "core/contacts/CsvText.h"
+#include "core/contacts/Register.h"
 
 #include <QDir>
 #include <QFile>

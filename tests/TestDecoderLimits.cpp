@@ -1,8 +1,8 @@
 #include "DtmfSignal.h"
 #include "FskSignal.h"
 
-#include "callerid/DtmfDecoder.h"
-#include "callerid/FskDecoder.h"
+#include "core/callerid/DtmfDecoder.h"
+#include "core/callerid/FskDecoder.h"
 
 #include <QRandomGenerator>
 #include <QTest>

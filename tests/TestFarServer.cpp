@@ -2,10 +2,10 @@
 
 #include "DelayProxy.h"
 #include "PostgresServer.h"
-#include "app/CallLog.h"
-#include "app/MainWindow.h"
-#include "callerid/CallerIdControl.h"
-#include "contacts/ContactListModel.h"
+#include "gui/app/CallLog.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/contacts/ContactListModel.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "X11Desktop.h"
 
-#include "callerid/CallerIdSettings.h"
+#include "core/callerid/CallerIdSettings.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -4,9 +4,9 @@
 #include "TestSupport.h"
 #include "WavFile.h"
 
-#include "app/FirstRunAssistant.h"
-#include "callerid/CallerIdSettings.h"
-#include "callerid/CallerIdSetupDialog.h"
+#include "gui/app/FirstRunAssistant.h"
+#include "core/callerid/CallerIdSettings.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>

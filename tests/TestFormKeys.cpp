@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "contacts/SqliteRegister.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -2,9 +2,9 @@
 #include "FskSignal.h"
 #include "WavFile.h"
 
-#include "callerid/FskDecoder.h"
-#include "callerid/LineSource.h"
-#include "callerid/sources/AudioFileSource.h"
+#include "core/callerid/FskDecoder.h"
+#include "core/callerid/LineSource.h"
+#include "core/callerid/sources/AudioFileSource.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
-#include "app/MainWindow.h"
-#include "callerid/CallerIdControl.h"
-#include "contacts/SqliteRegister.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QApplication>
 #include <QLabel>

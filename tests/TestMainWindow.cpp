@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "callerid/CallerIdControl.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

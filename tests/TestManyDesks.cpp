@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "contacts/ContactListModel.h"
-#include "contacts/NamePattern.h"
-#include "contacts/PostgresConnection.h"
-#include "contacts/Register.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/NamePattern.h"
+#include "core/contacts/PostgresConnection.h"
+#include "core/contacts/Register.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -248,8 +248,8 @@ private slots:
                 QList<Register::ListRow> rows;
                 QString error;
                 bool tooLong = false;
-                if (reader->listPage(
-                        patterns[p], nullptr, ContactListModel::PageSize, &rows, &error, { budgetMs, &tooLong, {} })) {
+                if (reader->listPage(patterns[p], nullptr, ContactListModel::PageSize, &rows, &error,
+                        { budgetMs, &tooLong, nullptr, {} })) {
                     if (rows.size() != expectedRows[p])
                         errors->append(QStringLiteral("%1 rows, not %2").arg(rows.size()).arg(expectedRows[p]));
                     ++read;

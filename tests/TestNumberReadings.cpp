@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "callerid/LineSource.h"
-#include "callerid/NumberNormaliser.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/SqliteRegister.h"
+#include "core/callerid/LineSource.h"
+#include "core/callerid/NumberNormaliser.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "callerid/OutsideText.h"
+#include "core/callerid/OutsideText.h"
 
 #include <QTest>
 

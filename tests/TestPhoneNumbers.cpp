@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
-#include "contacts/PhoneNumber.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
 
 #include <QProcess>
 #include <QSqlQuery>

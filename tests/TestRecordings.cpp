@@ -1,7 +1,7 @@
 #include "DtmfSignal.h"
 
-#include "app/CommandLine.h"
-#include "callerid/sources/AudioFileSource.h"
+#include "core/app/CommandLine.h"
+#include "core/callerid/sources/AudioFileSource.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,15 +1,15 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "contacts/NameKey.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/PostgresRegister.h"
-#include "contacts/PostgresSchema.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteNameScan.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
-#include "platform/DataFolder.h"
+#include "core/contacts/NameKey.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/PostgresRegister.h"
+#include "core/contacts/PostgresSchema.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteNameScan.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/DataFolder.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "contacts/RegisterProblem.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
+#include "core/contacts/RegisterProblem.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
 
 #include <QFile>
 #include <QSqlQuery>

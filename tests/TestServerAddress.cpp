@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "app/DataInit.h"
-#include "contacts/PostgresRegister.h"
-#include "platform/DataFiles.h"
+#include "core/app/DataInit.h"
+#include "core/contacts/PostgresRegister.h"
+#include "core/platform/DataFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "contacts/PostgresRegister.h"
-#include "contacts/PostgresSchema.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
+#include "core/contacts/PostgresRegister.h"
+#include "core/contacts/PostgresSchema.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

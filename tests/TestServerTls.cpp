@@ -1,7 +1,7 @@
 #include "PostgresServer.h"
-#include "app/ServerCheck.h"
-#include "contacts/PostgresConnection.h"
-#include "contacts/PostgresRegister.h"
+#include "core/app/ServerCheck.h"
+#include "core/contacts/PostgresConnection.h"
+#include "core/contacts/PostgresRegister.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "callerid/CallerIdSettings.h"
-#include "callerid/CallerIdSetupDialog.h"
+#include "core/callerid/CallerIdSettings.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 
 #include <QComboBox>
 #include <QLabel>

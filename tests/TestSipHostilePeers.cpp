@@ -3,7 +3,7 @@
 #include "SipTestAccount.h"
 #include "TestSupport.h"
 
-#include "callerid/sources/SipSource.h"
+#include "core/callerid/sources/SipSource.h"
 
 #include <QFile>
 #include <QRegularExpression>

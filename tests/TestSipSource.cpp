@@ -3,10 +3,10 @@
 #include "SipTestAccount.h"
 #include "TestSupport.h"
 
-#include "callerid/sources/SipAddress.h"
-#include "callerid/sources/SipCaller.h"
-#include "callerid/sources/SipRingPlaces.h"
-#include "callerid/sources/SipSource.h"
+#include "core/callerid/sources/SipAddress.h"
+#include "core/callerid/sources/SipCaller.h"
+#include "core/callerid/sources/SipRingPlaces.h"
+#include "core/callerid/sources/SipSource.h"
 
 #include <QFile>
 #include <QLoggingCategory>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
-#include "contacts/NamePattern.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
-#include "platform/DataFolder.h"
+#include "core/contacts/NamePattern.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/DataFolder.h"
 
 #include <QElapsedTimer>
 #include <QFile>

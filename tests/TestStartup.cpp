@@ -1,11 +1,11 @@
 #include "TestSupport.h"
 
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "app/StartupWindow.h"
-#include "callerid/CallerIdControl.h"
-#include "platform/DateFormat.h"
-#include "platform/SingleInstance.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/app/StartupWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/platform/DateFormat.h"
+#include "core/platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QDir>

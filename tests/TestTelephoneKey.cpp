@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "contacts/PhoneNumber.h"
-#include "contacts/PostgresConnection.h"
-#include "contacts/SqlConnection.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/contacts/PostgresConnection.h"
+#include "core/contacts/SqlConnection.h"
 
 #include <QRandomGenerator>
 #include <QSqlError>

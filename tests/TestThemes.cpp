@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "app/MainWindow.h"
+#include "gui/app/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>

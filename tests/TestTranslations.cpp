@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 
-#include "app/AboutDialog.h"
-#include "app/ContactImportDialog.h"
-#include "app/FirstRunAssistant.h"
-#include "app/MainWindow.h"
-#include "app/Translations.h"
-#include "callerid/CallerIdSetupDialog.h"
-#include "contacts/Register.h"
+#include "gui/app/AboutDialog.h"
+#include "gui/app/ContactImportDialog.h"
+#include "gui/app/FirstRunAssistant.h"
+#include "gui/app/MainWindow.h"
+#include "core/app/Translations.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
+#include "core/contacts/Register.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,13 +1,13 @@
 #include "TestSupport.h"
 
-#include "app/AboutDialog.h"
-#include "app/CallsWindow.h"
-#include "app/HelpDialog.h"
-#include "app/MainWindow.h"
-#include "app/WindowMenu.h"
-#include "callerid/CallerIdControl.h"
-#include "callerid/CallerIdSetupDialog.h"
-#include "contacts/Register.h"
+#include "gui/app/AboutDialog.h"
+#include "gui/app/CallsWindow.h"
+#include "gui/app/HelpDialog.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/WindowMenu.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
+#include "core/contacts/Register.h"
 
 #include <QAction>
 #include <QApplication>

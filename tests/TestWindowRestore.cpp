@@ -1,13 +1,13 @@
 #include "TestSupport.h"
 
-#include "app/AboutDialog.h"
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "callerid/CallerIdControl.h"
-#include "contacts/BackupFolder.h"
-#include "contacts/Register.h"
-#include "contacts/RegisterBackup.h"
-#include "platform/DataFiles.h"
+#include "gui/app/AboutDialog.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/contacts/BackupFolder.h"
+#include "core/contacts/Register.h"
+#include "core/contacts/RegisterBackup.h"
+#include "core/platform/DataFiles.h"
 
 #include <QDir>
 #include <QFile>

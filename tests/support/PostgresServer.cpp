@@ -1,6 +1,6 @@
 #include "PostgresServer.h"
 
-#include "contacts/PostgresSchema.h"
+#include "core/contacts/PostgresSchema.h"
 
 #include <QCoreApplication>
 #include <QDir>

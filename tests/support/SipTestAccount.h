@@ -3,7 +3,7 @@
 #include "BaresipPhone.h"
 #include "KamailioServer.h"
 
-#include "callerid/sources/SipSource.h"
+#include "core/callerid/sources/SipSource.h"
 
 #include <QByteArrayView>
 #include <QString>

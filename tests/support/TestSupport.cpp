@@ -1,16 +1,16 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "app/DataInit.h"
-#include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "callerid/CallerIdControl.h"
-#include "callerid/CallerIdSettings.h"
-#include "contacts/ContactListModel.h"
-#include "contacts/Register.h"
-#include "contacts/SqlConnection.h"
-#include "contacts/SqliteRegister.h"
-#include "platform/DataFiles.h"
+#include "core/app/DataInit.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "core/callerid/CallerIdSettings.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/Register.h"
+#include "core/contacts/SqlConnection.h"
+#include "core/contacts/SqliteRegister.h"
+#include "core/platform/DataFiles.h"
 
 #include <QApplication>
 #include <QDir>

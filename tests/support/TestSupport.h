@@ -1,8 +1,8 @@
 #pragma once
 
-#include "contacts/ContactRecord.h"
-#include "contacts/NamePattern.h"
-#include "platform/MessageBoxes.h"
+#include "core/contacts/ContactRecord.h"
+#include "core/contacts/NamePattern.h"
+#include "gui/platform/MessageBoxes.h"
 
 #include <QByteArray>
 #include <QList>

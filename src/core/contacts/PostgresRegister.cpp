@@ -1,0 +1,545 @@
+#include "core/contacts/PostgresRegister.h"
+
+#include "core/contacts/PostgresCallLog.h"
+#include "core/contacts/PostgresDeadline.h"
+#include "core/contacts/PostgresLostSave.h"
+#include "core/contacts/PostgresQueries.h"
+#include "core/contacts/PostgresReader.h"
+#include "core/contacts/PostgresSchema.h"
+#include "core/contacts/PostgresStatement.h"
+#include "core/contacts/PostgresWatch.h"
+#include "core/contacts/SqlRows.h"
+
+#include <QElapsedTimer>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+
+const QString &Columns = PostgresQueries::Columns;
+const QString Channel = QStringLiteral("zuna_cadastro");
+
+} // namespace
+
+PostgresRegister::PostgresRegister(QString server, Patience patience, QObject *parent)
+    : Register(parent)
+    , m_server(std::move(server))
+    , m_windowLimits(patience == Patience::Window)
+    , m_reachable(std::make_shared<std::atomic<bool>>(true))
+{
+}
+
+PostgresRegister::~PostgresRegister()
+{
+    m_watch.reset();
+    // Every thread that used the register is done with it by now.
+    QMutexLocker lock(&m_mutex);
+    const QList<QString> names = m_connections.values();
+    m_connections.clear();
+    lock.unlock();
+    for (const QString &name : names) {
+        PostgresStatement::forget(name);
+        QSqlDatabase::database(name, false).close(); // the handle gone before it is removed
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+void PostgresRegister::answered(bool answers, const QString &why)
+{
+    if (answers == m_reachable->load())
+        return;
+    if (!answers) {
+        m_reachable->store(false);
+        closeOwnConnection();
+        emit reachabilityChanged(false, why);
+        return;
+    }
+    // Back: the window's connection is made anew, now that the server
+    // answers (connection() does not try while it is out of reach).
+    closeOwnConnection();
+    m_reachable->store(true);
+    QString error;
+    if (!connection(&error).isOpen()) {
+        m_reachable->store(false);
+        return;
+    }
+    emit reachabilityChanged(true, QString());
+}
+
+QString PostgresRegister::where() const
+{
+    return PostgresConnection::shown(m_server);
+}
+
+QString PostgresRegister::shown(const QString &server)
+{
+    return PostgresConnection::shown(server);
+}
+
+int PostgresRegister::answerMs() const
+{
+    return windowLimited() ? WindowAnswerMs : 0;
+}
+
+bool PostgresRegister::windowLimited() const
+{
+    if (!m_windowLimits)
+        return false;
+    if (QThread::currentThread() == thread())
+        return true;
+    QMutexLocker lock(&m_mutex);
+    return m_windowServants.contains(QThread::currentThreadId());
+}
+
+void PostgresRegister::servesWindow()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_windowServants.insert(QThread::currentThreadId());
+    }
+    connection(nullptr); // a failure is met again, and said, by the first errand
+}
+
+void PostgresRegister::closeOwnConnection()
+{
+    QMutexLocker lock(&m_mutex);
+    const QString name = m_connections.value(QThread::currentThreadId());
+    PostgresStatement::forget(name);
+    QSqlDatabase::database(name, false).close(); // connect anew at the next use
+}
+
+QSqlDatabase PostgresRegister::connection(QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    QString name = m_connections.value(QThread::currentThreadId());
+    if (name.isEmpty()) {
+        name = PostgresConnection::newName();
+        m_connections.insert(QThread::currentThreadId(), name);
+    }
+    lock.unlock();
+    const bool windowThread = windowLimited();
+    // While the server is out of reach the window neither waits on a
+    // connection attempt (a hung host keeps one for seconds) nor on one it
+    // has: the watch says when the server answers again.
+    if (windowThread && m_watch && !m_reachable->load()) {
+        PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, {});
+        return QSqlDatabase();
+    }
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (db.isOpen())
+        return db;
+    QString why;
+    if (!db.isValid()) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        if (!PostgresConnection::configure(db, m_server, &why)) {
+            PostgresConnection::failure(error, PostgresConnection::Unreachable, m_server, why);
+            return db;
+        }
+    }
+    if (!db.open()) {
+        PostgresConnection::failure(
+            &why, PostgresConnection::connectFailureText(m_server), m_server, db.lastError().text());
+        if (error)
+            *error = why;
+        if (m_reachable->exchange(false))
+            emit reachabilityChanged(false, why);
+        return db;
+    }
+    if (QThread::currentThread() == thread())
+        listen(db);
+    if (windowThread) {
+        // Two bare round trips, the shorter kept: one answer late on a busy
+        // machine does not make a server next door look far away.
+        QElapsedTimer roundTrip;
+        roundTrip.start();
+        QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = %1; SET lock_timeout = %2")
+                               .arg(WindowStatementMs)
+                               .arg(WindowLockMs));
+        const double shortest = roundTrip.nsecsElapsed() / 1e6;
+        roundTrip.restart();
+        QSqlQuery(db).exec(QStringLiteral("SELECT 1"));
+        if (QThread::currentThread() == thread())
+            m_windowRoundTripMs = std::min(shortest, roundTrip.nsecsElapsed() / 1e6);
+        if (!m_watch && QThread::currentThread() == thread())
+            m_watch = std::make_unique<PostgresWatch>(
+                m_server, this, [this](bool answers, const QString &why) { answered(answers, why); });
+    }
+    if (!m_reachable->exchange(true))
+        emit reachabilityChanged(true, QString());
+    return db;
+}
+
+void PostgresRegister::listen(QSqlDatabase db)
+{
+    QSqlDriver *driver = db.driver();
+    if (driver->subscribedToNotifications().contains(Channel))
+        return;
+    driver->subscribeToNotification(Channel);
+    connect(driver, &QSqlDriver::notification, this, &PostgresRegister::notified, Qt::UniqueConnection);
+}
+
+void PostgresRegister::notified(const QString &, QSqlDriver::NotificationSource source, const QVariant &)
+{
+    if (source == QSqlDriver::OtherSource)
+        emit changedElsewhere();
+}
+
+bool PostgresRegister::connectNow(QString *error)
+{
+    return connection(error).isOpen();
+}
+
+bool PostgresRegister::fail(QString *error, const QString &what, const QSqlQuery &query, PostgresDeadline &limit)
+{
+    return fail(error, what, query.lastError(), query.driver(), limit);
+}
+
+bool PostgresRegister::fail(
+    QString *error, const QString &what, const QSqlError &e, const QSqlDriver *driver, PostgresDeadline &limit)
+{
+    using Problem = PostgresConnection::Problem;
+    const Problem problem = PostgresConnection::problemOf(e, driver, limit.passed());
+    const QString detail = problem == Problem::NoAnswer
+        ? QStringLiteral("o servidor não respondeu em %1 ms").arg(WindowAnswerMs)
+        : e.text();
+    limit.end();
+    if (problem == Problem::Lost || problem == Problem::NoAnswer) {
+        QString why;
+        PostgresConnection::failure(&why, PostgresConnection::Unreachable, m_server, detail);
+        if (error)
+            *error = why;
+        closeOwnConnection();
+        if (m_reachable->exchange(false))
+            emit reachabilityChanged(false, why);
+        return false;
+    }
+    return PostgresConnection::failure(error, PostgresConnection::textFor(problem, what), m_server, detail);
+}
+
+bool PostgresRegister::upgrade(QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL, to_regclass('chamadas') IS NOT NULL, "
+                                   "to_regclass('cada_contagem_parte') IS NOT NULL"))
+        || !query.next())
+        return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
+    if (!query.value(0).toBool())
+        return PostgresConnection::failure(error,
+            QStringLiteral("O banco de dados não tem o cadastro do Zuna. Para criá-lo, execute:\n"
+                           "zuna --init --database \"%1\"")
+                .arg(PostgresConnection::shown(m_server)),
+            m_server, {});
+    limit.end();
+    QString detail;
+    return PostgresSchema::complete(m_server, query.value(1).toBool(), query.value(2).toBool(), &detail)
+        || PostgresConnection::failure(error,
+            QStringLiteral("Não foi possível preparar o cadastro do servidor para esta versão do Zuna."), m_server,
+            detail);
+}
+
+bool PostgresRegister::logCall(CallRecord *call, QString *error)
+{
+    return PostgresCallLog(*this).log(call, error);
+}
+
+bool PostgresRegister::listCalls(
+    const CallFilter &filter, qint64 beforeId, int limit, QList<CallRecord> *rows, QString *error)
+{
+    return PostgresCallLog(*this).readPage(filter, beforeId, limit, rows, error);
+}
+
+bool PostgresRegister::forEachCall(
+    const QDateTime &since, const std::function<bool(const CallRecord &)> &visit, QString *error)
+{
+    return PostgresCallLog(*this).forEach(since, visit, error);
+}
+
+bool PostgresRegister::pruneCalls(const QDateTime &before, qint64 *removed, QString *error)
+{
+    return PostgresCallLog(*this).prune(before, removed, error);
+}
+
+bool PostgresRegister::buildIndexes(QString *)
+{
+    return true; // made with the schema, kept by the server
+}
+
+Register::Health PostgresRegister::health()
+{
+    QString error;
+    QSqlDatabase db = connection(&error);
+    if (!db.isOpen())
+        return Health::Busy; // out of reach for now: it is tried again
+    PostgresDeadline limit(db, answerMs());
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("SELECT n FROM cada_contagem")) && query.next())
+        return Health::Ok;
+    using Problem = PostgresConnection::Problem;
+    const Problem problem = PostgresConnection::problemOf(query, limit.passed());
+    fail(&error, QString(), query, limit);
+    return problem == Problem::NoRegister || problem == Problem::Other ? Health::Gone : Health::Busy;
+}
+
+std::unique_ptr<Register::Reader> PostgresRegister::reader(bool patient) const
+{
+    // The window's readers share what the register knows of the server.
+    if (!patient && m_windowLimits)
+        return std::make_unique<PostgresReader>(m_server, m_reachable, WindowReadAnswerMs);
+    return std::make_unique<PostgresReader>(m_server);
+}
+
+bool PostgresRegister::count(qint64 *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT n FROM cada_contagem")) || !query.next())
+        return fail(error, QStringLiteral("Erro ao contar os contatos."), query, limit);
+    *result = query.value(0).toLongLong();
+    return true;
+}
+
+bool PostgresRegister::findByCode(qint64 code, std::optional<ContactRecord> *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    PostgresStatement statement(db, QStringLiteral("SELECT %1 FROM cada WHERE cd = ?").arg(Columns));
+    QSqlQuery &query = statement.query();
+    query.addBindValue(code);
+    if (!statement.exec())
+        return fail(error, QStringLiteral("Erro ao ler o contato."), query, limit);
+    result->reset();
+    if (query.next())
+        *result = SqlRows::readContact(query);
+    return true;
+}
+
+bool PostgresRegister::findByKeys(
+    const QStringList &keys, const QString &laidOut, std::optional<ContactRecord> *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    PostgresStatement statement(db,
+        QStringLiteral("SELECT %1 FROM cada WHERE zuna_chave_fone(a4) IN (?, ?) "
+                       "ORDER BY coalesce(a4 = ?, false) DESC, cd LIMIT 1")
+            .arg(Columns));
+    QSqlQuery &query = statement.query();
+    query.addBindValue(keys.value(0));
+    query.addBindValue(keys.value(1, keys.value(0)));
+    query.addBindValue(laidOut);
+    if (!statement.exec())
+        return fail(error, QStringLiteral("Erro ao procurar o número no cadastro."), query, limit);
+    if (query.next())
+        *result = SqlRows::readContact(query);
+    return true;
+}
+
+bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    if (!PostgresLostSave(*this).settle(db, limit, error))
+        return false;
+    // The same contact again after a save whose answer was lost but which
+    // was stored: that row is this contact, written with what is typed now.
+    const std::optional<LostSave> lost = std::exchange(m_lostSave, std::nullopt);
+    if (lost && lost->stored && lost->record.a1 == record.a1 && lost->record.a4 == record.a4) {
+        ContactRecord again = record;
+        again.cd = lost->code;
+        Saved saved = Saved::Missing;
+        if (!rewrite(db, limit, again, &lost->record, &saved, error)
+            || (saved == Saved::ChangedElsewhere && !rewrite(db, limit, again, nullptr, &saved, error)))
+            return false;
+        if (saved == Saved::Updated) {
+            *newCode = lost->code;
+            return true;
+        }
+    }
+    // In a transaction of its own, so that a COMMIT whose answer is lost can
+    // be asked about by its transaction id.
+    if (!db.transaction())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
+    QSqlError failed;
+    LostSave save { 0, 0, record, false };
+    {
+        PostgresStatement statement(db,
+            QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd, txid_current()"));
+        QSqlQuery &query = statement.query();
+        SqlRows::bindContact(query, record);
+        if (!statement.exec() || !query.next()) {
+            failed = query.lastError();
+            db.rollback(); // before the statement is freed, which an aborted transaction refuses
+        } else {
+            save.code = query.value(0).toLongLong();
+            save.txid = query.value(1).toLongLong();
+        }
+    }
+    if (failed.isValid())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
+    if (!db.commit())
+        return PostgresLostSave(*this).failCommit(error, db, limit, save);
+    *newCode = save.code;
+    return true;
+}
+
+bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *asLoaded, Saved *result, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    if (!PostgresLostSave(*this).settle(db, limit, error))
+        return false;
+    // A save of this row whose answer was lost but which was stored: the row
+    // holds what this desk wrote then, not what it loaded.
+    const std::optional<LostSave> lost = std::exchange(m_lostSave, std::nullopt);
+    if (lost && lost->stored && lost->code == record.cd && asLoaded)
+        asLoaded = &lost->record;
+    return rewrite(db, limit, record, asLoaded, result, error);
+}
+
+bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const ContactRecord &record,
+    const ContactRecord *asLoaded, Saved *result, QString *error)
+{
+    QString sql = QStringLiteral("UPDATE cada SET a1 = ?, a4 = ?, a9 = ?, a10 = ?, a11 = ?, a12 = ?, a13 = ?, a14 = ?, "
+                                 "ob = ? WHERE cd = ?");
+    // Only while the row holds what was loaded (NULL read as empty).
+    if (asLoaded)
+        sql += QStringLiteral(" AND coalesce(a1, '') = ? AND coalesce(a4, '') = ? AND coalesce(a9, '') = ? "
+                              "AND coalesce(a10, '') = ? AND coalesce(a11, '') = ? AND coalesce(a12, '') = ? "
+                              "AND coalesce(a13, '') = ? AND coalesce(a14, '') = ? AND coalesce(ob, '') = ?");
+    sql += QStringLiteral(" RETURNING txid_current()");
+    if (!db.transaction())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
+    QSqlError failed;
+    bool updated = false;
+    LostSave save { 0, record.cd, record, false };
+    {
+        PostgresStatement statement(db, sql);
+        QSqlQuery &query = statement.query();
+        SqlRows::bindContact(query, record);
+        query.addBindValue(record.cd);
+        if (asLoaded)
+            SqlRows::bindContact(query, *asLoaded);
+        if (!statement.exec()) {
+            failed = query.lastError();
+            db.rollback(); // before the statement is freed, which an aborted transaction refuses
+        } else if (query.next()) {
+            updated = true;
+            save.txid = query.value(0).toLongLong();
+        }
+    }
+    if (failed.isValid())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
+    if (!db.commit())
+        return updated ? PostgresLostSave(*this).failCommit(error, db, limit, save)
+                       : fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
+    if (updated) {
+        *result = Saved::Updated;
+        return true;
+    }
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT count(*) FROM cada WHERE cd = ?"));
+    query.addBindValue(record.cd);
+    if (!query.exec() || !query.next())
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), query, limit);
+    *result = query.value(0).toInt() > 0 ? Saved::ChangedElsewhere : Saved::Missing;
+    return true;
+}
+
+bool PostgresRegister::forEachContact(const std::function<bool(const ContactRecord &)> &visit, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT %1 FROM cada ORDER BY cd").arg(Columns)))
+        return fail(error, QStringLiteral("Erro ao ler os contatos."), query, limit);
+    while (query.next()) {
+        if (!visit(SqlRows::readContact(query)))
+            return false;
+    }
+    return true;
+}
+
+bool PostgresRegister::remove(qint64 code, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    PostgresStatement statement(db, QStringLiteral("DELETE FROM cada WHERE cd = ?"));
+    QSqlQuery &query = statement.query();
+    query.addBindValue(code);
+    if (!statement.exec())
+        return fail(error, QStringLiteral("Erro ao apagar o contato."), query, limit);
+    return true;
+}
+
+bool PostgresRegister::loadAreaCode(QString *value, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT a1 FROM a1 LIMIT 1")))
+        return fail(error, QStringLiteral("Erro ao ler o DDD local."), query, limit);
+    *value = query.next() ? query.value(0).toString() : QString(QLatin1String(""));
+    return true;
+}
+
+bool PostgresRegister::storeAreaCode(const QString &value, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("UPDATE a1 SET a1 = ?"));
+    query.addBindValue(value.isNull() ? QString(QLatin1String("")) : value);
+    if (!query.exec())
+        return fail(error, QStringLiteral("Erro ao gravar o DDD local."), query, limit);
+    return true;
+}
+
+bool PostgresRegister::insertAll(const QList<ContactRecord> &records, const QList<Rewrite> &rewrites,
+    const std::function<void(qint64)> &progress, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlError failed; // none when a contact changed since it was read: `error` says which
+    return PostgresQueries::insertAll(db, records, rewrites, progress, &failed, error)
+        || (failed.isValid() && fail(error, QStringLiteral("Erro ao gravar os contatos."), failed, db.driver(), limit));
+}
+
+bool PostgresRegister::contactsByPhoneKeys(const QStringList &keys, QHash<QString, ContactRecord> *out, QString *error)
+{
+    QSqlDatabase db = connection(error);
+    if (!db.isOpen())
+        return false;
+    PostgresDeadline limit(db, answerMs());
+    QSqlError failed;
+    return PostgresQueries::contactsByPhoneKeys(db, keys, out, &failed)
+        || fail(error, QStringLiteral("Erro ao procurar os telefones no cadastro."), failed, db.driver(), limit);
+}
