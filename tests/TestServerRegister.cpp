@@ -3,6 +3,7 @@
 #include "PostgresServer.h"
 #include "core/contacts/PostgresRegister.h"
 #include "core/contacts/PostgresSchema.h"
+#include "core/contacts/RegisterProblem.h"
 #include "core/contacts/SqliteRegister.h"
 #include "core/platform/DataFiles.h"
 
@@ -11,8 +12,9 @@
 #include <QTest>
 
 // What belongs to a register on a server: other desks told of a save, an
-// unreachable server or a database without the register named plainly, and
-// a desk's register copied onto the server with its codes.
+// unreachable server or a database without the register named plainly, a
+// desk's register copied onto the server with its codes, and a search cut
+// off at its time limit.
 class TestServerRegister : public QObject
 {
     Q_OBJECT
@@ -61,6 +63,59 @@ private slots:
         QVERIFY2(PostgresSchema::create(url, &error), qPrintable(error));
         QVERIFY(!PostgresSchema::create(url, &error)); // never over a register
         QVERIFY2(error.contains(QStringLiteral("já tem")), qPrintable(error));
+    }
+
+    // A search sends its first rows (the matches near the start of the name
+    // order) before it reads the rest of the table: a time limit that ends it
+    // between the two must fail the page, never leave the first rows shown as
+    // the whole answer. Budgets from tiny to ample end the search at every
+    // stage, wherever this machine's speed puts them.
+    void aSearchCutOffAfterItsFirstRowsFailsTheWholePage()
+    {
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase();
+        // A few matches first in name order, a stretch without any, then a
+        // long table of matches that only a read of the whole table finds.
+        // (Counted by no trigger while filled: quicker, and nothing counts.)
+        server->exec(url,
+            QStringLiteral("SET session_replication_role = replica;"
+                           "INSERT INTO cada (a1) SELECT 'Aça ' || i FROM generate_series(1, 3) i;"
+                           "INSERT INTO cada (a1) SELECT 'Bruno ' || i FROM generate_series(1, 2500) i;"
+                           "INSERT INTO cada (a1) SELECT 'Conceição ' || i FROM generate_series(1, 300000) i;"
+                           "ANALYZE cada"));
+        PostgresRegister reg(url);
+        const auto reader = reg.reader();
+        QString error;
+        QVERIFY2(reader->isOpen(&error), qPrintable(error));
+        const NamePattern pattern = NamePattern::fromTyped(QStringLiteral("*ç"));
+        constexpr int Limit = 64;
+        QList<Register::ListRow> whole;
+        QVERIFY2(reader->listPage(pattern, nullptr, Limit, &whole, &error, {}), qPrintable(error));
+        QCOMPARE(whole.size(), Limit);
+        QCOMPARE(whole.at(2).a1, QStringLiteral("Aça 3"));
+        QVERIFY(whole.at(3).a1.startsWith(QStringLiteral("Conceição ")));
+
+        int cut = 0;
+        for (int budgetMs : { 1, 2, 4, 8, 16, 32, 64, 128, 256, 512 }) {
+            QList<Register::ListRow> rows;
+            bool tooLong = false;
+            RegisterProblem problem = RegisterProblem::None;
+            if (reader->listPage(pattern, nullptr, Limit, &rows, &error, { budgetMs, &tooLong, &problem, {} })) {
+                QVERIFY2(rows.size() == Limit,
+                    qPrintable(
+                        QStringLiteral("%1 rows shown as the whole answer at %2 ms").arg(rows.size()).arg(budgetMs)));
+                QCOMPARE(rows.constLast().cd, whole.constLast().cd);
+            } else {
+                QVERIFY2(tooLong, qPrintable(error));
+                QCOMPARE(problem, RegisterProblem::Slow);
+                QVERIFY(rows.isEmpty());
+                ++cut;
+            }
+        }
+        QVERIFY(cut > 0); // some budget was short enough to end the search
     }
 
     void aDeskRegisterIsCopiedWithItsCodes()
