@@ -34,16 +34,16 @@
 #include "PostgresServer.h"
 #include "SilentBoxes.h"
 
-#include "gui/app/CallListModel.h"
-#include "gui/app/CallsWindow.h"
 #include "core/app/DataInit.h"
-#include "gui/app/MainWindow.h"
-#include "gui/app/Startup.h"
 #include "core/contacts/CallFilter.h"
 #include "core/contacts/Register.h"
 #include "core/contacts/SqlConnection.h"
 #include "core/platform/DataFiles.h"
 #include "core/platform/DataFolder.h"
+#include "gui/app/CallListModel.h"
+#include "gui/app/CallsWindow.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
 #include "gui/platform/MessageBoxes.h"
 
 #include <QApplication>
@@ -62,6 +62,7 @@
 #include <QTextStream>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -122,13 +123,18 @@ struct Steps
     }
 };
 
+// Waits as the program's own event loop does: asleep until an event comes,
+// not spinning on a core the background reader needs. The timer wakes the
+// wait now and then for a condition no event announces.
 void handleEventsUntil(const std::function<bool()> &done, int timeoutMs, const QString &what)
 {
     QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;
+    wake.start(2);
     while (!done()) {
         if (deadline.hasExpired())
             die(QStringLiteral("waited %1 ms in vain for %2").arg(timeoutMs).arg(what));
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 
