@@ -382,6 +382,10 @@ private slots:
                  { QStringLiteral("3333-4444"), { old } }, { QStringLiteral("11"), { known, old } },
                  { QStringLiteral("50%"), {} }, { QStringLiteral("a_b"), {} }, { QStringLiteral("ana") + QChar(0), {} },
                  { QStringLiteral("ana\x01"), {} },
+                 // Too short for the trigram index: every call is read.
+                 { QStringLiteral("j"), { unknown } }, { QStringLiteral("Ç"), { known } },
+                 { QStringLiteral("2"), { unknown, known } }, { QStringLiteral("x"), {} },
+                 { QStringLiteral("ão"), { known } }, { QStringLiteral("zq"), {} },
                  { QStringLiteral("( -"), { unknown, withheld, known, old } }, // nothing to look for yet
              }) {
             filter.text = typed;
