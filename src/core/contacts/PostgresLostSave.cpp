@@ -7,11 +7,10 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-bool PostgresLostSave::failCommit(
-    QString *error, QSqlDatabase db, PostgresDeadline &limit, const PostgresRegister::LostSave &save)
+bool PostgresLostSave::failCommit(QString *error, const QSqlError &e, QSqlDatabase db, PostgresDeadline &limit,
+    const PostgresRegister::LostSave &save)
 {
     using Problem = PostgresConnection::Problem;
-    const QSqlError e = db.lastError();
     const Problem problem = PostgresConnection::problemOf(e, db.driver(), limit.passed());
     m_register.fail(error, QStringLiteral("Erro ao gravar o contato."), e, db.driver(), limit);
     if (problem == Problem::Lost || problem == Problem::NoAnswer) {

@@ -3,6 +3,7 @@
 #include "core/contacts/PostgresRegister.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 class PostgresDeadline;
@@ -20,7 +21,8 @@ public:
     }
 
     // A COMMIT failed: when its answer was lost, `save` is kept to be asked about.
-    bool failCommit(QString *error, QSqlDatabase db, PostgresDeadline &limit, const PostgresRegister::LostSave &save);
+    bool failCommit(QString *error, const QSqlError &e, QSqlDatabase db, PostgresDeadline &limit,
+        const PostgresRegister::LostSave &save);
     // Asks whether the lost save was stored; false while that is not known.
     bool settle(QSqlDatabase db, PostgresDeadline &limit, QString *error);
 

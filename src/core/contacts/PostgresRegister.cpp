@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
@@ -371,29 +372,32 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
         }
     }
     // In a transaction of its own, so that a COMMIT whose answer is lost can
-    // be asked about by its transaction id.
-    if (!db.transaction())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
-    QSqlError failed;
-    LostSave save { 0, 0, record, false };
-    {
-        PostgresStatement statement(db,
-            QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING cd, txid_current()"));
-        QSqlQuery &query = statement.query();
-        SqlRows::bindContact(query, record);
-        if (!statement.exec() || !query.next()) {
-            failed = query.lastError();
-            db.rollback(); // before the statement is freed, which an aborted transaction refuses
-        } else {
-            save.code = query.value(0).toLongLong();
-            save.txid = query.value(1).toLongLong();
-        }
+    // be asked about by its transaction id. BEGIN goes with the INSERT, in
+    // one round trip (the values written into the text, as one string of
+    // statements binds none): the id is known before the COMMIT is sent.
+    QString sql = QStringLiteral("BEGIN; INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) VALUES (");
+    bool first = true;
+    for (const QString &f :
+        { record.a1, record.a4, record.a9, record.a10, record.a11, record.a12, record.a13, record.a14, record.ob }) {
+        QSqlField field(QString(), QMetaType(QMetaType::QString));
+        field.setValue(f.isNull() ? QString(QLatin1String("")) : f);
+        sql += (first ? QString() : QStringLiteral(", ")) + db.driver()->formatValue(field);
+        first = false;
     }
-    if (failed.isValid())
+    sql += QStringLiteral(") RETURNING cd, txid_current()");
+    LostSave save { 0, 0, record, false };
+    QSqlQuery query(db);
+    const bool inserted = query.exec(sql) && (query.isSelect() || query.nextResult()) && query.next();
+    if (!inserted) {
+        const QSqlError failed = query.lastError();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK")); // the transaction, when BEGIN took place
         return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
-    if (!db.commit())
-        return PostgresLostSave(*this).failCommit(error, db, limit, save);
+    }
+    save.code = query.value(0).toLongLong();
+    save.txid = query.value(1).toLongLong();
+    query.finish();
+    if (!query.exec(QStringLiteral("COMMIT")))
+        return PostgresLostSave(*this).failCommit(error, query.lastError(), db, limit, save);
     *newCode = save.code;
     return true;
 }
@@ -448,7 +452,7 @@ bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const C
     if (failed.isValid())
         return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
     if (!db.commit())
-        return updated ? PostgresLostSave(*this).failCommit(error, db, limit, save)
+        return updated ? PostgresLostSave(*this).failCommit(error, db.lastError(), db, limit, save)
                        : fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
     if (updated) {
         *result = Saved::Updated;
