@@ -16,14 +16,14 @@
 #include "SilentBoxes.h"
 
 #include "core/app/DataInit.h"
-#include "gui/app/MainWindow.h"
-#include "gui/app/Startup.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/PhoneNumber.h"
 #include "core/contacts/Register.h"
 #include "core/platform/DataFiles.h"
 #include "core/platform/DataFolder.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -10,13 +10,13 @@
 // --calls-only skips 1 to 3, which do not depend on the register.
 #include "DtmfSignal.h"
 
-#include "gui/app/MainWindow.h"
-#include "gui/app/Startup.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/callerid/DtmfDecoder.h"
 #include "core/callerid/sources/SoundCardSource.h"
 #include "core/contacts/PhoneNumber.h"
 #include "core/contacts/Register.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
 #include "gui/platform/MessageBoxes.h"
 
 #include <QApplication>

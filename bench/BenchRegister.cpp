@@ -6,9 +6,9 @@
 // uses it; otherwise the data folder's own. Every pattern is also asked of
 // the bare database (the floor), in the same run: SQLite's file through the
 // sqlite3 library, or the server through libpq as psql would ask it.
+#include "core/contacts/ContactListModel.h"
 #include "gui/app/MainWindow.h"
 #include "gui/app/Startup.h"
-#include "core/contacts/ContactListModel.h"
 #include "gui/platform/MessageBoxes.h"
 
 #include "BenchSupport.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gui/app/CallListModel.h"
 #include "core/contacts/CallFilter.h"
+#include "gui/app/CallListModel.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,11 +1,11 @@
 #include "TestSupport.h"
 
 #include "core/app/DataInit.h"
-#include "gui/app/MainWindow.h"
-#include "gui/app/Startup.h"
 #include "core/contacts/AccessImport.h"
 #include "core/contacts/SqlConnection.h"
 #include "core/contacts/SqliteRegister.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
 
 #include <QDir>
 #include <QFile>

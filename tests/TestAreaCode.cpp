@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "gui/app/MainWindow.h"
 #include "core/callerid/CallerIdSettings.h"
-#include "gui/callerid/CallerIdSetupDialog.h"
 #include "core/contacts/Register.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 
 #include <QApplication>
 #include <QLineEdit>

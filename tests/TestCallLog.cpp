@@ -3,16 +3,16 @@
 #include "core/contacts/ContactListModel.h"
 
 #include "PostgresServer.h"
+#include "core/app/CallLogExport.h"
+#include "core/callerid/LineSource.h"
+#include "core/contacts/Register.h"
+#include "core/platform/DataFiles.h"
 #include "gui/app/CallListModel.h"
 #include "gui/app/CallLog.h"
-#include "core/app/CallLogExport.h"
 #include "gui/app/CallNotifier.h"
 #include "gui/app/CallsWindow.h"
 #include "gui/app/MainWindow.h"
 #include "gui/callerid/CallerIdControl.h"
-#include "core/callerid/LineSource.h"
-#include "core/contacts/Register.h"
-#include "core/platform/DataFiles.h"
 
 #include <QCheckBox>
 #include <QJsonArray>

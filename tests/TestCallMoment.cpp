@@ -1,11 +1,11 @@
 #include "PostgresServer.h"
 #include "TestSupport.h"
 
-#include "gui/app/MainWindow.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/callerid/LineSource.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/Register.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdControl.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -3,15 +3,15 @@
 #include "TestSupport.h"
 #include "WavFile.h"
 
-#include "gui/app/MainWindow.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/callerid/CallerIdSettings.h"
-#include "gui/callerid/CallerIdSetupDialog.h"
 #include "core/callerid/sources/LocalSocketSource.h"
 #include "core/callerid/sources/ModemSource.h"
 #include "core/callerid/sources/NcidSource.h"
 #include "core/callerid/sources/SoundCardSource.h"
 #include "core/contacts/SqliteRegister.h"
+#include "gui/app/MainWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 
 #include <QComboBox>
 #include <QDir>

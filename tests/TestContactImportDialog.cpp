@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "gui/app/ContactImportDialog.h"
-#include "gui/app/MainWindow.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/Register.h"
+#include "gui/app/ContactImportDialog.h"
+#include "gui/app/MainWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>

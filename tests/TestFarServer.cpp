@@ -2,10 +2,10 @@
 
 #include "DelayProxy.h"
 #include "PostgresServer.h"
+#include "core/contacts/ContactListModel.h"
 #include "gui/app/CallLog.h"
 #include "gui/app/MainWindow.h"
 #include "gui/callerid/CallerIdControl.h"
-#include "core/contacts/ContactListModel.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,12 +1,12 @@
 #include "PostgresServer.h"
 #include "TestSupport.h"
 
+#include "core/callerid/CallerIdSettings.h"
+#include "core/contacts/Register.h"
 #include "gui/app/FirstRunAssistant.h"
 #include "gui/app/MainWindow.h"
 #include "gui/app/Startup.h"
-#include "core/callerid/CallerIdSettings.h"
 #include "gui/callerid/CallerIdSetupDialog.h"
-#include "core/contacts/Register.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -4,8 +4,8 @@
 #include "TestSupport.h"
 #include "WavFile.h"
 
-#include "gui/app/FirstRunAssistant.h"
 #include "core/callerid/CallerIdSettings.h"
+#include "gui/app/FirstRunAssistant.h"
 #include "gui/callerid/CallerIdSetupDialog.h"
 
 #include <QAbstractButton>

@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
+#include "core/platform/LibraryVersions.h"
 #include "gui/app/AboutDialog.h"
 #include "gui/app/HelpDialog.h"
 #include "gui/app/MainWindow.h"
-#include "core/platform/LibraryVersions.h"
 
 #include <QApplication>
 #include <QClipboard>

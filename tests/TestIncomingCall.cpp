@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
+#include "core/contacts/SqliteRegister.h"
 #include "gui/app/MainWindow.h"
 #include "gui/callerid/CallerIdControl.h"
-#include "core/contacts/SqliteRegister.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,13 +1,13 @@
 #include "DtmfSignal.h"
 #include "TestSupport.h"
 
-#include "gui/callerid/CallerIdSetupDialog.h"
 #include "core/callerid/sources/AudioCapture.h"
 #include "core/callerid/sources/AudioFileSource.h"
 #include "core/callerid/sources/LineSplitter.h"
 #include "core/callerid/sources/LocalSocketSource.h"
 #include "core/callerid/sources/NcidSource.h"
 #include "core/callerid/sources/SipSource.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 
+#include "core/callerid/sources/AudioCapture.h"
+#include "core/contacts/Register.h"
 #include "gui/app/CallListModel.h"
 #include "gui/app/CallsWindow.h"
 #include "gui/app/FirstRunAssistant.h"
 #include "gui/app/MainWindow.h"
 #include "gui/callerid/CallerIdSetupDialog.h"
-#include "core/callerid/sources/AudioCapture.h"
-#include "core/contacts/Register.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "gui/app/MainWindow.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/SqlConnection.h"
 #include "core/contacts/SqliteRegister.h"
+#include "gui/app/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
-#include "gui/app/MainWindow.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/PostgresConnection.h"
 #include "core/contacts/Register.h"
+#include "gui/app/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,11 +1,11 @@
 #include "TestSupport.h"
 
+#include "core/platform/DateFormat.h"
+#include "core/platform/SingleInstance.h"
 #include "gui/app/MainWindow.h"
 #include "gui/app/Startup.h"
 #include "gui/app/StartupWindow.h"
 #include "gui/callerid/CallerIdControl.h"
-#include "core/platform/DateFormat.h"
-#include "core/platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 
+#include "core/app/Translations.h"
+#include "core/contacts/Register.h"
 #include "gui/app/AboutDialog.h"
 #include "gui/app/ContactImportDialog.h"
 #include "gui/app/FirstRunAssistant.h"
 #include "gui/app/MainWindow.h"
-#include "core/app/Translations.h"
 #include "gui/callerid/CallerIdSetupDialog.h"
-#include "core/contacts/Register.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

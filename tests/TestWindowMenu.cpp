@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "core/contacts/Register.h"
 #include "gui/app/AboutDialog.h"
 #include "gui/app/CallsWindow.h"
 #include "gui/app/HelpDialog.h"
@@ -7,7 +8,6 @@
 #include "gui/app/WindowMenu.h"
 #include "gui/callerid/CallerIdControl.h"
 #include "gui/callerid/CallerIdSetupDialog.h"
-#include "core/contacts/Register.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,13 +1,13 @@
 #include "TestSupport.h"
 
-#include "gui/app/AboutDialog.h"
-#include "gui/app/MainWindow.h"
-#include "gui/app/Startup.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/contacts/BackupFolder.h"
 #include "core/contacts/Register.h"
 #include "core/contacts/RegisterBackup.h"
 #include "core/platform/DataFiles.h"
+#include "gui/app/AboutDialog.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,15 +2,15 @@
 
 #include "PostgresServer.h"
 #include "core/app/DataInit.h"
-#include "gui/app/MainWindow.h"
-#include "gui/app/Startup.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/callerid/CallerIdSettings.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/Register.h"
 #include "core/contacts/SqlConnection.h"
 #include "core/contacts/SqliteRegister.h"
 #include "core/platform/DataFiles.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/Startup.h"
+#include "gui/callerid/CallerIdControl.h"
 
 #include <QApplication>
 #include <QDir>

@@ -59,7 +59,6 @@ bool Register::findCaller(const PhoneNumber &number, std::optional<ContactRecord
     return findByKeys(keys, number.layout(), result, error);
 }
 
-
 bool Register::changedSinceRead(const QList<Rewrite> &rewrites, qint64 code, QString *error)
 {
     QString name;

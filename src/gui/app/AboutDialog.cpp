@@ -1,11 +1,11 @@
 #include "gui/app/AboutDialog.h"
 
-#include "gui/app/MainWindow.h"
 #include "core/contacts/BackupFolder.h"
 #include "core/contacts/RegisterRestore.h"
 #include "core/contacts/SqliteRegister.h"
-#include "gui/platform/FileChooser.h"
 #include "core/platform/LibraryVersions.h"
+#include "gui/app/MainWindow.h"
+#include "gui/platform/FileChooser.h"
 #include "gui/platform/MessageBoxes.h"
 
 #include <QApplication>

@@ -1,14 +1,14 @@
 #include "gui/app/CallReception.h"
 
-#include "gui/app/CallRecording.h"
 #include "core/app/CallerLookup.h"
-#include "gui/app/ContactForm.h"
-#include "gui/app/MainWindowLayout.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/callerid/OutsideText.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/PhoneNumber.h"
 #include "core/contacts/Register.h"
+#include "gui/app/CallRecording.h"
+#include "gui/app/ContactForm.h"
+#include "gui/app/MainWindowLayout.h"
+#include "gui/callerid/CallerIdControl.h"
 #include "gui/platform/MessageBoxes.h"
 #include "gui/platform/WindowAttention.h"
 

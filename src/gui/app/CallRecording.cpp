@@ -1,12 +1,12 @@
 #include "gui/app/CallRecording.h"
 
+#include "core/callerid/LineSource.h"
+#include "core/callerid/OutsideText.h"
+#include "core/contacts/PhoneNumber.h"
 #include "gui/app/CallLog.h"
 #include "gui/app/CallNotifier.h"
 #include "gui/app/CallsWindow.h"
 #include "gui/callerid/CallerIdControl.h"
-#include "core/callerid/LineSource.h"
-#include "core/callerid/OutsideText.h"
-#include "core/contacts/PhoneNumber.h"
 
 CallRecording::CallRecording(CallerIdControl *monitor, CallLog *log, CallsWindow *calls, CallNotifier *notifier,
     QWidget *window, QObject *parent)

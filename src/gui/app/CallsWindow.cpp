@@ -1,8 +1,8 @@
 #include "gui/app/CallsWindow.h"
 
+#include "core/callerid/OutsideText.h"
 #include "gui/app/CallListModel.h"
 #include "gui/app/CallLog.h"
-#include "core/callerid/OutsideText.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

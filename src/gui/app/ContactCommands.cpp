@@ -1,10 +1,10 @@
 #include "gui/app/ContactCommands.h"
 
-#include "gui/app/ContactForm.h"
-#include "gui/app/MainWindowLayout.h"
 #include "core/app/RegisterErrand.h"
 #include "core/contacts/ContactListModel.h"
 #include "core/contacts/Register.h"
+#include "gui/app/ContactForm.h"
+#include "gui/app/MainWindowLayout.h"
 #include "gui/platform/MessageBoxes.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gui/app/ContactSaving.h"
 #include "core/contacts/ContactRecord.h"
+#include "gui/app/ContactSaving.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gui/app/MainWindowLayout.h"
 #include "core/contacts/ContactRecord.h"
+#include "gui/app/MainWindowLayout.h"
 
 #include <QHash>
 #include <QObject>

@@ -2,9 +2,9 @@
 
 #include "core/app/ServerCheck.h"
 #include "core/callerid/CallerIdSettings.h"
-#include "gui/callerid/CallerIdSetupDialog.h"
 #include "core/contacts/PhoneNumber.h"
 #include "core/contacts/PostgresConnection.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 #include "gui/platform/FileChooser.h"
 
 #include <QButtonGroup>

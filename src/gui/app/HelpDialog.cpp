@@ -1,9 +1,9 @@
 #include "gui/app/HelpDialog.h"
 
-#include "gui/app/AboutDialog.h"
 #include "core/platform/DataFiles.h"
 #include "core/platform/DataFolder.h"
 #include "core/platform/ProgramLauncher.h"
+#include "gui/app/AboutDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFile>

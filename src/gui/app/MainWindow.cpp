@@ -1,5 +1,11 @@
 #include "gui/app/MainWindow.h"
 
+#include "core/app/SiteFile.h"
+#include "core/callerid/OutsideText.h"
+#include "core/contacts/ContactListModel.h"
+#include "core/contacts/PhoneNumber.h"
+#include "core/platform/DataFiles.h"
+#include "core/platform/DataFolder.h"
 #include "gui/app/CallLog.h"
 #include "gui/app/CallNotifier.h"
 #include "gui/app/CallReception.h"
@@ -10,16 +16,10 @@
 #include "gui/app/HelpDialog.h"
 #include "gui/app/KeyPreview.h"
 #include "gui/app/RegisterHealth.h"
-#include "core/app/SiteFile.h"
 #include "gui/app/WindowMenu.h"
 #include "gui/app/enterrrr.h"
 #include "gui/callerid/CallerIdControl.h"
 #include "gui/callerid/CallerIdSetupDialog.h"
-#include "core/callerid/OutsideText.h"
-#include "core/contacts/ContactListModel.h"
-#include "core/contacts/PhoneNumber.h"
-#include "core/platform/DataFiles.h"
-#include "core/platform/DataFolder.h"
 #include "gui/platform/MessageBoxes.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "gui/app/ContactForm.h"
-#include "gui/app/MainWindowLayout.h"
 #include "core/app/RegisterErrand.h"
 #include "core/contacts/ContactRecord.h"
 #include "core/contacts/Register.h"
+#include "gui/app/ContactForm.h"
+#include "gui/app/MainWindowLayout.h"
 
 #include <QHash>
 #include <QList>

@@ -1,9 +1,9 @@
 #include "gui/app/MainWindowLayout.h"
 
+#include "core/contacts/ContactListModel.h"
 #include "gui/app/AppIcon.h"
 #include "gui/app/CaptionButton.h"
 #include "gui/callerid/CallerIdControl.h"
-#include "core/contacts/ContactListModel.h"
 
 #include <QApplication>
 #include <QHeaderView>

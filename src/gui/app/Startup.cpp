@@ -1,9 +1,6 @@
 #include "gui/app/Startup.h"
 
 #include "core/app/AutoBackup.h"
-#include "gui/app/MainWindow.h"
-#include "gui/app/StartupWindow.h"
-#include "gui/callerid/CallerIdControl.h"
 #include "core/callerid/CallerIdSettings.h"
 #include "core/contacts/PhoneNumber.h"
 #include "core/contacts/Register.h"
@@ -11,8 +8,11 @@
 #include "core/platform/DataFiles.h"
 #include "core/platform/DataFolder.h"
 #include "core/platform/DateFormat.h"
-#include "gui/platform/MessageBoxes.h"
 #include "core/platform/SingleInstance.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/StartupWindow.h"
+#include "gui/callerid/CallerIdControl.h"
+#include "gui/platform/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

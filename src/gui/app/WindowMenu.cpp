@@ -1,9 +1,9 @@
 #include "gui/app/WindowMenu.h"
 
+#include "core/app/WindowCommands.h"
 #include "gui/app/AboutDialog.h"
 #include "gui/app/CallNotifier.h"
 #include "gui/app/MainWindow.h"
-#include "core/app/WindowCommands.h"
 #include "gui/callerid/CallerIdControl.h"
 
 #include <QMenu>

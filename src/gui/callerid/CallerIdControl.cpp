@@ -1,10 +1,10 @@
 #include "gui/callerid/CallerIdControl.h"
 
-#include "gui/callerid/CallerIdSetupDialog.h"
 #include "core/callerid/OutsideText.h"
 #include "core/callerid/sources/LineSources.h"
 #include "core/callerid/sources/LocalSocketSource.h"
 #include "core/contacts/PhoneNumber.h"
+#include "gui/callerid/CallerIdSetupDialog.h"
 
 namespace {
 const QString NameSeparator = QStringLiteral(" · ");
