@@ -73,10 +73,12 @@ bool X11Desktop::start(bool tray, QString *why)
         return true;
     m_tray.setProcessEnvironment(environment());
     m_tray.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The panel reserves its strip of the screen, as a desktop's panel does,
+    // so the window manager places no window over the icons.
     m_tray.start(QStringLiteral("trayer"),
         { QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"), QStringLiteral("right"),
-            QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"),
-            QStringLiteral("24") });
+            QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24"),
+            QStringLiteral("--SetPartialStrut"), QStringLiteral("true") });
     // The notification area is there once a window owns its selection.
     if (!waitFor(
             [&] {
