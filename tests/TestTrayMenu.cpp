@@ -82,9 +82,19 @@ private slots:
         QFETCH(QString, title);
         QVERIFY(m_desktop.windowNamed(title).isEmpty());
         QVERIFY(shownMenu().isEmpty());
-        m_desktop.xdotool({ QStringLiteral("mousemove"), QStringLiteral("--window"), m_icon, QStringLiteral("5"),
-            QStringLiteral("5"), QStringLiteral("click"), QStringLiteral("3") });
-        QTRY_VERIFY_WITH_TIMEOUT(!shownMenu().isEmpty(), 10000);
+        // A loaded machine has been seen to lose the right click now and
+        // then (the menu never shows; the next click opens it), as a person
+        // would find: the test clicks again, three times at most.
+        bool shown = false;
+        for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+            m_desktop.xdotool({ QStringLiteral("mousemove"), QStringLiteral("--window"), m_icon, QStringLiteral("5"),
+                QStringLiteral("5"), QStringLiteral("click"), QStringLiteral("3") });
+            shown = QTest::qWaitFor([&] { return !shownMenu().isEmpty(); }, 6000);
+            if (!shown)
+                qWarning("no menu after a right click; the pointer: %s",
+                    qPrintable(m_desktop.xdotool({ QStringLiteral("getmouselocation") })));
+        }
+        QVERIFY(shown);
         m_desktop.xdotool({ QStringLiteral("key"), key });
         QString opened;
         QTRY_VERIFY_WITH_TIMEOUT(!(opened = m_desktop.windowNamed(title)).isEmpty(), 10000);
