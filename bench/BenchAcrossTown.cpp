@@ -5,8 +5,8 @@
 // (offscreen) then works on that server directly and through a proxy that
 // holds every byte back 20 ms and 50 ms each way (40 ms and 100 ms of round
 // trip), for each: a keystroke to the grid's first page, a call from the line
-// to the caller's name on the screen, a save of a new contact, and that
-// contact picked by its code and deleted. Each is
+// to the caller's name on the screen, a save of a new contact, a change to
+// it saved, and that contact picked by its code and deleted. Each is
 // timed to its end and for the longest stretch the window's thread was held
 // (no event handled) meanwhile, beside the floor: one bare libpq round trip
 // through the same proxy. Medians and maxima over RUNS (20).
@@ -125,8 +125,9 @@ struct Column
 {
     QString name;
     Figures floor;
-    Step keystroke, call, save, pick, remove;
+    Step keystroke, call, save, update, pick, remove;
     Figures saveNotice; // the save to its notice alone, before the list is read again
+    Figures updateNotice; // the same for the change saved
     QString failure;
 };
 
@@ -223,6 +224,25 @@ void measureWindow(const QString &deskDir, const QString &url, const QStringList
             column->failure = QStringLiteral("save failed: ") + boxes.last;
             break;
         }
+        // Changed and saved again: the stored row rewritten.
+        w->findChild<QLineEdit *>(QStringLiteral("A9"))->setText(QStringLiteral("Rua Longe, %1").arg(i));
+        waitUntil(settled);
+        idle();
+        boxes.last.clear();
+        notice.restart();
+        timeStep(
+            &column->update, watch, [&] { w->saveContact(); },
+            [&] {
+                if (boxes.last.isEmpty())
+                    return false;
+                if (column->updateNotice.ms.size() <= i)
+                    column->updateNotice.ms << notice.nsecsElapsed() / 1e6;
+                return settled();
+            });
+        if (boxes.last != QStringLiteral("Operação realizada com sucesso.")) {
+            column->failure = QStringLiteral("saving a change failed: ") + boxes.last;
+            break;
+        }
         // Picked again by its code, then deleted (the question answered Yes).
         const QString saved = a1->text();
         const QString code = w->findChild<QLabel *>(QStringLiteral("CD"))->text();
@@ -290,6 +310,15 @@ void report(const QList<Column> &columns)
         QStringLiteral("  window held"), [](const Column &c) -> const Figures & { return c.save.held; },
         QStringLiteral("<= 16"));
     line(
+        QStringLiteral("save a change to it -> saved notice"),
+        [](const Column &c) -> const Figures & { return c.updateNotice; }, QStringLiteral("<= 200 / <= 400"));
+    line(
+        QStringLiteral("  -> and the list read again"),
+        [](const Column &c) -> const Figures & { return c.update.done; }, QString());
+    line(
+        QStringLiteral("  window held"), [](const Column &c) -> const Figures & { return c.update.held; },
+        QStringLiteral("<= 16"));
+    line(
         QStringLiteral("pick by code -> contact in the form"),
         [](const Column &c) -> const Figures & { return c.pick.done; }, QString());
     line(
@@ -305,7 +334,8 @@ void report(const QList<Column> &columns)
         if (!c.failure.isEmpty())
             out << "  " << c.name << ": " << c.failure << '\n';
         for (const auto &[what, step] : { std::pair { "keystrokes", &c.keystroke }, std::pair { "calls", &c.call },
-                 std::pair { "saves", &c.save }, std::pair { "picks", &c.pick }, std::pair { "deletes", &c.remove } }) {
+                 std::pair { "saves", &c.save }, std::pair { "changes", &c.update }, std::pair { "picks", &c.pick },
+                 std::pair { "deletes", &c.remove } }) {
             if (step->unfinished > 0)
                 out << "  " << c.name << ": " << step->unfinished << ' ' << what
                     << " not done within 30 s (left out of the figures)\n";
@@ -315,7 +345,9 @@ void report(const QList<Column> &columns)
             out << "  " << c.name << ": keystroke " << QString::number(c.keystroke.done.median() / rt, 'f', 1)
                 << ", call " << QString::number(c.call.done.median() / rt, 'f', 1) << ", save "
                 << QString::number(c.saveNotice.median() / rt, 'f', 1) << " (with the list "
-                << QString::number(c.save.done.median() / rt, 'f', 1) << ") round trips\n";
+                << QString::number(c.save.done.median() / rt, 'f', 1) << "), change "
+                << QString::number(c.updateNotice.median() / rt, 'f', 1) << ", delete "
+                << QString::number(c.remove.done.median() / rt, 'f', 1) << " (with the list) round trips\n";
     }
     out << "  load average at the end: " << loadAverage() << '\n';
 }

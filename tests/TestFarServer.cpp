@@ -3,10 +3,12 @@
 #include "DelayProxy.h"
 #include "PostgresServer.h"
 #include "core/contacts/ContactListModel.h"
+#include "core/contacts/PostgresRegister.h"
 #include "gui/app/CallLog.h"
 #include "gui/app/MainWindow.h"
 #include "gui/callerid/CallerIdControl.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -46,15 +48,30 @@ private slots:
                            "('MANUEL BANDEIRA', '(11)3000-0002'), ('MARCOS CARDOSO', '(11)3000-0003')"));
     }
 
+    // The test database through a proxy.
+    QString farUrl(const DelayProxy &proxy) const
+    {
+        return QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2")
+            .arg(proxy.port())
+            .arg(m_url.section('/', 3).section('?', 0, 0));
+    }
+
+    // A contact stored by another program; its code.
+    qint64 storedElsewhere(const QString &name) const
+    {
+        return m_server
+            ->value(m_url,
+                QStringLiteral("INSERT INTO cada (a1, a4) VALUES ('%1', '(11)3200-0001') RETURNING cd").arg(name))
+            .toLongLong();
+    }
+
     // The desk's window on the test database through a proxy.
     std::unique_ptr<WindowFixture> farDesk(const DelayProxy &proxy) const
     {
         auto desk = std::make_unique<WindowFixture>();
         // The window's own budget, not the tests' generous one.
         ContactListModel::setWindowBudgetMs(ContactListModel::DefaultWindowBudgetMs);
-        desk->setDatabaseUrl(QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2")
-                                 .arg(proxy.port())
-                                 .arg(m_url.section('/', 3).section('?', 0, 0)));
+        desk->setDatabaseUrl(farUrl(proxy));
         if (!desk->start())
             return nullptr;
         return desk;
@@ -214,6 +231,108 @@ private slots:
         QVERIFY(!name->isReadOnly());
         QCOMPARE(m_server->value(m_url, count), QStringLiteral("0"));
         QTRY_COMPARE(counted->text().toInt(), before);
+    }
+
+    // Across town every statement waited for costs a round trip: an update
+    // (stored, or finding the contact changed or deleted at another desk)
+    // needs two, BEGIN sent with the UPDATE and then the COMMIT, and a delete
+    // one, on a connection that never ran one before too. Each is timed
+    // through the proxy on a connection of its own, the fastest of three
+    // kept: a busy machine delays one now and then, never every one.
+    void aWriteWaitsForNoMoreRoundTripsThanItNeeds_data()
+    {
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<int>("saved");
+        QTest::addColumn<QString>("storedThen");
+        QTest::addColumn<double>("roundTrips");
+        QTest::newRow("update") << QStringLiteral("update") << int(Register::Saved::Updated)
+                                << QStringLiteral("Rua Longe, 2") << 2.5;
+        QTest::newRow("update, changed at another desk")
+            << QStringLiteral("changed") << int(Register::Saved::ChangedElsewhere)
+            << QStringLiteral("Rua de Outra Mesa") << 2.5;
+        QTest::newRow("update, deleted at another desk")
+            << QStringLiteral("deleted") << int(Register::Saved::Missing) << QString() << 2.5;
+        QTest::newRow("delete") << QStringLiteral("delete") << 0 << QString() << 1.5;
+    }
+
+    void aWriteWaitsForNoMoreRoundTripsThanItNeeds()
+    {
+        QFETCH(QString, write);
+        QFETCH(int, saved);
+        QFETCH(QString, storedThen);
+        QFETCH(double, roundTrips);
+        constexpr int OneWayMs = 50;
+        DelayProxy proxy(m_server->socketFile(), OneWayMs);
+        QVERIFY(proxy.port() > 0);
+        double fastest = 1e9;
+        for (int i = 0; i < 3; ++i) {
+            ContactRecord loaded;
+            loaded.a1 = QStringLiteral("ZENAIDE DISTANTE");
+            loaded.a4 = QStringLiteral("(11)3200-0001");
+            loaded.cd = storedElsewhere(loaded.a1);
+            PostgresRegister reg(farUrl(proxy));
+            QString error;
+            qint64 counted = 0;
+            QVERIFY2(reg.count(&counted, &error), qPrintable(error)); // connected, and used once
+            if (write == QLatin1String("changed"))
+                m_server->exec(
+                    m_url, QStringLiteral("UPDATE cada SET a9 = 'Rua de Outra Mesa' WHERE cd = %1").arg(loaded.cd));
+            else if (write == QLatin1String("deleted"))
+                m_server->exec(m_url, QStringLiteral("DELETE FROM cada WHERE cd = %1").arg(loaded.cd));
+            ContactRecord typed = loaded;
+            typed.a9 = QStringLiteral("Rua Longe, 2");
+            Register::Saved result = Register::Saved::Missing;
+            QElapsedTimer writing;
+            writing.start();
+            const bool written = write == QLatin1String("delete") ? reg.remove(loaded.cd, &error)
+                                                                  : reg.update(typed, &loaded, &result, &error);
+            fastest = std::min(fastest, writing.nsecsElapsed() / 1e6);
+            QVERIFY2(written, qPrintable(error));
+            if (write != QLatin1String("delete"))
+                QCOMPARE(int(result), saved);
+            QCOMPARE(
+                m_server->value(m_url, QStringLiteral("SELECT a9 FROM cada WHERE cd = %1").arg(loaded.cd)), storedThen);
+            m_server->exec(m_url, QStringLiteral("DELETE FROM cada WHERE cd = %1").arg(loaded.cd));
+        }
+        qInfo("%s: %.0f ms, %.2f round trips", qPrintable(write), fastest, fastest / (2 * OneWayMs));
+        QVERIFY2(fastest < roundTrips * 2 * OneWayMs, qPrintable(QString::number(fastest)));
+    }
+
+    // A contact deleted from the window: its round trip, then the list read
+    // once, not twice in a row (the name field's emptying reads it too).
+    void aDeleteEmptiesTheFormAndListsAgainInTwoRoundTrips()
+    {
+        constexpr int OneWayMs = 50;
+        RecordingMessageBoxes boxes;
+        QList<qint64> codes;
+        for (int i = 0; i < 3; ++i)
+            codes << storedElsewhere(QStringLiteral("ZENAIDE DISTANTE %1").arg(i));
+        DelayProxy proxy(m_server->socketFile(), OneWayMs);
+        const auto desk = farDesk(proxy);
+        QVERIFY(desk);
+        auto *name = desk->control<QLineEdit>("A1");
+        auto *model = qobject_cast<ContactListModel *>(desk->control<QTableView>("DBGrid1")->model());
+        double fastest = 1e9;
+        for (const qint64 code : std::as_const(codes)) {
+            desk->control<QLabel>("CD")->setText(QString::number(code));
+            desk->window()->loadPickedContact();
+            QTRY_VERIFY(name->text().startsWith(QLatin1String("ZENAIDE")));
+            QTRY_VERIFY(!model->isSearching());
+            boxes.answers << MessageBoxes::Answer::Yes;
+            QElapsedTimer deleting;
+            deleting.start();
+            desk->window()->deleteContact();
+            // (Checked more often than QTRY_VERIFY does.)
+            QVERIFY(QTest::qWaitFor([&] { return name->text().isEmpty() && !model->isSearching(); }, 5000));
+            fastest = std::min(fastest, deleting.nsecsElapsed() / 1e6);
+            QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT count(*) FROM cada WHERE cd = %1").arg(code)),
+                QStringLiteral("0"));
+        }
+        qInfo("delete to the list read again: %.0f ms, %.2f round trips", fastest, fastest / (2 * OneWayMs));
+        QVERIFY2(fastest < 2.5 * 2 * OneWayMs, qPrintable(QString::number(fastest)));
+        QCOMPARE(boxes.shown.size(), 3); // the questions alone
+        for (const auto &box : std::as_const(boxes.shown))
+            QVERIFY2(box.text.startsWith(QStringLiteral("Confirma exclusão?")), qPrintable(box.text));
     }
 };
 

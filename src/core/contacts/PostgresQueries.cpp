@@ -298,6 +298,18 @@ CallRecord PostgresQueries::callAt(const QSqlQuery &query)
     return SqlRows::readCall(query, QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()));
 }
 
+QStringList PostgresQueries::contactLiterals(const QSqlDatabase &db, const ContactRecord &record)
+{
+    QStringList literals;
+    for (const QString &f :
+        { record.a1, record.a4, record.a9, record.a10, record.a11, record.a12, record.a13, record.a14, record.ob }) {
+        QSqlField field(QString(), QMetaType(QMetaType::QString));
+        field.setValue(f.isNull() ? QString(QLatin1String("")) : f);
+        literals << db.driver()->formatValue(field);
+    }
+    return literals;
+}
+
 bool PostgresQueries::readCalls(QSqlDatabase db, const QString &server, const CallFilter &filter, qint64 beforeId,
     int limit, QList<CallRecord> *rows, QString *error, PostgresConnection::Problem *problem)
 {

@@ -38,6 +38,10 @@ public:
     static void readCallRows(QSqlQuery &query, QList<CallRecord> *rows);
     // A call of the log, its columns as CallColumns names them.
     static CallRecord callAt(const QSqlQuery &query);
+    // A contact's nine columns (a1 … ob, as stored: a missing text empty) as
+    // literals the driver writes, for a string of statements, which binds
+    // no values.
+    static QStringList contactLiterals(const QSqlDatabase &db, const ContactRecord &record);
     // Stores `records` as new contacts, a batch of rows per statement, and
     // rewrites stored ones, in one transaction; `failed` receives the error
     // that ended it or, when a contact changed since it was read,

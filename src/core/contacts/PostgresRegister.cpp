@@ -13,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlField>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
@@ -375,16 +374,9 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     // be asked about by its transaction id. BEGIN goes with the INSERT, in
     // one round trip (the values written into the text, as one string of
     // statements binds none): the id is known before the COMMIT is sent.
-    QString sql = QStringLiteral("BEGIN; INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) VALUES (");
-    bool first = true;
-    for (const QString &f :
-        { record.a1, record.a4, record.a9, record.a10, record.a11, record.a12, record.a13, record.a14, record.ob }) {
-        QSqlField field(QString(), QMetaType(QMetaType::QString));
-        field.setValue(f.isNull() ? QString(QLatin1String("")) : f);
-        sql += (first ? QString() : QStringLiteral(", ")) + db.driver()->formatValue(field);
-        first = false;
-    }
-    sql += QStringLiteral(") RETURNING cd, txid_current()");
+    const QString sql = QStringLiteral("BEGIN; INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) VALUES (%1) "
+                                       "RETURNING cd, txid_current()")
+                            .arg(PostgresQueries::contactLiterals(db, record).join(QStringLiteral(", ")));
     LostSave save { 0, 0, record, false };
     QSqlQuery query(db);
     const bool inserted = query.exec(sql) && (query.isSelect() || query.nextResult()) && query.next();
@@ -421,49 +413,42 @@ bool PostgresRegister::update(const ContactRecord &record, const ContactRecord *
 bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const ContactRecord &record,
     const ContactRecord *asLoaded, Saved *result, QString *error)
 {
-    QString sql = QStringLiteral("UPDATE cada SET a1 = ?, a4 = ?, a9 = ?, a10 = ?, a11 = ?, a12 = ?, a13 = ?, a14 = ?, "
-                                 "ob = ? WHERE cd = ?");
+    // As a new contact's INSERT: BEGIN goes with the UPDATE in one round
+    // trip, the values written in, and the transaction's id comes back before
+    // the COMMIT is sent. The same answer says whether the row is there at
+    // all, for a row left as it was: changed at another desk, or deleted.
+    static const QStringList Names = QStringLiteral("a1 a4 a9 a10 a11 a12 a13 a14 ob").split(QLatin1Char(' '));
+    const QStringList now = PostgresQueries::contactLiterals(db, record);
+    QStringList set, held;
+    for (qsizetype i = 0; i < Names.size(); ++i)
+        set << Names.at(i) + QStringLiteral(" = ") + now.at(i);
     // Only while the row holds what was loaded (NULL read as empty).
-    if (asLoaded)
-        sql += QStringLiteral(" AND coalesce(a1, '') = ? AND coalesce(a4, '') = ? AND coalesce(a9, '') = ? "
-                              "AND coalesce(a10, '') = ? AND coalesce(a11, '') = ? AND coalesce(a12, '') = ? "
-                              "AND coalesce(a13, '') = ? AND coalesce(a14, '') = ? AND coalesce(ob, '') = ?");
-    sql += QStringLiteral(" RETURNING txid_current()");
-    if (!db.transaction())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
-    QSqlError failed;
-    bool updated = false;
-    LostSave save { 0, record.cd, record, false };
-    {
-        PostgresStatement statement(db, sql);
-        QSqlQuery &query = statement.query();
-        SqlRows::bindContact(query, record);
-        query.addBindValue(record.cd);
-        if (asLoaded)
-            SqlRows::bindContact(query, *asLoaded);
-        if (!statement.exec()) {
-            failed = query.lastError();
-            db.rollback(); // before the statement is freed, which an aborted transaction refuses
-        } else if (query.next()) {
-            updated = true;
-            save.txid = query.value(0).toLongLong();
-        }
+    if (asLoaded) {
+        const QStringList loaded = PostgresQueries::contactLiterals(db, *asLoaded);
+        for (qsizetype i = 0; i < Names.size(); ++i)
+            held << QStringLiteral("coalesce(%1, '') = %2").arg(Names.at(i), loaded.at(i));
     }
-    if (failed.isValid())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
-    if (!db.commit())
-        return updated ? PostgresLostSave(*this).failCommit(error, db.lastError(), db, limit, save)
-                       : fail(error, QStringLiteral("Erro ao gravar o contato."), db.lastError(), db.driver(), limit);
-    if (updated) {
-        *result = Saved::Updated;
-        return true;
-    }
+    held.prepend(QStringLiteral("cd = %1").arg(record.cd));
+    const QString sql = QStringLiteral("BEGIN; WITH changed AS (UPDATE cada SET %1 WHERE %2 RETURNING cd) "
+                                       "SELECT (SELECT txid_current() FROM changed), "
+                                       "EXISTS (SELECT 1 FROM cada WHERE cd = %3)")
+                            .arg(set.join(QStringLiteral(", ")), held.join(QStringLiteral(" AND ")))
+                            .arg(record.cd);
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT count(*) FROM cada WHERE cd = ?"));
-    query.addBindValue(record.cd);
-    if (!query.exec() || !query.next())
-        return fail(error, QStringLiteral("Erro ao gravar o contato."), query, limit);
-    *result = query.value(0).toInt() > 0 ? Saved::ChangedElsewhere : Saved::Missing;
+    if (!query.exec(sql) || !(query.isSelect() || query.nextResult()) || !query.next()) {
+        const QSqlError failed = query.lastError();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK")); // the transaction, when BEGIN took place
+        return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
+    }
+    const bool updated = !query.value(0).isNull();
+    const bool there = query.value(1).toBool();
+    const LostSave save { query.value(0).toLongLong(), record.cd, record, false };
+    query.finish();
+    if (!query.exec(QStringLiteral("COMMIT")))
+        return updated
+            ? PostgresLostSave(*this).failCommit(error, query.lastError(), db, limit, save)
+            : fail(error, QStringLiteral("Erro ao gravar o contato."), query.lastError(), db.driver(), limit);
+    *result = updated ? Saved::Updated : there ? Saved::ChangedElsewhere : Saved::Missing;
     return true;
 }
 
@@ -490,10 +475,12 @@ bool PostgresRegister::remove(qint64 code, QString *error)
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    PostgresStatement statement(db, QStringLiteral("DELETE FROM cada WHERE cd = ?"));
-    QSqlQuery &query = statement.query();
-    query.addBindValue(code);
-    if (!statement.exec())
+    // One round trip, also the first time on a connection: a statement
+    // prepared for it would cost one more then, for a plan with nothing to
+    // choose. Deleting again a row already gone deletes nothing: a delete
+    // whose answer was lost is simply asked again.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("DELETE FROM cada WHERE cd = %1").arg(code)))
         return fail(error, QStringLiteral("Erro ao apagar o contato."), query, limit);
     return true;
 }

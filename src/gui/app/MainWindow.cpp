@@ -409,9 +409,13 @@ void MainWindow::clearForm()
 {
     if (m_commands->busy())
         return;
-    QString error;
-    const bool listed = m_model->refresh(&error) && contactCount(&error);
+    // A name in the field is searched for anew as it is emptied: the whole
+    // list, read once. Read here as well, it would be read twice in a row,
+    // the second waiting for the first on a server across town.
+    const bool named = !m_ui.name->text().isEmpty();
     m_form.empty();
+    QString error;
+    const bool listed = (named || m_model->refresh(&error)) && contactCount(&error);
     m_ui.incomingNumber->setFocus();
     // Judged on the emptied form: ending now loses nothing typed.
     if (!listed)
