@@ -73,8 +73,8 @@ QString postgresStatement(const State &state)
     QStringList where;
     const CallFilter filter = state.filter();
     if (filter.since.isValid())
-        where << QStringLiteral("quando >= to_timestamp(%1) AND id >= (SELECT min(id) FROM chamadas WHERE quando >= "
-                                "to_timestamp(%1))")
+        where << QStringLiteral("quando >= to_timestamp(%1) AND id >= (SELECT min(id) FROM (SELECT id FROM chamadas "
+                                "WHERE quando >= to_timestamp(%1) OFFSET 0) since)")
                      .arg(filter.since.toSecsSinceEpoch());
     if (filter.unknownOnly)
         where << QStringLiteral("cd IS NULL");

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
+#include "core/contacts/CallFilter.h"
+#include "core/contacts/PostgresConnection.h"
 #include "core/contacts/PostgresRegister.h"
 #include "core/contacts/PostgresSchema.h"
 #include "core/contacts/RegisterProblem.h"
@@ -9,6 +11,8 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
 
 // What belongs to a register on a server: other desks told of a save, an
@@ -170,6 +174,62 @@ private slots:
         // Never into a register that has contacts: nothing changes.
         QVERIFY(!PostgresSchema::copyFrom(source, url, &copied, &error));
         QCOMPARE(RegisterFixture::counted(copy), expected + 1);
+    }
+
+    // Today's calls at the end of a long log: the page walks down the ids to
+    // the lowest of today's, which the time index gives from today's calls
+    // alone. Asked for as the lowest id of the table above a time, the
+    // planner walked the ids up from the oldest call, about as long as a
+    // read of the whole log, which it is timed against (the fastest of
+    // three of each).
+    void todaysCallsAreReadWithoutReadingTheWholeLog()
+    {
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase();
+        const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
+        // A call every 50 s for 174 days, the last 1500 of them today (as
+        // the planner sees it, as a log whose days are alike).
+        constexpr int Today = 1500;
+        server->exec(url,
+            QStringLiteral(
+                "INSERT INTO chamadas (quando, tipo, recebido, chave, numero, nome_linha, fonte, linha, nome, busca) "
+                "SELECT to_timestamp(%1) + (i - 300000) * interval '50 seconds' - interval '25 seconds', 'numero', "
+                "'1133334444', "
+                "'1133334444', '(11)3333-4444', '', 'teste', 'linha', '', 'fulano 1133334444' "
+                "FROM generate_series(1, %2) i")
+                .arg(midnight.toSecsSinceEpoch())
+                .arg(300000 + Today));
+        server->exec(url, QStringLiteral("VACUUM ANALYZE chamadas"));
+        PostgresRegister reg(url);
+        PostgresConnection other(url);
+        QSqlQuery whole(other.database());
+        QVERIFY(whole.exec(QStringLiteral("SET max_parallel_workers_per_gather = 0")));
+        CallFilter today;
+        today.since = midnight;
+        double fastestToday = 1e9, fastestWhole = 1e9;
+        for (int i = 0; i < 3; ++i) {
+            QList<CallRecord> rows;
+            QString error;
+            QElapsedTimer reading;
+            reading.start();
+            QVERIFY2(reg.listCalls(today, 0, 100, &rows, &error), qPrintable(error));
+            fastestToday = std::min(fastestToday, reading.nsecsElapsed() / 1e6);
+            QCOMPARE(rows.size(), 100);
+            QCOMPARE(rows.constFirst().when, midnight.addSecs(50 * Today - 25));
+            // The second page ends at today's first call.
+            QVERIFY2(reg.listCalls(today, rows.constLast().id, Today, &rows, &error), qPrintable(error));
+            QCOMPARE(rows.size(), Today - 100);
+            QCOMPARE(rows.constLast().when, midnight.addSecs(25));
+            reading.restart();
+            QVERIFY2(whole.exec(QStringLiteral("SELECT max(length(busca)) FROM chamadas WHERE quando >= 'epoch'")),
+                qPrintable(whole.lastError().text()));
+            fastestWhole = std::min(fastestWhole, reading.nsecsElapsed() / 1e6);
+        }
+        qInfo("today's calls: %.1f ms; the whole log read: %.1f ms", fastestToday, fastestWhole);
+        QVERIFY2(fastestToday * 5 < fastestWhole, qPrintable(QString::number(fastestToday)));
     }
 };
 

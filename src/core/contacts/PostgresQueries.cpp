@@ -333,8 +333,13 @@ std::unique_ptr<PostgresStatement> PostgresQueries::callsQuery(
     QStringList where;
     QVariantList values;
     if (filter.since.isValid()) {
-        where << QStringLiteral("quando >= to_timestamp(?) AND id >= (SELECT min(id) FROM chamadas "
-                                "WHERE quando >= to_timestamp(?))");
+        // The lowest id since then bounds a walk down the ids. Read from the
+        // time index (the calls since then, a day's at most a few thousand):
+        // asked as min(id) of the table, the planner walks the ids up from the
+        // first call ever, a million of them, until one is recent enough. The
+        // subquery's OFFSET keeps it from being read that way.
+        where << QStringLiteral("quando >= to_timestamp(?) AND id >= (SELECT min(id) FROM (SELECT id FROM chamadas "
+                                "WHERE quando >= to_timestamp(?) OFFSET 0) since)");
         values << filter.since.toSecsSinceEpoch() << filter.since.toSecsSinceEpoch();
     }
     if (filter.unknownOnly)
