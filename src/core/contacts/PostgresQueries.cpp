@@ -64,19 +64,22 @@ QString likeFilter(const QList<NamePattern::Piece> &pieces)
 }
 
 // The name's sort key as zuna_chave_nome() makes it, in an expression the
-// name index does not hold, and about twice as quick to compute: lower() in
-// the "C" collation changes A-Z alone, leaving the accented letters to a
-// translate() of half the length.
+// name index does not hold, and several times as quick to compute: a name
+// of ASCII alone (a third of them) only needs lower() in the "C" collation,
+// which changes A-Z alone; any other has each accented letter replaced,
+// one replace() per letter, which costs a quick search of the name when
+// the letter is not there (translate() looks every character up in its
+// list, and costs about twice as much).
 QString quickSortKey()
 {
-    QString accented, bases;
+    QString key = QStringLiteral("lower(coalesce(a1, '') COLLATE \"C\")");
     for (const NameKey::Letter &l : NameKey::letters()) {
-        accented += QChar(l.upper);
-        accented += QChar(l.lower);
-        bases += QString(2, QLatin1Char(l.base));
+        for (const QChar accented : { l.lower, l.upper })
+            key = QStringLiteral("replace(%1, '%2', '%3')").arg(key, accented, QChar(QLatin1Char(l.base)));
     }
-    return QStringLiteral("(translate(lower(coalesce(a1, '') COLLATE \"C\"), '%1', '%2') COLLATE \"C\")")
-        .arg(accented, bases);
+    return QStringLiteral("((CASE WHEN octet_length(a1) = length(a1) THEN lower(a1 COLLATE \"C\") ELSE %1 END) "
+                          "COLLATE \"C\")")
+        .arg(key);
 }
 
 // Whether the LIKE of likeFilter(), in the "C" collation (where ILIKE
@@ -182,13 +185,17 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     }
     // The LIKE lets any character stand for a letter beyond ASCII: a name
     // that holds neither case of the first such letter is passed over
-    // before the regular expression is asked.
-    if (const QString letter = firstLetterBeyondAscii(pattern); !letter.isEmpty()) {
-        checks << QStringLiteral("(strpos(a1, ?) > 0 OR strpos(a1, ?) > 0)");
-        checkValues << QString(letter.at(0)) << QString(letter.at(1));
-    }
+    // before the regular expression is asked (in a CASE, since the server
+    // would otherwise ask the cheaper-looking regular expression first).
+    const QString letter = firstLetterBeyondAscii(pattern);
     if (!likeIsExact(pattern)) {
-        checks << QStringLiteral("coalesce(a1, '') ~ ?");
+        if (letter.isEmpty()) {
+            checks << QStringLiteral("coalesce(a1, '') ~ ?");
+        } else {
+            checks << QStringLiteral(
+                "CASE WHEN strpos(a1, ?) > 0 OR strpos(a1, ?) > 0 THEN coalesce(a1, '') ~ ? ELSE false END");
+            checkValues << QString(letter.at(0)) << QString(letter.at(1));
+        }
         checkValues << storedRegex(pattern);
     }
     const QString check = checks.isEmpty() ? QStringLiteral("true") : checks.join(QStringLiteral(" AND "));
@@ -224,8 +231,10 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     // The matches after the last page but not in the head: the head holds
     // every match up to its last row, so these all come after those found.
     // Read only when the head was full: otherwise it read every row there
-    // is. The range in the key the index does not hold: the rows of a wide
-    // range, looked up one by one, cost more than a read of the table.
+    // is. No range of the key here: every name that passes the check lies
+    // in it already, and the key would be computed for every row the
+    // check passes; the rows of a range, looked up one by one through the
+    // index, would cost more than a read of the table.
     sql += QStringLiteral(", full_head AS (SELECT count(*) = %1 AS yes FROM (SELECT 1 FROM cada%2 ORDER BY %3, cd "
                           "LIMIT %1) head)")
                .arg(HeadRows)
@@ -235,27 +244,25 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     all << headValues;
     QStringList restWhere;
     QVariantList restValues;
-    if (!pattern.lowKey.isEmpty()) {
-        restWhere << QStringLiteral("%1 >= ? AND %1 < ?").arg(unsorted);
-        restValues << pattern.lowKey << pattern.highKey;
-    }
-    // (Their codes as one array, read once before the table is: a reading
-    // shared among the server's workers.)
-    restWhere << QStringLiteral("cd <> ALL (coalesce((SELECT array_agg(cd) FROM found), '{}'))");
     if (after) {
         restWhere << QStringLiteral("(%1, cd) > (? COLLATE \"C\", ?)").arg(unsorted);
         restValues << after->key << after->cd;
     }
+    restWhere << check;
     sql += QStringLiteral(" SELECT * FROM ((SELECT * FROM found)");
     auto rest = [&](const QString &gate, const QVariantList &gateValues, const QString &extra,
                     const QVariantList &extraValues) {
         // The conditions that say whether to read at all are asked outside
         // the read, so that the server starts no workers for a read it
-        // would not make.
-        sql += QStringLiteral(" UNION ALL (SELECT * FROM (SELECT %1, %2 AS k FROM cada WHERE %3 AND %4%5 ORDER BY 7, "
-                              "cd LIMIT %6) rest WHERE (SELECT yes FROM full_head) AND %7)")
-                   .arg(columns, unsorted, restWhere.join(QStringLiteral(" AND ")), check, extra)
-                   .arg(limit)
+        // would not make. The rows found in the head are the first matches
+        // of all, so the read keeps twice the page and those are taken out
+        // of it afterwards: asked of every row of the table, the list of
+        // their codes costs more than the whole check.
+        sql += QStringLiteral(" UNION ALL (SELECT * FROM (SELECT %1, %2 AS k FROM cada WHERE %3%4 ORDER BY 7, cd LIMIT "
+                              "%5) rest WHERE (SELECT yes FROM full_head) AND %6 AND cd <> ALL (coalesce((SELECT "
+                              "array_agg(cd) FROM found), '{}')))")
+                   .arg(columns, unsorted, restWhere.join(QStringLiteral(" AND ")), extra)
+                   .arg(2 * limit)
                    .arg(gate);
         all << restValues << checkValues << extraValues << gateValues;
     };
