@@ -214,11 +214,19 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     head += QStringLiteral(" ORDER BY %1, cd LIMIT %2").arg(SortKey).arg(HeadRows);
 
     QVariantList all;
-    QString sql
-        = QStringLiteral("WITH found AS MATERIALIZED (SELECT * FROM (%1) head WHERE %2 ORDER BY k, cd LIMIT %3)")
-              .arg(head, check)
-              .arg(limit);
-    all << headValues << checkValues;
+    // The head's rows are numbered as they are read, so that the last one
+    // tells whether the head was full without reading it again; a read
+    // that has its page stops there.
+    QString sql = QStringLiteral("WITH scanned AS MATERIALIZED (SELECT * FROM (SELECT head.*, %2 AS hit, "
+                                 "row_number() OVER (ORDER BY k, cd) AS i FROM (%1) head) head WHERE hit OR i = %3 "
+                                 "ORDER BY k, cd LIMIT %4), found AS MATERIALIZED (SELECT %5, k FROM scanned WHERE "
+                                 "hit ORDER BY k, cd LIMIT %6)")
+                      .arg(head, check)
+                      .arg(HeadRows)
+                      .arg(limit + 1)
+                      .arg(columns)
+                      .arg(limit);
+    all << checkValues << headValues;
     if (!pattern.infix.isEmpty()) {
         // How many rows of the sample hold the run of letters.
         const NamePattern::Piece anyRun { NamePattern::Piece::Kind::AnyRun, {} };
@@ -235,13 +243,7 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     // in it already, and the key would be computed for every row the
     // check passes; the rows of a range, looked up one by one through the
     // index, would cost more than a read of the table.
-    sql += QStringLiteral(", full_head AS (SELECT count(*) = %1 AS yes FROM (SELECT 1 FROM cada%2 ORDER BY %3, cd "
-                          "LIMIT %1) head)")
-               .arg(HeadRows)
-               .arg(headWhere.isEmpty() ? QString()
-                                        : QStringLiteral(" WHERE ") + headWhere.join(QStringLiteral(" AND ")))
-               .arg(SortKey);
-    all << headValues;
+    sql += QStringLiteral(", full_head AS (SELECT count(*) > 0 AS yes FROM scanned WHERE i = %1)").arg(HeadRows);
     QStringList restWhere;
     QVariantList restValues;
     if (after) {
