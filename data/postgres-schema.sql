@@ -107,6 +107,7 @@ $$;
 
 CREATE TRIGGER cada_conta AFTER INSERT OR DELETE ON cada FOR EACH ROW EXECUTE FUNCTION zuna_conta();
 
+-- Made anew by postgres-notice.sql, which names the writer in each notice.
 CREATE FUNCTION zuna_avisa() RETURNS TRIGGER
 LANGUAGE plpgsql
 AS $$

@@ -233,6 +233,29 @@ private slots:
         QTRY_COMPARE(counted->text().toInt(), before);
     }
 
+    // Across town the desk saves on the errand's connection, not on the one
+    // that listens for changes: its own saves are not taken for another
+    // desk's, and another desk's change still shows in its list and count.
+    void anotherDesksSaveShowsAtTheDeskAcrossTown()
+    {
+        RecordingMessageBoxes boxes;
+        DelayProxy proxy(m_server->socketFile(), 20);
+        const auto desk = farDesk(proxy);
+        QVERIFY(desk);
+        auto *counted = desk->control<QLabel>("NXR");
+        const int before = counted->text().toInt();
+        desk->control<QLineEdit>("A1")->setText(QStringLiteral("ZILDA PERTO"));
+        desk->control<QLineEdit>("A4")->setText(QStringLiteral("(11)3100-0077"));
+        desk->window()->saveContact();
+        QTRY_COMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.constLast().text, QStringLiteral("Operação realizada com sucesso."));
+        QTRY_COMPARE(counted->text().toInt(), before + 1);
+        storedElsewhere(QStringLiteral("ZILDA PERTO DA OUTRA MESA"));
+        QTRY_VERIFY(listedNames(*desk).contains(QStringLiteral("ZILDA PERTO DA OUTRA MESA")));
+        QTRY_COMPARE(counted->text().toInt(), before + 2);
+        QVERIFY(listedNames(*desk).contains(QStringLiteral("ZILDA PERTO")));
+    }
+
     // Across town every statement waited for costs a round trip: an update
     // (stored, or finding the contact changed or deleted at another desk)
     // needs two, BEGIN sent with the UPDATE and then the COMMIT, and a delete

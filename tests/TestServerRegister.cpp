@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "PostgresServer.h"
+#include "core/app/RegisterErrand.h"
 #include "core/contacts/CallFilter.h"
 #include "core/contacts/PostgresConnection.h"
 #include "core/contacts/PostgresRegister.h"
@@ -11,9 +12,11 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 // What belongs to a register on a server: other desks told of a save, an
 // unreachable server or a database without the register named plainly, a
@@ -22,6 +25,33 @@
 class TestServerRegister : public QObject
 {
     Q_OBJECT
+
+    // The trigger's function as an earlier version made it: its notice names
+    // no writer.
+    static inline const QString UnnamedNotice
+        = QStringLiteral("CREATE OR REPLACE FUNCTION zuna_avisa() RETURNS TRIGGER LANGUAGE plpgsql AS $$ BEGIN "
+                         "PERFORM pg_notify('zuna_cadastro', ''); RETURN NULL; END $$");
+
+    // The connection `open` makes on the calling thread.
+    static QSqlDatabase connectionOpenedBy(const std::function<bool()> &open)
+    {
+        const QStringList before = QSqlDatabase::connectionNames();
+        if (!open())
+            return {};
+        for (const QString &name : QSqlDatabase::connectionNames()) {
+            if (!before.contains(name))
+                return QSqlDatabase::database(name, false);
+        }
+        return {};
+    }
+
+    // `work` on the errand's thread, waited for.
+    static bool onErrand(RegisterErrand &errand, const std::function<bool(QString *)> &work, QString *error)
+    {
+        auto outcome = std::make_shared<std::optional<bool>>();
+        errand.run([work, outcome, error] { *outcome = work(error); }, [] {});
+        return QTest::qWaitFor([&] { return outcome->has_value(); }, 10000) && **outcome;
+    }
 
 private slots:
     void aSaveAtOneDeskIsAnnouncedToTheOthers()
@@ -40,6 +70,158 @@ private slots:
         QVERIFY(announced.wait(1000));
         QVERIFY(timer.elapsed() < 1000);
         QCOMPARE(ownAnnounced.count(), 0); // a desk is not told of its own saves
+    }
+
+    // A desk also writes on connections other than the one that listens
+    // (the errand's, for a server across town): the notices of those writes
+    // are its own too, and it has read its list after them already. Every
+    // other desk's change is still told; and so is every change while the
+    // register's trigger is an earlier version's, which names no writer.
+    void aDeskIsToldOfOtherDesksChangesNotOfItsOwn_data()
+    {
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<int>("ownNotices");
+        QTest::addColumn<bool>("ownTold");
+        QTest::newRow("new contact") << QStringLiteral("insert") << 1 << false;
+        QTest::newRow("changed contact") << QStringLiteral("update") << 1 << false;
+        QTest::newRow("deleted contact") << QStringLiteral("remove") << 1 << false;
+        QTest::newRow("connection lost and made anew") << QStringLiteral("reconnect") << 2 << false;
+        QTest::newRow("earlier version's trigger") << QStringLiteral("unnamed") << 1 << true;
+    }
+
+    void aDeskIsToldOfOtherDesksChangesNotOfItsOwn()
+    {
+        QFETCH(QString, write);
+        QFETCH(int, ownNotices);
+        QFETCH(bool, ownTold);
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase();
+        if (write == QLatin1String("unnamed"))
+            server->exec(url, UnnamedNotice);
+        QString error;
+        PostgresRegister desk(url);
+        QSqlDatabase listening = connectionOpenedBy([&] { return desk.connectNow(&error); });
+        QVERIFY2(listening.isOpen(), qPrintable(error));
+        PostgresRegister other(url);
+        QSqlDatabase othersOwn = connectionOpenedBy([&] { return other.connectNow(&error); });
+        QVERIFY2(othersOwn.isOpen(), qPrintable(error));
+        // Every notice that reaches the desk, told or not: after the desk
+        // handled it (its handler was connected first).
+        int heard = 0;
+        connect(listening.driver(), &QSqlDriver::notification, this, [&heard] { ++heard; });
+        QSignalSpy told(&desk, &Register::changedElsewhere);
+
+        ContactRecord theirs;
+        theirs.a1 = QStringLiteral("OUTRA MESA");
+        theirs.a4 = QStringLiteral("(11)3000-0001");
+        QVERIFY2(other.insert(theirs, &theirs.cd, &error), qPrintable(error));
+        QTRY_COMPARE(heard, 1);
+        QCOMPARE(told.count(), 1);
+
+        RegisterErrand errand(desk);
+        ContactRecord mine;
+        mine.a1 = QStringLiteral("ESTA MESA");
+        mine.a4 = QStringLiteral("(11)3000-0002");
+        ContactRecord changed = theirs;
+        changed.a9 = QStringLiteral("Rua Nova, 1");
+        Register::Saved saved = Register::Saved::Missing;
+        if (write == QLatin1String("update")) {
+            QVERIFY2(onErrand(
+                         errand, [&](QString *e) { return desk.update(changed, &theirs, &saved, e); }, &error),
+                qPrintable(error));
+            QCOMPARE(saved, Register::Saved::Updated);
+        } else if (write == QLatin1String("remove")) {
+            QVERIFY2(onErrand(
+                         errand, [&](QString *e) { return desk.remove(theirs.cd, e); }, &error),
+                qPrintable(error));
+        } else {
+            QVERIFY2(onErrand(
+                         errand, [&](QString *e) { return desk.insert(mine, &mine.cd, e); }, &error),
+                qPrintable(error));
+        }
+        if (write == QLatin1String("reconnect")) {
+            // The errand's connection ends at the server; the desk finds it
+            // gone at its next write, and writes on a new one.
+            server->exec(url,
+                QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                               "current_database() AND pid NOT IN (%1, %2, pg_backend_pid())")
+                    .arg(PostgresConnection::backendPid(listening))
+                    .arg(PostgresConnection::backendPid(othersOwn)));
+            QVERIFY(!onErrand(
+                errand, [&](QString *e) { return desk.remove(mine.cd, e); }, &error));
+            QVERIFY2(onErrand(
+                         errand, [&](QString *e) { return desk.remove(mine.cd, e); }, &error),
+                qPrintable(error));
+        }
+
+        // Another desk's change after them: heard once the desk's own were.
+        ContactRecord later;
+        later.a1 = QStringLiteral("OUTRA MESA DEPOIS");
+        later.a4 = QStringLiteral("(11)3000-0003");
+        QVERIFY2(other.insert(later, &later.cd, &error), qPrintable(error));
+        QTRY_COMPARE(heard, 1 + ownNotices + 1);
+        QCOMPARE(told.count(), 1 + (ownTold ? ownNotices : 0) + 1);
+    }
+
+    // A register whose trigger names no writer is brought to name it, in
+    // place, by the first desk of this version that opens it, also when
+    // several open it at once. A desk whose user may not replace the
+    // trigger's function works all the same (told of its own writes too).
+    void anEarlierVersionsNoticeIsUpgradedInPlace_data()
+    {
+        QTest::addColumn<int>("desks");
+        QTest::addColumn<bool>("owner");
+        QTest::newRow("one desk") << 1 << true;
+        QTest::newRow("four desks at once") << 4 << true;
+        QTest::newRow("a user who may not replace it") << 1 << false;
+    }
+
+    void anEarlierVersionsNoticeIsUpgradedInPlace()
+    {
+        QFETCH(int, desks);
+        QFETCH(bool, owner);
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase();
+        server->exec(url, UnnamedNotice);
+        QString deskUrl = url;
+        if (!owner) {
+            const QString role = QStringLiteral("mesa_%1").arg(url.section(QLatin1Char('/'), 3).section('?', 0, 0));
+            server->exec(url,
+                QStringLiteral("CREATE ROLE %1 LOGIN; "
+                               "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO %1; "
+                               "GRANT USAGE, SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA public TO %1")
+                    .arg(role));
+            deskUrl.replace(QLatin1String("user=postgres"), QStringLiteral("user=") + role);
+        }
+        QStringList errors(desks);
+        std::vector<std::unique_ptr<QThread>> opening;
+        for (int i = 0; i < desks; ++i) {
+            opening.emplace_back(QThread::create([&, i] {
+                QString error;
+                const auto reg = Register::open(QString(), deskUrl, Register::Patience::Background, &error);
+                ContactRecord r;
+                r.a1 = QStringLiteral("MESA %1").arg(i);
+                if (reg)
+                    reg->insert(r, &r.cd, &error);
+                errors[i] = error;
+            }));
+        }
+        for (const auto &t : opening)
+            t->start();
+        for (const auto &t : opening)
+            QVERIFY(t->wait(60000));
+        QCOMPARE(errors, QStringList(desks));
+        QCOMPARE(server->value(url, QStringLiteral("SELECT count(*) FROM cada")), QString::number(desks));
+        QCOMPARE(server->value(url,
+                     QStringLiteral("SELECT position('pg_backend_pid()' IN prosrc) > 0 FROM pg_proc "
+                                    "WHERE oid = 'zuna_avisa'::regproc")),
+            owner ? QStringLiteral("t") : QStringLiteral("f"));
     }
 
     void anUnreachableServerIsNamedAndNoPasswordShown()

@@ -109,6 +109,12 @@ QString PostgresConnection::newName()
     return QStringLiteral("zuna-pg-%1").arg(++g_counter);
 }
 
+int PostgresConnection::backendPid(const QSqlDatabase &db)
+{
+    const PGconn *conn = db.isOpen() ? nativeHandle(db.driver()) : nullptr;
+    return conn ? PQbackendPID(conn) : 0;
+}
+
 bool PostgresConnection::configure(QSqlDatabase &db, const QString &server, QString *error, int connectTimeoutS)
 {
     QList<Option> options;

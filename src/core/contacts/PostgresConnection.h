@@ -52,6 +52,9 @@ public:
 
     // A connection name no other connection of the program has.
     static QString newName();
+    // The server process that serves the open connection `db`, as the
+    // server's pg_backend_pid() names it; 0 when it is not open.
+    static int backendPid(const QSqlDatabase &db);
     // Gives `db` (a QPSQL connection not yet open) the server's options.
     // False, with the reason in `error`, when libpq cannot read them.
     static bool configure(

@@ -17,6 +17,8 @@
 #include <QThread>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 const QString &Columns = PostgresQueries::Columns;
@@ -39,6 +41,7 @@ PostgresRegister::~PostgresRegister()
     QMutexLocker lock(&m_mutex);
     const QList<QString> names = m_connections.values();
     m_connections.clear();
+    m_backends.clear();
     lock.unlock();
     for (const QString &name : names) {
         PostgresStatement::forget(name);
@@ -107,6 +110,7 @@ void PostgresRegister::closeOwnConnection()
 {
     QMutexLocker lock(&m_mutex);
     const QString name = m_connections.value(QThread::currentThreadId());
+    m_backends.remove(QThread::currentThreadId());
     PostgresStatement::forget(name);
     QSqlDatabase::database(name, false).close(); // connect anew at the next use
 }
@@ -148,6 +152,10 @@ QSqlDatabase PostgresRegister::connection(QString *error)
             emit reachabilityChanged(false, why);
         return db;
     }
+    {
+        QMutexLocker backends(&m_mutex);
+        m_backends.insert(QThread::currentThreadId(), PostgresConnection::backendPid(db));
+    }
     if (QThread::currentThread() == thread())
         listen(db);
     if (windowThread) {
@@ -181,10 +189,22 @@ void PostgresRegister::listen(QSqlDatabase db)
     connect(driver, &QSqlDriver::notification, this, &PostgresRegister::notified, Qt::UniqueConnection);
 }
 
-void PostgresRegister::notified(const QString &, QSqlDriver::NotificationSource source, const QVariant &)
+void PostgresRegister::notified(const QString &, QSqlDriver::NotificationSource source, const QVariant &payload)
 {
-    if (source == QSqlDriver::OtherSource)
-        emit changedElsewhere();
+    // The listening connection's own changes come as the driver's own; the
+    // other connections' (a save on the errand's thread) by the server
+    // process the notice names. A notice that names none (the trigger of an
+    // earlier version) may be any desk's.
+    if (source != QSqlDriver::OtherSource)
+        return;
+    bool named = false;
+    const int writer = payload.toString().toInt(&named);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (named && writer != 0 && std::find(m_backends.cbegin(), m_backends.cend(), writer) != m_backends.cend())
+            return;
+    }
+    emit changedElsewhere();
 }
 
 bool PostgresRegister::connectNow(QString *error)
@@ -227,7 +247,8 @@ bool PostgresRegister::upgrade(QString *error)
     PostgresDeadline limit(db, answerMs());
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL, to_regclass('chamadas') IS NOT NULL, "
-                                   "to_regclass('cada_contagem_parte') IS NOT NULL"))
+                                   "to_regclass('cada_contagem_parte') IS NOT NULL, %1")
+                        .arg(PostgresSchema::NoticeUpToDate))
         || !query.next())
         return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
     if (!query.value(0).toBool())
@@ -238,7 +259,8 @@ bool PostgresRegister::upgrade(QString *error)
             m_server, {});
     limit.end();
     QString detail;
-    return PostgresSchema::complete(m_server, query.value(1).toBool(), query.value(2).toBool(), &detail)
+    return PostgresSchema::complete(
+               m_server, query.value(1).toBool(), query.value(2).toBool(), query.value(3).toBool(), &detail)
         || PostgresConnection::failure(error,
             QStringLiteral("Não foi possível preparar o cadastro do servidor para esta versão do Zuna."), m_server,
             detail);

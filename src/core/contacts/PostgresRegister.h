@@ -124,6 +124,9 @@ private:
     const bool m_windowLimits;
     mutable QMutex m_mutex;
     QHash<Qt::HANDLE, QString> m_connections; // by thread
+    // The server processes of the open connections, by thread: a notice
+    // naming one of them tells of this desk's own change.
+    QHash<Qt::HANDLE, int> m_backends;
     QSet<Qt::HANDLE> m_windowServants; // threads that do the window's work
     // Shared with the window's readers, which also see the server go.
     std::shared_ptr<std::atomic<bool>> m_reachable;

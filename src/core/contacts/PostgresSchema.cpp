@@ -21,6 +21,7 @@ namespace {
 
 const QString CallLogSchema = QStringLiteral(":/data/postgres-call-log.sql");
 const QString CountSchema = QStringLiteral(":/data/postgres-count.sql");
+const QString NoticeSchema = QStringLiteral(":/data/postgres-notice.sql");
 // Bytes of COPY text gathered before they are handed to libpq.
 constexpr qsizetype CopyChunk = 1 << 20;
 
@@ -174,6 +175,10 @@ QString schemaScript(QString *error)
 
 } // namespace
 
+const QString PostgresSchema::NoticeUpToDate
+    = QStringLiteral("coalesce((SELECT position('pg_backend_pid()' IN prosrc) > 0 OR NOT pg_has_role(proowner, "
+                     "'USAGE') FROM pg_proc WHERE oid = to_regproc('zuna_avisa')), true)");
+
 bool PostgresSchema::create(const QString &server, QString *error, bool *alreadyThere)
 {
     PostgresConnection conn(server);
@@ -194,10 +199,12 @@ bool PostgresSchema::create(const QString &server, QString *error, bool *already
     QString detail;
     const QString script = schemaScript(&detail);
     const QString callLog = script.isEmpty() ? QString() : scriptText(CallLogSchema, &detail);
-    // The count as a register made with one count row is brought to it.
+    // The count and the notices as a register made before them is brought
+    // to them.
     const QString count = callLog.isEmpty() ? QString() : scriptText(CountSchema, &detail);
-    if (count.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
-        || !runSqlText(db, count, &detail) || !db.commit()) {
+    const QString notice = count.isEmpty() ? QString() : scriptText(NoticeSchema, &detail);
+    if (notice.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
+        || !runSqlText(db, count, &detail) || !runSqlText(db, notice, &detail) || !db.commit()) {
         db.rollback();
         return PostgresConnection::failure(error, QStringLiteral("Não foi possível criar o cadastro no servidor."),
             server, detail.isEmpty() ? db.lastError().text() : detail);
@@ -236,14 +243,44 @@ bool PostgresSchema::addCountParts(QSqlDatabase db, QString *detail)
     return true;
 }
 
-bool PostgresSchema::complete(const QString &server, bool hasCallLog, bool hasCountParts, QString *detail)
+bool PostgresSchema::nameWriterInNotices(QSqlDatabase db, QString *detail)
 {
-    if (hasCallLog && hasCountParts)
+    const QString notice = scriptText(NoticeSchema, detail);
+    QSqlQuery query(db);
+    // Desks that start at once replace the function one after the other; a
+    // desk that waited finds it done.
+    const bool done = !notice.isEmpty() && db.transaction()
+        && query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('zuna_avisa'))"))
+        && query.exec(QStringLiteral("SELECT %1").arg(NoticeUpToDate)) && query.next();
+    const bool already = done && query.value(0).toBool();
+    query.finish();
+    if (!done || (!already && !runSqlText(db, notice, detail)) || !db.commit()) {
+        if (detail->isEmpty())
+            *detail = query.lastError().isValid() ? query.lastError().text() : db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+bool PostgresSchema::complete(
+    const QString &server, bool hasCallLog, bool hasCountParts, bool noticeUpToDate, QString *detail)
+{
+    const bool tablesDone = hasCallLog && hasCountParts;
+    if (tablesDone && noticeUpToDate)
         return true;
     PostgresConnection own(server);
     *detail = own.errorText();
-    return own.isOpen() && (hasCallLog || addCallLog(own.database(), detail))
-        && (hasCountParts || addCountParts(own.database(), detail));
+    if (!tablesDone
+        && (!own.isOpen() || !(hasCallLog || addCallLog(own.database(), detail))
+            || !(hasCountParts || addCountParts(own.database(), detail))))
+        return false;
+    // Without it the desks work as before, each reading its list once more
+    // after its own saves: a failure here stops no desk.
+    QString why = own.errorText();
+    if (!noticeUpToDate && (!own.isOpen() || !nameWriterInNotices(own.database(), &why)))
+        qWarning("Os avisos de alteração do cadastro não foram atualizados: %s", qPrintable(why));
+    return true;
 }
 
 bool PostgresSchema::copyFrom(Register &source, const QString &server, qint64 *copied, QString *error)
