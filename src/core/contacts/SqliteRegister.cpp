@@ -25,28 +25,6 @@ namespace {
 const QString Columns = QStringLiteral("CD, A1, A4, A9, A10, A11, A12, A13, A14, OB");
 const QString &CallTimeFormat = SqliteRegister::CallTimeFormat;
 
-// The pattern as a GLOB over the case-folded name.
-QString globOf(const NamePattern &pattern)
-{
-    QString glob;
-    for (const NamePattern::Piece &p : pattern.pieces) {
-        switch (p.kind) {
-        case NamePattern::Piece::Kind::AnyRun: glob += QLatin1Char('*'); break;
-        case NamePattern::Piece::Kind::AnyCharacter: glob += QLatin1Char('?'); break;
-        case NamePattern::Piece::Kind::Digit: glob += QStringLiteral("[0-9]"); break;
-        case NamePattern::Piece::Kind::Literal:
-            for (const QChar c : p.text) {
-                // GLOB's own special characters stand for themselves in brackets.
-                if (c == u'*' || c == u'?' || c == u'[' || c == u']')
-                    glob += QLatin1Char('[') + c + QLatin1Char(']');
-                else
-                    glob += c;
-            }
-            break;
-        }
-    }
-    return glob + QLatin1Char('*');
-}
 bool failOpen(QString *error, const QString &file, const SqlConnection &conn, RegisterProblem *problem = nullptr)
 {
     if (problem)
@@ -405,36 +383,40 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
     if (pattern.matchesNobody())
         return true;
     const QString key = SqliteSchema::sortKeySql(QStringLiteral("A1"));
-    QStringList where;
-    QVariantList values;
-    // The sort-key range keeps the search on the name index; the GLOB then
-    // checks the whole pattern, letter case ignored and accents kept.
+    const QString cKey = SqliteNameScan::SortKeyFunction + QStringLiteral("(A1)");
+    const bool everyone = pattern.matchesEveryone();
+    // The sort-key range keeps the search on the name index.
+    QStringList range;
+    QVariantList rangeValues;
     if (!pattern.lowKey.isEmpty()) {
-        where << QStringLiteral("%1 >= ? AND %1 < ?").arg(key);
-        values << pattern.lowKey << pattern.highKey;
+        range << QStringLiteral("%1 >= ? AND %1 < ?").arg(key);
+        rangeValues << pattern.lowKey << pattern.highKey;
     }
-    // A pattern that starts with a wildcard may go through every name, one
-    // typed after a few letters through every name of a wide range: a cheap
-    // check first spares most of them the case folding, computed in C when
-    // the functions could be made known.
-    const bool anywhere = pattern.lowKey.isEmpty() && !pattern.matchesEveryone();
-    const QString prefilter = pattern.matchesEveryone() ? QString() : SqliteNameScan::prefilterSql(pattern);
-    if (!prefilter.isEmpty())
-        where << prefilter;
-    const bool inC = !pattern.matchesEveryone() && SqliteNameScan::makeFunctionsKnown(db);
-    const QString glob = SqliteNameScan::quoted(globOf(pattern));
-    const qsizetype globAt = where.size();
-    if (!pattern.matchesEveryone()) // written into the statement, as the check before it
-        where << QStringLiteral("%1 GLOB '%2'")
-                     .arg(inC ? SqliteNameScan::CaseFoldFunction + QStringLiteral("(A1)")
-                              : SqliteSchema::caseFoldSql(QStringLiteral("A1")),
-                         glob);
+    // Each name is checked cheaply first, which spares most names that do
+    // not match the case folding (computed in C when the functions could be
+    // made known); then by the GLOB over the case-folded name, letter case
+    // ignored and accents kept, unless the cheap check is exact already.
+    const bool inC = !everyone && SqliteNameScan::makeFunctionsKnown(db);
+    QStringList check;
+    if (!everyone) {
+        check << SqliteNameScan::prefilterSql(pattern);
+        if (!SqliteNameScan::prefilterDecides(pattern)) // written into the statement, as the check before it
+            check << QStringLiteral("%1 GLOB '%2'")
+                         .arg(inC ? SqliteNameScan::CaseFoldFunction + QStringLiteral("(A1)")
+                                  : SqliteSchema::caseFoldSql(QStringLiteral("A1")),
+                             SqliteNameScan::quoted(SqliteNameScan::glob(pattern)));
+    }
+    // In the name index, the key is checked first: only the names whose key
+    // fits are looked up in the table.
+    const QString keyGlob = SqliteNameScan::quoted(SqliteNameScan::glob(pattern, true));
+    const QStringList keyCheck
+        = everyone ? QStringList() : QStringList { QStringLiteral("%1 GLOB '%2'").arg(key, keyGlob) };
     // A part of a name that few rows hold: those rows, found by trigrams.
-    bool narrowed = false;
+    QStringList narrowed;
+    QVariantList narrowedValues;
     if (!pattern.infix.isEmpty() && fewRowsHold(db, pattern.infix)) {
-        where << QStringLiteral("CD IN (SELECT rowid FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ?)");
-        values << trigramQuery(pattern.infix);
-        narrowed = true;
+        narrowed << QStringLiteral("CD IN (SELECT rowid FROM CADA_BUSCA WHERE CADA_BUSCA MATCH ?)");
+        narrowedValues << trigramQuery(pattern.infix);
     }
     // Keyset paging: the next page starts at the last key read, and rows of an
     // equal key continue by code. Each page is one short, finished read.
@@ -442,18 +424,18 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
         return after ? QStringList { QStringLiteral("%1 >= ? AND (%1 > ? OR CD > ?)").arg(rowKey) } : QStringList();
     };
     const QVariantList fromValues = after ? QVariantList { after->key, after->key, after->cd } : QVariantList();
-    // The rows in order of `rowKey` from `table` meeting `extra` besides the rest.
-    auto read = [&](const QString &table, const QString &rowKey, const QString &extra, int count) {
+    // The rows meeting `conditions`, in order of `rowKey`, from `table`.
+    auto read = [&](const QString &table, const QString &rowKey, const QStringList &conditions,
+                    const QVariantList &values, qsizetype count) {
         QString sql = QStringLiteral("SELECT CD, A1, A4, A9, A12, A13, %1 FROM %2").arg(rowKey, table);
-        const QStringList all = where + from(rowKey) + (extra.isEmpty() ? QStringList() : QStringList { extra });
-        if (!all.isEmpty())
-            sql += QStringLiteral(" WHERE ") + all.join(QStringLiteral(" AND "));
+        if (!conditions.isEmpty())
+            sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
         sql += QStringLiteral(" ORDER BY %1, CD LIMIT ?").arg(rowKey);
         QSqlQuery query(db);
         query.setForwardOnly(true);
         if (!query.prepare(sql))
             return failQuery(error, filePath, query, problem);
-        for (const QVariant &v : values + fromValues + QVariantList { count })
+        for (const QVariant &v : values + QVariantList { count })
             query.addBindValue(v);
         if (!query.exec())
             return failQuery(error, filePath, query, problem);
@@ -461,33 +443,93 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
             rows->append(SqlRows::readListRow(query));
         return true;
     };
-    if (!anywhere || narrowed || !inC)
-        return read(QStringLiteral("CADA"), key, {}, limit);
+    // From the name index: the rows of the range above the key `above` and up
+    // to the key `upTo` (each a quoted text; empty: the range's own bound).
+    // Only the tightest bound on each side is given: SQLite starts and stops
+    // reading the index by one and checks any other on every row it reads.
+    const bool afterIsLower = after && after->key.toUtf8() >= pattern.lowKey.toUtf8();
+    auto readInOrder = [&](const QString &above, const QString &upTo) {
+        QStringList bounds;
+        QVariantList values;
+        if (!above.isEmpty()) {
+            bounds << QStringLiteral("%1 > '%2'").arg(key, above);
+        } else if (!pattern.lowKey.isEmpty() && !afterIsLower) {
+            bounds << QStringLiteral("%1 >= ?").arg(key);
+            values << pattern.lowKey;
+        }
+        if (!upTo.isEmpty()) {
+            bounds << QStringLiteral("%1 <= '%2'").arg(key, upTo);
+        } else if (!pattern.highKey.isEmpty()) {
+            bounds << QStringLiteral("%1 < ?").arg(key);
+            values << pattern.highKey;
+        }
+        return read(QStringLiteral("CADA"), key, bounds + keyCheck + check + narrowed + from(key),
+            values + narrowedValues + fromValues, limit - rows->size());
+    };
+    qint64 contacts = -1;
+    if (!everyone && narrowed.isEmpty() && inC) {
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("SELECT N FROM CADA_CONTAGEM")) && query.next())
+            contacts = query.value(0).toLongLong();
+    }
+    if (contacts < 0)
+        return readInOrder({}, {});
 
     // Without an index to narrow it: the name index read in order, but only
     // so far; the matches beyond are found by reading the table once.
-    QSqlQuery capQuery(db);
-    capQuery.setForwardOnly(true);
-    QString capSql = QStringLiteral("SELECT %1 FROM CADA").arg(key);
-    if (after)
-        capSql += QStringLiteral(" WHERE ") + from(key).join(QStringLiteral(" AND "));
-    if (!capQuery.prepare(capSql + QStringLiteral(" ORDER BY %1, CD LIMIT 1 OFFSET ?").arg(key)))
-        return failQuery(error, filePath, capQuery, problem);
-    for (const QVariant &v : fromValues + QVariantList { SqliteNameScan::walkRows(db, prefilter) })
-        capQuery.addBindValue(v);
-    if (!capQuery.exec())
-        return failQuery(error, filePath, capQuery, problem);
-    if (!capQuery.next())
-        return read(QStringLiteral("CADA"), key, {}, limit); // few rows left: all read in order
-    const QString cap = SqliteNameScan::quoted(capQuery.value(0).toString());
-    if (!read(QStringLiteral("CADA"), key, QStringLiteral("%1 <= '%2'").arg(key, cap), limit))
+    // `cap` gets the key `offset` rows into what is left of the range, or
+    // stays empty when fewer rows are left. Within a prefix's range, the rows
+    // counted are those whose key fits, the ones looked up: going through
+    // the rest of a range costs little. Not so through the whole index,
+    // which would then be gone through twice when few keys fit.
+    const QStringList counted = pattern.lowKey.isEmpty() ? QStringList() : keyCheck;
+    auto capAt = [&](qint64 offset, QString *cap) {
+        QString sql = QStringLiteral("SELECT %1 FROM CADA").arg(key);
+        const QStringList conditions = range + counted + from(key);
+        if (!conditions.isEmpty())
+            sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.prepare(sql + QStringLiteral(" ORDER BY %1, CD LIMIT 1 OFFSET ?").arg(key)))
+            return failQuery(error, filePath, query, problem);
+        for (const QVariant &v : rangeValues + fromValues + QVariantList { offset })
+            query.addBindValue(v);
+        if (!query.exec())
+            return failQuery(error, filePath, query, problem);
+        *cap = query.next() ? SqliteNameScan::quoted(query.value(0).toString()) : QString();
+        return true;
+    };
+    const qint64 walk = SqliteNameScan::walkRows(contacts);
+    QString cap;
+    if (!capAt(walk, &cap))
+        return false;
+    if (cap.isEmpty())
+        return readInOrder({}, {}); // few rows left: all read in order
+    if (!readInOrder({}, cap))
         return false;
     if (rows->size() >= limit)
         return true;
-    const QString rowKey = SqliteNameScan::SortKeyFunction + QStringLiteral("(A1)");
-    where[globAt] = QStringLiteral("%1(A1) GLOB '%2'").arg(SqliteNameScan::CaseFoldFunction, glob);
-    return read(QStringLiteral("CADA NOT INDEXED"), rowKey, QStringLiteral("%1 > '%2'").arg(rowKey, cap),
-        limit - int(rows->size()));
+    // Many matches among the first rows: more of them further on. Few: the
+    // table is read, unless few rows are left.
+    const qint64 more = SqliteNameScan::moreWalkRows(contacts);
+    const bool dense = rows->size() * more >= qint64(limit) * walk;
+    QString further;
+    if (!capAt(dense ? more : SqliteNameScan::wholeRangeRows(contacts), &further))
+        return false;
+    if (further.isEmpty())
+        return readInOrder(cap, {});
+    if (dense) {
+        if (!readInOrder(cap, further))
+            return false;
+        if (rows->size() >= limit)
+            return true;
+        cap = further;
+    }
+    // The table once, beyond the cap: the cheap check first, so that the key
+    // is computed only for the names it keeps (a name that matches lies in
+    // the prefix's range: its key begins with the prefix's).
+    const QStringList inTable = check + from(cKey) + QStringList { QStringLiteral("%1 > '%2'").arg(cKey, cap) };
+    return read(QStringLiteral("CADA NOT INDEXED"), cKey, inTable, fromValues, limit - rows->size());
 }
 
 // --- the desk's area code, in a file of its own
