@@ -182,13 +182,15 @@ private slots:
             for (const NameKey::Letter &l : NameKey::letters())
                 every.append(QChar(l.upper)).append(QChar(l.lower));
             for (const QString &name : { every, QStringLiteral("ÀÉ Zé d'Ávila 50% Ñandú Øre ÿ"), QString(),
-                     QStringLiteral("AZaz@[`{\u00c0\u00ff") }) {
+                     QStringLiteral("AZaz@[`{\u00c0\u00ff"), QStringLiteral("/:09"), QStringLiteral("Loja 9") }) {
                 QSqlQuery query(db);
-                QVERIFY(query.exec(QStringLiteral("SELECT zuna_chave_nome('%1'), zuna_dobra_nome('%1')")
-                                       .arg(SqliteNameScan::quoted(name))));
+                QVERIFY(query.exec(
+                    QStringLiteral("SELECT zuna_chave_nome('%1'), zuna_dobra_nome('%1'), zuna_tem_digito('%1')")
+                        .arg(SqliteNameScan::quoted(name))));
                 QVERIFY(query.next());
                 QCOMPARE(query.value(0).toString(), NameKey::sortKey(name));
                 QCOMPARE(query.value(1).toString(), NameKey::caseFold(name));
+                QCOMPARE(query.value(2).toBool(), name.contains(QRegularExpression(QStringLiteral("[0-9]"))));
             }
         }
         QSqlDatabase::removeDatabase(QStringLiteral("functions"));

@@ -97,6 +97,19 @@ void replaced(sqlite3_context *context, int, sqlite3_value **argv)
         sqlite3_result_text(context, out, n, sqlite3_free);
 }
 
+// Whether a name holds an ASCII digit: what GLOB '*[0-9]*' tells, which
+// SQLite takes ten times as long to find out (it tries the class at every
+// character).
+void holdsDigit(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    const auto *text = sqlite3_value_text(argv[0]);
+    const int size = sqlite3_value_bytes(argv[0]);
+    bool found = false;
+    for (int i = 0; i < size && !found; ++i)
+        found = text[i] >= '0' && text[i] <= '9';
+    sqlite3_result_int(context, found ? 1 : 0);
+}
+
 } // namespace
 
 QString SqliteNameScan::quoted(QString text)
@@ -116,7 +129,8 @@ bool SqliteNameScan::makeFunctionsKnown(const QSqlDatabase &db)
     // fail while a statement runs, and make SQLite prepare every statement
     // of the connection again.
     sqlite3_stmt *probe = nullptr;
-    const QByteArray known = QByteArray("SELECT ") + SortKeyFunction + "(''), " + CaseFoldFunction + "('')";
+    const QByteArray known
+        = QByteArray("SELECT ") + SortKeyFunction + "(''), " + CaseFoldFunction + "(''), " + DigitFunction + "('')";
     const bool already = sqlite3_prepare_v2(native, known.constData(), -1, &probe, nullptr) == SQLITE_OK;
     sqlite3_finalize(probe);
     if (already)
@@ -127,14 +141,17 @@ bool SqliteNameScan::makeFunctionsKnown(const QSqlDatabase &db)
         == SQLITE_OK
         && sqlite3_create_function_v2(native, CaseFoldFunction, 1, flags,
                const_cast<Replacements *>(&caseFoldReplacements()), replaced, nullptr, nullptr, nullptr)
+        == SQLITE_OK
+        && sqlite3_create_function_v2(native, DigitFunction, 1, flags, nullptr, holdsDigit, nullptr, nullptr, nullptr)
         == SQLITE_OK;
 }
 
-QString SqliteNameScan::prefilterSql(const NamePattern &pattern)
+QString SqliteNameScan::prefilterSql(const NamePattern &pattern, bool inC)
 {
     QString like;
     QString digits; // a GLOB over the name as stored: its digits, the rest any character
     bool hasDigit = false;
+    bool runBeforeDigit = false;
     bool escaped = false;
     bool onlyRuns = true; // the pattern matches an empty name too
     for (const NamePattern::Piece &p : pattern.pieces) {
@@ -151,6 +168,7 @@ QString SqliteNameScan::prefilterSql(const NamePattern &pattern)
         case NamePattern::Piece::Kind::Digit:
             like += QLatin1Char('_');
             digits += QStringLiteral("[0-9]");
+            runBeforeDigit = runBeforeDigit || digits.contains(QLatin1Char('*'));
             hasDigit = true;
             break;
         case NamePattern::Piece::Kind::Literal:
@@ -176,6 +194,10 @@ QString SqliteNameScan::prefilterSql(const NamePattern &pattern)
     QString sql = QStringLiteral("%1 LIKE '%2%'").arg(name, quoted(like));
     if (escaped)
         sql += QStringLiteral(" ESCAPE '\\'");
+    // A digit after a "*" makes the GLOB slow to fail: names without any
+    // digit, nearly all of them, are told apart first.
+    if (hasDigit && runBeforeDigit && inC)
+        sql += QStringLiteral(" AND %1(A1)").arg(QLatin1String(DigitFunction));
     if (hasDigit)
         sql += QStringLiteral(" AND %1 GLOB '%2*'").arg(name, quoted(digits));
     return sql;

@@ -33,8 +33,8 @@ public:
     // does) and other characters only by their number; a pattern with "#"
     // adds a GLOB that finds its digits. The patterns are written into the
     // statement rather than bound: a bound text comes as UTF-16 and would be
-    // converted again for every row.
-    static QString prefilterSql(const NamePattern &pattern);
+    // converted again for every row. `inC`: the functions below are known.
+    static QString prefilterSql(const NamePattern &pattern, bool inC);
     // Whether the condition above is itself exact, so the case folding can
     // be spared: every literal character is ASCII, and the digits' GLOB
     // cannot align differently from the LIKE (no "*" before the end).
@@ -48,6 +48,8 @@ public:
     static bool makeFunctionsKnown(const QSqlDatabase &db);
     static constexpr const char *SortKeyFunction = "zuna_chave_nome";
     static constexpr const char *CaseFoldFunction = "zuna_dobra_nome";
+    // And a third: whether a name holds a digit (1 or 0).
+    static constexpr const char *DigitFunction = "zuna_tem_digito";
 
     // Rows of the name index read in order first, for a register of
     // `contacts`; so many that a page of matches found in them is seldom

@@ -399,7 +399,7 @@ bool SqliteRegister::listPage(const QSqlDatabase &db, const QString &filePath, c
     const bool inC = !everyone && SqliteNameScan::makeFunctionsKnown(db);
     QStringList check;
     if (!everyone) {
-        check << SqliteNameScan::prefilterSql(pattern);
+        check << SqliteNameScan::prefilterSql(pattern, inC);
         if (!SqliteNameScan::prefilterDecides(pattern)) // written into the statement, as the check before it
             check << QStringLiteral("%1 GLOB '%2'")
                          .arg(inC ? SqliteNameScan::CaseFoldFunction + QStringLiteral("(A1)")
