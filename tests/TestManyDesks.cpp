@@ -204,6 +204,63 @@ private slots:
         QCOMPARE(counted(), 25);
     }
 
+    // Saves, changes and deletes are prepared once on a connection and kept
+    // there; a session that lost them (DEALLOCATE ALL, as a connection pool
+    // resets one) prepares them again at the next write, which still works.
+    void writesArePreparedOncePerConnectionAndSurviveAReset()
+    {
+        const QStringList before = QSqlDatabase::connectionNames();
+        auto reg = open(Register::Patience::Window);
+        // The register's connections open on this thread, made as it needs
+        // them: the statements they hold, each name once in all.
+        const auto onEach = [&](const QString &sql, QStringList *names) {
+            bool any = false;
+            for (const QString &n : QSqlDatabase::connectionNames()) {
+                if (before.contains(n) || !QSqlDatabase::contains(n))
+                    continue;
+                QSqlDatabase db = QSqlDatabase::database(n, false);
+                if (!db.isOpen())
+                    continue; // another thread's, or not opened
+                QSqlQuery query(db);
+                if (!query.exec(sql))
+                    return false;
+                any = true;
+                while (names && query.next())
+                    names->append(query.value(0).toString());
+            }
+            return any;
+        };
+        const auto ours = [&] {
+            QStringList names;
+            onEach(QStringLiteral("SELECT name FROM pg_prepared_statements WHERE name LIKE 'zuna%'"), &names);
+            names.sort();
+            return names;
+        };
+        const QStringList all = { QStringLiteral("zuna_apaga"), QStringLiteral("zuna_grava"),
+            QStringLiteral("zuna_grava_novo"), QStringLiteral("zuna_grava_se") };
+        for (int round = 0; round < 3; ++round) {
+            ContactRecord r = contactOf(90, round);
+            QString error;
+            qint64 code = 0;
+            QVERIFY2(reg->insert(r, &code, &error), qPrintable(error));
+            ContactRecord loaded = r;
+            r.cd = code;
+            loaded.cd = code;
+            r.a9 = QStringLiteral("Avenida, %1").arg(round);
+            Register::Saved saved = Register::Saved::Missing;
+            QVERIFY2(reg->update(r, &loaded, &saved, &error), qPrintable(error));
+            QCOMPARE(saved, Register::Saved::Updated);
+            QVERIFY2(reg->update(r, nullptr, &saved, &error), qPrintable(error));
+            QCOMPARE(saved, Register::Saved::Updated);
+            QVERIFY2(reg->remove(code, &error), qPrintable(error));
+            QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT count(*) FROM cada WHERE cd = %1").arg(code)),
+                QStringLiteral("0"));
+            QCOMPARE(ours(), all);
+            if (round == 1)
+                QVERIFY(onEach(QStringLiteral("DEALLOCATE ALL"), nullptr));
+        }
+    }
+
     void aStatementTimeLimitHitUnderLoadNeverBreaksLaterReads()
     {
         {

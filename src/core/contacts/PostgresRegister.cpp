@@ -3,6 +3,7 @@
 #include "core/contacts/PostgresCallLog.h"
 #include "core/contacts/PostgresDeadline.h"
 #include "core/contacts/PostgresLostSave.h"
+#include "core/contacts/PostgresPrepared.h"
 #include "core/contacts/PostgresQueries.h"
 #include "core/contacts/PostgresReader.h"
 #include "core/contacts/PostgresSchema.h"
@@ -22,6 +23,8 @@
 namespace {
 
 const QString &Columns = PostgresQueries::Columns;
+// The types of a contact's nine fields, as the writes take them.
+const QString ContactTypes = QStringLiteral("text, text, text, text, text, text, text, text, text");
 const QString Channel = QStringLiteral("zuna_cadastro");
 
 } // namespace
@@ -396,12 +399,13 @@ bool PostgresRegister::insert(const ContactRecord &record, qint64 *newCode, QStr
     // be asked about by its transaction id. BEGIN goes with the INSERT, in
     // one round trip (the values written into the text, as one string of
     // statements binds none): the id is known before the COMMIT is sent.
-    const QString sql = QStringLiteral("BEGIN; INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) VALUES (%1) "
-                                       "RETURNING cd, txid_current()")
-                            .arg(PostgresQueries::contactLiterals(db, record).join(QStringLiteral(", ")));
+    static const PostgresPrepared Insert(QStringLiteral("zuna_grava_novo"), ContactTypes,
+        QStringLiteral("INSERT INTO cada (a1, a4, a9, a10, a11, a12, a13, a14, ob) "
+                       "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9) RETURNING cd, txid_current()"));
     LostSave save { 0, 0, record, false };
     QSqlQuery query(db);
-    const bool inserted = query.exec(sql) && (query.isSelect() || query.nextResult()) && query.next();
+    const bool inserted
+        = Insert.exec(query, db, QStringLiteral("BEGIN"), PostgresQueries::contactLiterals(db, record)) && query.next();
     if (!inserted) {
         const QSqlError failed = query.lastError();
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK")); // the transaction, when BEGIN took place
@@ -439,25 +443,27 @@ bool PostgresRegister::rewrite(QSqlDatabase db, PostgresDeadline &limit, const C
     // trip, the values written in, and the transaction's id comes back before
     // the COMMIT is sent. The same answer says whether the row is there at
     // all, for a row left as it was: changed at another desk, or deleted.
-    static const QStringList Names = QStringLiteral("a1 a4 a9 a10 a11 a12 a13 a14 ob").split(QLatin1Char(' '));
-    const QStringList now = PostgresQueries::contactLiterals(db, record);
-    QStringList set, held;
-    for (qsizetype i = 0; i < Names.size(); ++i)
-        set << Names.at(i) + QStringLiteral(" = ") + now.at(i);
-    // Only while the row holds what was loaded (NULL read as empty).
-    if (asLoaded) {
-        const QStringList loaded = PostgresQueries::contactLiterals(db, *asLoaded);
-        for (qsizetype i = 0; i < Names.size(); ++i)
-            held << QStringLiteral("coalesce(%1, '') = %2").arg(Names.at(i), loaded.at(i));
-    }
-    held.prepend(QStringLiteral("cd = %1").arg(record.cd));
-    const QString sql = QStringLiteral("BEGIN; WITH changed AS (UPDATE cada SET %1 WHERE %2 RETURNING cd) "
-                                       "SELECT (SELECT txid_current() FROM changed), "
-                                       "EXISTS (SELECT 1 FROM cada WHERE cd = %3)")
-                            .arg(set.join(QStringLiteral(", ")), held.join(QStringLiteral(" AND ")))
-                            .arg(record.cd);
+    // With what was loaded, only while the row holds it (NULL read as empty).
+    static const QString Set = QStringLiteral("a1 = $1, a4 = $2, a9 = $3, a10 = $4, a11 = $5, a12 = $6, a13 = $7, "
+                                              "a14 = $8, ob = $9");
+    static const QString Answer = QStringLiteral(" RETURNING cd) SELECT (SELECT txid_current() FROM changed), "
+                                                 "EXISTS (SELECT 1 FROM cada WHERE cd = $10)");
+    static const PostgresPrepared Rewrite(QStringLiteral("zuna_grava"), ContactTypes + QStringLiteral(", bigint"),
+        QStringLiteral("WITH changed AS (UPDATE cada SET %1 WHERE cd = $10").arg(Set) + Answer);
+    static const PostgresPrepared RewriteHeld(QStringLiteral("zuna_grava_se"),
+        ContactTypes + QStringLiteral(", bigint, ") + ContactTypes,
+        QStringLiteral("WITH changed AS (UPDATE cada SET %1 WHERE cd = $10 AND coalesce(a1, '') = $11 "
+                       "AND coalesce(a4, '') = $12 AND coalesce(a9, '') = $13 AND coalesce(a10, '') = $14 "
+                       "AND coalesce(a11, '') = $15 AND coalesce(a12, '') = $16 AND coalesce(a13, '') = $17 "
+                       "AND coalesce(a14, '') = $18 AND coalesce(ob, '') = $19")
+                .arg(Set)
+            + Answer);
+    QStringList arguments = PostgresQueries::contactLiterals(db, record);
+    arguments << QString::number(record.cd);
+    if (asLoaded)
+        arguments << PostgresQueries::contactLiterals(db, *asLoaded);
     QSqlQuery query(db);
-    if (!query.exec(sql) || !(query.isSelect() || query.nextResult()) || !query.next()) {
+    if (!(asLoaded ? RewriteHeld : Rewrite).exec(query, db, QStringLiteral("BEGIN"), arguments) || !query.next()) {
         const QSqlError failed = query.lastError();
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK")); // the transaction, when BEGIN took place
         return fail(error, QStringLiteral("Erro ao gravar o contato."), failed, db.driver(), limit);
@@ -497,12 +503,13 @@ bool PostgresRegister::remove(qint64 code, QString *error)
     if (!db.isOpen())
         return false;
     PostgresDeadline limit(db, answerMs());
-    // One round trip, also the first time on a connection: a statement
-    // prepared for it would cost one more then, for a plan with nothing to
-    // choose. Deleting again a row already gone deletes nothing: a delete
+    // One round trip, also the first time on a connection (the PREPARE goes
+    // with it). Deleting again a row already gone deletes nothing: a delete
     // whose answer was lost is simply asked again.
+    static const PostgresPrepared Delete(
+        QStringLiteral("zuna_apaga"), QStringLiteral("bigint"), QStringLiteral("DELETE FROM cada WHERE cd = $1"));
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("DELETE FROM cada WHERE cd = %1").arg(code)))
+    if (!Delete.exec(query, db, QString(), { QString::number(code) }))
         return fail(error, QStringLiteral("Erro ao apagar o contato."), query, limit);
     return true;
 }
