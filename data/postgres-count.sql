@@ -4,8 +4,7 @@
 -- other open transaction holds (SKIP LOCKED), starting from one of the
 -- session's own, so that desks saving at once seldom meet and never wait on
 -- one another; the count stays exact, for each part changes in the same
--- transaction as the rows it counts. Only when every part is held does a
--- save wait, as it did before.
+-- transaction as the rows it counts.
 --
 -- Run on a register made with the single row: the writers are held off
 -- while the rows are counted anew and the row is replaced. The view keeps
@@ -16,20 +15,8 @@ CREATE TABLE cada_contagem_parte (parte INT PRIMARY KEY, n BIGINT NOT NULL);
 INSERT INTO cada_contagem_parte (parte, n) SELECT p, 0 FROM generate_series(0, 63) p;
 UPDATE cada_contagem_parte SET n = (SELECT count(*) FROM cada) WHERE parte = 0;
 
-CREATE OR REPLACE FUNCTION zuna_conta() RETURNS TRIGGER
-LANGUAGE plpgsql
-AS $$
-DECLARE
-    preferida INT := pg_backend_pid() % 64;
-    escolhida INT;
-BEGIN
-    SELECT parte INTO escolhida FROM cada_contagem_parte
-        ORDER BY (parte + 64 - preferida) % 64 LIMIT 1 FOR UPDATE SKIP LOCKED;
-    UPDATE cada_contagem_parte SET n = n + CASE WHEN TG_OP = 'INSERT' THEN 1 ELSE -1 END
-        WHERE parte = coalesce(escolhida, preferida);
-    RETURN NULL;
-END
-$$;
+-- zuna_conta(), the trigger's function that counts on the parts, is in
+-- postgres-functions.sql, run after this script in the same transaction.
 
 DROP TABLE cada_contagem;
 CREATE VIEW cada_contagem AS SELECT coalesce(sum(n), 0)::BIGINT AS n FROM cada_contagem_parte

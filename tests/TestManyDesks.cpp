@@ -204,6 +204,40 @@ private slots:
         QCOMPARE(counted(), 25);
     }
 
+    // More desks saving at once than the count has parts: each held part is
+    // passed over, and a save beyond them counts on a part of its own rather
+    // than wait for another desk's save to end; the count stays exact.
+    void aSaveWaitsForNoOtherWhenEveryCountPartIsHeld()
+    {
+        const qint64 before = counted();
+        std::vector<std::unique_ptr<PostgresConnection>> holders;
+        for (int i = 0; i < 64; ++i) {
+            holders.push_back(std::make_unique<PostgresConnection>(m_url));
+            QSqlDatabase db = holders.back()->database();
+            QVERIFY(db.transaction());
+            QSqlQuery query(db);
+            QVERIFY2(query.exec(QStringLiteral("INSERT INTO cada (a1) VALUES ('Mesa que segura %1')").arg(i)),
+                qPrintable(query.lastError().text()));
+        }
+        {
+            PostgresConnection late(m_url);
+            QSqlQuery query(late.database());
+            QVERIFY(query.exec(QStringLiteral("SET lock_timeout = 3000")));
+            QElapsedTimer waited;
+            waited.start();
+            QVERIFY2(query.exec(QStringLiteral("INSERT INTO cada (a1) VALUES ('Mesa a mais')")),
+                qPrintable(query.lastError().text()));
+            QVERIFY2(waited.elapsed() < 1000, qPrintable(QString::number(waited.elapsed())));
+        }
+        for (int i = 0; i < 64; ++i) {
+            QSqlDatabase db = holders.at(i)->database();
+            QVERIFY(i % 2 ? db.commit() : db.rollback());
+        }
+        holders.clear();
+        QCOMPARE(counted(), before + 33);
+        QCOMPARE(m_server->value(m_url, QStringLiteral("SELECT count(*) FROM cada")), QString::number(before + 33));
+    }
+
     // Saves, changes and deletes are prepared once on a connection and kept
     // there; a session that lost them (DEALLOCATE ALL, as a connection pool
     // resets one) prepares them again at the next write, which still works.

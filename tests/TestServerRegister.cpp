@@ -31,6 +31,11 @@ class TestServerRegister : public QObject
     static inline const QString UnnamedNotice
         = QStringLiteral("CREATE OR REPLACE FUNCTION zuna_avisa() RETURNS TRIGGER LANGUAGE plpgsql AS $$ BEGIN "
                          "PERFORM pg_notify('zuna_cadastro', ''); RETURN NULL; END $$");
+    // An earlier version's count: a save waits when its part is held.
+    static inline const QString WaitingCount
+        = QStringLiteral("CREATE OR REPLACE FUNCTION zuna_conta() RETURNS TRIGGER LANGUAGE plpgsql AS $$ BEGIN "
+                         "UPDATE cada_contagem_parte SET n = n + CASE WHEN TG_OP = 'INSERT' THEN 1 ELSE -1 END "
+                         "WHERE parte = pg_backend_pid() % 64; RETURN NULL; END $$");
 
     // The connection `open` makes on the calling thread.
     static QSqlDatabase connectionOpenedBy(const std::function<bool()> &open)
@@ -189,6 +194,7 @@ private slots:
             QSKIP(qPrintable(why));
         const QString url = server->newDatabase();
         server->exec(url, UnnamedNotice);
+        server->exec(url, WaitingCount);
         QString deskUrl = url;
         if (!owner) {
             const QString role = QStringLiteral("mesa_%1").arg(url.section(QLatin1Char('/'), 3).section('?', 0, 0));
@@ -221,6 +227,10 @@ private slots:
         QCOMPARE(server->value(url,
                      QStringLiteral("SELECT position('pg_backend_pid()' IN prosrc) > 0 FROM pg_proc "
                                     "WHERE oid = 'zuna_avisa'::regproc")),
+            owner ? QStringLiteral("t") : QStringLiteral("f"));
+        QCOMPARE(server->value(url,
+                     QStringLiteral("SELECT position('ON CONFLICT' IN prosrc) > 0 FROM pg_proc "
+                                    "WHERE oid = 'zuna_conta'::regproc")),
             owner ? QStringLiteral("t") : QStringLiteral("f"));
     }
 

@@ -251,7 +251,7 @@ bool PostgresRegister::upgrade(QString *error)
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT to_regclass('cada') IS NOT NULL, to_regclass('chamadas') IS NOT NULL, "
                                    "to_regclass('cada_contagem_parte') IS NOT NULL, %1")
-                        .arg(PostgresSchema::NoticeUpToDate))
+                        .arg(PostgresSchema::FunctionsUpToDate))
         || !query.next())
         return fail(error, QStringLiteral("Erro ao acessar o servidor do cadastro."), query, limit);
     if (!query.value(0).toBool())

@@ -21,7 +21,7 @@ namespace {
 
 const QString CallLogSchema = QStringLiteral(":/data/postgres-call-log.sql");
 const QString CountSchema = QStringLiteral(":/data/postgres-count.sql");
-const QString NoticeSchema = QStringLiteral(":/data/postgres-notice.sql");
+const QString FunctionsSchema = QStringLiteral(":/data/postgres-functions.sql");
 // Bytes of COPY text gathered before they are handed to libpq.
 constexpr qsizetype CopyChunk = 1 << 20;
 
@@ -175,9 +175,11 @@ QString schemaScript(QString *error)
 
 } // namespace
 
-const QString PostgresSchema::NoticeUpToDate
-    = QStringLiteral("coalesce((SELECT position('pg_backend_pid()' IN prosrc) > 0 OR NOT pg_has_role(proowner, "
-                     "'USAGE') FROM pg_proc WHERE oid = to_regproc('zuna_avisa')), true)");
+const QString PostgresSchema::FunctionsUpToDate
+    = QStringLiteral("(coalesce((SELECT position('pg_backend_pid()' IN prosrc) > 0 OR NOT pg_has_role(proowner, "
+                     "'USAGE') FROM pg_proc WHERE oid = to_regproc('zuna_avisa')), true) AND coalesce((SELECT "
+                     "position('ON CONFLICT' IN prosrc) > 0 OR NOT pg_has_role(proowner, 'USAGE') FROM pg_proc "
+                     "WHERE oid = to_regproc('zuna_conta')), true))");
 
 bool PostgresSchema::create(const QString &server, QString *error, bool *alreadyThere)
 {
@@ -202,7 +204,7 @@ bool PostgresSchema::create(const QString &server, QString *error, bool *already
     // The count and the notices as a register made before them is brought
     // to them.
     const QString count = callLog.isEmpty() ? QString() : scriptText(CountSchema, &detail);
-    const QString notice = count.isEmpty() ? QString() : scriptText(NoticeSchema, &detail);
+    const QString notice = count.isEmpty() ? QString() : scriptText(FunctionsSchema, &detail);
     if (notice.isEmpty() || !db.transaction() || !runSqlText(db, script, &detail) || !runSqlText(db, callLog, &detail)
         || !runSqlText(db, count, &detail) || !runSqlText(db, notice, &detail) || !db.commit()) {
         db.rollback();
@@ -224,17 +226,26 @@ bool PostgresSchema::addCallLog(QSqlDatabase db, QString *detail)
     return true;
 }
 
-bool PostgresSchema::addCountParts(QSqlDatabase db, QString *detail)
+namespace {
+
+// Runs scripts that change the register once for every desk: in one
+// transaction that first takes `lock` and then asks `isDone` whether another
+// desk did it meanwhile.
+bool changeOnce(
+    QSqlDatabase db, const QStringList &resources, const QString &lock, const QString &isDone, QString *detail)
 {
-    const QString count = scriptText(CountSchema, detail);
+    QString script;
+    for (const QString &resource : resources) {
+        const QString text = scriptText(resource, detail);
+        if (text.isEmpty())
+            return false;
+        script += text + QStringLiteral(";\n");
+    }
     QSqlQuery query(db);
-    // Another desk may have done it while this one waited for the writers.
-    const bool done = !count.isEmpty() && db.transaction()
-        && query.exec(QStringLiteral("LOCK TABLE cada IN SHARE ROW EXCLUSIVE MODE"))
-        && query.exec(QStringLiteral("SELECT to_regclass('cada_contagem_parte') IS NOT NULL")) && query.next();
-    const bool already = done && query.value(0).toBool();
+    const bool asked = db.transaction() && query.exec(lock) && query.exec(isDone) && query.next();
+    const bool already = asked && query.value(0).toBool();
     query.finish();
-    if (!done || (!already && !runSqlText(db, count, detail)) || !db.commit()) {
+    if (!asked || (!already && !runSqlText(db, script, detail)) || !db.commit()) {
         if (detail->isEmpty())
             *detail = query.lastError().isValid() ? query.lastError().text() : db.lastError().text();
         db.rollback();
@@ -243,31 +254,29 @@ bool PostgresSchema::addCountParts(QSqlDatabase db, QString *detail)
     return true;
 }
 
-bool PostgresSchema::nameWriterInNotices(QSqlDatabase db, QString *detail)
+} // namespace
+
+bool PostgresSchema::addCountParts(QSqlDatabase db, QString *detail)
 {
-    const QString notice = scriptText(NoticeSchema, detail);
-    QSqlQuery query(db);
+    // Another desk may have done it while this one waited for the writers.
+    return changeOnce(db, { CountSchema, FunctionsSchema },
+        QStringLiteral("LOCK TABLE cada IN SHARE ROW EXCLUSIVE MODE"),
+        QStringLiteral("SELECT to_regclass('cada_contagem_parte') IS NOT NULL"), detail);
+}
+
+bool PostgresSchema::updateFunctions(QSqlDatabase db, QString *detail)
+{
     // Desks that start at once replace the function one after the other; a
     // desk that waited finds it done.
-    const bool done = !notice.isEmpty() && db.transaction()
-        && query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('zuna_avisa'))"))
-        && query.exec(QStringLiteral("SELECT %1").arg(NoticeUpToDate)) && query.next();
-    const bool already = done && query.value(0).toBool();
-    query.finish();
-    if (!done || (!already && !runSqlText(db, notice, detail)) || !db.commit()) {
-        if (detail->isEmpty())
-            *detail = query.lastError().isValid() ? query.lastError().text() : db.lastError().text();
-        db.rollback();
-        return false;
-    }
-    return true;
+    return changeOnce(db, { FunctionsSchema }, QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('zuna_avisa'))"),
+        QStringLiteral("SELECT %1").arg(FunctionsUpToDate), detail);
 }
 
 bool PostgresSchema::complete(
-    const QString &server, bool hasCallLog, bool hasCountParts, bool noticeUpToDate, QString *detail)
+    const QString &server, bool hasCallLog, bool hasCountParts, bool functionsUpToDate, QString *detail)
 {
     const bool tablesDone = hasCallLog && hasCountParts;
-    if (tablesDone && noticeUpToDate)
+    if (tablesDone && functionsUpToDate)
         return true;
     PostgresConnection own(server);
     *detail = own.errorText();
@@ -275,11 +284,12 @@ bool PostgresSchema::complete(
         && (!own.isOpen() || !(hasCallLog || addCallLog(own.database(), detail))
             || !(hasCountParts || addCountParts(own.database(), detail))))
         return false;
-    // Without it the desks work as before, each reading its list once more
-    // after its own saves: a failure here stops no desk.
+    // Without them the desks work as before (each reading its list once
+    // more after its own saves; a save waiting when every count part is
+    // held): a failure here stops no desk.
     QString why = own.errorText();
-    if (!noticeUpToDate && (!own.isOpen() || !nameWriterInNotices(own.database(), &why)))
-        qWarning("Os avisos de alteração do cadastro não foram atualizados: %s", qPrintable(why));
+    if (!functionsUpToDate && (!own.isOpen() || !updateFunctions(own.database(), &why)))
+        qWarning("As funções do cadastro no servidor não foram atualizadas: %s", qPrintable(why));
     return true;
 }
 

@@ -20,18 +20,19 @@ public:
     // Replaces the single count row of a register made before the count was
     // kept in parts, counting its contacts anew; `detail`: why not.
     static bool addCountParts(QSqlDatabase db, QString *detail);
-    // Whether the trigger's notice names the server process that wrote, as
-    // an expression for a query's column; true too when the connection's
-    // user may not replace the function, so that it is not tried.
-    static const QString NoticeUpToDate;
-    // Makes the trigger's notice name the server process that wrote, in a
-    // register made before it did; `detail`: why not.
-    static bool nameWriterInNotices(QSqlDatabase db, QString *detail);
+    // Whether the triggers' functions are this version's (the notice names
+    // the server process that wrote; the count goes beyond its parts rather
+    // than wait), as an expression for a query's column; true too when the
+    // connection's user may not replace them, so that it is not tried.
+    static const QString FunctionsUpToDate;
+    // Replaces the triggers' functions of a register an earlier version
+    // made; `detail`: why not.
+    static bool updateFunctions(QSqlDatabase db, QString *detail);
     // Brings a register an earlier version made up to date, on a connection
     // of its own without time limits (the contacts may be counted anew). The
     // notice left as it was, when it cannot be replaced, fails nothing.
     static bool complete(
-        const QString &server, bool hasCallLog, bool hasCountParts, bool noticeUpToDate, QString *detail);
+        const QString &server, bool hasCallLog, bool hasCountParts, bool functionsUpToDate, QString *detail);
     // Copies a desk's SQLite register, its call log and its area code into
     // the server's empty register, codes and call ids kept, in one
     // transaction (zuna --copy-register).
