@@ -1,5 +1,6 @@
 #include "BaresipPhone.h"
 #include "DtmfSignal.h"
+#include "FakeModem.h"
 #include "TestSupport.h"
 #include "WavFile.h"
 
@@ -27,10 +28,7 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace {
 
@@ -57,39 +55,6 @@ QProcess *startZuna(const QStringList &arguments)
     p->start(QStringLiteral(ZUNA_BINARY), arguments);
     return p;
 }
-
-// A pseudo-terminal standing in for a modem's serial port.
-class FakeModem
-{
-public:
-    FakeModem()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(m_master);
-        unlockpt(m_master);
-        m_slave = QString::fromLocal8Bit(ptsname(m_master));
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    }
-    ~FakeModem() { ::close(m_master); }
-    QString port() const { return m_slave; }
-    void send(const QByteArray &bytes)
-    {
-        QVERIFY(::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size());
-    }
-    QByteArray received()
-    {
-        char buf[256];
-        QByteArray all;
-        ssize_t n;
-        while ((n = ::read(m_master, buf, sizeof buf)) > 0)
-            all.append(buf, n);
-        return all;
-    }
-
-private:
-    int m_master;
-    QString m_slave;
-};
 
 } // namespace
 
@@ -367,24 +332,24 @@ private slots:
         source.start();
         QByteArray init;
         QTRY_VERIFY2((init += modem.received()).contains("AT+VCID=1\r"), init.constData());
-        modem.send("\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 0130\r\nNMBR = 33334444\r\nNAME = ANA SOUZA\r\n");
+        QVERIFY(modem.send("\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 0130\r\nNMBR = 33334444\r\nNAME = ANA SOUZA\r\n"));
         QTRY_COMPARE(numbers.size(), 1);
         QCOMPARE(numbers.first().first().toString(), QStringLiteral("1133334444"));
         QCOMPARE(callers.first().at(1).toString(), QStringLiteral("ANA SOUZA"));
         // A name sent first, a name the line withholds, and no name at all.
-        modem.send("NAME = BAR DO ZE\r\nNMBR = 1144445555\r\n");
+        QVERIFY(modem.send("NAME = BAR DO ZE\r\nNMBR = 1144445555\r\n"));
         QTRY_COMPARE(callers.size(), 2);
         QCOMPARE(callers.at(1), (QVariantList { QStringLiteral("1144445555"), QStringLiteral("BAR DO ZE") }));
-        modem.send("NMBR = 1155556666\r\nNAME = P\r\n");
+        QVERIFY(modem.send("NMBR = 1155556666\r\nNAME = P\r\n"));
         QTRY_COMPARE(callers.size(), 3);
         QCOMPARE(callers.at(2), (QVariantList { QStringLiteral("1155556666"), QString() }));
-        modem.send("NMBR = 1133336666\r\n");
+        QVERIFY(modem.send("NMBR = 1133336666\r\n"));
         QTRY_COMPARE(callers.size(), 4);
         QCOMPARE(callers.at(3), (QVariantList { QStringLiteral("1133336666"), QString() }));
-        modem.send(QByteArray(5000, '\x7f') + "\r\nNMBR = P\r\n");
+        QVERIFY(modem.send(QByteArray(5000, '\x7f') + "\r\nNMBR = P\r\n"));
         QTRY_COMPARE(texts.size(), 1);
         QCOMPARE(texts.first().first().toString(), QStringLiteral("Número restrito"));
-        modem.send("NMBR = O\r\n");
+        QVERIFY(modem.send("NMBR = O\r\n"));
         QTRY_COMPARE(texts.size(), 2);
         QCOMPARE(texts.at(1).first().toString(), QStringLiteral("Número indisponível"));
     }
@@ -399,22 +364,22 @@ private slots:
         QTRY_VERIFY2((init += modem.received()).contains("AT+VCID=1\r"), init.constData());
         // A call whose number was lost leaves its name; the calls after it
         // have their own names, or none.
-        modem.send("RING\r\nDATE = 1208\r\nTIME = 0130\r\nNAME = FULANO\r\n");
-        modem.send("RING\r\nDATE = 1208\r\nTIME = 0131\r\nNMBR = 1133334444\r\nNAME = ANA\r\n");
+        QVERIFY(modem.send("RING\r\nDATE = 1208\r\nTIME = 0130\r\nNAME = FULANO\r\n"));
+        QVERIFY(modem.send("RING\r\nDATE = 1208\r\nTIME = 0131\r\nNMBR = 1133334444\r\nNAME = ANA\r\n"));
         QTRY_COMPARE(callers.size(), 1);
         QCOMPARE(callers.at(0), (QVariantList { QStringLiteral("1133334444"), QStringLiteral("ANA") }));
-        modem.send("RING\r\nDATE = 1208\r\nTIME = 0132\r\nNMBR = 2122223333\r\n");
+        QVERIFY(modem.send("RING\r\nDATE = 1208\r\nTIME = 0132\r\nNMBR = 2122223333\r\n"));
         QTRY_COMPARE(callers.size(), 2);
         QCOMPARE(callers.at(1), (QVariantList { QStringLiteral("2122223333"), QString() }));
-        modem.send("RING\r\nDATE = 1208\r\nTIME = 0133\r\nNMBR = 3133334444\r\nNAME = BIA\r\n");
+        QVERIFY(modem.send("RING\r\nDATE = 1208\r\nTIME = 0133\r\nNMBR = 3133334444\r\nNAME = BIA\r\n"));
         QTRY_COMPARE(callers.size(), 3);
         QCOMPARE(callers.at(2), (QVariantList { QStringLiteral("3133334444"), QStringLiteral("BIA") }));
         // A lone name, then a call without RING or DATE: the name after the number is its own.
-        modem.send("NAME = FULANO\r\n");
-        modem.send("NMBR = 4133334444\r\nNAME = CAIO\r\n");
+        QVERIFY(modem.send("NAME = FULANO\r\n"));
+        QVERIFY(modem.send("NMBR = 4133334444\r\nNAME = CAIO\r\n"));
         QTRY_COMPARE(callers.size(), 4);
         QCOMPARE(callers.at(3), (QVariantList { QStringLiteral("4133334444"), QStringLiteral("CAIO") }));
-        modem.send("NMBR = 5133334444\r\n");
+        QVERIFY(modem.send("NMBR = 5133334444\r\n"));
         QTRY_COMPARE(callers.size(), 5);
         QCOMPARE(callers.at(4), (QVariantList { QStringLiteral("5133334444"), QString() }));
     }

@@ -1,4 +1,5 @@
 #include "DtmfSignal.h"
+#include "FakeModem.h"
 #include "KamailioServer.h"
 #include "SipTestAccount.h"
 #include "TestSupport.h"
@@ -22,10 +23,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -85,39 +82,6 @@ QString lineState(CallerIdSetupDialog *setup)
 {
     return field<QLabel>(setup, "estadoFonte")->text();
 }
-
-// A pseudo-terminal standing in for a modem's serial port.
-class FakeModem
-{
-public:
-    FakeModem()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(m_master);
-        unlockpt(m_master);
-        m_port = QString::fromLocal8Bit(ptsname(m_master));
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    }
-    ~FakeModem() { ::close(m_master); }
-    QString port() const { return m_port; }
-    bool send(const QByteArray &bytes)
-    {
-        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-    QByteArray received()
-    {
-        char buf[256];
-        QByteArray all;
-        ssize_t n;
-        while ((n = ::read(m_master, buf, sizeof buf)) > 0)
-            all.append(buf, n);
-        return all;
-    }
-
-private:
-    int m_master;
-    QString m_port;
-};
 
 // A sound server of the test's own, with a silent output whose monitor is
 // the "line" a sound card would capture.
