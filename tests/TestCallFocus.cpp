@@ -1,7 +1,8 @@
+#include "X11Desktop.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,10 +14,8 @@ class TestCallFocus : public QObject
 {
     Q_OBJECT
 
+    X11Desktop m_desktop;
     QTemporaryDir m_dir;
-    QString m_display;
-    QProcess m_xvfb;
-    QProcess m_wm;
     QProcess m_zuna;
     QProcess m_typist;
     QString m_zunaWindow;
@@ -25,43 +24,18 @@ class TestCallFocus : public QObject
     QString dataDir() const { return m_dir.filePath(QStringLiteral("dados")); }
     QString typed() const { return m_dir.filePath(QStringLiteral("digitado.txt")); }
 
-    QProcessEnvironment x11() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        return env;
-    }
-
-    // Runs a tool on the test's display; its standard output, trimmed.
     QString run(const QString &program, const QStringList &arguments, int *status = nullptr) const
     {
-        QProcess p;
-        p.setProcessEnvironment(x11());
-        p.start(program, arguments);
-        if (!p.waitForFinished(30000))
-            p.kill();
-        if (status)
-            *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        return m_desktop.run(program, arguments, status);
     }
-
-    QString xdotool(const QStringList &arguments) const { return run(QStringLiteral("xdotool"), arguments); }
+    QString xdotool(const QStringList &arguments) const { return m_desktop.xdotool(arguments); }
 
     void start(QProcess &process, const QString &program, const QStringList &arguments)
     {
-        process.setProcessEnvironment(x11());
+        process.setProcessEnvironment(m_desktop.environment());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(program, arguments);
         QVERIFY2(process.waitForStarted(), qPrintable(program));
-    }
-
-    // The window of this title, once it is mapped.
-    QString windowNamed(const QString &title) const
-    {
-        return xdotool({ QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                           QStringLiteral("--name"), title })
-            .section(QLatin1Char('\n'), 0, 0);
     }
 
     bool isViewable(const QString &window) const
@@ -69,17 +43,9 @@ class TestCallFocus : public QObject
         return run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), window }).contains(QLatin1String("IsViewable"));
     }
 
-    QString property(const QString &window, const char *name) const
-    {
-        QStringList arguments = window.isEmpty() ? QStringList { QStringLiteral("-root") }
-                                                 : QStringList { QStringLiteral("-id"), window };
-        arguments << QLatin1String(name);
-        return run(QStringLiteral("xprop"), arguments);
-    }
-
     bool zunaOnTop() const
     {
-        const QString stacking = property({}, "_NET_CLIENT_LIST_STACKING");
+        const QString stacking = m_desktop.property({}, "_NET_CLIENT_LIST_STACKING");
         const QString last = stacking.section(QLatin1Char(','), -1).trimmed();
         return last.toULongLong(nullptr, 16) == m_zunaWindow.toULongLong();
     }
@@ -91,41 +57,13 @@ class TestCallFocus : public QObject
         return int(log.count(QLatin1Char('\n'))); // rows below the header
     }
 
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
 private slots:
     void initTestCase()
     {
-        for (const char *tool : { "Xvfb", "openbox", "xdotool", "xterm", "xprop", "xwininfo" }) {
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
-        }
-        // Xvfb picks a free display itself and says which on its output.
-        m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_xvfb.start(QStringLiteral("Xvfb"),
-            { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                QStringLiteral("-noreset") });
-        QVERIFY(m_xvfb.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine(), 60000);
-        m_display = QLatin1Char(':') + QString::fromLatin1(m_xvfb.readLine()).trimmed();
-        int answered = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (run(QStringLiteral("xwininfo"), { QStringLiteral("-root") }, &answered), answered == 0), 60000);
-        start(m_wm, QStringLiteral("openbox"), {});
-        QTRY_VERIFY_WITH_TIMEOUT(property({}, "_NET_SUPPORTING_WM_CHECK").contains(QLatin1String("window id"))
-                || m_wm.state() == QProcess::NotRunning,
-            60000);
-        QVERIFY2(m_wm.state() == QProcess::Running, m_wm.readAllStandardOutput().constData());
+        if (const QString tool = X11Desktop::missingTool(false, { QStringLiteral("xterm") }); !tool.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps.sh --tests)").arg(tool)));
+        QString why;
+        QVERIFY2(m_desktop.start(false, &why), qPrintable(why));
 
         int status = -1;
         run(QStringLiteral(ZUNA_BINARY),
@@ -134,8 +72,8 @@ private slots:
             &status);
         QCOMPARE(status, 0);
         start(m_zuna, QStringLiteral(ZUNA_BINARY), { QStringLiteral("--data-dir"), dataDir() });
-        m_zunaWindow = windowNamed(QStringLiteral("Atendimento ZUNA"));
-        QVERIFY(!m_zunaWindow.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(m_zunaWindow = m_desktop.windowNamed(QStringLiteral("Atendimento ZUNA"))).isEmpty(), 30000);
         // The monitor on, as the attendant does it: F1 in Zuna's window.
         xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_zunaWindow });
         xdotool({ QStringLiteral("key"), QStringLiteral("F1") });
@@ -145,14 +83,14 @@ private slots:
         start(m_typist, QStringLiteral("xterm"),
             { QStringLiteral("-T"), QStringLiteral("digitando"), QStringLiteral("-e"), QStringLiteral("sh"),
                 QStringLiteral("-c"), QStringLiteral("exec cat > '%1'").arg(typed()) });
-        m_typistWindow = windowNamed(QStringLiteral("digitando"));
-        QVERIFY(!m_typistWindow.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(m_typistWindow = m_desktop.windowNamed(QStringLiteral("digitando"))).isEmpty(), 30000);
     }
 
     void cleanupTestCase()
     {
-        for (QProcess *p : { &m_typist, &m_zuna, &m_wm, &m_xvfb })
-            stop(*p);
+        for (QProcess *p : { &m_typist, &m_zuna })
+            X11Desktop::stop(*p);
     }
 
     void aCallBringsZunaUpWithoutTakingTheKeyboard_data()
@@ -186,11 +124,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(callsLogged(), before + 1, 10000);
         // Restored from its icon, it may come back as a new native window.
         QTRY_VERIFY_WITH_TIMEOUT(
-            (m_zunaWindow = windowNamed(QStringLiteral("Atendimento ZUNA")), isViewable(m_zunaWindow)), 10000);
+            (m_zunaWindow = m_desktop.windowNamed(QStringLiteral("Atendimento ZUNA")), isViewable(m_zunaWindow)),
+            10000);
         QTRY_VERIFY_WITH_TIMEOUT(zunaOnTop(), 10000);
         // Its taskbar entry asks for attention.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            property(m_zunaWindow, "_NET_WM_STATE").contains(QLatin1String("_NET_WM_STATE_DEMANDS_ATTENTION")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_desktop.property(m_zunaWindow, "_NET_WM_STATE")
+                                     .contains(QLatin1String("_NET_WM_STATE_DEMANDS_ATTENTION")),
+            10000);
 
         // The next keys still go to the program being typed in.
         xdotool({ QStringLiteral("type"), QStringLiteral("depois") });

@@ -20,12 +20,13 @@ X11Desktop::~X11Desktop()
         stop(*p);
 }
 
-QString X11Desktop::missingTool(bool tray)
+QString X11Desktop::missingTool(bool tray, const QStringList &others)
 {
     QStringList tools { QStringLiteral("Xvfb"), QStringLiteral("openbox"), QStringLiteral("xdotool"),
         QStringLiteral("xprop"), QStringLiteral("xwininfo") };
     if (tray)
         tools << QStringLiteral("trayer");
+    tools << others;
     for (const QString &tool : tools) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
             return tool;

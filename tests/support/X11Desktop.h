@@ -15,8 +15,9 @@ class X11Desktop
 public:
     ~X11Desktop();
 
-    // The tools a desktop needs, or the first one missing.
-    static QString missingTool(bool tray);
+    // The tools a desktop needs, and the `others` a test runs on it, or the
+    // first one missing.
+    static QString missingTool(bool tray, const QStringList &others = {});
     // False, with the reason in `why`, when the desktop could not be had.
     bool start(bool tray, QString *why);
 
