@@ -109,6 +109,36 @@ private slots:
         QCOMPARE(boxes.shown.size(), 0);
     }
 
+    // A server next door whose line stalls while a keystroke's page is on
+    // its way (a link that drops for a moment): the window tried the server,
+    // and waits for it no longer than its own moment, not for the answer
+    // held up on the line. The page comes from the background, and the
+    // server is not taken for gone.
+    void aLineThatStallsMidReadDoesNotHoldTheWindow()
+    {
+        RecordingMessageBoxes boxes;
+        DelayProxy proxy(m_server->socketFile(), 0);
+        QVERIFY(proxy.port() > 0);
+        const auto near = farDesk(proxy);
+        QVERIFY(near);
+        auto *name = near->control<QLineEdit>("A1");
+        auto *model = qobject_cast<ContactListModel *>(near->control<QTableView>("DBGrid1")->model());
+        QTRY_COMPARE(listedNames(*near).size(), 3);
+        QTest::keyClicks(name, QStringLiteral("m"));
+        QTRY_VERIFY(!model->isSearching());
+        proxy.setDelay(60);
+        QElapsedTimer held;
+        held.start();
+        QTest::keyClicks(name, QStringLiteral("a"));
+        const qint64 heldMs = held.elapsed();
+        QVERIFY2(heldMs < 60, qPrintable(QStringLiteral("the window was held %1 ms").arg(heldMs)));
+        QVERIFY(model->isSearching());
+        QTRY_VERIFY(!model->isSearching());
+        QCOMPARE(listedNames(*near), QStringList({ "MANUEL BANDEIRA", "MARCOS CARDOSO", "MARIA APARECIDA" }));
+        QVERIFY(!near->control<QLabel>("avisoCadastro")->isVisible());
+        QCOMPARE(boxes.shown.size(), 0);
+    }
+
     // A call's lookup waited for on the window's thread would hold it for a
     // round trip or more. The caller shows when the answer comes; of two
     // calls in a row, the second one's caller, and both calls are logged.

@@ -9,13 +9,15 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
+
 // The proxy's work on its thread: the listening port and every connection.
 class DelayProxy::Pipes : public QObject
 {
 public:
     Pipes(QString socketFile, int oneWayMs)
-        : m_socketFile(std::move(socketFile))
-        , m_delayMs(oneWayMs)
+        : m_delayMs(oneWayMs)
+        , m_socketFile(std::move(socketFile))
     {
         m_clock.start();
     }
@@ -117,8 +119,11 @@ private:
             std::exchange(d->close, {})();
     }
 
+public:
+    std::atomic<int> m_delayMs;
+
+private:
     QString m_socketFile;
-    int m_delayMs;
     QElapsedTimer m_clock;
     QTcpServer m_server { this }; // moves to the proxy's thread with it
 };
@@ -132,6 +137,11 @@ DelayProxy::DelayProxy(const QString &socketFile, int oneWayMs)
     m_thread->start();
     QMetaObject::invokeMethod(
         m_pipes, [this] { m_port = m_pipes->listen(); }, Qt::BlockingQueuedConnection);
+}
+
+void DelayProxy::setDelay(int oneWayMs)
+{
+    m_pipes->m_delayMs = oneWayMs;
 }
 
 DelayProxy::~DelayProxy()

@@ -22,6 +22,9 @@ public:
 
     // The port it listens on; 0 when it could not listen.
     int port() const { return m_port; }
+    // Bytes read from now on are held back `oneWayMs` (a line that stalls
+    // after the connection was made).
+    void setDelay(int oneWayMs);
 
 private:
     class Pipes;
