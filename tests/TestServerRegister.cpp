@@ -3,6 +3,7 @@
 #include "PostgresServer.h"
 #include "core/app/RegisterErrand.h"
 #include "core/contacts/CallFilter.h"
+#include "core/contacts/NameKey.h"
 #include "core/contacts/PostgresConnection.h"
 #include "core/contacts/PostgresRegister.h"
 #include "core/contacts/PostgresSchema.h"
@@ -312,6 +313,44 @@ private slots:
             }
         }
         QVERIFY(cut > 0); // some budget was short enough to end the search
+    }
+
+    // When the first rows of the name index hold a few matches, the search
+    // reads the index on, as far as their rate says the page needs, before
+    // it would read the whole table; on a register as large as the server
+    // believes this one to be. Where the walk fills the page, where it falls
+    // short and the table is read too, and on every page after: the same
+    // names as every name read and matched one by one.
+    void aWalkOnFromTheFirstMatchesFindsWhatEveryNameReadFinds()
+    {
+        QString why;
+        PostgresServer *server = PostgresServer::shared(&why);
+        if (!server)
+            QSKIP(qPrintable(why));
+        const QString url = server->newDatabase();
+        // "Mourão" in one name of forty all along; "Conceição" in one of
+        // fifty at the start, then a few, then many at the end.
+        server->exec(url,
+            QStringLiteral("INSERT INTO cada (a1) SELECT 'Ana ' || lpad(i::text, 5, '0') || CASE WHEN i % 40 = 0 "
+                           "THEN ' Mourão' WHEN (i <= 2600 AND i % 50 = 25) OR i % 1000 = 500 OR (i > 9000 AND "
+                           "i % 30 = 7) THEN ' Conceição' ELSE '' END FROM generate_series(1, 12000) i;"
+                           "ALTER TABLE cada SET (autovacuum_enabled = false); ANALYZE cada;"
+                           "UPDATE pg_class SET reltuples = 20000000 WHERE oid = 'cada'::regclass"));
+        PostgresRegister reg(url);
+        const QStringList everyName = RegisterFixture::listedNames(reg, 5000);
+        QCOMPARE(everyName.size(), 12000);
+        for (const QString &infix :
+            { QStringLiteral("mourão"), QStringLiteral("conceição"), QStringLiteral("ana 0") }) {
+            QStringList expected;
+            for (const QString &name : everyName)
+                if (NameKey::caseFold(name).contains(infix))
+                    expected << name;
+            QCOMPARE(RegisterFixture::listedNames(reg, 64, NamePattern::fromTyped(QLatin1Char('*') + infix)), expected);
+        }
+        QCOMPARE(
+            server->value(url, QStringLiteral("SELECT reltuples::bigint FROM pg_class WHERE oid = 'cada'::regclass"))
+                .toLongLong(),
+            20000000);
     }
 
     void aDeskRegisterIsCopiedWithItsCodes()

@@ -36,6 +36,16 @@ QString likeLiteral(const QString &text)
 constexpr int HeadRows = 2000;
 constexpr int SampleRows = 2000;
 constexpr int FewInSample = 20;
+// When the head found some matches but not a page, the index is read on in
+// order for three times as many rows as should hold the rest of the page at
+// the head's rate (names that share a beginning share their other names
+// too: the rate changes along the index): never when that is more than one
+// row in WalkShare of the table (a row looked up costs some fifty rows of
+// the table read in a row, so a walk that finds too little adds at most an
+// eighth to the read of the table that follows), nor on fewer than
+// WalkFromHits matches (too few to tell a rate).
+constexpr int WalkShare = 400;
+constexpr int WalkFromHits = 4;
 
 // A LIKE (its letter case ignored) that every name matching the pieces
 // meets: ASCII characters stand for themselves, any other for one character
@@ -157,7 +167,9 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     // 1. The name index read in order, but only its first HeadRows rows (or
     //    the range's): a page at once when matches are many, and every row
     //    it reads is looked up in the table, which costs as much per row as
-    //    reading hundreds of rows of the table in a row.
+    //    reading dozens of rows of the table in a row. When the head holds
+    //    a few matches, the walk goes on as far as their rate says the page
+    //    needs.
     // 2. The matches after those, when few rows of a sample of the table hold
     //    the longest run of letters (three or more): the rows the trigram
     //    index finds, sorted.
@@ -219,14 +231,35 @@ QString searchSql(const QSqlDatabase &db, const NamePattern &pattern, const Regi
     // that has its page stops there.
     QString sql = QStringLiteral("WITH scanned AS MATERIALIZED (SELECT * FROM (SELECT head.*, %2 AS hit, "
                                  "row_number() OVER (ORDER BY k, cd) AS i FROM (%1) head) head WHERE hit OR i = %3 "
-                                 "ORDER BY k, cd LIMIT %4), found AS MATERIALIZED (SELECT %5, k FROM scanned WHERE "
-                                 "hit ORDER BY k, cd LIMIT %6)")
+                                 "ORDER BY k, cd LIMIT %4)")
                       .arg(head, check)
                       .arg(HeadRows)
-                      .arg(limit + 1)
-                      .arg(columns)
-                      .arg(limit);
+                      .arg(limit + 1);
     all << checkValues << headValues;
+    // The walk on from the head's last row (there is none unless the head
+    // was full), and the page's first matches from both.
+    QStringList walkWhere = where;
+    walkWhere << QStringLiteral(
+        "(%1, cd) > ((SELECT k FROM scanned WHERE i = %2), (SELECT cd FROM scanned WHERE i = %2))")
+                     .arg(SortKey)
+                     .arg(HeadRows);
+    const QString walkRows
+        = QStringLiteral("(SELECT CASE WHEN n >= %1 AND n < %2 AND need <= cap THEN need ELSE 0 END FROM (SELECT n, "
+                         "ceil(3.0 * (%2 - n) * %3 / greatest(n, 1))::int AS need, (SELECT greatest(reltuples, 0) / %4 "
+                         "FROM pg_class WHERE oid = 'cada'::regclass) AS cap FROM (SELECT count(*) FILTER (WHERE hit) "
+                         "AS n FROM scanned) hits) walk)")
+              .arg(WalkFromHits)
+              .arg(limit)
+              .arg(HeadRows)
+              .arg(WalkShare);
+    sql += QStringLiteral(
+        ", walked AS MATERIALIZED (SELECT * FROM (SELECT %1, %2 AS k FROM cada WHERE %3 ORDER BY %2, "
+        "cd LIMIT %4) walk WHERE %5 ORDER BY k, cd LIMIT %6), found AS MATERIALIZED (SELECT * FROM "
+        "((SELECT %1, k FROM scanned WHERE hit) UNION ALL (SELECT * FROM walked)) head ORDER BY k, cd "
+        "LIMIT %6)")
+               .arg(columns, SortKey, walkWhere.join(QStringLiteral(" AND ")), walkRows, check)
+               .arg(limit);
+    all << values << checkValues;
     if (!pattern.infix.isEmpty()) {
         // How many rows of the sample hold the run of letters.
         const NamePattern::Piece anyRun { NamePattern::Piece::Kind::AnyRun, {} };
