@@ -18,7 +18,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // One thread for the program keeps every armed limit; arming and disarming
-// are a lock and a map entry, cheap enough for each statement.
+// are a lock and a map entry, cheap enough for each statement. The thread is
+// woken only by a limit that ends before the one it sleeps until: limits of
+// the same length, armed one after another, end later, and a wake for each
+// statement of every desk would cost a switch of threads each.
 class Watchdog
 {
 public:
@@ -39,10 +42,14 @@ public:
     {
         std::lock_guard lock(m_mutex);
         const quint64 id = ++m_next;
-        m_armed.emplace(id, Armed { socket, Clock::now() + std::chrono::milliseconds(ms), passed });
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        m_armed.emplace(id, Armed { socket, deadline, passed });
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
-        m_wake.notify_one();
+        if (deadline < m_sleepsUntil) {
+            m_sleepsUntil = deadline;
+            m_wake.notify_one();
+        }
         return id;
     }
 
@@ -84,6 +91,7 @@ private:
                     ++it;
                 }
             }
+            m_sleepsUntil = next;
             if (next == Clock::time_point::max())
                 m_wake.wait(lock);
             else
@@ -95,6 +103,8 @@ private:
     std::condition_variable m_wake;
     std::map<quint64, Armed> m_armed;
     quint64 m_next = 0;
+    // When the thread wakes next by itself; a new start wakes it at once.
+    Clock::time_point m_sleepsUntil = Clock::time_point::min();
     bool m_stopping = false;
     std::thread m_thread;
 };
