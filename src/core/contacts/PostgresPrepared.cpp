@@ -59,11 +59,15 @@ bool PostgresPrepared::exec(
     const QString key = keyOf(db, m_name);
     const QString execute = (before.isEmpty() ? QString() : before + QStringLiteral("; "))
         + QStringLiteral("EXECUTE %1 (%2)").arg(m_name, arguments.join(QStringLiteral(", ")));
-    const QString prepare = QStringLiteral("PREPARE %1 (%2) AS %3; ").arg(m_name, m_types, m_statement);
     for (int attempt = 0; attempt < 2; ++attempt) {
+        // The PREPARE (the statement's whole text) is written out only for
+        // a connection that lacks it: every desk saves through here.
         const bool prepared = isPrepared(key);
-        if (run(query, prepared ? execute : prepare + execute)) {
-            setPrepared(key, true);
+        if (run(query,
+                prepared ? execute
+                         : QStringLiteral("PREPARE %1 (%2) AS %3; ").arg(m_name, m_types, m_statement) + execute)) {
+            if (!prepared)
+                setPrepared(key, true);
             return true;
         }
         const QString state = query.lastError().nativeErrorCode();
